@@ -1,0 +1,295 @@
+// The EtherCAT wire format, shared by the master and the simulated segment:
+// frame and datagram building and parsing, register addresses, SII layout,
+// AL states and status codes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace ecat {
+
+// ---- little-endian access into byte buffers ----
+inline uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t get32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint64_t get64(const uint8_t* p) {
+    return static_cast<uint64_t>(get32(p)) | (static_cast<uint64_t>(get32(p + 4)) << 32);
+}
+inline void put16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void put32(uint8_t* p, uint32_t v) {
+    put16(p, static_cast<uint16_t>(v));
+    put16(p + 2, static_cast<uint16_t>(v >> 16));
+}
+inline void put64(uint8_t* p, uint64_t v) {
+    put32(p, static_cast<uint32_t>(v));
+    put32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
+// ---- sizes ----
+inline constexpr uint16_t kEtherType = 0x88A4;
+inline constexpr size_t kEthHeaderSize = 14;
+inline constexpr size_t kEcatHeaderSize = 2;
+inline constexpr size_t kDatagramHeaderSize = 10;
+inline constexpr size_t kWkcSize = 2;
+inline constexpr size_t kMinFrameSize = 60;    // without FCS; veth does not pad for us
+inline constexpr size_t kMaxFrameSize = 1514;  // without FCS
+inline constexpr size_t kMaxDatagramData =
+    kMaxFrameSize - kEthHeaderSize - kEcatHeaderSize - kDatagramHeaderSize - kWkcSize;
+inline constexpr uint16_t kEcatTypeDatagrams = 1;
+
+// The source address the master sends from; every slave sets the locally
+// administered bit (0x02) of its first byte on the way through.
+inline constexpr std::array<uint8_t, 6> kMasterMac{0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
+inline constexpr uint8_t kSlaveMacBit = 0x02;
+
+enum class Cmd : uint8_t {
+    NOP = 0,
+    APRD = 1,
+    APWR = 2,
+    APRW = 3,
+    FPRD = 4,
+    FPWR = 5,
+    FPRW = 6,
+    BRD = 7,
+    BWR = 8,
+    BRW = 9,
+    LRD = 10,
+    LWR = 11,
+    LRW = 12,
+    ARMW = 13,
+    FRMW = 14,
+};
+
+std::string_view cmdName(Cmd cmd);
+inline bool isAutoIncrement(Cmd c) {
+    return c == Cmd::APRD || c == Cmd::APWR || c == Cmd::APRW || c == Cmd::ARMW;
+}
+inline bool isConfigured(Cmd c) {
+    return c == Cmd::FPRD || c == Cmd::FPWR || c == Cmd::FPRW || c == Cmd::FRMW;
+}
+inline bool isBroadcast(Cmd c) { return c == Cmd::BRD || c == Cmd::BWR || c == Cmd::BRW; }
+inline bool isLogical(Cmd c) { return c == Cmd::LRD || c == Cmd::LWR || c == Cmd::LRW; }
+
+// ---- ESC registers ----
+namespace reg {
+inline constexpr uint16_t Type = 0x0000;
+inline constexpr uint16_t Revision = 0x0001;
+inline constexpr uint16_t Build = 0x0002;
+inline constexpr uint16_t FmmuCount = 0x0004;
+inline constexpr uint16_t SmCount = 0x0005;
+inline constexpr uint16_t RamSize = 0x0006;
+inline constexpr uint16_t PortDescriptor = 0x0007;
+inline constexpr uint16_t Features = 0x0008;
+inline constexpr uint16_t StationAddress = 0x0010;
+inline constexpr uint16_t StationAlias = 0x0012;
+inline constexpr uint16_t DlControl = 0x0100;
+inline constexpr uint16_t DlPort = 0x0101;
+inline constexpr uint16_t DlAlias = 0x0103;
+inline constexpr uint16_t DlStatus = 0x0110;
+inline constexpr uint16_t AlControl = 0x0120;
+inline constexpr uint16_t AlStatus = 0x0130;
+inline constexpr uint16_t AlStatusCode = 0x0134;
+inline constexpr uint16_t PdiControl = 0x0140;
+inline constexpr uint16_t EventMask = 0x0200;
+inline constexpr uint16_t RxErrors = 0x0300;
+inline constexpr uint16_t WatchdogDivider = 0x0400;
+inline constexpr uint16_t WatchdogTimePdi = 0x0410;
+inline constexpr uint16_t WatchdogTimePd = 0x0420;
+inline constexpr uint16_t EepromConfig = 0x0500;
+inline constexpr uint16_t EepromPdiState = 0x0501;
+inline constexpr uint16_t EepromControl = 0x0502;
+inline constexpr uint16_t EepromAddress = 0x0504;
+inline constexpr uint16_t EepromData = 0x0508;
+inline constexpr uint16_t Fmmu0 = 0x0600;
+inline constexpr uint16_t FmmuSize = 16;
+inline constexpr uint16_t Sm0 = 0x0800;
+inline constexpr uint16_t SmSize = 8;
+inline constexpr uint16_t DcRecvTime0 = 0x0900;
+inline constexpr uint16_t DcRecvTime1 = 0x0904;
+inline constexpr uint16_t DcRecvTime2 = 0x0908;
+inline constexpr uint16_t DcRecvTime3 = 0x090C;
+inline constexpr uint16_t DcSystemTime = 0x0910;
+inline constexpr uint16_t DcRecvTimeEpu = 0x0918;
+inline constexpr uint16_t DcSystemOffset = 0x0920;
+inline constexpr uint16_t DcSystemDelay = 0x0928;
+inline constexpr uint16_t DcSystemDiff = 0x092C;
+inline constexpr uint16_t DcSpeedStart = 0x0930;
+inline constexpr uint16_t DcFilterDepth = 0x0934;
+inline constexpr uint16_t DcCyclicUnit = 0x0980;
+inline constexpr uint16_t DcSyncActivation = 0x0981;
+inline constexpr uint16_t DcStartTime = 0x0990;
+inline constexpr uint16_t DcSync0Cycle = 0x09A0;
+inline constexpr uint16_t DcSync1Cycle = 0x09A4;
+inline constexpr uint32_t RegisterSpaceSize = 0x1000;  // process RAM starts here
+}  // namespace reg
+
+// Sync manager control byte and status bits.
+namespace sm {
+inline constexpr uint8_t ModeMask = 0x03;
+inline constexpr uint8_t ModeBuffered = 0x00;
+inline constexpr uint8_t ModeMailbox = 0x02;
+inline constexpr uint8_t DirMask = 0x0C;
+inline constexpr uint8_t DirEcatReads = 0x00;
+inline constexpr uint8_t DirEcatWrites = 0x04;
+inline constexpr uint8_t StatusMailboxFull = 0x08;
+inline constexpr uint8_t ActivateEnable = 0x01;
+inline constexpr uint8_t ActivateRepeat = 0x02;
+inline constexpr uint8_t PdiRepeatAck = 0x02;
+}  // namespace sm
+
+// EEPROM control/status register 0x0502.
+namespace eep {
+inline constexpr uint16_t WriteEnable = 0x0001;
+inline constexpr uint16_t Read8Bytes = 0x0040;
+inline constexpr uint16_t CmdMask = 0x0700;
+inline constexpr uint16_t CmdRead = 0x0100;
+inline constexpr uint16_t CmdWrite = 0x0200;
+inline constexpr uint16_t CmdReload = 0x0400;
+inline constexpr uint16_t ErrChecksum = 0x0800;
+inline constexpr uint16_t ErrNotLoaded = 0x1000;
+inline constexpr uint16_t ErrNack = 0x2000;
+inline constexpr uint16_t ErrWriteEnable = 0x4000;
+inline constexpr uint16_t ErrMask = 0x7800;
+inline constexpr uint16_t Busy = 0x8000;
+}  // namespace eep
+
+// ---- SII layout ----
+namespace sii {
+inline constexpr uint16_t PdiControl = 0x0000;
+inline constexpr uint16_t Alias = 0x0004;
+inline constexpr uint16_t Checksum = 0x0007;
+inline constexpr uint16_t Vendor = 0x0008;
+inline constexpr uint16_t Product = 0x000A;
+inline constexpr uint16_t Revision = 0x000C;
+inline constexpr uint16_t Serial = 0x000E;
+inline constexpr uint16_t BootRxMailbox = 0x0014;
+inline constexpr uint16_t BootTxMailbox = 0x0016;
+inline constexpr uint16_t RxMailboxOffset = 0x0018;
+inline constexpr uint16_t RxMailboxSize = 0x0019;
+inline constexpr uint16_t TxMailboxOffset = 0x001A;
+inline constexpr uint16_t TxMailboxSize = 0x001B;
+inline constexpr uint16_t MailboxProtocols = 0x001C;
+inline constexpr uint16_t SizeCode = 0x003E;
+inline constexpr uint16_t Version = 0x003F;
+inline constexpr uint16_t FirstCategory = 0x0040;
+
+inline constexpr uint16_t CatStrings = 10;
+inline constexpr uint16_t CatGeneral = 30;
+inline constexpr uint16_t CatFmmu = 40;
+inline constexpr uint16_t CatSyncManager = 41;
+inline constexpr uint16_t CatTxPdo = 50;
+inline constexpr uint16_t CatRxPdo = 51;
+inline constexpr uint16_t CatEnd = 0xFFFF;
+
+// CRC-8 (poly 0x07, init 0xFF) over the first 14 bytes; stored in word 7's low byte.
+uint8_t headerCrc(std::span<const uint8_t> first14Bytes);
+}  // namespace sii
+
+// ---- AL states and status codes ----
+namespace al {
+inline constexpr uint16_t Init = 0x01;
+inline constexpr uint16_t PreOp = 0x02;
+inline constexpr uint16_t Boot = 0x03;
+inline constexpr uint16_t SafeOp = 0x04;
+inline constexpr uint16_t Op = 0x08;
+inline constexpr uint16_t StateMask = 0x0F;
+inline constexpr uint16_t ErrorFlag = 0x10;  // status: error indication; control: acknowledge
+
+inline constexpr uint16_t NoError = 0x0000;
+inline constexpr uint16_t UnspecifiedError = 0x0001;
+inline constexpr uint16_t InvalidStateChange = 0x0011;
+inline constexpr uint16_t UnknownState = 0x0012;
+inline constexpr uint16_t BootstrapNotSupported = 0x0013;
+inline constexpr uint16_t InvalidMailboxConfigBoot = 0x0015;
+inline constexpr uint16_t InvalidMailboxConfig = 0x0016;
+inline constexpr uint16_t InvalidSmConfig = 0x0017;
+inline constexpr uint16_t SmWatchdog = 0x001B;
+inline constexpr uint16_t InvalidOutputConfig = 0x001D;
+inline constexpr uint16_t InvalidInputConfig = 0x001E;
+
+std::string_view stateName(uint16_t state);
+}  // namespace al
+
+// ---- datagrams ----
+
+// One datagram inside a frame buffer. `base` points at its 10-byte header; the
+// accessors read and write the frame in place (slaves modify frames as they pass).
+class Datagram {
+public:
+    explicit Datagram(uint8_t* base) : base_(base) {}
+
+    Cmd cmd() const { return static_cast<Cmd>(base_[0]); }
+    uint8_t index() const { return base_[1]; }
+    uint16_t adp() const { return get16(base_ + 2); }
+    uint16_t ado() const { return get16(base_ + 4); }
+    uint32_t logicalAddress() const { return get32(base_ + 2); }
+    uint16_t length() const { return get16(base_ + 6) & 0x07FF; }
+    bool circulating() const { return (get16(base_ + 6) & 0x4000) != 0; }
+    bool more() const { return (get16(base_ + 6) & 0x8000) != 0; }
+    uint16_t irq() const { return get16(base_ + 8); }
+    uint8_t* data() const { return base_ + kDatagramHeaderSize; }
+    std::span<uint8_t> payload() const { return {data(), length()}; }
+    uint16_t wkc() const { return get16(data() + length()); }
+    size_t totalSize() const { return kDatagramHeaderSize + length() + kWkcSize; }
+
+    void setAdp(uint16_t v) { put16(base_ + 2, v); }
+    void setWkc(uint16_t v) { put16(data() + length(), v); }
+    void addWkc(uint16_t v) { setWkc(static_cast<uint16_t>(wkc() + v)); }
+    void setCirculating(bool on) {
+        uint16_t f = get16(base_ + 6);
+        put16(base_ + 6, on ? (f | 0x4000) : (f & ~0x4000));
+    }
+    void orIrq(uint16_t bits) { put16(base_ + 8, irq() | bits); }
+
+private:
+    uint8_t* base_;
+};
+
+// A frame parsed in place. On failure `error` says why and `datagrams` is empty.
+struct ParsedFrame {
+    std::vector<Datagram> datagrams;
+    std::string_view error;  // empty when the frame is good
+    bool ok() const { return error.empty(); }
+};
+
+// Parses an Ethernet frame carrying EtherCAT datagrams. Never reads past
+// `frame`; the EtherCAT length field, not the frame size, delimits the content.
+ParsedFrame parseFrame(std::span<uint8_t> frame);
+
+// Builds one frame of datagrams. The builder owns its buffer; finish() pads to
+// the Ethernet minimum and returns the bytes to send.
+class FrameBuilder {
+public:
+    FrameBuilder();
+
+    // Appends a datagram; returns the offset of its data in the frame, or -1 when
+    // it does not fit. `data` may be empty (the payload is zeroed) or `length` bytes.
+    int add(Cmd cmd, uint8_t index, uint16_t adp, uint16_t ado, uint16_t length,
+            std::span<const uint8_t> data = {}, uint16_t wkc = 0);
+    int addLogical(Cmd cmd, uint8_t index, uint32_t logicalAddress, uint16_t length,
+                   std::span<const uint8_t> data = {});
+
+    size_t datagramCount() const { return count_; }
+    // Room left for the data of one more datagram.
+    size_t roomForData() const;
+    std::span<const uint8_t> finish();
+    std::span<uint8_t> bytes() { return {buf_.data(), size_}; }
+
+private:
+    std::array<uint8_t, kMaxFrameSize> buf_{};
+    size_t size_ = 0;
+    size_t count_ = 0;
+    size_t lastHeader_ = 0;
+};
+
+}  // namespace ecat

@@ -1,0 +1,144 @@
+#include "ecmaster/codec.hpp"
+
+namespace ecat {
+
+std::string_view cmdName(Cmd cmd) {
+    static constexpr std::string_view names[] = {"NOP", "APRD", "APWR", "APRW", "FPRD",
+                                                 "FPWR", "FPRW", "BRD",  "BWR",  "BRW",
+                                                 "LRD", "LWR",  "LRW",  "ARMW", "FRMW"};
+    auto i = static_cast<size_t>(cmd);
+    return i < std::size(names) ? names[i] : std::string_view{"?"};
+}
+
+namespace sii {
+uint8_t headerCrc(std::span<const uint8_t> bytes) {
+    uint8_t crc = 0xFF;
+    for (size_t i = 0; i < bytes.size() && i < 14; ++i) {
+        crc ^= bytes[i];
+        for (int b = 0; b < 8; ++b) {
+            crc = (crc & 0x80) ? static_cast<uint8_t>((crc << 1) ^ 0x07)
+                               : static_cast<uint8_t>(crc << 1);
+        }
+    }
+    return crc;
+}
+}  // namespace sii
+
+namespace al {
+std::string_view stateName(uint16_t state) {
+    switch (state & StateMask) {
+        case 0: return "NONE";
+        case Init: return "INIT";
+        case PreOp: return "PRE-OP";
+        case Boot: return "BOOT";
+        case SafeOp: return "SAFE-OP";
+        case Op: return "OP";
+        default: return "INVALID";
+    }
+}
+}  // namespace al
+
+ParsedFrame parseFrame(std::span<uint8_t> frame) {
+    ParsedFrame out;
+    if (frame.size() < kEthHeaderSize + kEcatHeaderSize) {
+        out.error = "frame shorter than the Ethernet and EtherCAT headers";
+        return out;
+    }
+    if (((frame[12] << 8) | frame[13]) != kEtherType) {
+        out.error = "not an EtherCAT frame";
+        return out;
+    }
+    const uint16_t header = get16(&frame[kEthHeaderSize]);
+    if ((header >> 12) != kEcatTypeDatagrams) {
+        out.error = "EtherCAT type is not datagrams";
+        return out;
+    }
+    const size_t length = header & 0x07FF;
+    const size_t start = kEthHeaderSize + kEcatHeaderSize;
+    if (start + length > frame.size()) {
+        out.error = "EtherCAT length runs past the frame";
+        return out;
+    }
+    size_t pos = start;
+    const size_t end = start + length;
+    for (;;) {
+        if (end - pos < kDatagramHeaderSize + kWkcSize) {
+            out.error = "datagram header runs past the EtherCAT length";
+            out.datagrams.clear();
+            return out;
+        }
+        Datagram d(&frame[pos]);
+        if (end - pos < d.totalSize()) {
+            out.error = "datagram data runs past the EtherCAT length";
+            out.datagrams.clear();
+            return out;
+        }
+        out.datagrams.push_back(d);
+        pos += d.totalSize();
+        if (!d.more()) break;
+    }
+    if (out.datagrams.empty()) out.error = "no datagram";
+    return out;
+}
+
+FrameBuilder::FrameBuilder() {
+    std::fill(buf_.begin(), buf_.begin() + 6, 0xFF);
+    std::copy(kMasterMac.begin(), kMasterMac.end(), buf_.begin() + 6);
+    buf_[12] = static_cast<uint8_t>(kEtherType >> 8);
+    buf_[13] = static_cast<uint8_t>(kEtherType & 0xFF);
+    size_ = kEthHeaderSize + kEcatHeaderSize;
+    put16(&buf_[kEthHeaderSize], static_cast<uint16_t>(kEcatTypeDatagrams << 12));
+}
+
+size_t FrameBuilder::roomForData() const {
+    const size_t used = size_ + kDatagramHeaderSize + kWkcSize;
+    return used >= kMaxFrameSize ? 0 : kMaxFrameSize - used;
+}
+
+int FrameBuilder::add(Cmd cmd, uint8_t index, uint16_t adp, uint16_t ado, uint16_t length,
+                      std::span<const uint8_t> data, uint16_t wkc) {
+    if (length > 0x07FF || length > roomForData()) return -1;
+    if (!data.empty() && data.size() != length) return -1;
+    if (count_ > 0) {
+        // Mark the previous datagram as followed by another.
+        uint8_t* prev = &buf_[lastHeader_];
+        put16(prev + 6, get16(prev + 6) | 0x8000);
+    }
+    uint8_t* h = &buf_[size_];
+    h[0] = static_cast<uint8_t>(cmd);
+    h[1] = index;
+    put16(h + 2, adp);
+    put16(h + 4, ado);
+    put16(h + 6, length);
+    put16(h + 8, 0);
+    uint8_t* d = h + kDatagramHeaderSize;
+    if (data.empty()) {
+        std::memset(d, 0, length);
+    } else {
+        std::memcpy(d, data.data(), length);
+    }
+    put16(d + length, wkc);
+    lastHeader_ = size_;
+    const int dataOffset = static_cast<int>(size_ + kDatagramHeaderSize);
+    size_ += kDatagramHeaderSize + length + kWkcSize;
+    ++count_;
+    const auto ecatLength = static_cast<uint16_t>(size_ - kEthHeaderSize - kEcatHeaderSize);
+    put16(&buf_[kEthHeaderSize], static_cast<uint16_t>((kEcatTypeDatagrams << 12) | ecatLength));
+    return dataOffset;
+}
+
+int FrameBuilder::addLogical(Cmd cmd, uint8_t index, uint32_t logicalAddress, uint16_t length,
+                             std::span<const uint8_t> data) {
+    return add(cmd, index, static_cast<uint16_t>(logicalAddress),
+               static_cast<uint16_t>(logicalAddress >> 16), length, data);
+}
+
+std::span<const uint8_t> FrameBuilder::finish() {
+    if (size_ < kMinFrameSize) {
+        std::memset(&buf_[size_], 0, kMinFrameSize - size_);
+        return {buf_.data(), kMinFrameSize};
+    }
+    return {buf_.data(), size_};
+}
+
+}  // namespace ecat

@@ -1,0 +1,72 @@
+// A simulated EtherCAT segment: a line of emulated slaves that processes each
+// frame in order, as real slaves on a cable do. Attach it to the master's virtual
+// wire (tests) or serve it on a network interface (zrsim).
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ecmaster/virtual_wire.hpp"
+
+namespace ecsim {
+
+enum class SlaveKind { ZR01, ZR02, ZR12, IO, CPL };
+
+struct SlaveSpec {
+    SlaveKind kind = SlaveKind::IO;
+    // Bridges only: which of the four channels have a motor attached.
+    std::array<bool, 4> motors{true, true, true, true};
+};
+
+// Parses "ZR12,IO,ZR02"; a bridge may name its fitted channels, "ZR12:1-3" or
+// "ZR01:124" (channels 1 to 4 by digit; "ZR01:" alone = no motors). Returns
+// nothing and sets `error` on a bad list.
+std::optional<std::vector<SlaveSpec>> parseSlaveList(std::string_view text, std::string* error);
+std::string_view kindName(SlaveKind kind);
+
+class Slave;  // an emulated slave controller with its device model
+
+class Segment : public ecmaster::FrameProcessor {
+public:
+    explicit Segment(const std::vector<SlaveSpec>& slaves);
+    ~Segment() override;
+    Segment(const Segment&) = delete;
+    Segment& operator=(const Segment&) = delete;
+
+    // Processes one frame in place (thread-safe).
+    ecmaster::Delivery process(std::span<uint8_t> frame) override;
+
+    size_t slaveCount() const;
+    // Position 1..slaveCount(); for inspection and device-level set-up in tests.
+    // Hold no reference across calls to process() from another thread without
+    // taking lock() first.
+    Slave& slave(size_t position);
+
+    // ---- faults ----
+    void setDropRate(double fraction);               // 0..1 of frames lost
+    void setDelay(std::chrono::microseconds delay);  // every frame returns this late
+    void dropNext(unsigned frames);                  // the next n frames are lost
+    void powerOff(size_t position);                  // it and all behind it stop answering
+    void powerOn(size_t position);                   // back in INIT, station address 0
+    void forceSafeOpError(size_t position, uint16_t alStatusCode = 0x001B);
+
+    // Counts frames processed and lost (for benchmarks and tests).
+    uint64_t framesProcessed() const;
+
+    // Lock held by process(); take it to inspect slaves from another thread.
+    std::unique_lock<std::mutex> lock();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace ecsim
