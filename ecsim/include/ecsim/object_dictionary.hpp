@@ -1,0 +1,127 @@
+// A CoE object dictionary of typed entries with access rights, and the SDO
+// server that answers the master's mailbox requests from it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "ecsim/device.hpp"
+
+namespace ecsim {
+
+enum class DataType : uint16_t {
+    Boolean = 0x0001,
+    Integer8 = 0x0002,
+    Integer16 = 0x0003,
+    Integer32 = 0x0004,
+    Unsigned8 = 0x0005,
+    Unsigned16 = 0x0006,
+    Unsigned32 = 0x0007,
+    Real32 = 0x0008,
+    VisibleString = 0x0009,
+    OctetString = 0x000A,
+    Integer64 = 0x0015,
+    Unsigned64 = 0x001B,
+};
+
+enum class Access : uint8_t { ReadOnly, WriteOnly, ReadWrite };
+
+// SDO abort codes a real slave gives.
+namespace abort_code {
+inline constexpr uint32_t None = 0;
+inline constexpr uint32_t ToggleBit = 0x05030000;
+inline constexpr uint32_t CommandSpecifier = 0x05040001;
+inline constexpr uint32_t UnsupportedAccess = 0x06010000;
+inline constexpr uint32_t WriteOnly = 0x06010001;
+inline constexpr uint32_t ReadOnly = 0x06010002;
+inline constexpr uint32_t ObjectMissing = 0x06020000;
+inline constexpr uint32_t LengthMismatch = 0x06070010;
+inline constexpr uint32_t LengthTooHigh = 0x06070012;
+inline constexpr uint32_t LengthTooLow = 0x06070013;
+inline constexpr uint32_t SubindexMissing = 0x06090011;
+inline constexpr uint32_t ValueRange = 0x06090030;
+inline constexpr uint32_t GeneralError = 0x08000000;
+inline constexpr uint32_t CannotStore = 0x08000020;
+inline constexpr uint32_t LocalControl = 0x08000021;
+inline constexpr uint32_t DeviceState = 0x08000022;
+}  // namespace abort_code
+
+// One subindex. Plain entries keep `value` (little-endian bytes); entries with
+// hooks compute reads and react to writes (a motor line object, a reply queue).
+struct Entry {
+    DataType type = DataType::Unsigned32;
+    Access access = Access::ReadWrite;
+    std::vector<uint8_t> value;
+    // Largest download a string or octet entry takes (0 = the size of `value`).
+    size_t maxLength = 0;
+    // Returns an abort code or 0. Without a hook a download is stored (numeric
+    // entries take any length up to 4 bytes and keep the low bytes).
+    std::function<uint32_t(std::span<const uint8_t> data)> onDownload;
+    // Returns an abort code or 0 and fills `data`. Without a hook `value` is read.
+    std::function<uint32_t(std::vector<uint8_t>& data)> onUpload;
+};
+
+class ObjectDictionary {
+public:
+    void add(uint16_t index, uint8_t subindex, Entry entry);
+
+    // Shorthands for plain entries.
+    void addU8(uint16_t index, uint8_t sub, uint8_t v, Access a = Access::ReadWrite);
+    void addU16(uint16_t index, uint8_t sub, uint16_t v, Access a = Access::ReadWrite);
+    void addU32(uint16_t index, uint8_t sub, uint32_t v, Access a = Access::ReadWrite);
+    void addI8(uint16_t index, uint8_t sub, int8_t v, Access a = Access::ReadWrite);
+    void addI16(uint16_t index, uint8_t sub, int16_t v, Access a = Access::ReadWrite);
+    void addI32(uint16_t index, uint8_t sub, int32_t v, Access a = Access::ReadWrite);
+    void addString(uint16_t index, uint8_t sub, std::string_view text,
+                   Access a = Access::ReadOnly, size_t maxLength = 0);
+
+    bool has(uint16_t index, uint8_t sub) const;
+    bool hasObject(uint16_t index) const;
+    Entry* find(uint16_t index, uint8_t sub);
+
+    // SDO semantics: abort code or 0.
+    uint32_t upload(uint16_t index, uint8_t sub, std::vector<uint8_t>& out);
+    uint32_t download(uint16_t index, uint8_t sub, std::span<const uint8_t> data);
+    // Complete access: subindex 0 (as a u8 padded to 16 bits) then every
+    // subindex from 1 in order, or from `sub` (0 or 1) as the master asks.
+    uint32_t uploadComplete(uint16_t index, uint8_t sub, std::vector<uint8_t>& out);
+    uint32_t downloadComplete(uint16_t index, uint8_t sub, std::span<const uint8_t> data);
+
+    // Direct access for the device model (no access-right checks, no hooks).
+    int64_t getInt(uint16_t index, uint8_t sub) const;  // sign-extends signed types
+    void setInt(uint16_t index, uint8_t sub, int64_t v);
+    std::string getString(uint16_t index, uint8_t sub) const;
+    void setString(uint16_t index, uint8_t sub, std::string_view text);
+
+private:
+    std::map<std::pair<uint16_t, uint8_t>, Entry> entries_;
+};
+
+// Answers CoE mailbox messages (SDO upload/download: expedited, normal,
+// segmented, complete access) from a dictionary, and sends emergencies.
+class CoeServer {
+public:
+    CoeServer(ObjectDictionary& od, uint16_t mailboxOutSize);
+
+    // A complete mailbox message from the master (6-byte mailbox header included).
+    // Non-CoE messages get a mailbox error reply.
+    void handle(std::span<const uint8_t> message, MailboxOutbox& out);
+    void emergency(uint16_t errorCode, uint8_t errorRegister, std::span<const uint8_t, 5> data,
+                   MailboxOutbox& out);
+
+private:
+    struct Transfer;  // a segmented transfer in progress
+    ObjectDictionary& od_;
+    uint16_t outSize_;
+    std::shared_ptr<Transfer> transfer_;
+    uint8_t counter_ = 0;
+};
+
+}  // namespace ecsim
