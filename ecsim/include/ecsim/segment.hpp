@@ -50,6 +50,17 @@ public:
     // taking lock() first.
     Slave& slave(size_t position);
 
+    // Gives the slave at `position` another application (tests that exercise the
+    // controller or the CoE server with a device of their own).
+    void replaceDevice(size_t position, std::unique_ptr<class Device> device);
+
+    // Sync manager watchdog for every slave: OP drops to SAFE-OP with error
+    // 0x001B when outputs stop arriving for this long; zero switches it off.
+    void setWatchdog(std::chrono::milliseconds timeout);
+
+    // Advances time-driven behaviour without a frame (zrsim calls it periodically).
+    void tick();
+
     // ---- faults ----
     void setDropRate(double fraction);               // 0..1 of frames lost
     void setDelay(std::chrono::microseconds delay);  // every frame returns this late
