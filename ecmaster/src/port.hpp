@@ -1,0 +1,53 @@
+// The master's transport: frame indexes, sending and receiving whole frames on
+// the open NIC (AF_PACKET raw socket, or the in-process virtual wire).
+//
+// Internal API for the other modules of the library (datagrams, mailbox,
+// process data). Everything here is thread-safe: several threads may wait on
+// different indexes at once; frames may return out of order and each is handed
+// to the thread waiting for its index. Frames go onto the wire one at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "ethercat.h"
+
+namespace ecmaster::detail {
+
+// A free frame index 0..EC_MAXBUF-1, marked in use until releaseIndex(). Never
+// blocks: returns -1 when all EC_MAXBUF indexes are in use (callers report
+// EC_NOFRAME then). The search starts after the last index handed out.
+int allocIndex();
+void releaseIndex(int idx);
+
+// Sends a complete Ethernet frame (header included, as ecat::FrameBuilder
+// builds it; padded to 60 bytes here if shorter) whose datagrams carry `idx`.
+// Non-blocking. Clears any frame previously received for `idx`. False when the
+// port is closed, `idx` is not allocated, or the NIC refused the frame.
+bool sendFrame(int idx, std::span<const uint8_t> frame);
+
+// Waits up to `timeoutUs` for the frame sent with `idx` to come back. Copies it
+// (Ethernet header included) into `out` (truncated to out.size()) and sets
+// `length` to the bytes copied. Result: wkc of the LAST datagram in the frame,
+// or EC_NOFRAME when nothing came back in time (length = 0 then). A frame that
+// came back is consumed by this call.
+int waitFrame(int idx, std::span<uint8_t> out, size_t& length, int timeoutUs);
+
+// SOEM's blocking pattern (facts 4.3): send `frame`, wait min(timeoutUs,
+// EC_TIMEOUTRET); re-send while nothing came back and `timeoutUs` has not run
+// out. Result as waitFrame. A frame that returns with wkc 0 is not retried.
+int roundTrip(int idx, std::span<const uint8_t> frame, std::span<uint8_t> out, size_t& length,
+              int timeoutUs);
+
+// True between a successful ec_init() and ec_close().
+bool portOpen();
+
+// ---- used by ec_init / ec_close (lifecycle.cpp) ----
+// Opens `ifname` (already stripped of "\Device\NPF_"): an attached virtual wire
+// of that name, else a raw socket on the interface. False on failure.
+bool openPort(const std::string& ifname);
+void closePort();
+
+}  // namespace ecmaster::detail
