@@ -39,6 +39,7 @@ inline constexpr uint32_t None = 0;
 inline constexpr uint32_t ToggleBit = 0x05030000;
 inline constexpr uint32_t CommandSpecifier = 0x05040001;
 inline constexpr uint32_t UnsupportedAccess = 0x06010000;
+inline constexpr uint32_t CompleteAccess = 0x06010004;
 inline constexpr uint32_t WriteOnly = 0x06010001;
 inline constexpr uint32_t ReadOnly = 0x06010002;
 inline constexpr uint32_t ObjectMissing = 0x06020000;
@@ -63,13 +64,15 @@ struct Entry {
     size_t maxLength = 0;
     // Returns an abort code or 0. Without a hook a download is stored (numeric
     // entries take any length up to 4 bytes and keep the low bytes).
+    // Numeric entries hand the hook the value already cut or zero-extended to the
+    // type's width; string and octet entries the bytes as downloaded.
     std::function<uint32_t(std::span<const uint8_t> data)> onDownload;
     // Returns an abort code or 0 and fills `data`. Without a hook `value` is read.
     std::function<uint32_t(std::vector<uint8_t>& data)> onUpload;
 };
 
 class ObjectDictionary {
-public:
+  public:
     void add(uint16_t index, uint8_t subindex, Entry entry);
 
     // Shorthands for plain entries.
@@ -79,8 +82,8 @@ public:
     void addI8(uint16_t index, uint8_t sub, int8_t v, Access a = Access::ReadWrite);
     void addI16(uint16_t index, uint8_t sub, int16_t v, Access a = Access::ReadWrite);
     void addI32(uint16_t index, uint8_t sub, int32_t v, Access a = Access::ReadWrite);
-    void addString(uint16_t index, uint8_t sub, std::string_view text,
-                   Access a = Access::ReadOnly, size_t maxLength = 0);
+    void addString(uint16_t index, uint8_t sub, std::string_view text, Access a = Access::ReadOnly,
+                   size_t maxLength = 0);
 
     bool has(uint16_t index, uint8_t sub) const;
     bool hasObject(uint16_t index) const;
@@ -100,14 +103,33 @@ public:
     std::string getString(uint16_t index, uint8_t sub) const;
     void setString(uint16_t index, uint8_t sub, std::string_view text);
 
-private:
+  private:
     std::map<std::pair<uint16_t, uint8_t>, Entry> entries_;
 };
+
+// One mapped object of a PDO and the PDOs of one direction, as a device model
+// describes its process data.
+struct PdoEntryDesc {
+    uint16_t index = 0;
+    uint8_t subindex = 0;
+    uint8_t bits = 0;
+};
+struct PdoDesc {
+    uint16_t index = 0;  // 0x1600.. (outputs) or 0x1A00.. (inputs)
+    std::vector<PdoEntryDesc> entries;
+};
+
+// Adds the standard objects a master reads to size the process data: sync
+// manager types 0x1C00 (mailbox out, mailbox in, outputs, inputs), the
+// assignments 0x1C12 (outputs) and 0x1C13 (inputs), and one mapping object per
+// PDO (sub 0 = count, sub n = index << 16 | subindex << 8 | bits).
+void addPdoObjects(ObjectDictionary& od, std::span<const PdoDesc> outputs,
+                   std::span<const PdoDesc> inputs);
 
 // Answers CoE mailbox messages (SDO upload/download: expedited, normal,
 // segmented, complete access) from a dictionary, and sends emergencies.
 class CoeServer {
-public:
+  public:
     CoeServer(ObjectDictionary& od, uint16_t mailboxOutSize);
 
     // A complete mailbox message from the master (6-byte mailbox header included).
@@ -116,8 +138,9 @@ public:
     void emergency(uint16_t errorCode, uint8_t errorRegister, std::span<const uint8_t, 5> data,
                    MailboxOutbox& out);
 
-private:
-    struct Transfer;  // a segmented transfer in progress
+  private:
+    struct Transfer;        // a segmented transfer in progress
+    uint8_t nextCounter();  // the slave's own mailbox counter, 1..7
     ObjectDictionary& od_;
     uint16_t outSize_;
     std::shared_ptr<Transfer> transfer_;
