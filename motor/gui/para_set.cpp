@@ -1,0 +1,3 @@
+#include "motor/gui/para_set.hpp"
+
+ParaSet::ParaSet(QWidget* parent) : QDialog(parent) {}

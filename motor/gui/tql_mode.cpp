@@ -1,0 +1,3 @@
+#include "motor/gui/tql_mode.hpp"
+
+TqlMode::TqlMode(QWidget* parent) : QWidget(parent) {}

@@ -1,0 +1,3 @@
+#include "motor/gui/voze_rudadozira_vur.hpp"
+
+VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent) : QDialog(parent) {}
