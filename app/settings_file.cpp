@@ -1,0 +1,131 @@
+#include "app/settings_file.hpp"
+
+#include <cstdio>
+#include <limits>
+#include <memory>
+
+#include "platform/message_box.hpp"
+
+SharedText g_lanName;
+std::atomic<int32_t> g_accessLevel{0};
+std::atomic<int32_t> g_slaveCount{1};
+std::atomic<int32_t> g_cia402Pos{2500};
+std::atomic<int32_t> g_cia402Speed{60};
+std::atomic<int32_t> g_cia402Accel{1000};
+std::atomic<int32_t> g_rxTxPdoModeless{0};
+std::atomic<int32_t> g_tqlSendAfterClear{1};
+std::atomic<int32_t> g_selectLan{0};
+
+namespace {
+
+constexpr int kLineBufferBytes = 90;   // one read takes at most 89 characters
+constexpr size_t kMaxCopiedChars = 80;  // lines 1 and 3 are taken up to 80 characters
+
+// Lines 2 to 9 in file order.
+std::atomic<int32_t>* const kNumberLines[] = {
+    &g_accessLevel, &g_slaveCount,     &g_cia402Pos,        &g_cia402Speed,
+    &g_cia402Accel, &g_rxTxPdoModeless, &g_tqlSendAfterClear, &g_selectLan,
+};
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+const wchar_t* ReadFailureMessage(int line) {
+    if (line == 1) return L"File Read Error!!!";
+    if (line <= 4) return L"File read Error!!!";
+    return L"File read  Error!!!";
+}
+
+// The text before the first CR or LF, at most 80 characters.
+std::string_view UpToLineEnd(std::string_view text) {
+    text = text.substr(0, text.find_first_of("\r\n"));
+    return text.substr(0, kMaxCopiedChars);
+}
+
+// The values that the rest of the program relies on: 1..32 slaves, an
+// acceleration that can divide.
+void KeepInRange() {
+    const int32_t count = g_slaveCount.load();
+    if (count < kMinSlaveCount) g_slaveCount = kMinSlaveCount;
+    if (count > kMaxSlaveCount) g_slaveCount = kMaxSlaveCount;
+    if (g_cia402Accel.load() < 1) g_cia402Accel = 1;
+}
+
+}  // namespace
+
+bool ReadLeadingInteger(std::string_view text, int32_t* value) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const size_t firstDigit = i;
+    int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > int64_t{std::numeric_limits<int32_t>::max()} + 1) return false;
+    }
+    if (i == firstDigit) return false;
+    const int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue > std::numeric_limits<int32_t>::max()) return false;
+    *value = static_cast<int32_t>(signedValue);
+    return true;
+}
+
+void ResetSettingsToDefaults() {
+    g_lanName.set("");
+    g_accessLevel = 0;
+    g_slaveCount = 1;
+    g_cia402Pos = 2500;
+    g_cia402Speed = 60;
+    g_cia402Accel = 1000;
+    g_rxTxPdoModeless = 0;
+    g_tqlSendAfterClear = 1;
+    g_selectLan = 0;
+}
+
+void LoadSettingsFileFrom(const std::string& path) {
+    File file(std::fopen(path.c_str(), "r"));
+    if (!file) {
+        ShowMessageBox(L"SetDataFile Read Error");
+        return;
+    }
+    char buffer[kLineBufferBytes];
+    for (int line = 1; line <= 9; ++line) {
+        if (std::fgets(buffer, sizeof buffer, file.get()) == nullptr) {
+            ShowMessageBox(ReadFailureMessage(line));
+            break;
+        }
+        std::string_view text(buffer);
+        int32_t value = 0;
+        if (line == 1) {
+            g_lanName.set(UpToLineEnd(text));
+            continue;
+        }
+        if (line == 3) {
+            text = UpToLineEnd(text);
+        } else if (!text.empty()) {
+            // The line end, or the last character of a last line without one.
+            text.remove_suffix(1);
+        }
+        if (ReadLeadingInteger(text, &value)) *kNumberLines[line - 2] = value;
+    }
+    KeepInRange();
+}
+
+void SaveSettingsFileTo(const std::string& path) {
+    File file(std::fopen(path.c_str(), "w"));
+    if (!file) {
+        ShowMessageBox(L"File Write Open Error");
+        return;
+    }
+    const std::string lanName = g_lanName.get();
+    std::fputs(lanName.c_str(), file.get());
+    std::fputc('\n', file.get());
+    for (const auto* value : kNumberLines) std::fprintf(file.get(), "%d\n", value->load());
+}
+
+void LoadSettingsFile() { LoadSettingsFileFrom(kSettingsFileName); }
+
+void SaveSettingsFile() { SaveSettingsFileTo(kSettingsFileName); }

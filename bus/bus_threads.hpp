@@ -1,0 +1,24 @@
+// The three bus threads: scan and configuration, process data, supervision.
+#pragma once
+
+// Starts the scan, process-data and supervision threads, in this order. Called
+// once at program start; a second call while they run does nothing.
+void StartBusThreads();
+
+// Tells the bus threads to stop and joins them. The program calls it before it
+// returns from main, so no bus thread outlives the globals it uses. The master
+// library is left as it is (the bus is not closed). Safe to call when the threads
+// are not running.
+void StopBusThreads();
+
+// True once StopBusThreads has asked the threads to end.
+bool BusThreadsStopping();
+
+// Sleeps `ms` milliseconds, or less when the threads are told to stop. The bus
+// threads' pauses go through it so that a stop is prompt.
+void BusSleep(int ms);
+
+// Puts every shared value of the bus (bridge table, shadow arrays, flags,
+// counters, logs, process image, adapter hand-shake) back to its program-load
+// value. For tests, between runs of the threads; only while they are stopped.
+void ResetBusGlobals();

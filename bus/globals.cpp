@@ -1,0 +1,48 @@
+#include "bus/globals.hpp"
+
+std::atomic<int32_t> g_bridgeCount{0};
+std::atomic<int32_t> g_bridgeSlave[kBridgeRows]{};
+std::atomic<int32_t> g_bridgeModel[kBridgeRows]{};
+std::atomic<uint32_t> g_bridgeOutOffset[kBridgeRows]{};
+std::atomic<uint32_t> g_bridgeInOffset[kBridgeRows]{};
+
+std::atomic<uint16_t> g_ctrlWord[kMotorSlots]{};
+std::atomic<int32_t> g_targetPos[kMotorSlots]{};
+std::atomic<int32_t> g_movePos[kMotorSlots]{};
+std::atomic<uint32_t> g_moveSpeed[kMotorSlots]{};
+std::atomic<uint32_t> g_digOut[kMotorSlots]{};
+std::atomic<uint32_t> g_statusWord[kMotorSlots]{};
+std::atomic<int32_t> g_actualPos[kMotorSlots]{};
+std::atomic<uint32_t> g_motorOnline[kMotorSlots]{};
+
+std::atomic<int32_t> g_scanRequest{0};
+std::atomic<int32_t> g_busPause{0};
+std::atomic<int32_t> g_bridgeMode{0};
+std::atomic<int32_t> g_moveStop{0};
+std::atomic<int32_t> g_cpioReapply{0};
+std::atomic<int32_t> g_lanPicked{0};
+std::atomic<int32_t> g_eepromRequest{0};
+
+std::atomic<int32_t> g_busReady{0};
+std::atomic<uint8_t> g_inOp{0};
+std::atomic<int32_t> g_scanRetry{0};
+std::atomic<int32_t> g_expectedWkc{0};
+std::atomic<int32_t> g_lastPackedCycle{0};
+
+std::atomic<int32_t> g_wkc{0};
+std::atomic<int32_t> g_cycleCount{0};
+
+std::atomic<int32_t> g_ackCount{0};
+std::atomic<int32_t> g_fullRestartCount{0};
+
+TextLog g_strScanLog;
+TextLog g_strSuperviseLog;
+TextLog g_strTqlLog;
+
+int BridgeOrdinalOfSlave(int slave) {
+    const int count = g_bridgeCount.load();
+    for (int b = 0; b < count && b < kBridgeRows; ++b) {
+        if (g_bridgeSlave[b].load() == slave) return b;
+    }
+    return -1;
+}

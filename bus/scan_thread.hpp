@@ -1,0 +1,20 @@
+// The scan and configuration thread: brings the bus up on request, records the
+// bridges and then serves the process image every millisecond.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr size_t kIfNameBytes = 256;
+
+// The name handed to ec_init: "\Device\NPF_" and the adapter's GUID name, or the
+// LAN name of the settings. Fixed once per start of the threads. Read only by the
+// scan thread and, after it has stopped, by tests.
+extern char g_ifName[kIfNameBytes];
+
+// Thread body; returns when the bus threads stop.
+void ScanThread();
+
+// The acceleration word written to each bridge (0xF550:04): 0x05B2D7E1 plus
+// 10000 / accel. An acceleration below 1 counts as 1.
+int32_t AccelerationWord(int32_t accel);

@@ -1,0 +1,67 @@
+// Object access in text form and the bridges' motor text channel. Every SDO here
+// runs with complete access off and a 700 ms timeout, and blocks the calling
+// thread until it ends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+inline constexpr int kSdoTimeoutUs = 700000;
+inline constexpr int kSdoMaxUpload = 127;  // bytes an upload may fill
+
+// Objects of the motor text channel; add the motor number 1..4.
+inline constexpr uint16_t ObjMotorCommand = 0xF580;   // :00 one TQL line, no terminator
+inline constexpr uint16_t ObjMotorResponse = 0xF590;  // :00 next queued reply (VISIBLE_STRING)
+inline constexpr uint16_t ObjUartChannel = 0xF510;    // :02 serial speed code (4 bytes)
+inline constexpr uint8_t kUartSpeedSubindex = 2;
+
+// CoE data-type codes that the program's own callers use.
+inline constexpr uint16_t kCoeInteger8 = 2;
+inline constexpr uint16_t kCoeInteger16 = 3;
+inline constexpr uint16_t kCoeInteger32 = 4;
+inline constexpr uint16_t kCoeVisibleString = 9;
+
+// Reads an object by SDO and formats it by its CoE data-type code ("0x%4.4x (%d)"
+// for INTEGER16, the string itself for VISIBLE_STRING, "Unknown type" for codes
+// without a text form ...). When the master library's error flag is set after the
+// upload, returns its oldest error entry as text ("Time:..."), or the empty text
+// when its list is empty (and clears the flag). Calls from all threads are
+// serialised; the text returned is the caller's own copy.
+std::string SdoReadAsText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType);
+
+// Formats uploaded bytes by a CoE data-type code, as SdoReadAsText does; the size
+// counts only for OCTET_STRING. Bounded to 1023 characters.
+std::string FormatSdoData(const uint8_t* data, int size, uint16_t dataType);
+
+// Writes `size` bytes by SDO; the outcome is not reported (a refusal leaves an
+// entry on the library's error list, which a later SdoReadAsText returns).
+void SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t size,
+                   const void* data);
+
+// Reads subindex 0 of `index` as INTEGER16. Returns 2 with the value, or -1 with
+// the value 0 when the text holds no number in parentheses among its first 25
+// characters.
+int ReadObjectInt16(uint16_t slave, uint16_t index, int16_t* value);
+
+// Downloads `line` as it is (no terminator) to ObjMotorCommand + motor; no checks.
+// The TQL page and the online check use it with their own length rules.
+void WriteMotorCommand(uint16_t slave, int motor, std::string_view line);
+
+// Sends one TQL line to motor 1..4 of a bridge. Returns 0 written; -1 the slave is
+// not a bridge of the table; -2 motor outside 1..4; -3 line length outside 2..60.
+// A failed check accesses no device.
+int SendTqlLine(int slave, int motor, const char* line);
+
+// Writes a channel's serial speed code (0 = 38400 bit/s, 6 = 170 kbit/s, 3).
+// Returns 0 written; -1 not a bridge; -2 motor outside 1..4.
+int SetBridgeUartSpeed(int slave, int motor, uint32_t speedCode);
+
+// Reads every motor's reply object of the first 16 bridges until it reports
+// nothing pending ('N'), at most 32 replies a motor. Serialised with
+// SdoReadAsText.
+void DrainMotorReplies();
+
+// Asks every motor of the first 16 bridges "?99.1", sets g_motorOnline for those
+// that answer "Ux" and appends one line per bridge to g_strScanLog.
+void CheckMotorsOnline();

@@ -1,0 +1,10 @@
+// The supervision thread: keeps the slaves operational, acknowledges errors,
+// reconfigures and recovers slaves, and restarts the bus after 20 acknowledgements.
+#pragma once
+
+// Thread body; returns when the bus threads stop.
+void SupervisionThread();
+
+// One check pass over all slaves (the body of a loop that found the working
+// counter low or a slave out of OP).
+void SuperviseSlaves();

@@ -1,0 +1,18 @@
+// Operating modes of every motor axis of every bridge: TQL pass-through (101),
+// homing (6), cyclic synchronous position (8) and the bridge's CPIO mode (121).
+// Each writes object 0x6060 + axis * 0x800 by SDO and sets the axes'
+// controlwords; all run on the GUI thread with fixed pauses. All return 0.
+#pragma once
+
+inline constexpr int kModeTql = 101;
+inline constexpr int kModeHoming = 6;
+inline constexpr int kModeCsp = 8;
+inline constexpr int kModeCpio = 121;
+
+int SetAllMotorsMode101();
+int SetAllMotorsHomingMode();
+// Also makes every target follow its actual position and reads the mode back;
+// "Error Mode Change fault!!!" for a bridge whose axes don't all report mode 8.
+int SetAllMotorsCspMode();
+// on 1: mode 121 with controlword 0xC00F; on 0: mode 8 with 0x000F.
+int SetCpioMode(int on);
