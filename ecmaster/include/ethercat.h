@@ -567,6 +567,9 @@ int ec_writeeeprom(uint16 slave, uint16 eeproma, uint16 data, int timeout);
 uint8 ec_siigetbyte(uint16 slave, uint16 address);
 int16 ec_siifind(uint16 slave, uint16 cat);
 void ec_siistring(char* str, uint16 slave, uint16 Sn);
+uint8 ec_siiFMMU(uint16 slave, ec_eepromFMMUt* FMMU);
+uint16 ec_siiSM(uint16 slave, ec_eepromSMt* SM);
+uint16 ec_siiSMnext(uint16 slave, ec_eepromSMt* SM, uint16 n);
 
 /* ---- raw datagrams ---- */
 int ec_BWR(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout);

@@ -14,6 +14,9 @@
 
 #include "ethercat.h"
 
+// The one port of the single-context API; ecx_context.port points at it.
+extern ecx_portt ecx_port;
+
 namespace ecmaster::detail {
 
 // A free frame index 0..EC_MAXBUF-1, marked in use until releaseIndex(). Never

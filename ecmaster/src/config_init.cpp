@@ -1,0 +1,320 @@
+// ec_config_init (facts 7) and the SII category readers it uses (facts 8).
+#include <cstdio>
+#include <cstring>
+
+#include "ecmaster/codec.hpp"
+#include "eeprom.hpp"
+#include "ethercat.h"
+
+namespace {
+
+using ecmaster::detail::eepromCollect;
+using ecmaster::detail::eepromRequest;
+
+constexpr uint32 kDefaultMbxSm0 = 0x00010026;
+constexpr uint32 kDefaultMbxSm1 = 0x00010022;
+
+uint16 siiWord(uint16 slave, uint32 at) {
+    return static_cast<uint16>(ec_siigetbyte(slave, static_cast<uint16>(at)) |
+                               (ec_siigetbyte(slave, static_cast<uint16>(at + 1)) << 8));
+}
+
+void resetContext() {
+    ec_slavecount = 0;
+    std::memset(ec_slave, 0, sizeof ec_slave);
+    std::memset(ec_group, 0, sizeof ec_group);
+    ecmaster::detail::siiCacheClear();
+    for (int g = 0; g < EC_MAXGROUP; ++g)
+        ec_group[g].logstartaddr = static_cast<uint32>(g) << EC_LOGGROUPOFFSET;
+}
+
+int bwr8(uint16 ado, uint8 v) { return ec_BWR(0, ado, 1, &v, EC_TIMEOUTRET3); }
+int bwr16(uint16 ado, uint16 v) {
+    uint8 w[2];
+    ecat::put16(w, v);
+    return ec_BWR(0, ado, 2, w, EC_TIMEOUTRET3);
+}
+
+int detectSlaves() {
+    bwr8(ECT_REG_DLALIAS, 0x00);  // no alias addressing
+    bwr16(ECT_REG_ALCTL, EC_STATE_INIT | EC_STATE_ACK);
+    bwr16(ECT_REG_ALCTL, EC_STATE_INIT | EC_STATE_ACK);  // old ESCs need it twice
+    uint8 w[2] = {0, 0};
+    const int wkc = ec_BRD(0, ECT_REG_TYPE, 2, w, EC_TIMEOUTSAFE);
+    if (wkc > 0) {
+        if (wkc >= EC_MAXSLAVE) return EC_SLAVECOUNTEXCEEDED;
+        ec_slavecount = wkc;
+    }
+    return wkc;
+}
+
+void setSlavesToDefault() {
+    uint8 zeros[64] = {};
+    bwr8(ECT_REG_DLPORT, 0x00);
+    bwr16(ECT_REG_IRQMASK, 0x0004);
+    ec_BWR(0, ECT_REG_RXERR, 8, zeros, EC_TIMEOUTRET3);
+    ec_BWR(0, ECT_REG_FMMU0, 16 * 3, zeros, EC_TIMEOUTRET3);
+    ec_BWR(0, ECT_REG_SM0, 8 * 4, zeros, EC_TIMEOUTRET3);
+    bwr8(ECT_REG_DCSYNCACT, 0x00);
+    ec_BWR(0, ECT_REG_DCSYSTIME, 4, zeros, EC_TIMEOUTRET3);
+    bwr16(ECT_REG_DCSPEEDCNT, 0x1000);
+    bwr16(ECT_REG_DCTIMEFILT, 0x0C00);
+    bwr8(ECT_REG_DLALIAS, 0x00);
+    bwr16(ECT_REG_ALCTL, EC_STATE_INIT | EC_STATE_ACK);
+    bwr8(ECT_REG_EEPCFG, 0x02);  // force the EEPROM away from the PDI
+    bwr8(ECT_REG_EEPCFG, 0x00);  // and give it to the master
+}
+
+// Copies what an earlier slave of the same identity had from its SII.
+bool lookupPreviousSii(uint16 slave) {
+    ec_slavet& s = ec_slave[slave];
+    for (uint16 i = 1; i < slave; ++i) {
+        const ec_slavet& p = ec_slave[i];
+        if (p.eep_man != s.eep_man || p.eep_id != s.eep_id || p.eep_rev != s.eep_rev) continue;
+        s.CoEdetails = p.CoEdetails;
+        s.FoEdetails = p.FoEdetails;
+        s.EoEdetails = p.EoEdetails;
+        s.SoEdetails = p.SoEdetails;
+        if (p.blockLRW > 0) {
+            s.blockLRW = 1;
+            ec_slave[0].blockLRW++;
+        }
+        s.Ebuscurrent = p.Ebuscurrent;
+        ec_slave[0].Ebuscurrent = static_cast<int16>(ec_slave[0].Ebuscurrent + s.Ebuscurrent);
+        std::memcpy(s.name, p.name, sizeof s.name);
+        for (int k = 0; k < EC_MAXSM; ++k) {
+            s.SM[k].StartAddr = p.SM[k].StartAddr;
+            s.SM[k].SMlength = p.SM[k].SMlength;
+            s.SM[k].SMflags = p.SM[k].SMflags;
+        }
+        s.FMMU0func = p.FMMU0func;
+        s.FMMU1func = p.FMMU1func;
+        s.FMMU2func = p.FMMU2func;
+        s.FMMU3func = p.FMMU3func;
+        return true;
+    }
+    return false;
+}
+
+void parseSii(uint16 slave) {
+    ec_slavet& s = ec_slave[slave];
+    const int16 gen = ec_siifind(slave, ECT_SII_GENERAL);
+    if (gen > 0) {
+        s.CoEdetails = ec_siigetbyte(slave, gen + 0x07);
+        s.FoEdetails = ec_siigetbyte(slave, gen + 0x08);
+        s.EoEdetails = ec_siigetbyte(slave, gen + 0x09);
+        s.SoEdetails = ec_siigetbyte(slave, gen + 0x0A);
+        if (ec_siigetbyte(slave, gen + 0x0D) & 0x02) {
+            s.blockLRW = 1;
+            ec_slave[0].blockLRW++;
+        }
+        s.Ebuscurrent = static_cast<int16>(siiWord(slave, gen + 0x0E));
+        ec_slave[0].Ebuscurrent = static_cast<int16>(ec_slave[0].Ebuscurrent + s.Ebuscurrent);
+    }
+    if (ec_siifind(slave, ECT_SII_STRING) > 0) {
+        ec_siistring(s.name, slave, 1);
+    } else {
+        std::snprintf(s.name, sizeof s.name, "? M:%8.8x I:%8.8x", static_cast<unsigned>(s.eep_man),
+                      static_cast<unsigned>(s.eep_id));
+    }
+    ec_eepromSMt sm{};
+    if (ec_siiSM(slave, &sm) > 0) {
+        int k = 0;
+        do {
+            s.SM[k].StartAddr = sm.PhStart;
+            s.SM[k].SMlength = sm.Plength;
+            s.SM[k].SMflags = static_cast<uint32>(sm.Creg) | (static_cast<uint32>(sm.Activate) << 16);
+            ++k;
+        } while (k < EC_MAXSM && ec_siiSMnext(slave, &sm, static_cast<uint16>(k)));
+    }
+    ec_eepromFMMUt fm{};
+    if (ec_siiFMMU(slave, &fm) > 0) {
+        if (fm.FMMU0 != 0xFF) s.FMMU0func = fm.FMMU0;
+        if (fm.FMMU1 != 0xFF) s.FMMU1func = fm.FMMU1;
+        if (fm.FMMU2 != 0xFF) s.FMMU2func = fm.FMMU2;
+        if (fm.FMMU3 != 0xFF) s.FMMU3func = fm.FMMU3;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+uint16 ec_siiSM(uint16 slave, ec_eepromSMt* SM) {
+    if (SM == nullptr || slave >= EC_MAXSLAVE) return 0;
+    const uint8 eectl = ec_slave[slave].eep_pdi;
+    SM->nSM = 0;
+    int16 a = ec_siifind(slave, ECT_SII_SM);
+    SM->Startpos = static_cast<uint16>(a);
+    if (a > 0) {
+        const uint16 words = siiWord(slave, a);
+        SM->nSM = static_cast<uint8>(words / 4);
+        const uint32 p = static_cast<uint32>(a) + 2;
+        SM->PhStart = siiWord(slave, p);
+        SM->Plength = siiWord(slave, p + 2);
+        SM->Creg = ec_siigetbyte(slave, static_cast<uint16>(p + 4));
+        SM->Sreg = ec_siigetbyte(slave, static_cast<uint16>(p + 5));
+        SM->Activate = ec_siigetbyte(slave, static_cast<uint16>(p + 6));
+        SM->PDIctrl = ec_siigetbyte(slave, static_cast<uint16>(p + 7));
+    }
+    if (eectl) ec_eeprom2pdi(slave);
+    return SM->nSM;
+}
+
+uint16 ec_siiSMnext(uint16 slave, ec_eepromSMt* SM, uint16 n) {
+    if (SM == nullptr || slave >= EC_MAXSLAVE) return 0;
+    const uint8 eectl = ec_slave[slave].eep_pdi;
+    uint16 ret = 0;
+    if (n < SM->nSM) {
+        const uint32 p = static_cast<uint32>(SM->Startpos) + 2 + n * 8u;
+        SM->PhStart = siiWord(slave, p);
+        SM->Plength = siiWord(slave, p + 2);
+        SM->Creg = ec_siigetbyte(slave, static_cast<uint16>(p + 4));
+        SM->Sreg = ec_siigetbyte(slave, static_cast<uint16>(p + 5));
+        SM->Activate = ec_siigetbyte(slave, static_cast<uint16>(p + 6));
+        SM->PDIctrl = ec_siigetbyte(slave, static_cast<uint16>(p + 7));
+        ret = 1;
+    }
+    if (eectl) ec_eeprom2pdi(slave);
+    return ret;
+}
+
+uint8 ec_siiFMMU(uint16 slave, ec_eepromFMMUt* FMMU) {
+    if (FMMU == nullptr || slave >= EC_MAXSLAVE) return 0;
+    const uint8 eectl = ec_slave[slave].eep_pdi;
+    FMMU->nFMMU = 0;
+    FMMU->FMMU0 = FMMU->FMMU1 = FMMU->FMMU2 = FMMU->FMMU3 = 0;
+    const int16 a = ec_siifind(slave, ECT_SII_FMMU);
+    FMMU->Startpos = static_cast<uint16>(a);
+    if (a > 0) {
+        const uint16 words = siiWord(slave, a);
+        FMMU->nFMMU = static_cast<uint8>(words * 2);
+        const uint32 p = static_cast<uint32>(a) + 2;
+        FMMU->FMMU0 = ec_siigetbyte(slave, static_cast<uint16>(p));
+        FMMU->FMMU1 = ec_siigetbyte(slave, static_cast<uint16>(p + 1));
+        if (FMMU->nFMMU > 2) {
+            FMMU->FMMU2 = ec_siigetbyte(slave, static_cast<uint16>(p + 2));
+            FMMU->FMMU3 = ec_siigetbyte(slave, static_cast<uint16>(p + 3));
+        }
+    }
+    if (eectl) ec_eeprom2pdi(slave);
+    return FMMU->nFMMU;
+}
+
+int ec_config_init(uint8 usetable) {
+    (void)usetable;  // the deprecated built-in device table is not offered
+    resetContext();
+    const int wkc = detectSlaves();
+    if (wkc <= 0) return wkc;
+    setSlavesToDefault();
+    const int n = ec_slavecount;
+
+    // Addresses, and the first SII request (vendor).
+    for (int slave = 1; slave <= n; ++slave) {
+        ec_slavet& s = ec_slave[slave];
+        const auto adp = static_cast<uint16>(1 - slave);
+        s.Itype = ec_APRDw(adp, ECT_REG_PDICTL, EC_TIMEOUTRET3);
+        ec_APWRw(adp, ECT_REG_STADR, static_cast<uint16>(slave + EC_NODEOFFSET), EC_TIMEOUTRET3);
+        // The first slave drops non-EtherCAT frames; the others pass them.
+        ec_APWRw(adp, ECT_REG_DLCTL, slave == 1 ? 1 : 0, EC_TIMEOUTRET3);
+        s.configadr = ec_APRDw(adp, ECT_REG_STADR, EC_TIMEOUTRET3);
+        uint8 w[2] = {0, 0};
+        ec_FPRD(s.configadr, ECT_REG_ALIAS, 2, w, EC_TIMEOUTRET3);
+        s.aliasadr = ecat::get16(w);
+        w[0] = w[1] = 0;
+        ec_FPRD(s.configadr, ECT_REG_EEPSTAT, 2, w, EC_TIMEOUTRET3);
+        if (ecat::get16(w) & EC_ESTAT_R64) s.eep_8byte = 1;
+        eepromRequest(static_cast<uint16>(slave), ECT_SII_MANUF);
+    }
+    // Identity and mailbox words: collect one item of every slave, request the next.
+    for (int slave = 1; slave <= n; ++slave) {
+        ec_slave[slave].eep_man = eepromCollect(static_cast<uint16>(slave), EC_TIMEOUTEEP);
+        eepromRequest(static_cast<uint16>(slave), ECT_SII_ID);
+    }
+    for (int slave = 1; slave <= n; ++slave) {
+        ec_slave[slave].eep_id = eepromCollect(static_cast<uint16>(slave), EC_TIMEOUTEEP);
+        eepromRequest(static_cast<uint16>(slave), ECT_SII_REV);
+    }
+    for (int slave = 1; slave <= n; ++slave) {
+        ec_slave[slave].eep_rev = eepromCollect(static_cast<uint16>(slave), EC_TIMEOUTEEP);
+        eepromRequest(static_cast<uint16>(slave), ECT_SII_RXMBXADR);
+    }
+    for (int slave = 1; slave <= n; ++slave) {
+        ec_slavet& s = ec_slave[slave];
+        const uint32 d = eepromCollect(static_cast<uint16>(slave), EC_TIMEOUTEEP);
+        s.mbx_wo = static_cast<uint16>(LO_WORD(d));
+        s.mbx_l = static_cast<uint16>(HI_WORD(d));
+        if (s.mbx_l > 0) eepromRequest(static_cast<uint16>(slave), ECT_SII_TXMBXADR);
+    }
+    for (int slave = 1; slave <= n; ++slave) {
+        ec_slavet& s = ec_slave[slave];
+        if (s.mbx_l > 0) {
+            const uint32 d = eepromCollect(static_cast<uint16>(slave), EC_TIMEOUTEEP);
+            s.mbx_ro = static_cast<uint16>(LO_WORD(d));
+            s.mbx_rl = static_cast<uint16>(HI_WORD(d));
+            if (s.mbx_rl == 0) s.mbx_rl = s.mbx_l;
+            eepromRequest(static_cast<uint16>(slave), ECT_SII_MBXPROTO);
+        }
+    }
+
+    // Second pass: topology, SII categories, mailbox sync managers, PRE-OP.
+    for (int slave = 1; slave <= n; ++slave) {
+        ec_slavet& s = ec_slave[slave];
+        const uint16 configadr = s.configadr;
+        s.hasdc = (ec_FPRDw(configadr, ECT_REG_ESCSUP, EC_TIMEOUTRET3) & 0x04) ? TRUE : FALSE;
+        const uint16 dl = ec_FPRDw(configadr, ECT_REG_DLSTAT, EC_TIMEOUTRET3);
+        s.topology = 0;
+        s.activeports = 0;
+        for (int port = 0; port < 4; ++port) {
+            if (((dl >> (8 + 2 * port)) & 0x03) == 0x02) {
+                s.topology++;
+                s.activeports |= static_cast<uint8>(1 << port);
+            }
+        }
+        s.ptype = static_cast<uint8>(ec_FPRDw(configadr, ECT_REG_PORTDES, EC_TIMEOUTRET3) & 0xFF);
+        s.parent = 0;
+        if (slave > 1) {
+            int topoc = 0;
+            for (int c = slave - 1; c > 0; --c) {
+                const uint8 t = ec_slave[c].topology;
+                if (t == 1) topoc--;
+                if (t == 3) topoc++;
+                if (t == 4) topoc += 2;
+                if ((topoc >= 0 && t > 1) || c == 1) {
+                    s.parent = static_cast<uint16>(c);
+                    break;
+                }
+            }
+        }
+        ec_statecheck(static_cast<uint16>(slave), EC_STATE_INIT, EC_TIMEOUTSTATE);
+        if (s.mbx_l > 0) {
+            s.SMtype[0] = 1;
+            s.SMtype[1] = 2;
+            s.SMtype[2] = 3;
+            s.SMtype[3] = 4;
+            s.SM[0] = {s.mbx_wo, s.mbx_l, kDefaultMbxSm0};
+            s.SM[1] = {s.mbx_ro, s.mbx_rl, kDefaultMbxSm1};
+            s.mbx_proto = static_cast<uint16>(eepromCollect(static_cast<uint16>(slave), EC_TIMEOUTEEP));
+        }
+        if (!lookupPreviousSii(static_cast<uint16>(slave))) parseSii(static_cast<uint16>(slave));
+        if (s.mbx_l > 0) {
+            if (s.SM[0].StartAddr == 0) {
+                s.SM[0] = {0x1000, 0x0080, kDefaultMbxSm0};
+                s.SMtype[0] = 1;
+            }
+            if (s.SM[1].StartAddr == 0) {
+                s.SM[1] = {0x1080, 0x0080, kDefaultMbxSm1};
+                s.SMtype[1] = 2;
+            }
+            uint8 sms[16];
+            std::memcpy(sms, &s.SM[0], sizeof sms);  // SM0 and SM1 images, one datagram
+            ec_FPWR(configadr, ECT_REG_SM0, sizeof sms, sms, EC_TIMEOUTRET3);
+        }
+        ec_eeprom2pdi(static_cast<uint16>(slave));  // some slaves need it for INIT -> PRE-OP
+        if (ecx_context.manualstatechange == 0)
+            ec_FPWRw(configadr, ECT_REG_ALCTL, EC_STATE_PRE_OP | EC_STATE_ACK, EC_TIMEOUTRET3);
+    }
+    return ec_slavecount;
+}
+
+}  // extern "C"

@@ -1,0 +1,110 @@
+// The blocking datagram primitives of the single-context API.
+#include "datagrams.hpp"
+
+#include <array>
+#include <cstring>
+
+#include "port.hpp"
+
+namespace ecmaster::detail {
+
+int datagram(ecat::Cmd cmd, uint16_t adp, uint16_t ado, uint16_t length, void* data, int timeout,
+             bool copyBack) {
+    if (length > ecat::kMaxDatagramData) return EC_NOFRAME;
+    const int idx = allocIndex();
+    if (idx < 0) return EC_NOFRAME;
+    ecat::FrameBuilder b;
+    std::span<const uint8_t> payload;
+    if (data != nullptr && length > 0) payload = {static_cast<const uint8_t*>(data), length};
+    const int dataOffset = b.add(cmd, static_cast<uint8_t>(idx), adp, ado, length, payload);
+    if (dataOffset < 0) {
+        releaseIndex(idx);
+        return EC_NOFRAME;
+    }
+    std::array<uint8_t, EC_BUFSIZE> in;
+    size_t got = 0;
+    const int wkc = roundTrip(idx, b.finish(), in, got, timeout);
+    releaseIndex(idx);
+    if (wkc > 0 && copyBack && data != nullptr &&
+        got >= static_cast<size_t>(dataOffset) + length) {
+        std::memcpy(data, in.data() + dataOffset, length);
+    }
+    return wkc;
+}
+
+}  // namespace ecmaster::detail
+
+using ecat::Cmd;
+using ecmaster::detail::datagram;
+using ecmaster::detail::datagramLogical;
+
+extern "C" {
+
+int ec_BWR(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
+    return datagram(Cmd::BWR, ADP, ADO, length, data, timeout, false);
+}
+int ec_BRD(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
+    return datagram(Cmd::BRD, ADP, ADO, length, data, timeout, true);
+}
+int ec_APRD(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
+    return datagram(Cmd::APRD, ADP, ADO, length, data, timeout, true);
+}
+int ec_ARMW(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
+    return datagram(Cmd::ARMW, ADP, ADO, length, data, timeout, true);
+}
+int ec_FRMW(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
+    return datagram(Cmd::FRMW, ADP, ADO, length, data, timeout, true);
+}
+uint16 ec_APRDw(uint16 ADP, uint16 ADO, int timeout) {
+    uint8 w[2] = {0, 0};
+    ec_APRD(ADP, ADO, 2, w, timeout);
+    return ecat::get16(w);
+}
+int ec_FPRD(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
+    return datagram(Cmd::FPRD, ADP, ADO, length, data, timeout, true);
+}
+uint16 ec_FPRDw(uint16 ADP, uint16 ADO, int timeout) {
+    uint8 w[2] = {0, 0};
+    ec_FPRD(ADP, ADO, 2, w, timeout);
+    return ecat::get16(w);
+}
+int ec_APWRw(uint16 ADP, uint16 ADO, uint16 data, int timeout) {
+    uint8 w[2];
+    std::memcpy(w, &data, 2);  // raw bytes: the caller passes an LE value
+    return ec_APWR(ADP, ADO, 2, w, timeout);
+}
+int ec_APWR(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
+    return datagram(Cmd::APWR, ADP, ADO, length, data, timeout, false);
+}
+int ec_FPWRw(uint16 ADP, uint16 ADO, uint16 data, int timeout) {
+    uint8 w[2];
+    std::memcpy(w, &data, 2);
+    return ec_FPWR(ADP, ADO, 2, w, timeout);
+}
+int ec_FPWR(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
+    return datagram(Cmd::FPWR, ADP, ADO, length, data, timeout, false);
+}
+int ec_LRW(uint32 LogAdr, uint16 length, void* data, int timeout) {
+    return datagramLogical(Cmd::LRW, LogAdr, length, data, timeout, true);
+}
+int ec_LRD(uint32 LogAdr, uint16 length, void* data, int timeout) {
+    return datagramLogical(Cmd::LRD, LogAdr, length, data, timeout, true);
+}
+int ec_LWR(uint32 LogAdr, uint16 length, void* data, int timeout) {
+    return datagramLogical(Cmd::LWR, LogAdr, length, data, timeout, false);
+}
+
+int ecx_FPWRw(ecx_portt* port, uint16 ADP, uint16 ADO, uint16 data, int timeout) {
+    if (port == nullptr) return EC_NOFRAME;
+    return ec_FPWRw(ADP, ADO, data, timeout);
+}
+int ecx_FPWR(ecx_portt* port, uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
+    if (port == nullptr) return EC_NOFRAME;
+    return ec_FPWR(ADP, ADO, length, data, timeout);
+}
+int ecx_FPRD(ecx_portt* port, uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
+    if (port == nullptr) return EC_NOFRAME;
+    return ec_FPRD(ADP, ADO, length, data, timeout);
+}
+
+}  // extern "C"

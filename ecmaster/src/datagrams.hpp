@@ -1,0 +1,24 @@
+// One-datagram round trips with SOEM's rules (facts 4.3), for every module.
+#pragma once
+
+#include <cstdint>
+
+#include "ecmaster/codec.hpp"
+#include "ethercat.h"
+
+namespace ecmaster::detail {
+
+// Sends one datagram carrying `length` bytes of `data` (zeros when null),
+// re-sending while nothing comes back within `timeout` us. For `copyBack`
+// commands the returned data replaces `data` when wkc > 0; otherwise `data` is
+// never written. Result: wkc, or EC_NOFRAME.
+int datagram(ecat::Cmd cmd, uint16_t adp, uint16_t ado, uint16_t length, void* data, int timeout,
+             bool copyBack);
+
+inline int datagramLogical(ecat::Cmd cmd, uint32_t logAdr, uint16_t length, void* data,
+                           int timeout, bool copyBack) {
+    return datagram(cmd, static_cast<uint16_t>(logAdr), static_cast<uint16_t>(logAdr >> 16),
+                    length, data, timeout, copyBack);
+}
+
+}  // namespace ecmaster::detail

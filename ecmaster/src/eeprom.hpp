@@ -1,0 +1,20 @@
+// SII EEPROM access through ESC registers 0x0500-0x050F (facts 14) and the SII
+// byte cache (facts 8), for config_init, recovery and the mapping code.
+#pragma once
+
+#include <cstdint>
+
+#include "ethercat.h"
+
+namespace ecmaster::detail {
+
+// The request half of a "parallel" SII read (config_init): wait idle, clear
+// errors, issue the read command of word `eeproma` to `slave`.
+void eepromRequest(uint16_t slave, uint16_t eeproma);
+// The collect half: wait idle, read 4 bytes of 0x0508. 0 on failure.
+uint32_t eepromCollect(uint16_t slave, int timeout);
+
+// Forgets the SII byte cache.
+void siiCacheClear();
+
+}  // namespace ecmaster::detail

@@ -1,0 +1,78 @@
+// ec_recover_slave and ec_reconfig_slave (facts 12.3, 12.4).
+#include <cstring>
+
+#include "ecmaster/codec.hpp"
+#include "ethercat.h"
+
+extern "C" {
+
+int ec_recover_slave(uint16 slave, int timeout) {
+    if (slave < 1 || slave >= EC_MAXSLAVE) return 0;
+    ec_slavet& s = ec_slave[slave];
+    const uint16 configadr = s.configadr;
+    const auto adp = static_cast<uint16>(1 - slave);
+    uint8 w[2];
+    ecat::put16(w, 0xFFFE);
+    const int wkc = ec_APRD(adp, ECT_REG_STADR, 2, w, timeout);
+    const uint16 readadr = ecat::get16(w);
+    if (readadr == configadr) return 1;  // the right slave, still addressed
+    int rval = 0;
+    if (wkc > 0 && readadr == 0) {
+        // A power-cycled slave: park it at the temporary address and check who it is.
+        ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, 0, 0);
+        if (ec_APWRw(adp, ECT_REG_STADR, EC_TEMPNODE, timeout) <= 0) {
+            ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, 0, 0);
+            return 0;
+        }
+        s.configadr = EC_TEMPNODE;
+        ec_eeprom2master(slave);
+        if (ec_FPRDw(EC_TEMPNODE, ECT_REG_ALIAS, timeout) == s.aliasadr &&
+            ec_readeeprom(slave, ECT_SII_ID, EC_TIMEOUTEEP) == s.eep_id &&
+            ec_readeeprom(slave, ECT_SII_MANUF, EC_TIMEOUTEEP) == s.eep_man &&
+            ec_readeeprom(slave, ECT_SII_REV, EC_TIMEOUTEEP) == s.eep_rev) {
+            rval = ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, configadr, timeout);
+        } else {
+            ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, 0, timeout);  // not the one we had
+        }
+        s.configadr = configadr;
+    }
+    return rval;
+}
+
+int ec_reconfig_slave(uint16 slave, int timeout) {
+    if (slave < 1 || slave >= EC_MAXSLAVE) return 0;
+    ec_slavet& s = ec_slave[slave];
+    const uint16 configadr = s.configadr;
+    if (ec_FPWRw(configadr, ECT_REG_ALCTL, EC_STATE_INIT, timeout) <= 0) return 0;
+    ec_eeprom2pdi(slave);
+    int state = ec_statecheck(slave, EC_STATE_INIT, EC_TIMEOUTSTATE);
+    if (state == EC_STATE_INIT) {
+        for (int k = 0; k < EC_MAXSM; ++k) {
+            if (s.SM[k].StartAddr) {
+                uint8 img[sizeof(ec_smt)];
+                std::memcpy(img, &s.SM[k], sizeof img);
+                ec_FPWR(configadr, static_cast<uint16>(ECT_REG_SM0 + k * sizeof(ec_smt)), sizeof img,
+                        img, timeout);
+            }
+        }
+        ec_FPWRw(configadr, ECT_REG_ALCTL, EC_STATE_PRE_OP, timeout);
+        state = ec_statecheck(slave, EC_STATE_PRE_OP, EC_TIMEOUTSTATE);
+        if (state == EC_STATE_PRE_OP) {
+            if (s.PO2SOconfig)
+                s.PO2SOconfig(slave);
+            else if (s.PO2SOconfigx)
+                s.PO2SOconfigx(&ecx_context, slave);
+            ec_FPWRw(configadr, ECT_REG_ALCTL, EC_STATE_SAFE_OP, timeout);
+            state = ec_statecheck(slave, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE);
+            for (int f = 0; f < s.FMMUunused && f < EC_MAXFMMU; ++f) {
+                uint8 img[sizeof(ec_fmmut)];
+                std::memcpy(img, &s.FMMU[f], sizeof img);
+                ec_FPWR(configadr, static_cast<uint16>(ECT_REG_FMMU0 + f * sizeof(ec_fmmut)),
+                        sizeof img, img, timeout);
+            }
+        }
+    }
+    return state;
+}
+
+}  // extern "C"

@@ -1,0 +1,242 @@
+// The transport: virtual-wire selection, indexes, out-of-order returns, loss,
+// delay, padding and the thread-safety of waiting on several indexes.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "ecmaster/codec.hpp"
+#include "ethercat.h"
+#include "port.hpp"
+#include "tiny_wire.hpp"
+
+using namespace std::chrono;
+using namespace ecmaster::detail;
+
+namespace {
+
+std::vector<uint8_t> brdFrame(int idx, uint16_t ado = 0x0000) {
+    ecat::FrameBuilder b;
+    b.add(ecat::Cmd::BRD, static_cast<uint8_t>(idx), 0, ado, 2);
+    auto f = b.finish();
+    return {f.begin(), f.end()};
+}
+
+TEST(Transport, UnknownInterfaceFails) {
+    EXPECT_EQ(ec_init("no-such-interface-x"), 0);
+    EXPECT_FALSE(portOpen());
+    EXPECT_EQ(ec_init(nullptr), 0);
+}
+
+TEST(Transport, CloseIsSafeWhenNotOpenAndInitWorksAgain) {
+    ec_close();
+    ec_close();
+    tinywire::TinyBus bus;
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    EXPECT_TRUE(portOpen());
+    ec_close();
+    EXPECT_FALSE(portOpen());
+    uint8_t w[2] = {};
+    EXPECT_EQ(ec_BRD(0, 0, 2, w, 1000), EC_NOFRAME);
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    EXPECT_EQ(ec_BRD(0, 0, 2, w, 1000), 1);
+}
+
+TEST(Transport, StripsTheWindowsDevicePrefix) {
+    tinywire::TinyBus bus;
+    const std::string win = "\\Device\\NPF_" + bus.name;
+    ASSERT_GT(ec_init(win.c_str()), 0);
+    uint8_t w[2] = {};
+    EXPECT_EQ(ec_BRD(0, 0, 2, w, EC_TIMEOUTRET), 1);
+}
+
+TEST(Transport, IndexesAreHandedOutUntilExhausted) {
+    std::vector<int> got;
+    for (int i = 0; i < EC_MAXBUF; ++i) {
+        const int idx = allocIndex();
+        ASSERT_GE(idx, 0);
+        ASSERT_LT(idx, EC_MAXBUF);
+        for (int g : got) ASSERT_NE(g, idx);
+        got.push_back(idx);
+    }
+    EXPECT_EQ(allocIndex(), -1);
+    releaseIndex(got[3]);
+    EXPECT_EQ(allocIndex(), got[3]);
+    for (int g : got) releaseIndex(g);
+}
+
+TEST(Transport, FramesArePaddedToTheEthernetMinimum) {
+    tinywire::TinyBus bus;
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    uint8_t b = 0;
+    EXPECT_EQ(ec_BWR(0, 0x0103, 1, &b, EC_TIMEOUTRET), 1);
+    EXPECT_EQ(bus.wire->lastSize(), 60u);
+}
+
+TEST(Transport, WaitReturnsTheWkcOfTheLastDatagram) {
+    tinywire::TinyBus bus;
+    bus.wire->setSlaves(2);
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    const int idx = allocIndex();
+    ecat::FrameBuilder b;
+    b.add(ecat::Cmd::BRD, static_cast<uint8_t>(idx), 0, 0, 2);   // wkc 2
+    b.add(ecat::Cmd::LRW, static_cast<uint8_t>(idx), 0, 0x100, 4);  // wkc 6
+    std::array<uint8_t, EC_BUFSIZE> in{};
+    size_t len = 0;
+    ASSERT_TRUE(sendFrame(idx, b.finish()));
+    EXPECT_EQ(waitFrame(idx, in, len, EC_TIMEOUTRET), 6);
+    EXPECT_GE(len, 60u);
+    EXPECT_EQ(in[6] & ecat::kSlaveMacBit, ecat::kSlaveMacBit);
+    // Consumed: a second wait has nothing.
+    EXPECT_EQ(waitFrame(idx, in, len, 500), EC_NOFRAME);
+    EXPECT_EQ(len, 0u);
+    releaseIndex(idx);
+}
+
+TEST(Transport, OutOfOrderFramesReachTheirWaiters) {
+    tinywire::TinyBus bus;
+    // The frame of the first index comes back 5 ms late, the second at once.
+    std::atomic<int> slowIndex{-1};
+    bus.wire->setDelayFn([&](const ecat::Datagram& d) {
+        return d.index() == slowIndex.load() ? microseconds(5000) : microseconds(0);
+    });
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    const int a = allocIndex();
+    const int b = allocIndex();
+    slowIndex = a;
+    ASSERT_TRUE(sendFrame(a, brdFrame(a)));
+    ASSERT_TRUE(sendFrame(b, brdFrame(b)));
+    std::array<uint8_t, EC_BUFSIZE> in{};
+    size_t len = 0;
+    const auto t0 = steady_clock::now();
+    EXPECT_EQ(waitFrame(b, in, len, 20000), 1);
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(4));
+    EXPECT_EQ(in[ecat::kEthHeaderSize + 3], b);  // the datagram index byte
+    EXPECT_EQ(waitFrame(a, in, len, 20000), 1);
+    EXPECT_EQ(in[ecat::kEthHeaderSize + 3], a);
+    releaseIndex(a);
+    releaseIndex(b);
+}
+
+TEST(Transport, FramesReadByAnotherWaiterAreHandedOver) {
+    tinywire::TinyBus bus;
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    // Frame `a` returns first, but its owner only starts waiting after the
+    // thread waiting for `b` has read both from the wire.
+    std::atomic<int> slowIndex{-1};
+    bus.wire->setDelayFn([&](const ecat::Datagram& d) {
+        return d.index() == slowIndex.load() ? microseconds(3000) : microseconds(0);
+    });
+    const int a = allocIndex();
+    const int b = allocIndex();
+    slowIndex = b;
+    ASSERT_TRUE(sendFrame(a, brdFrame(a)));
+    ASSERT_TRUE(sendFrame(b, brdFrame(b)));
+    std::array<uint8_t, EC_BUFSIZE> in{};
+    size_t len = 0;
+    EXPECT_EQ(waitFrame(b, in, len, 20000), 1);
+    EXPECT_EQ(waitFrame(a, in, len, 0), 1);  // already stored, no wait needed
+    releaseIndex(a);
+    releaseIndex(b);
+}
+
+TEST(Transport, LostFrameIsATimeoutAfterRetries) {
+    tinywire::TinyBus bus;
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    bus.wire->dropNext(1000000);
+    uint8_t w[2] = {0x12, 0x34};
+    const auto before = bus.wire->frames();
+    const auto t0 = steady_clock::now();
+    EXPECT_EQ(ec_FPRD(0x1001, 0x0130, 2, w, 10000), EC_NOFRAME);
+    const auto took = steady_clock::now() - t0;
+    EXPECT_GE(took, microseconds(10000));
+    EXPECT_LT(took, milliseconds(40));
+    // Re-sent every EC_TIMEOUTRET: about five attempts in 10 ms.
+    EXPECT_GE(bus.wire->frames() - before, 4u);
+    EXPECT_LE(bus.wire->frames() - before, 6u);
+    EXPECT_EQ(w[0], 0x12);  // untouched
+    EXPECT_EQ(w[1], 0x34);
+}
+
+TEST(Transport, OneLostFrameIsRecoveredByTheRetry) {
+    tinywire::TinyBus bus;
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    bus.wire->dropNext(1);
+    uint8_t w[2] = {};
+    EXPECT_EQ(ec_BRD(0, 0, 2, w, EC_TIMEOUTRET3), 1);
+    bus.wire->dropNext(1);
+    // With a single slice there is no second attempt.
+    EXPECT_EQ(ec_BRD(0, 0, 2, w, EC_TIMEOUTRET), EC_NOFRAME);
+}
+
+TEST(Transport, LateFrameWithinTheTimeoutIsTaken) {
+    tinywire::TinyBus bus;
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    bus.wire->setDelay(microseconds(3000));
+    uint8_t w[2] = {};
+    EXPECT_EQ(ec_BRD(0, 0, 2, w, EC_TIMEOUTRET), EC_NOFRAME);
+    EXPECT_EQ(ec_BRD(0, 0, 2, w, 10000), 1);
+    bus.wire->setDelay(microseconds(0));
+    // Stale late frames do not confuse later exchanges.
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_for(microseconds(200));
+        ASSERT_EQ(ec_BRD(0, 0, 2, w, EC_TIMEOUTRET), 1);
+    }
+}
+
+TEST(Transport, ManyThreadsWaitingAtOnce) {
+    tinywire::TinyBus bus;
+    bus.wire->setDelayFn([](const ecat::Datagram& d) { return microseconds((d.index() % 5) * 150); });
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    constexpr int kThreads = 8;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int i = 0; i < 150; ++i) {
+                const uint16_t ado = static_cast<uint16_t>(0x1000 + t * 16);
+                uint8_t out[4];
+                ecat::put32(out, static_cast<uint32_t>(t << 24 | i));
+                if (ec_FPWR(0x1001, ado, 4, out, 20000) != 1) ++failures;
+                uint8_t in[4] = {};
+                if (ec_FPRD(0x1001, ado, 4, in, 20000) != 1) ++failures;
+                if (ecat::get32(in) != static_cast<uint32_t>(t << 24 | i)) ++failures;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(Transport, CloseWhileOthersWaitEndsTheirWait) {
+    tinywire::TinyBus bus;
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    bus.wire->dropNext(1000000);
+    std::vector<std::thread> threads;
+    std::atomic<int> nofr{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            uint8_t w[2];
+            if (ec_BRD(0, 0, 2, w, 200000) == EC_NOFRAME) ++nofr;
+        });
+    std::this_thread::sleep_for(milliseconds(5));
+    const auto t0 = steady_clock::now();
+    ec_close();
+    for (auto& th : threads) th.join();
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(50));
+    EXPECT_EQ(nofr.load(), 4);
+}
+
+TEST(Transport, FindAdaptersListsLoopback) {
+    ec_adaptert* list = ec_find_adapters();
+    ASSERT_NE(list, nullptr);
+    bool lo = false;
+    for (ec_adaptert* a = list; a; a = a->next) lo = lo || std::string(a->name) == "lo";
+    EXPECT_TRUE(lo);
+    ec_free_adapters(list);
+    ec_free_adapters(nullptr);
+}
+
+}  // namespace
