@@ -18,3 +18,9 @@ void ScanThread();
 // The acceleration word written to each bridge (0xF550:04): 0x05B2D7E1 plus
 // 10000 / accel. An acceleration below 1 counts as 1.
 int32_t AccelerationWord(int32_t accel);
+
+// The EEPROM image jobs that the service loop runs when g_eepromRequest is 1
+// (read to file) or 2 (write from file); installed by the EEPROM tools. Each job
+// sets the request back to 0. Without a job the request is dropped.
+using EepromJob = void (*)();
+void InstallEepromJobs(EepromJob readToFile, EepromJob writeFromFile);

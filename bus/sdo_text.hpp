@@ -58,7 +58,7 @@ int SendTqlLine(int slave, int motor, const char* line);
 int SetBridgeUartSpeed(int slave, int motor, uint32_t speedCode);
 
 // Reads every motor's reply object of the first 16 bridges until it reports
-// nothing pending ('N'), at most 32 replies a motor. Serialised with
+// nothing pending ('N'), at most 32 replies a motor; each read is an
 // SdoReadAsText.
 void DrainMotorReplies();
 

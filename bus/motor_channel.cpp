@@ -1,0 +1,111 @@
+// The bridges' motor text channel: TQL lines out, replies in, the channels'
+// serial speed, and the online check that ends a scan.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "bus/bus_threads.hpp"
+#include "bus/format_text.hpp"
+#include "bus/globals.hpp"
+#include "bus/sdo_text.hpp"
+
+namespace {
+
+constexpr int kMaxCheckedBridges = 16;
+constexpr int kMaxDrainReads = 32;
+constexpr size_t kMinTqlLine = 2;
+constexpr size_t kMaxTqlLine = 60;
+
+bool IsMotorNumber(int motor) { return motor >= 1 && motor <= kMotorsPerBridge; }
+
+int CheckedBridgeCount() {
+    const int count = g_bridgeCount.load();
+    return count < kMaxCheckedBridges ? count : kMaxCheckedBridges;
+}
+
+uint16_t BridgeSlave(int bridge) { return static_cast<uint16_t>(g_bridgeSlave[bridge].load()); }
+
+std::string ReadMotorReply(uint16_t slave, int motor) {
+    return SdoReadAsText(slave, static_cast<uint16_t>(ObjMotorResponse + motor), 0,
+                         kCoeVisibleString);
+}
+
+// Two queries "?99.1", each followed by up to two reads, until one reads "Ux".
+bool MotorAnswersOnlineQuery(uint16_t slave, int motor) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        WriteMotorCommand(slave, motor, "?99.1");
+        BusSleep(10);
+        for (int read = 0; read < 2; ++read) {
+            if (ReadMotorReply(slave, motor).starts_with("Ux")) return true;
+            BusSleep(2);
+        }
+    }
+    return false;
+}
+
+std::string OnlineLine(int bridge) {
+    std::string line;
+    const int slave = g_bridgeSlave[bridge].load();
+    for (int m = 1; m <= kMotorsPerBridge; ++m) {
+        const bool online = g_motorOnline[MotorSlot(bridge, m)].load() == 1;
+        const bool last = m == kMotorsPerBridge;
+        const char* format = online ? (last ? "TQ[%d.%d]=ONline" : "TQ[%d.%d]=ONline ; ")
+                                    : (last ? "TQ[%d.%d]=OFFline" : "TQ[%d.%d]=OFFline; ");
+        line += FormatText<64>(format, slave, m);
+    }
+    return line + "\r\n";
+}
+
+}  // namespace
+
+void WriteMotorCommand(uint16_t slave, int motor, std::string_view line) {
+    SdoWriteBytes(slave, static_cast<uint16_t>(ObjMotorCommand + motor), 0,
+                  static_cast<uint16_t>(line.size()), line.data());
+}
+
+int SendTqlLine(int slave, int motor, const char* line) {
+    if (BridgeOrdinalOfSlave(slave) < 0) return -1;
+    if (!IsMotorNumber(motor)) return -2;
+    const size_t length = line != nullptr ? strnlen(line, kMaxTqlLine + 1) : 0;
+    if (length < kMinTqlLine || length > kMaxTqlLine) return -3;
+    WriteMotorCommand(static_cast<uint16_t>(slave), motor, std::string_view(line, length));
+    return 0;
+}
+
+int SetBridgeUartSpeed(int slave, int motor, uint32_t speedCode) {
+    if (BridgeOrdinalOfSlave(slave) < 0) return -1;
+    if (!IsMotorNumber(motor)) return -2;
+    const uint8_t bytes[4] = {static_cast<uint8_t>(speedCode), static_cast<uint8_t>(speedCode >> 8),
+                              static_cast<uint8_t>(speedCode >> 16),
+                              static_cast<uint8_t>(speedCode >> 24)};
+    SdoWriteBytes(static_cast<uint16_t>(slave), static_cast<uint16_t>(ObjUartChannel + motor),
+                  kUartSpeedSubindex, sizeof bytes, bytes);
+    return 0;
+}
+
+void DrainMotorReplies() {
+    const int count = CheckedBridgeCount();
+    for (int b = 0; b < count && !BusThreadsStopping(); ++b) {
+        BusSleep(20);
+        for (int m = 1; m <= kMotorsPerBridge; ++m) {
+            for (int read = 0; read < kMaxDrainReads; ++read) {
+                if (ReadMotorReply(BridgeSlave(b), m).starts_with('N')) break;
+                BusSleep(2);
+            }
+        }
+    }
+}
+
+void CheckMotorsOnline() {
+    const int count = CheckedBridgeCount();
+    DrainMotorReplies();
+    for (int b = 0; b < count && !BusThreadsStopping(); ++b) {
+        BusSleep(20);
+        for (int m = 1; m <= kMotorsPerBridge; ++m) {
+            if (MotorAnswersOnlineQuery(BridgeSlave(b), m)) g_motorOnline[MotorSlot(b, m)] = 1;
+        }
+    }
+    std::string block;
+    for (int b = 0; b < count; ++b) block += OnlineLine(b);
+    if (!block.empty()) g_strScanLog.appendBytes(block);
+}

@@ -1,0 +1,135 @@
+#include "bus/process_image.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "bus/bus_threads.hpp"
+#include "bus/globals.hpp"
+#include "ethercat.h"
+
+uint8_t g_ioMap[kIoMapSize];
+
+namespace {
+
+constexpr int kCoePage = 3;
+constexpr uint16_t kEnableOperation = 0x000F;
+constexpr int kReceiveTimeoutUs = 2000;
+constexpr int kCyclePauseMs = 20;
+
+std::mutex g_imageLock;
+// Sizes of the last mapping's areas; guarded by g_imageLock.
+uint32_t g_outputAreaBytes = 0;
+uint32_t g_inputAreaBytes = 0;
+
+int TableBridgeCount() { return std::clamp(g_bridgeCount.load(), 0, kBridgeRows); }
+
+bool BlockFits(uint32_t offset, uint32_t areaBytes) {
+    return uint64_t{offset} + kBridgeBlockBytes <= areaBytes;
+}
+
+void PutInt32(uint8_t* p, int32_t value) {
+    const auto bits = static_cast<uint32_t>(value);
+    for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(bits >> (8 * k));
+}
+
+int32_t GetInt32(const uint8_t* p) {
+    uint32_t bits = 0;
+    for (int k = 0; k < 4; ++k) bits |= uint32_t{p[k]} << (8 * k);
+    return static_cast<int32_t>(bits);
+}
+
+// Moves each target toward its goal by at most three times the motor's speed.
+void RunPositionRamp(int slots) {
+    for (int i = 0; i < slots; ++i) {
+        const int64_t step = int64_t{3} * g_moveSpeed[i].load();
+        const int64_t goal = g_movePos[i].load();
+        const int64_t target = g_targetPos[i].load();
+        const int64_t next = goal >= target ? std::min(target + step, goal)
+                                            : std::max(target - step, goal);
+        g_targetPos[i] = static_cast<int32_t>(next);
+    }
+}
+
+uint8_t ControlLowByte(int slot, int32_t bridgeMode) {
+    const uint16_t control = g_ctrlWord[slot].load();
+    if (bridgeMode == kCoePage) return static_cast<uint8_t>(control & 0x1F);
+    return static_cast<uint8_t>((control & 0x0F) | ((g_digOut[slot].load() & 0x0F) << 4));
+}
+
+}  // namespace
+
+std::unique_lock<std::mutex> LockProcessImage() { return std::unique_lock(g_imageLock); }
+
+void SetMappedAreaSizes(uint32_t outputBytes, uint32_t inputBytes) {
+    g_outputAreaBytes = outputBytes;
+    g_inputAreaBytes = inputBytes;
+}
+
+void ClearIoMap() {
+    auto lock = LockProcessImage();
+    std::memset(g_ioMap, 0, sizeof g_ioMap);
+}
+
+void ResetMotorOutputs() {
+    const int slots = TableBridgeCount() * kMotorsPerBridge;
+    for (int i = 0; i < slots; ++i) {
+        g_ctrlWord[i] = kEnableOperation;
+        g_digOut[i] = 0;
+    }
+}
+
+void PackBridgeOutputs(uint8_t* out) {
+    const int count = TableBridgeCount();
+    if (g_moveStop.load() == 0) RunPositionRamp(count * kMotorsPerBridge);
+    if (out == nullptr) return;
+    const int32_t bridgeMode = g_bridgeMode.load();
+    for (int b = 0; b < count; ++b) {
+        const uint32_t offset = g_bridgeOutOffset[b].load();
+        if (!BlockFits(offset, g_outputAreaBytes)) continue;
+        uint8_t* block = out + offset;
+        for (int c = 0; c < kMotorsPerBridge; ++c) {
+            const int slot = b * kMotorsPerBridge + c;
+            uint8_t* channel = block + kChannelBytes * c;
+            channel[0] = ControlLowByte(slot, bridgeMode);
+            channel[1] = static_cast<uint8_t>(g_ctrlWord[slot].load() >> 8);
+            PutInt32(channel + 2, g_targetPos[slot].load());
+        }
+    }
+}
+
+void UnpackBridgeInputs(const uint8_t* in) {
+    if (in == nullptr) return;
+    const int count = TableBridgeCount();
+    for (int b = 0; b < count; ++b) {
+        const uint32_t offset = g_bridgeInOffset[b].load();
+        if (!BlockFits(offset, g_inputAreaBytes)) continue;
+        const uint8_t* block = in + offset;
+        for (int c = 0; c < kMotorsPerBridge; ++c) {
+            const int slot = b * kMotorsPerBridge + c;
+            const uint8_t* channel = block + kChannelBytes * c;
+            g_statusWord[slot] = uint32_t{channel[0]} | (uint32_t{channel[1]} << 8);
+            g_actualPos[slot] = GetInt32(channel + 2);
+        }
+    }
+}
+
+void WriteTargetPosition(int bridge, int motor, int32_t position) {
+    if (bridge < 0 || bridge >= TableBridgeCount() || motor < 1 || motor > kMotorsPerBridge) return;
+    auto lock = LockProcessImage();
+    uint8_t* out = ec_slave[0].outputs;
+    const uint32_t offset = g_bridgeOutOffset[bridge].load();
+    if (out == nullptr || !BlockFits(offset, g_outputAreaBytes)) return;
+    PutInt32(out + offset + kChannelBytes * (motor - 1) + 2, position);
+}
+
+void ProcessDataThread() {
+    while (!BusThreadsStopping()) {
+        if (g_busPause.load() == 0) {
+            auto lock = LockProcessImage();
+            ec_send_processdata();
+            g_wkc = ec_receive_processdata(kReceiveTimeoutUs);
+            g_cycleCount.fetch_add(1);
+        }
+        BusSleep(kCyclePauseMs);
+    }
+}

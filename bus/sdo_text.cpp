@@ -1,0 +1,121 @@
+#include "bus/sdo_text.hpp"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "bus/format_text.hpp"
+#include "ethercat.h"
+
+namespace {
+
+constexpr size_t kTextBytes = 1024;
+
+// The one upload buffer and text buffer: every SdoReadAsText takes this lock for
+// its whole upload and formatting, so calls from the scan thread and the GUI
+// thread never overlap.
+std::mutex g_sdoLock;
+uint8_t g_sdoData[kSdoMaxUpload + 1];
+
+template <typename T>
+T ReadLittleEndian(const uint8_t* data) {
+    T value{};
+    std::memcpy(&value, data, sizeof value);  // the host is little-endian, as the bus
+    return value;
+}
+
+std::string FormatOctets(const uint8_t* data, int size) {
+    std::string text;
+    for (int i = 0; i < size && text.size() + 5 < kTextBytes; ++i) {
+        text += FormatText<kTextBytes>("0x%2.2x ", static_cast<unsigned>(data[i]));
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string FormatSdoData(const uint8_t* data, int size, uint16_t dataType) {
+    switch (dataType) {
+        case 1:
+            return data[0] != 0 ? "TRUE" : "FALSE";
+        case 2: {
+            const int value = ReadLittleEndian<int8_t>(data);
+            return FormatText<kTextBytes>("0x%2.2x %d", static_cast<unsigned>(value), value);
+        }
+        case 3: {
+            const int value = ReadLittleEndian<int16_t>(data);
+            return FormatText<kTextBytes>("0x%4.4x (%d)", static_cast<unsigned>(value), value);
+        }
+        case 4:
+        case 16: {
+            const int32_t value = ReadLittleEndian<int32_t>(data);
+            return FormatText<kTextBytes>("0x%8.8x (%d)", static_cast<unsigned>(value), value);
+        }
+        case 5: {
+            const unsigned value = data[0];
+            return FormatText<kTextBytes>("0x%2.2x %u", value, value);
+        }
+        case 6: {
+            const unsigned value = ReadLittleEndian<uint16_t>(data);
+            return FormatText<kTextBytes>("0x%4.4x %u", value, value);
+        }
+        case 7:
+        case 22: {
+            const unsigned value = ReadLittleEndian<uint32_t>(data);
+            return FormatText<kTextBytes>("0x%8.8x %u", value, value);
+        }
+        case 8:
+            return FormatText<kTextBytes>("%f", static_cast<double>(ReadLittleEndian<float>(data)));
+        case 17:
+            return FormatText<kTextBytes>("%f", ReadLittleEndian<double>(data));
+        case 9:
+            return std::string(reinterpret_cast<const char*>(data),
+                               strnlen(reinterpret_cast<const char*>(data), kSdoMaxUpload));
+        case 10:
+            return FormatOctets(data, size < 0 ? 0 : (size > kSdoMaxUpload ? kSdoMaxUpload : size));
+        case 21: {
+            const long long value = ReadLittleEndian<int64_t>(data);
+            return FormatText<kTextBytes>("0x%16.16llx %lld", static_cast<unsigned long long>(value), value);
+        }
+        case 27: {
+            const unsigned long long value = ReadLittleEndian<uint64_t>(data);
+            return FormatText<kTextBytes>("0x%16.16llx %llu", value, value);
+        }
+        default:
+            if (dataType >= 48 && dataType <= 55) return FormatText<kTextBytes>("0x%x", unsigned{data[0]});
+            return "Unknown type";
+    }
+}
+
+std::string SdoReadAsText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
+    std::lock_guard lock(g_sdoLock);
+    std::memset(g_sdoData, 0, sizeof g_sdoData);
+    int size = kSdoMaxUpload;
+    ec_SDOread(slave, index, subindex, FALSE, &size, g_sdoData, kSdoTimeoutUs);
+    if (__atomic_load_n(&EcatError, __ATOMIC_ACQUIRE)) {
+        const char* error = ec_elist2string();
+        return error != nullptr ? std::string(error) : std::string();
+    }
+    return FormatSdoData(g_sdoData, size, dataType);
+}
+
+void SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t size,
+                   const void* data) {
+    ec_SDOwrite(slave, index, subindex, FALSE, size, data, kSdoTimeoutUs);
+}
+
+int ReadObjectInt16(uint16_t slave, uint16_t index, int16_t* value) {
+    *value = 0;
+    const std::string text = SdoReadAsText(slave, index, 0, kCoeInteger16);
+    if (!text.empty() && text[0] == 'N') return -1;
+    const std::string_view head = std::string_view(text).substr(0, 25);
+    const size_t open = head.find('(');
+    if (open == std::string_view::npos) return -1;
+    const size_t close = head.find(')', open + 1);
+    if (close == std::string_view::npos) return -1;
+    int number = 0;
+    const std::string digits(head.substr(open + 1, close - open - 1));
+    if (std::sscanf(digits.c_str(), "%d", &number) != 1) return -1;
+    *value = static_cast<int16_t>(number);
+    return 2;
+}

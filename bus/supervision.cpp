@@ -1,0 +1,102 @@
+#include "bus/supervision.hpp"
+
+#include "bus/bus_threads.hpp"
+#include "bus/format_text.hpp"
+#include "bus/globals.hpp"
+#include "ethercat.h"
+
+namespace {
+
+constexpr int kLoopPauseMs = 20;
+constexpr int kRestartStepPauseMs = 200;
+constexpr int kAcksBeforeRestart = 20;
+constexpr int kReconfigTimeoutUs = 500;
+constexpr int kRecoverTimeoutUs = 500;
+constexpr int kStateCheckTimeoutUs = 2000;
+constexpr size_t kLineBytes = 196;
+
+void Log(const char* format, int number) {
+    g_strSuperviseLog.appendBytes(FormatText<kLineBytes>(format, number));
+}
+
+void RequestState(uint16_t slave, uint16_t state) {
+    ec_slave[slave].state = state;
+    ec_writestate(slave);
+}
+
+// A slave of group 0 that is not in OP: acknowledge, ask for OP, reconfigure, or
+// find out whether it is lost.
+void BringBack(uint16_t s) {
+    ec_slavet& slave = ec_slave[s];
+    if (slave.state == EC_STATE_SAFE_OP + EC_STATE_ERROR) {
+        Log("ERROR[1] : Slave(%d) is in SAFE_OP & ERROR, Attempting Ack\r\n", s);
+        RequestState(s, EC_STATE_SAFE_OP + EC_STATE_ACK);
+        g_ackCount.fetch_add(1);
+    } else if (slave.state == EC_STATE_SAFE_OP) {
+        Log("WARNING[1] : Slave(%d) is in SAFE_OP, change to OPERATIONAL\r\n", s);
+        RequestState(s, EC_STATE_OPERATIONAL);
+    } else if (slave.state > EC_STATE_NONE) {
+        if (ec_reconfig_slave(s, kReconfigTimeoutUs)) {
+            slave.islost = FALSE;
+            Log("MESSAGE[1] : Slave(%d) reconfigured\r\n", s);
+        }
+    } else if (!slave.islost) {
+        ec_statecheck(s, EC_STATE_OPERATIONAL, kStateCheckTimeoutUs);
+        if (slave.state == EC_STATE_NONE) {
+            slave.islost = TRUE;
+            Log("ERROR[2] : Slave(%d) TimeOut(lost)\r\n", s);
+        }
+    }
+}
+
+void ResolveLost(uint16_t s) {
+    ec_slavet& slave = ec_slave[s];
+    if (!slave.islost) return;
+    if (slave.state == EC_STATE_NONE) {
+        if (ec_recover_slave(s, kRecoverTimeoutUs)) {
+            slave.islost = FALSE;
+            Log("MESSAGE[2] : Slave(%d) recovered\r\n", s);
+        }
+    } else {
+        slave.islost = FALSE;
+        Log("MESSAGE[3] : Slave(%d) found\r\n", s);
+    }
+}
+
+bool CheckDue() {
+    return g_busPause.load() == 0 && g_inOp.load() != 0 &&
+           (g_wkc.load() < g_expectedWkc.load() || ec_group[0].docheckstate);
+}
+
+// INIT, SAFE-OP and OP for all slaves; the passes that follow supervise the outcome.
+void RestartAll() {
+    g_ackCount = 0;
+    for (uint16_t state : {EC_STATE_INIT, EC_STATE_SAFE_OP, EC_STATE_OPERATIONAL}) {
+        RequestState(0, state);
+        BusSleep(kRestartStepPauseMs);
+    }
+    Log("ERROR[3] :All Init-->SafeOp-->OP(%d)\r\n", g_fullRestartCount.fetch_add(1) + 1);
+}
+
+}  // namespace
+
+void SuperviseSlaves() {
+    ec_group[0].docheckstate = FALSE;
+    ec_readstate();
+    for (int s = 1; s <= ec_slavecount && s < EC_MAXSLAVE; ++s) {
+        const auto slave = static_cast<uint16_t>(s);
+        if (ec_slave[s].group == 0 && ec_slave[s].state != EC_STATE_OPERATIONAL) {
+            ec_group[0].docheckstate = TRUE;
+            BringBack(slave);
+        }
+        ResolveLost(slave);
+    }
+}
+
+void SupervisionThread() {
+    while (!BusThreadsStopping()) {
+        if (CheckDue()) SuperviseSlaves();
+        BusSleep(kLoopPauseMs);
+        if (g_ackCount.load() >= kAcksBeforeRestart && !BusThreadsStopping()) RestartAll();
+    }
+}

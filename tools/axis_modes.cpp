@@ -1,0 +1,117 @@
+#include "tools/axis_modes.hpp"
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+#include "bus/globals.hpp"
+#include "bus/process_image.hpp"
+#include "bus/sdo_text.hpp"
+#include "platform/message_box.hpp"
+
+namespace {
+
+constexpr uint16_t kModesOfOperation = 0x6060;
+constexpr uint16_t kModesOfOperationDisplay = 0x6061;
+constexpr uint16_t kAxisStride = 0x800;
+constexpr uint16_t kSwitchOn = 0x0007;
+constexpr uint16_t kEnableOperation = 0x000F;
+constexpr uint16_t kCpioControl = 0xC00F;
+constexpr int kReadBackPasses = 50;
+constexpr int kCopyPasses = 8;
+
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+uint16_t AxisObject(uint16_t base, int axis) {
+    return static_cast<uint16_t>(base + axis * kAxisStride);
+}
+
+uint16_t BridgeSlave(int bridge) { return static_cast<uint16_t>(g_bridgeSlave[bridge].load()); }
+
+void WriteMode(int bridge, int axis, int32_t mode) {
+    uint8_t bytes[4];
+    for (int k = 0; k < 4; ++k) bytes[k] = static_cast<uint8_t>(static_cast<uint32_t>(mode) >> (8 * k));
+    SdoWriteBytes(BridgeSlave(bridge), AxisObject(kModesOfOperation, axis), 0, sizeof bytes, bytes);
+}
+
+void SetControlWords(int bridge, uint16_t control) {
+    for (int m = 1; m <= kMotorsPerBridge; ++m) g_ctrlWord[MotorSlot(bridge, m)] = control;
+}
+
+// Every bridge: the four axes' controlwords, then the mode of each axis with a
+// pause after every write.
+void SwitchAllBridges(uint16_t control, int32_t mode, int pauseMs) {
+    const int count = g_bridgeCount.load();
+    for (int b = 0; b < count; ++b) {
+        SetControlWords(b, control);
+        for (int axis = 0; axis < kMotorsPerBridge; ++axis) {
+            WriteMode(b, axis, mode);
+            Pause(pauseMs);
+        }
+    }
+}
+
+// The axis's target follows its actual position, in the shadow and in the image.
+void HoldAtActualPosition(int bridge, int axis) {
+    const int slot = MotorSlot(bridge, axis + 1);
+    const int32_t actual = g_actualPos[slot].load();
+    g_targetPos[slot] = actual;
+    WriteTargetPosition(bridge, axis + 1, actual);
+}
+
+bool AxisReportsCsp(int bridge, int axis) {
+    int16_t mode = 0;
+    return ReadObjectInt16(BridgeSlave(bridge), AxisObject(kModesOfOperationDisplay, axis),
+                           &mode) == 2 &&
+           mode == kModeCsp;
+}
+
+void SettleBridgeInCsp(int bridge) {
+    bool switched[kMotorsPerBridge] = {};
+    bool all = false;
+    for (int pass = 0; pass < kReadBackPasses && !all; ++pass) {
+        for (int axis = 0; axis < kMotorsPerBridge; ++axis) {
+            HoldAtActualPosition(bridge, axis);
+            Pause(20);
+            if (AxisReportsCsp(bridge, axis)) switched[axis] = true;
+        }
+        all = switched[0] && switched[1] && switched[2] && switched[3];
+    }
+    if (!all) ShowMessageBox(L"Error Mode Change fault!!!");
+    for (int pass = 0; pass < kCopyPasses; ++pass) {
+        for (int axis = 0; axis < kMotorsPerBridge; ++axis) {
+            HoldAtActualPosition(bridge, axis);
+            Pause(20);
+        }
+        Pause(20);
+    }
+}
+
+}  // namespace
+
+int SetAllMotorsMode101() {
+    SwitchAllBridges(kSwitchOn, kModeTql, 30);
+    Pause(100);
+    return 0;
+}
+
+int SetAllMotorsHomingMode() {
+    SwitchAllBridges(kSwitchOn, kModeHoming, 30);
+    Pause(100);
+    return 0;
+}
+
+int SetAllMotorsCspMode() {
+    SwitchAllBridges(kEnableOperation, kModeCsp, 20);
+    const int count = g_bridgeCount.load();
+    for (int b = 0; b < count; ++b) SettleBridgeInCsp(b);
+    Pause(20);
+    return 0;
+}
+
+int SetCpioMode(int on) {
+    const bool cpio = on == 1;
+    SwitchAllBridges(cpio ? kCpioControl : kEnableOperation, cpio ? kModeCpio : kModeCsp, 30);
+    Pause(500);
+    return 0;
+}
