@@ -1,3 +1,52 @@
 #include "motor/gui/option_set1.hpp"
 
-OptionSet1::OptionSet1(QWidget* parent) : QDialog(parent) {}
+#include <QComboBox>
+#include <QPushButton>
+
+#include "bus/gui/slave_combo.hpp"
+#include "motor/uart_speed_switch.hpp"
+#include "platform/gui/dialog_units.hpp"
+
+OptionSet1::OptionSet1(QWidget* parent)
+    : MotorDialog(parent, /*enterCloses=*/false, /*ticks=*/true) {
+    setWindowTitle("BaudrateSet");
+    setFixedSize(dlu::Size(190, 96));
+
+    slaveCombo_ = new QComboBox(this);
+    slaveCombo_->setObjectName("slaveCombo");
+    slaveCombo_->setGeometry(dlu::Rect(10, 10, 64, 14));
+    QFont comboFont = slaveCombo_->font();
+    comboFont.setPixelSize(14);
+    slaveCombo_->setFont(comboFont);
+    connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
+
+    QPushButton* fast = AddButton("BoudrateSet To 170Kbps", dlu::Rect(10, 32, 110, 20));
+    fast->setObjectName("baud170kButton");
+    connect(fast, &QPushButton::clicked, this, [this] { OnBnClickedBaud170k(); });
+
+    QPushButton* slow = AddButton("BoudrateSet To 38400bps", dlu::Rect(10, 56, 110, 20));
+    slow->setObjectName("baud38400Button");
+    connect(slow, &QPushButton::clicked, this, [this] { OnBnClickedBaud38400(); });
+
+    QPushButton* quit = AddButton("Quit", dlu::Rect(130, 68, 50, 18));
+    quit->setObjectName("quitButton");
+    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+}
+
+void OptionSet1::OnInitDialog() {
+    FillSlaveCombo(slaveCombo_);
+    slaveCombo_->setCurrentIndex(0);
+    TakeFields();
+}
+
+void OptionSet1::TakeFields() { m_slaveIndex = slaveCombo_->currentIndex(); }
+
+void OptionSet1::OnBnClickedBaud170k() { RequestUartSpeedChange(m_slaveIndex + 1, kBaudMode170k); }
+
+void OptionSet1::OnBnClickedBaud38400() {
+    RequestUartSpeedChange(m_slaveIndex + 1, kBaudMode38400);
+}
+
+void OptionSet1::OnTimer() {
+    if (g_baudMode != 0) RunSpeedChangePhase(m_slaveIndex + 1);
+}

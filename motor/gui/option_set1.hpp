@@ -1,10 +1,25 @@
-// The serial speed switch of a bridge and its four motors.
+// The serial speed switch dialog ("BaudrateSet"): requests 170 kbit/s or
+// 38400 bit/s for the chosen bridge and drives the switch one phase per tick.
 #pragma once
 
-#include <QDialog>
+#include "motor/gui/motor_dialog.hpp"
 
-class OptionSet1 : public QDialog {
+class QComboBox;
+
+class OptionSet1 : public MotorDialog {
     Q_OBJECT
 public:
     explicit OptionSet1(QWidget* parent = nullptr);
+
+    void OnBnClickedBaud170k();
+    void OnBnClickedBaud38400();
+    void OnTimer() override;
+
+protected:
+    void OnInitDialog() override;
+    void TakeFields() override;
+
+private:
+    int m_slaveIndex = 0;
+    QComboBox* slaveCombo_;
 };

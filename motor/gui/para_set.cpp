@@ -1,3 +1,83 @@
 #include "motor/gui/para_set.hpp"
 
-ParaSet::ParaSet(QWidget* parent) : QDialog(parent) {}
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/access_level.hpp"
+#include "bus/gui/slave_combo.hpp"
+#include "platform/gui/dialog_units.hpp"
+
+namespace {
+
+// Rows of label and edit, top to bottom, in the order of BridgeParam.
+constexpr int kRowTop = 32;
+constexpr int kRowStep = 18;
+
+}  // namespace
+
+ParaSet::ParaSet(QWidget* parent) : MotorDialog(parent, /*enterCloses=*/false, /*ticks=*/false) {
+    setWindowTitle("ParaSet");
+    setFixedSize(dlu::Size(190, 176));
+
+    slaveCombo_ = new QComboBox(this);
+    slaveCombo_->setObjectName("slaveCombo");
+    slaveCombo_->setGeometry(dlu::Rect(10, 10, 64, 14));
+    connect(slaveCombo_, &QComboBox::activated, this, [this] { OnCbnSelchangeSlave(); });
+
+    QPushButton* write = AddButton("Set(Write)", dlu::Rect(126, 8, 54, 18));
+    write->setObjectName("setWriteButton");
+    connect(write, &QPushButton::clicked, this, [this] { OnBnClickedSetWrite(); });
+
+    for (int i = 0; i < kParamCount; ++i) {
+        const int y = kRowTop + kRowStep * i;
+        auto* label = new QLabel(kBridgeParamFields[i].label, this);
+        label->setGeometry(dlu::Rect(10, y + 2, 60, 10));
+        edits_[i] = new QLineEdit(this);
+        edits_[i]->setObjectName(QString("edit_%1").arg(kBridgeParamFields[i].label));
+        edits_[i]->setGeometry(dlu::Rect(74, y, 60, 14));
+        connect(edits_[i], &QLineEdit::textEdited, this, [this] { TakeFields(); });
+        if (i == kDebugSet) debugLabel_ = label;
+    }
+
+    QPushButton* quit = AddButton("Quit", dlu::Rect(126, 150, 54, 18));
+    quit->setObjectName("quitButton");
+    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+}
+
+void ParaSet::OnInitDialog() {
+    FillSlaveCombo(slaveCombo_);
+    slaveCombo_->setCurrentIndex(0);
+    m_slaveIndex = slaveCombo_->currentIndex();
+    for (auto& text : m_texts) text.clear();
+    // DEBUGSet shows at the maker level only; the service level handles it unseen.
+    debugLabel_->setVisible(IsMakerLevel());
+    edits_[kDebugSet]->setVisible(IsMakerLevel());
+    ShowFields();
+    ReadBridgeParameters();
+}
+
+void ParaSet::TakeFields() {
+    m_slaveIndex = slaveCombo_->currentIndex();
+    for (int i = 0; i < kParamCount; ++i) m_texts[i] = edits_[i]->text().toStdWString();
+}
+
+void ParaSet::ShowFields() {
+    for (int i = 0; i < kParamCount; ++i) edits_[i]->setText(QString::fromStdWString(m_texts[i]));
+}
+
+void ParaSet::OnCbnSelchangeSlave() {
+    TakeFields();
+    ReadBridgeParameters();
+}
+
+void ParaSet::ReadBridgeParameters() {
+    ::ReadBridgeParameters(m_slaveIndex + 1, m_texts);
+    ShowFields();
+}
+
+void ParaSet::OnBnClickedSetWrite() {
+    TakeFields();
+    WriteBridgeParameters(m_slaveIndex + 1, m_texts);
+}

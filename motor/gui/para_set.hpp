@@ -1,10 +1,33 @@
-// The bridge parameter dialog: reads and writes the bridge's own parameters.
+// The bridge parameter dialog ("ParaSet"): reads the chosen bridge's parameters
+// into the fields and writes them back with "Set(Write)".
 #pragma once
 
-#include <QDialog>
+#include "motor/bridge_params.hpp"
+#include "motor/gui/motor_dialog.hpp"
 
-class ParaSet : public QDialog {
+class QComboBox;
+class QLabel;
+class QLineEdit;
+
+class ParaSet : public MotorDialog {
     Q_OBJECT
 public:
     explicit ParaSet(QWidget* parent = nullptr);
+
+    void OnCbnSelchangeSlave();
+    void OnBnClickedSetWrite();
+    void ReadBridgeParameters();
+
+protected:
+    void OnInitDialog() override;
+    void TakeFields() override;
+
+private:
+    void ShowFields();
+
+    int m_slaveIndex = 0;
+    BridgeParamTexts m_texts;
+    QComboBox* slaveCombo_;
+    QLineEdit* edits_[kParamCount];
+    QLabel* debugLabel_;
 };

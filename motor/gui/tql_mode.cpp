@@ -1,3 +1,279 @@
 #include "motor/gui/tql_mode.hpp"
 
-TqlMode::TqlMode(QWidget* parent) : QWidget(parent) {}
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "app/settings_file.hpp"
+#include "bus/globals.hpp"
+#include "bus/gui/slave_combo.hpp"
+#include "ethercat.h"
+#include "motor/param_file.hpp"
+#include "motor/tq_init.hpp"
+#include "motor/tql_command.hpp"
+#include "platform/gui/dialog_units.hpp"
+#include "platform/latin1.hpp"
+#include "platform/message_box.hpp"
+
+namespace {
+
+constexpr int kTickMs = 25;
+
+bool IsEnterKey(const QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<const QKeyEvent*>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+// The logs keep the device's CR LF line ends; the view wants one line feed.
+QString ForView(const std::wstring& log) {
+    QString text = QString::fromStdWString(log);
+    text.remove(QLatin1Char('\r'));
+    return text;
+}
+
+QString ChooseParameterFile(QWidget* parent) {
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter("(*.txt)");
+    dialog.setDefaultSuffix("txt");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
+QPushButton* MakeButton(const QString& caption, const char* name, const QRect& geometry,
+                        QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAutoDefault(false);  // Enter on the page never presses a button
+    button->setGeometry(geometry);
+    return button;
+}
+
+QPlainTextEdit* MakeLogView(const char* name, const QRect& geometry, QWidget* parent) {
+    auto* view = new QPlainTextEdit(parent);
+    view->setObjectName(name);
+    view->setReadOnly(true);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    view->setGeometry(geometry);
+    return view;
+}
+
+}  // namespace
+
+TqlMode::TqlMode(QWidget* parent) : QWidget(parent), chooseFile_(ChooseParameterFile) {
+    resize(dlu::Size(457, 295));
+
+    boardCombo_ = new QComboBox(this);
+    boardCombo_->setObjectName("boardCombo");
+    boardCombo_->setGeometry(dlu::Rect(26, 22, 58, 14));
+    motorCombo_ = new QComboBox(this);
+    motorCombo_->setObjectName("motorCombo");
+    motorCombo_->setGeometry(dlu::Rect(105, 22, 70, 14));
+    sendAfterClearBox_ = new QCheckBox("Send after clear", this);
+    sendAfterClearBox_->setObjectName("sendAfterClear");
+    sendAfterClearBox_->setGeometry(dlu::Rect(16, 61, 78, 10));
+    commandEdit_ = new QLineEdit(this);
+    commandEdit_->setObjectName("commandEdit");
+    commandEdit_->setGeometry(dlu::Rect(14, 76, 130, 14));
+    commandEdit_->installEventFilter(this);
+
+    QPushButton* sendFile = MakeButton("SendFile", "sendFileButton", dlu::Rect(183, 70, 52, 29), this);
+    QPushButton* clearMess =
+        MakeButton("ClearMess", "clearMessButton", dlu::Rect(244, 71, 52, 28), this);
+    (new QLabel("Sent TQL:", this))->setGeometry(dlu::Rect(17, 108, 40, 8));
+    sentEdit_ = MakeLogView("sentLog", dlu::Rect(15, 120, 146, 159), this);
+    (new QLabel("Motor Response:", this))->setGeometry(dlu::Rect(185, 108, 60, 8));
+    responseEdit_ = MakeLogView("responseLog", dlu::Rect(184, 120, 269, 160), this);
+
+    connect(boardCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
+    connect(motorCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
+    connect(commandEdit_, &QLineEdit::textEdited, this, [this] { TakeFields(); });
+    connect(sendAfterClearBox_, &QCheckBox::clicked, this, [this] { OnBnClickedSendAfterClear(); });
+    connect(sendFile, &QPushButton::clicked, this, [this] { OnBnClickedSendFile(); });
+    connect(clearMess, &QPushButton::clicked, this, [this] { OnBnClickedClearMess(); });
+
+    // OnInitDialog
+    SetupFonts();
+    m_sendAfterClear = g_tqlSendAfterClear != 0 ? 1 : 0;
+    FillMotorCombo();
+    m_motorIndex = 0;
+    ShowFields();
+    timer_.setInterval(kTickMs);
+    connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
+    timer_.start();
+}
+
+void TqlMode::SetupFonts() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(14);
+    for (QWidget* w : {static_cast<QWidget*>(boardCombo_), static_cast<QWidget*>(motorCombo_),
+                       static_cast<QWidget*>(commandEdit_), static_cast<QWidget*>(responseEdit_)}) {
+        w->setFont(font);
+    }
+}
+
+void TqlMode::FillMotorCombo() {
+    QSignalBlocker block(motorCombo_);
+    motorCombo_->clear();
+    for (int motor = 1; motor <= 4; ++motor) motorCombo_->addItem(QString("MotorID%1").arg(motor));
+    motorCombo_->addItem("MotorID1-ID4");
+    motorCombo_->setCurrentIndex(0);
+}
+
+void TqlMode::TakeFields() {
+    m_boardIndex = boardCombo_->currentIndex();
+    m_motorIndex = motorCombo_->currentIndex();
+    m_command = commandEdit_->text().toStdWString();
+    m_sendAfterClear = sendAfterClearBox_->isChecked() ? 1 : 0;
+}
+
+void TqlMode::ShowFields() {
+    QSignalBlocker blockBoard(boardCombo_);
+    QSignalBlocker blockMotor(motorCombo_);
+    boardCombo_->setCurrentIndex(m_boardIndex);
+    motorCombo_->setCurrentIndex(m_motorIndex);
+    commandEdit_->setText(QString::fromStdWString(m_command));
+    sendAfterClearBox_->setChecked(m_sendAfterClear != 0);
+}
+
+void TqlMode::ShowSentLog() {
+    sentEdit_->setPlainText(ForView(g_strTqlLog.copy()));
+    sentEdit_->verticalScrollBar()->setValue(sentEdit_->verticalScrollBar()->maximum());
+}
+
+void TqlMode::ShowResponseLog() { responseEdit_->setPlainText(ForView(m_responseLog)); }
+
+int TqlMode::SelectedBridgeSlave() const {
+    const int slave = m_boardIndex + 1;
+    return BridgeOrdinalOfSlave(slave) >= 0 ? slave : 0;
+}
+
+void TqlMode::OnTimer() {
+    if (g_busReady == 0) return;
+    if (ec_slavecount >= 1 && g_tqInitTickActive == 0 && g_bridgeMode == 1) PollMotorReplies();
+    if (g_paramFileSending == 1 && ec_slavecount >= 1) SendParameterFileLine();
+    if (g_busReady == 1 && g_tqlBoardComboFilled == 0) {
+        QSignalBlocker block(boardCombo_);  // the board member follows at the next read-back
+        FillSlaveCombo(boardCombo_);
+        g_tqlBoardComboFilled = 1;
+    }
+}
+
+void TqlMode::PollMotorReplies() {
+    if (g_busPause != 0) return;
+    const int slave = SelectedBridgeSlave();
+    if (slave == 0) return;
+    for (int motor = 1; motor <= 4; ++motor) {
+        std::string reply;
+        if (!ReadMotorReply(slave, motor, &reply)) continue;
+        m_responseLog += QString("TQ[%1.%2]:").arg(slave).arg(motor).toStdWString();
+        m_responseLog += Latin1ToWide(reply) + L"\n";
+        ShowResponseLog();
+        if (++g_tqlReplyLines >= kTqlReplyWrap) {
+            g_tqlReplyLines = 0;
+            m_responseLog = L"\r\n";
+        }
+    }
+    responseEdit_->verticalScrollBar()->setValue(responseEdit_->verticalScrollBar()->maximum());
+}
+
+void TqlMode::SendParameterFileLine() {
+    switch (::SendParameterFileLine(m_boardIndex + 1, m_motorIndex)) {
+        case ParamFileStep::Sent:
+            ShowSentLog();
+            break;
+        case ParamFileStep::TooLong:
+            ShowMessageBox(L"Motor Parameter Send Data Error!, 1Line too Big");
+            break;
+        case ParamFileStep::NoMotor:
+            ShowMessageBox(L"Motor Select Error(ID1,ID2,ID3,ID4)");
+            break;
+        case ParamFileStep::Idle:
+        case ParamFileStep::Skipped:
+            break;
+    }
+}
+
+void TqlMode::OnBnClickedSendCmd() {
+    const int slave = SelectedBridgeSlave();
+    if (slave == 0) return;
+    const auto length = static_cast<int>(m_command.size());
+    if (length < 1 || length > kTqlCommandMaxChars) {
+        ShowMessageBox(L"Motor Command Send Data Error!");
+        return;
+    }
+    char text[256];
+    CStringToMultiByte(text, 2 * static_cast<size_t>(length), m_command);
+    SendTqlCommand(slave, m_motorIndex, text);
+    ShowSentLog();
+}
+
+void TqlMode::OnEnterInCommand() {
+    OnBnClickedSendCmd();
+    if (m_sendAfterClear != 0) {
+        m_command.clear();
+        ShowFields();
+    }
+}
+
+bool TqlMode::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == commandEdit_ && IsEnterKey(event)) {
+        OnEnterInCommand();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// Enter meant for any other control of the page goes no further.
+void TqlMode::keyPressEvent(QKeyEvent* event) {
+    if (IsEnterKey(event)) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TqlMode::OnBnClickedSendFile() {
+    if (SelectedBridgeSlave() == 0) {
+        ShowMessageBox(L"Motor Parameter Send , Board Select Error");
+        return;
+    }
+    if (m_motorIndex == kTqlAllMotors) {
+        ShowMessageBox(L"Motor Select Error(ID1,ID2,ID3,ID4)");
+        return;
+    }
+    const QString path = chooseFile_(this);
+    if (path.isEmpty()) return;
+    std::string error;
+    switch (StartParameterFile(QFile::encodeName(path).toStdString(), &error)) {
+        case ParamFileLoad::Started:
+            break;
+        case ParamFileLoad::TooBig:
+            ShowMessageBox(L"MotorParameter File too Big !!! Errpr ...");
+            break;
+        case ParamFileLoad::OpenFailed:
+            ShowMessageBox((path + "\n" + QString::fromLocal8Bit(error)).toStdWString());
+            break;
+    }
+}
+
+void TqlMode::OnBnClickedClearMess() {
+    m_responseLog.clear();
+    ShowResponseLog();
+    g_strTqlLog.clear();
+    ShowSentLog();
+}
+
+void TqlMode::OnBnClickedSendAfterClear() {
+    TakeFields();
+    g_tqlSendAfterClear = m_sendAfterClear != 0 ? 1 : 0;
+}

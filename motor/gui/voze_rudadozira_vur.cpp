@@ -1,3 +1,114 @@
 #include "motor/gui/voze_rudadozira_vur.hpp"
 
-VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent) : QDialog(parent) {}
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "bus/gui/slave_combo.hpp"
+#include "platform/gui/dialog_units.hpp"
+
+namespace {
+
+const QColor kErrorColour(255, 0, 0);
+const QColor kOkColour(0, 0, 255);
+const QColor kBusyColour(0, 100, 0);
+
+}  // namespace
+
+VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
+    : MotorDialog(parent, /*enterCloses=*/true, /*ticks=*/true) {
+    setWindowTitle("InitTarnquisel");
+    setFixedSize(dlu::Size(214, 140));
+
+    slaveCombo_ = new QComboBox(this);
+    slaveCombo_->setObjectName("slaveCombo");
+    slaveCombo_->setGeometry(dlu::Rect(10, 10, 64, 14));
+    connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
+
+    QPushButton* start = AddButton("InitTarnquisel", dlu::Rect(86, 7, 70, 20));
+    start->setObjectName("initButton");
+    connect(start, &QPushButton::clicked, this, [this] { OnBnClickedInitTarnquisel(); });
+
+    status_ = new QLineEdit(this);
+    status_->setObjectName("status");
+    status_->setReadOnly(true);
+    status_->setFocusPolicy(Qt::NoFocus);
+    status_->setGeometry(dlu::Rect(10, 32, 194, 16));
+    QFont statusFont = status_->font();
+    statusFont.setPixelSize(16);
+    status_->setFont(statusFont);
+
+    auto* group = new QGroupBox("Tarnquisel Check Enable", this);
+    group->setGeometry(dlu::Rect(10, 54, 194, 30));
+    for (int i = 0; i < 4; ++i) {
+        online_[i] = new QCheckBox(QString("ID%1_ONLINE").arg(i + 1), group);
+        online_[i]->setObjectName(QString("online%1").arg(i + 1));
+        online_[i]->setGeometry(dlu::Rect(6 + 47 * i, 12, 46, 12));
+        connect(online_[i], &QCheckBox::clicked, this, [this] { TakeFields(); });
+    }
+
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName("progress");
+    progress_->setGeometry(dlu::Rect(10, 92, 194, 12));
+    progress_->setTextVisible(false);
+
+    QPushButton* quit = AddButton("Quit", dlu::Rect(150, 114, 54, 18));
+    quit->setObjectName("quitButton");
+    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+}
+
+void VozeRudadoziraVur::OnInitDialog() {
+    FillSlaveCombo(slaveCombo_);
+    slaveCombo_->setCurrentIndex(0);
+    m_slaveIndex = slaveCombo_->currentIndex();
+    status_->clear();
+    ShowFields();
+    progress_->setRange(0, kTqInitProgressMax);
+    progress_->setValue(0);
+    ColourStatus();
+}
+
+void VozeRudadoziraVur::TakeFields() {
+    m_slaveIndex = slaveCombo_->currentIndex();
+    for (int i = 0; i < 4; ++i) g_tqInitCheckOnline[i] = online_[i]->isChecked() ? 1 : 0;
+}
+
+void VozeRudadoziraVur::ShowFields() {
+    for (int i = 0; i < 4; ++i) online_[i]->setChecked(g_tqInitCheckOnline[i] != 0);
+}
+
+void VozeRudadoziraVur::OnBnClickedInitTarnquisel() {
+    StartTqInit(m_slaveIndex + 1, *this);
+}
+
+void VozeRudadoziraVur::OnTimer() {
+    if (g_tqInitRunning == 1) {
+        g_tqInitTickActive = 1;
+        RunInitStep(m_slaveIndex + 1, *this);
+    } else {
+        g_tqInitTickActive = 0;
+    }
+}
+
+void VozeRudadoziraVur::showStatus(const std::string& text) {
+    status_->setText(QString::fromLatin1(text.c_str()));
+    ColourStatus();
+    status_->repaint();  // the step blocks the window; show where it is now
+}
+
+void VozeRudadoziraVur::showProgress(int position) {
+    progress_->setValue(position);
+    progress_->repaint();
+}
+
+void VozeRudadoziraVur::ColourStatus() {
+    const QColor colour = g_tqInitError != 0 ? kErrorColour
+                          : g_tqInitOk == 1  ? kOkColour
+                                             : kBusyColour;
+    QPalette palette = status_->palette();
+    palette.setColor(QPalette::Text, colour);
+    status_->setPalette(palette);
+}

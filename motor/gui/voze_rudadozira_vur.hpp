@@ -1,10 +1,38 @@
-// The motor parameter initialisation dialog.
+// The motor parameter initialisation dialog ("InitTarnquisel"): starts a run on
+// the chosen bridge and drives it one step per tick while it is open.
 #pragma once
 
-#include <QDialog>
+#include <string>
 
-class VozeRudadoziraVur : public QDialog {
+#include "motor/gui/motor_dialog.hpp"
+#include "motor/tq_init.hpp"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QProgressBar;
+
+class VozeRudadoziraVur : public MotorDialog, private TqInitView {
     Q_OBJECT
 public:
     explicit VozeRudadoziraVur(QWidget* parent = nullptr);
+
+    void OnBnClickedInitTarnquisel();
+    void OnTimer() override;
+
+protected:
+    void OnInitDialog() override;
+    void TakeFields() override;
+
+private:
+    void ShowFields();
+    void showStatus(const std::string& text) override;
+    void showProgress(int position) override;
+    void ColourStatus();
+
+    int m_slaveIndex = 0;
+    QComboBox* slaveCombo_;
+    QLineEdit* status_;
+    QCheckBox* online_[4];
+    QProgressBar* progress_;
 };

@@ -1,0 +1,59 @@
+#include "motor/gui/motor_dialog.hpp"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+
+namespace {
+
+constexpr int kTickMs = 25;
+
+}  // namespace
+
+MotorDialog::MotorDialog(QWidget* parent, bool enterCloses, bool ticks)
+    : QDialog(parent), enterCloses_(enterCloses), ticks_(ticks) {
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    if (!QApplication::windowIcon().isNull()) setWindowIcon(QApplication::windowIcon());
+    timer_.setInterval(kTickMs);
+    connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
+}
+
+void MotorDialog::OnBnClickedQuit() {
+    TakeFields();
+    accept();
+}
+
+QPushButton* MotorDialog::AddButton(const QString& caption, const QRect& geometry) {
+    auto* button = new QPushButton(caption, this);
+    button->setAutoDefault(false);
+    button->setGeometry(geometry);
+    return button;
+}
+
+void MotorDialog::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) {
+        OnInitDialog();
+        if (ticks_) timer_.start();
+    }
+    QDialog::showEvent(event);
+}
+
+// Closing stops the ticks; a run's state is global and goes on at the next opening.
+void MotorDialog::hideEvent(QHideEvent* event) {
+    if (!event->spontaneous()) timer_.stop();
+    QDialog::hideEvent(event);
+}
+
+void MotorDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QDialog::keyPressEvent(event);  // Escape ends in reject(), which keeps the dialog
+        return;
+    }
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled()) {
+        button->click();
+    } else if (enterCloses_) {
+        TakeFields();
+        accept();
+    }
+    event->accept();
+}

@@ -1,0 +1,40 @@
+// What the motor set-up dialogs share: only their Quit button closes them
+// (Escape and the caption's close button leave them open), each opening starts
+// afresh from their initialisation, and a dialog with stepwise work gets a 25 ms
+// timer that ticks while it is open.
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+
+class QPushButton;
+
+class MotorDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit MotorDialog(QWidget* parent, bool enterCloses, bool ticks);
+
+    // The Quit button: takes the fields and closes the dialog.
+    void OnBnClickedQuit();
+
+public slots:
+    void reject() override {}
+
+protected:
+    // Run at every opening, before the dialog is shown.
+    virtual void OnInitDialog() = 0;
+    virtual void OnTimer() {}
+    virtual void TakeFields() = 0;
+
+    // A push button that Enter does not press unless it has the focus.
+    QPushButton* AddButton(const QString& caption, const QRect& geometry);
+
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool enterCloses_;
+    bool ticks_;
+    QTimer timer_;
+};

@@ -1,0 +1,54 @@
+// What the motor set-up procedures share: the motor kind of each channel by
+// bridge model, the unlock and K-parameter lines, the bridge's configuration
+// window and the bridge look-up by slave number.
+#pragma once
+
+#include <cstdint>
+
+// Channel kinds: ZR01 all A, ZR02 all B, ZR12 channels 1 and 2 A, 3 and 4 B.
+enum class MotorKind { A, B };
+
+// The kind of `channel` (1..4) on a bridge of `model`; false for a model other
+// than 1 to 3.
+bool MotorKindOf(int32_t model, int channel, MotorKind* kind);
+
+inline constexpr char kBlankLine[] = "  \r\n";
+inline constexpr char kUnlockLineA[] = "W.1=358";
+inline constexpr char kUnlockLineB[] = "W.1=6042";
+inline constexpr char kSpeed38400Line[] = "K20.1=0";
+inline constexpr char kSpeedThirdLine[] = "K20.1=3";
+inline constexpr char kSpeed170kLineA[] = "K20.1=6";
+inline constexpr char kSpeed170kLineB[] = "K20.1=8";
+inline constexpr char kParamSetLine[] = "K16.1=4,K23.1=9,K70.1=0,K67.1=1,K37.1=10";
+inline constexpr char kParamQueryLine[] = "K16.1,K23.1,K70.1,K67.1,K37.1";
+
+// Serial speed codes of the bridge's motor channels.
+inline constexpr uint32_t kUartCode38400 = 0;
+inline constexpr uint32_t kUartCodeThird = 3;
+inline constexpr uint32_t kUartCode170k = 6;
+
+inline const char* UnlockLine(MotorKind kind) {
+    return kind == MotorKind::A ? kUnlockLineA : kUnlockLineB;
+}
+inline const char* Speed170kLine(MotorKind kind) {
+    return kind == MotorKind::A ? kSpeed170kLineA : kSpeed170kLineB;
+}
+
+// The bridge configuration window, 0xF550:03: opened before a procedure writes
+// channel speeds or bridge parameters, closed after.
+inline constexpr uint16_t kObjBridgeControl = 0xF550;
+inline constexpr uint8_t kConfigWindowSubindex = 3;
+inline constexpr uint32_t kConfigWindowOpen = 0x6D3F1;
+void OpenConfigWindow(int slave);
+void CloseConfigWindow(int slave);
+
+// Writes `value` as 4 bytes little-endian, the width every numeric object takes.
+void WriteObjectInt32(int slave, uint16_t index, uint8_t subindex, int32_t value);
+
+// The model of `slave` when it is one of the first g_bridgeCount entries of the
+// bridge table (the first such entry counts), else kNotABridge.
+inline constexpr int32_t kNotABridge = -1;
+int32_t BridgeModelOfSlave(int slave);
+
+// A fixed pause between device accesses; the calling thread blocks.
+void PauseMs(int ms);

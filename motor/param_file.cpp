@@ -1,0 +1,94 @@
+#include "motor/param_file.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "bus/sdo_text.hpp"
+#include "ethercat.h"
+#include "motor/tql_command.hpp"
+
+char g_paramFileBuf[kParamFileBufBytes];
+int32_t g_paramFileLength = 0;
+int32_t g_paramFileOffset = 0;
+int32_t g_paramFileSending = 0;
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+ParamFileLoad StartParameterFile(const std::string& path, std::string* error) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        *error = std::strerror(errno);
+        return ParamFileLoad::OpenFailed;
+    }
+    // Read aside first: a refused file must not disturb a send that is running.
+    static char data[kParamFileReadBytes];
+    const size_t got = std::fread(data, 1, sizeof data, file.get());
+    if (std::ferror(file.get())) {
+        *error = std::strerror(errno);
+        return ParamFileLoad::OpenFailed;
+    }
+    if (got > static_cast<size_t>(kParamFileMaxBytes)) return ParamFileLoad::TooBig;
+    std::memcpy(g_paramFileBuf, data, got);
+    g_paramFileBuf[got] = '\0';
+    g_paramFileLength = static_cast<int32_t>(got);
+    g_paramFileOffset = 0;
+    g_paramFileSending = 1;
+    return ParamFileLoad::Started;
+}
+
+void StopParameterFile() {
+    g_paramFileSending = 0;
+    g_paramFileOffset = 0;
+}
+
+ParamLineCut CutParameterFileLine(std::string* text) {
+    if (g_paramFileOffset < 0 || g_paramFileOffset >= g_paramFileLength) return ParamLineCut::End;
+    char line[kParamLineMaxTaken + 1] = {};
+    int taken = 0;
+    while (g_paramFileOffset < g_paramFileLength) {
+        const char c = g_paramFileBuf[g_paramFileOffset++];
+        if (c == '\n') {
+            text->assign(line);  // up to the first zero: a CR ends the text
+            return ParamLineCut::Line;
+        }
+        line[taken++] = c == '\r' ? '\0' : c;
+        if (taken == kParamLineMaxTaken) return ParamLineCut::TooLong;
+    }
+    text->assign(line);  // the last line, without LF
+    return ParamLineCut::Line;
+}
+
+ParamFileStep SendParameterFileLine(int slave, int motorIndex) {
+    if (g_paramFileSending != 1) return ParamFileStep::Idle;
+    if (motorIndex < 0 || motorIndex >= kTqlAllMotors) {
+        StopParameterFile();
+        return ParamFileStep::NoMotor;
+    }
+    std::string text;
+    switch (CutParameterFileLine(&text)) {
+        case ParamLineCut::End:
+            StopParameterFile();
+            return ParamFileStep::Idle;
+        case ParamLineCut::TooLong:
+            StopParameterFile();
+            return ParamFileStep::TooLong;
+        case ParamLineCut::Line:
+            break;
+    }
+    ParamFileStep step = ParamFileStep::Skipped;
+    if (slave >= 1 && slave <= ec_slavecount) {
+        WriteMotorCommand(static_cast<uint16_t>(slave), motorIndex + 1, text);
+        LogSentTqlLine(slave, motorIndex + 1, text);
+        step = ParamFileStep::Sent;
+    }
+    if (g_paramFileOffset >= g_paramFileLength) StopParameterFile();
+    return step;
+}
