@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,6 +25,9 @@ struct SlaveSpec {
     SlaveKind kind = SlaveKind::IO;
     // Bridges only: which of the four channels have a motor attached.
     std::array<bool, 4> motors{true, true, true, true};
+    // Serial number in the SII (and the bridge's 0x1018:04); 0 lets the segment
+    // number the slaves by position.
+    uint32_t serial = 0;
 };
 
 // Parses "ZR12,IO,ZR02"; a bridge may name its fitted channels, "ZR12:1-3" or
@@ -61,15 +65,27 @@ public:
     // Advances time-driven behaviour without a frame (zrsim calls it periodically).
     void tick();
 
+    // Called with the lock held after every AL state change of a slave,
+    // including the fall to INIT a power cycle causes.
+    using StateChangeHook = std::function<void(size_t position, uint16_t from, uint16_t to)>;
+    void setStateChangeHook(StateChangeHook hook);
+
     // ---- faults ----
+    // Positions are 1..slaveCount(); others throw std::out_of_range. A lost
+    // frame has passed the slaves and is lost on its way back to the master.
     void setDropRate(double fraction);               // 0..1 of frames lost
     void setDelay(std::chrono::microseconds delay);  // every frame returns this late
     void dropNext(unsigned frames);                  // the next n frames are lost
-    void powerOff(size_t position);                  // it and all behind it stop answering
-    void powerOn(size_t position);                   // back in INIT, station address 0
+    // A powered-off slave breaks the line: the frame turns back at the slave
+    // before it (all lost when it is the first); the slaves behind it keep
+    // running but see no frames.
+    void powerOff(size_t position);
+    // Back in INIT, station address 0, configuration reloaded from its EEPROM,
+    // a freshly started application (unless a test replaced it).
+    void powerOn(size_t position);
     void forceSafeOpError(size_t position, uint16_t alStatusCode = 0x001B);
 
-    // Counts frames processed and lost (for benchmarks and tests).
+    // Frames handed to process(), lost ones included (for benchmarks and tests).
     uint64_t framesProcessed() const;
 
     // Lock held by process(); take it to inspect slaves from another thread.
