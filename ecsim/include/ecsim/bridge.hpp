@@ -3,13 +3,80 @@
 // objects, CiA402 axes and the firmware loader.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "ecsim/cia402_axis.hpp"
 #include "ecsim/device.hpp"
+#include "ecsim/firmware_loader.hpp"
+#include "ecsim/object_dictionary.hpp"
+#include "ecsim/reply_queue.hpp"
 #include "ecsim/segment.hpp"
+#include "ecsim/tql_motor.hpp"
 
 namespace ecsim {
 
 std::unique_ptr<Device> makeBridgeDevice(const SlaveSpec& spec);
+
+// Physical motor kind on each channel of a bridge model.
+MotorKind bridgeMotorKind(SlaveKind bridge, size_t channel);
+
+class BridgeDevice : public Device {
+  public:
+    static constexpr size_t kChannels = 4;
+    static constexpr size_t kChannelBytes = 6;  // controlword/statusword + position
+    static constexpr size_t kProcessDataBytes = kChannels * kChannelBytes;
+    static constexpr uint16_t kAxisIndexStep = 0x800;
+    static constexpr size_t kMaxLine = 64;
+
+    static constexpr uint32_t kConfigWindowKey = 0x6D3F1;
+    static constexpr uint32_t kUnlockWord = 0x7E2B;
+
+    explicit BridgeDevice(const SlaveSpec& spec, Clock::time_point now = Clock::now());
+    BridgeDevice(const BridgeDevice&) = delete;
+    BridgeDevice& operator=(const BridgeDevice&) = delete;
+
+    void onMailbox(std::span<const uint8_t> message, MailboxOutbox& out) override;
+    void onOutputs(std::span<const uint8_t> outputs) override;
+    void fillInputs(std::span<uint8_t> inputs) override;
+    void onStateChange(uint16_t from, uint16_t to) override;
+    void tick(Clock::time_point now) override;
+
+    // ---- inspection (channels 0..3) ----
+    ObjectDictionary& dictionary() { return od_; }
+    const TqlMotor* motor(size_t channel) const;  // null when none is fitted
+    uint32_t channelSpeedCode(size_t channel) const;
+    size_t pendingReplies(size_t channel) const { return channels_.at(channel).replies.size(); }
+    const Cia402Axis& axis(size_t channel) const { return *channels_.at(channel).axis; }
+    const FirmwareLoader& loader() const { return loader_; }
+    bool unlocked() const { return unlocked_; }
+    bool configWindowOpen() const;
+    std::string firmwareVersion() const;
+
+  private:
+    struct Channel {
+        std::optional<TqlMotor> motor;
+        ReplyQueue replies;
+        std::unique_ptr<Cia402Axis> axis;
+    };
+
+    void addIdentityObjects(const SlaveSpec& spec);
+    void addProcessDataObjects();
+    void addChannelObjects(size_t c);
+    void addVendorObjects(const SlaveSpec& spec);
+    void addLoaderObjects();
+    uint32_t sendLine(size_t c, std::span<const uint8_t> line);
+
+    SlaveKind kind_;
+    ObjectDictionary od_;
+    CoeServer coe_;
+    std::array<Channel, kChannels> channels_;
+    FirmwareLoader loader_;
+    bool unlocked_ = false;
+    Clock::time_point now_;
+};
 
 }  // namespace ecsim
