@@ -1,0 +1,24 @@
+#include "app/gui/application.hpp"
+
+#include "app/gui/main_window.hpp"
+#include "platform/gui/qt_message_box.hpp"
+#include "platform/message_box.hpp"
+#include "platform/single_instance.hpp"
+
+CDuZEraDezorav1App::CDuZEraDezorav1App(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Quendrel"));
+    InstallQtMessageBoxes();
+}
+
+int CDuZEraDezorav1App::InitInstance() {
+    // The lock is taken before the main window exists, so a second instance
+    // leaves before it reads settings or makes a page.
+    if (!AcquireSingleInstanceLock()) {
+        ShowMessageBox(L"The program is already in the start-up!");
+        return kAlreadyRunningExitCode;
+    }
+    CDuZEraDezorav1Dlg mainWindow;
+    mainWindow.OnInitDialog();
+    mainWindow.exec();
+    return 0;
+}

@@ -1,0 +1,52 @@
+#include "app/gui/global_dialogs.hpp"
+
+#include "bus/gui/config_slave.hpp"
+#include "bus/gui/scan_lan_adapter.hpp"
+#include "motor/gui/option_set1.hpp"
+#include "motor/gui/para_set.hpp"
+#include "motor/gui/tql_mode.hpp"
+#include "motor/gui/voze_rudadozira_vur.hpp"
+#include "tools/gui/cat_tools.hpp"
+#include "tools/gui/cia402_mode.hpp"
+
+OptionSet1* g_dlgOptionSet1 = nullptr;
+ParaSet* g_dlgParaSet = nullptr;
+VozeRudadoziraVur* g_dlgVozeRudadoziraVur = nullptr;
+ConfigSlave* g_dlgConfigSlave = nullptr;
+TqlMode* g_dlgTqlMode = nullptr;
+Cia402Mode* g_dlgCia402Mode = nullptr;
+CatTools* g_dlgCatTools = nullptr;
+ScanLanAdapter* g_dlgScanLanAdapter = nullptr;
+
+namespace {
+
+template <typename T>
+void Destroy(T*& object) {
+    delete object;
+    object = nullptr;
+}
+
+}  // namespace
+
+void CreateGlobalDialogs() {
+    if (g_dlgOptionSet1 != nullptr) return;
+    g_dlgOptionSet1 = new OptionSet1;
+    g_dlgParaSet = new ParaSet;
+    g_dlgVozeRudadoziraVur = new VozeRudadoziraVur;
+    g_dlgConfigSlave = new ConfigSlave;
+    g_dlgTqlMode = new TqlMode;
+    g_dlgCia402Mode = new Cia402Mode;
+    g_dlgCatTools = new CatTools;
+    g_dlgScanLanAdapter = new ScanLanAdapter;
+}
+
+void DestroyGlobalDialogs() {
+    Destroy(g_dlgScanLanAdapter);
+    Destroy(g_dlgCatTools);
+    Destroy(g_dlgCia402Mode);
+    Destroy(g_dlgTqlMode);
+    Destroy(g_dlgConfigSlave);
+    Destroy(g_dlgVozeRudadoziraVur);
+    Destroy(g_dlgParaSet);
+    Destroy(g_dlgOptionSet1);
+}

@@ -1,0 +1,271 @@
+#include "app/gui/main_window.hpp"
+
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <chrono>
+#include <thread>
+
+#include "app/access_level.hpp"
+#include "app/gui/global_dialogs.hpp"
+#include "app/settings_file.hpp"
+#include "bus/globals.hpp"
+#include "bus/gui/config_slave.hpp"
+#include "bus/process_image.hpp"
+#include "bus/sdo_text.hpp"
+#include "ethercat.h"
+#include "motor/gui/option_set1.hpp"
+#include "motor/gui/para_set.hpp"
+#include "motor/gui/tql_mode.hpp"
+#include "motor/gui/voze_rudadozira_vur.hpp"
+#include "platform/gui/dialog_units.hpp"
+#include "platform/message_box.hpp"
+#include "tools/axis_modes.hpp"
+#include "tools/gui/cat_tools.hpp"
+#include "tools/gui/cia402_mode.hpp"
+
+namespace {
+
+constexpr int kTimerMs = 25;
+constexpr int kPageTop = 26;  // pixels below the top of the tab strip
+constexpr int kConfigSlaveTab = 0;
+constexpr int kTqlTab = 1;
+constexpr int kCia402Tab = 2;
+constexpr int kCoeTab = 3;
+
+const wchar_t kScanDevicePlease[] = L"Scan Device Please...";
+const wchar_t kScanSlavePlease[] = L"ERROR ; Scan Slave Please!.";
+
+// The device operations block the window on purpose: its users know that it
+// freezes while it talks to the devices.
+void Pause(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool BusReady() {
+    return g_busReady.load() != 0;
+}
+
+// The commands that open a device dialog need at least one slave found.
+bool SlavesFound() {
+    if (ec_slavecount >= 1) return true;
+    ShowMessageBox(kScanSlavePlease);
+    return false;
+}
+
+}  // namespace
+
+CDuZEraDezorav1Dlg::CDuZEraDezorav1Dlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+    setWindowTitle(QStringLiteral("QuendrelV1.20"));
+
+    menuBar_ = new QMenuBar(this);
+    menuBar_->setNativeMenuBar(false);
+    BuildMenu();
+
+    client_ = new QWidget(this);
+    tabBar_ = new QTabBar(client_);
+    tabBar_->setExpanding(false);
+    connect(tabBar_, &QTabBar::currentChanged, this, &CDuZEraDezorav1Dlg::OnTcnSelchangeTab);
+
+    quitButton_ = new QPushButton(QStringLiteral("Quit"), client_);
+    quitButton_->setGeometry(dlu::Rect(422, 0, 33, 18));
+    quitButton_->setAutoDefault(false);
+    connect(quitButton_, &QPushButton::clicked, this, &CDuZEraDezorav1Dlg::OnBnClickedQuit);
+
+    // Its ticks do no work of their own; the pages keep their own timers.
+    timer_.setInterval(kTimerMs);
+}
+
+CDuZEraDezorav1Dlg::~CDuZEraDezorav1Dlg() {
+    // The pages outlive the window: hand them back before the children go.
+    for (QWidget* page : pages_) {
+        if (page != nullptr) {
+            page->hide();
+            page->setParent(nullptr);
+        }
+    }
+}
+
+void CDuZEraDezorav1Dlg::BuildMenu() {
+    mainMenu_ = menuBar_->addMenu(QStringLiteral("Menu"));
+    mainMenu_->addAction(QStringLiteral("BaudrateSet"), this, &CDuZEraDezorav1Dlg::OnBaudrateSet);
+    mainMenu_->addAction(QStringLiteral("ParameterSet"), this, &CDuZEraDezorav1Dlg::OnParameterSet);
+    mainMenu_->addAction(QStringLiteral("InitTarnquisel"), this,
+                         &CDuZEraDezorav1Dlg::OnInitTarnquisel);
+    mainMenu_->addAction(QStringLiteral("Quit"), this, &CDuZEraDezorav1Dlg::OnQuit);
+
+    toolsMenu_ = menuBar_->addMenu(QStringLiteral("Tools"));
+    toolsMenu_->addAction(QStringLiteral("SoftwareUpDate"), this,
+                          &CDuZEraDezorav1Dlg::OnSoftwareUpDate);
+    toolsMenu_->addAction(QStringLiteral("MailBox"), this, &CDuZEraDezorav1Dlg::OnMailBox);
+    toolsMenu_->addAction(QStringLiteral("RxPDO/TxPDO"), this, &CDuZEraDezorav1Dlg::OnRxPdoTxPdo);
+    toolsMenu_->addAction(QStringLiteral("SlaveMemory"), this, &CDuZEraDezorav1Dlg::OnSlaveMemory);
+    toolsMenu_->addAction(QStringLiteral("BoardInit"), this, &CDuZEraDezorav1Dlg::OnBoardInit);
+}
+
+void CDuZEraDezorav1Dlg::OnInitDialog() {
+    LoadSettingsFile();
+    ClearIoMap();
+    ApplyMenuAccessLevel();
+    CreateTabPages();
+    ShowPage(kConfigSlaveTab);
+    timer_.start();
+}
+
+void CDuZEraDezorav1Dlg::ApplyMenuAccessLevel() {
+    static constexpr ToolsItem kOrder[] = {ToolsItem::SoftwareUpDate, ToolsItem::MailBox,
+                                           ToolsItem::RxPdoTxPdo, ToolsItem::SlaveMemory,
+                                           ToolsItem::BoardInit};
+    const QList<QAction*> items = toolsMenu_->actions();
+    for (size_t i = 0; i < std::size(kOrder) && i < static_cast<size_t>(items.size()); ++i) {
+        items[static_cast<qsizetype>(i)]->setEnabled(IsToolsItemEnabled(kOrder[i]));
+    }
+}
+
+void CDuZEraDezorav1Dlg::CreateTabPages() {
+    pages_ = {g_dlgConfigSlave, g_dlgTqlMode, g_dlgCia402Mode, g_dlgCatTools};
+    static const char* const kTabTexts[] = {" ConfigSlave ", " TQLMode ", " CiA402Mode ",
+                                            " MailBox"};
+
+    const int menuHeight = menuBar_->sizeHint().height();
+    const int pageTop = std::max(kPageTop, tabBar_->sizeHint().height());
+    const QSize pageSize = g_dlgTqlMode != nullptr ? g_dlgTqlMode->size() : QSize();
+    const QRect pageRect(QPoint(0, pageTop), pageSize);
+
+    QSignalBlocker block(tabBar_);
+    for (size_t i = 0; i < pages_.size(); ++i) {
+        QWidget* page = pages_[i];
+        if (page == nullptr) break;
+        page->setParent(client_);
+        page->hide();
+        page->setGeometry(pageRect);
+        tabBar_->addTab(QString::fromLatin1(kTabTexts[i]));
+    }
+    if (g_dlgConfigSlave != nullptr) g_dlgConfigSlave->OnInitDialog();
+    tabBar_->setGeometry(QRect(QPoint(0, 0), tabBar_->sizeHint()));
+    quitButton_->raise();
+
+    // The window is as large as its own layout and the pages it shows, whichever
+    // is more.
+    const QSize clientSize =
+        dlu::Size(457, 278).expandedTo(QSize(pageRect.right() + 1, pageRect.bottom() + 1));
+    menuBar_->setGeometry(0, 0, clientSize.width(), menuHeight);
+    client_->setGeometry(QRect(QPoint(0, menuHeight), clientSize));
+    setFixedSize(clientSize.width(), clientSize.height() + menuHeight);
+}
+
+void CDuZEraDezorav1Dlg::ShowPage(int index) {
+    for (size_t i = 0; i < pages_.size(); ++i) {
+        if (pages_[i] != nullptr) pages_[i]->setVisible(static_cast<int>(i) == index);
+    }
+}
+
+void CDuZEraDezorav1Dlg::OnTcnSelchangeTab(int selected) {
+    if (!BusReady() && selected != kConfigSlaveTab) {
+        ShowMessageBox(kScanDevicePlease);
+        QSignalBlocker block(tabBar_);
+        tabBar_->setCurrentIndex(kConfigSlaveTab);
+        ShowPage(kConfigSlaveTab);
+        return;
+    }
+    switch (selected) {
+        case kTqlTab:
+            g_moveStop = 1;
+            SetAllMotorsMode101();
+            g_bridgeMode = kTqlTab;
+            break;
+        case kCia402Tab:
+            g_moveStop = 1;
+            SetAllMotorsCspMode();
+            g_cpioReapply = 1;
+            g_bridgeMode = kCia402Tab;
+            break;
+        case kCoeTab:
+            g_bridgeMode = kCoeTab;
+            g_moveStop = 1;
+            ResetMotorOutputs();
+            for (int i = 0; i < 3; ++i) Pause(50);
+            SetAllMotorsHomingMode();
+            ResetMotorOutputs();
+            break;
+        default:
+            g_bridgeMode = kConfigSlaveTab;
+            break;
+    }
+    ShowPage(selected);
+}
+
+void CDuZEraDezorav1Dlg::OnBnClickedQuit() {
+    g_busPause = 1;
+    Pause(500);
+    SaveSettingsFile();
+    if (g_busReady.load() == 1) {
+        SetAllMotorsMode101();
+        DrainMotorReplies();
+        Pause(100);
+    }
+    accept();
+}
+
+void CDuZEraDezorav1Dlg::OnQuit() {
+    g_busPause = 1;
+    Pause(1000);
+    SaveSettingsFile();
+    accept();
+}
+
+void CDuZEraDezorav1Dlg::OnBaudrateSet() {
+    if (!BusReady()) {
+        ShowMessageBox(L"Error!\r\nScanDevice Please.");
+        return;
+    }
+    RunModal(g_dlgOptionSet1);
+}
+
+void CDuZEraDezorav1Dlg::OnParameterSet() {
+    if (SlavesFound()) RunModal(g_dlgParaSet);
+}
+
+void CDuZEraDezorav1Dlg::OnInitTarnquisel() {
+    if (SlavesFound()) RunModal(g_dlgVozeRudadoziraVur);
+}
+
+// The device-tool dialogs are not built yet: their commands run their guards
+// and open nothing.
+void CDuZEraDezorav1Dlg::OnSoftwareUpDate() {
+    if (!IsServiceOrMakerLevel()) return;
+    SlavesFound();
+}
+
+void CDuZEraDezorav1Dlg::OnMailBox() {
+    SlavesFound();
+}
+
+void CDuZEraDezorav1Dlg::OnRxPdoTxPdo() {
+    if (!IsServiceOrMakerLevel()) return;
+    SlavesFound();
+}
+
+void CDuZEraDezorav1Dlg::OnSlaveMemory() {
+    if (!IsServiceOrMakerLevel()) return;
+    SlavesFound();
+}
+
+void CDuZEraDezorav1Dlg::OnBoardInit() {
+    if (!IsMakerLevel()) return;
+    SlavesFound();
+}
+
+void CDuZEraDezorav1Dlg::RunModal(QDialog* dialog) {
+    if (dialog == nullptr) return;
+    dialog->move(geometry().center() - dialog->rect().center());
+    dialog->exec();
+}
+
+void CDuZEraDezorav1Dlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+}

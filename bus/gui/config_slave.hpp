@@ -1,0 +1,65 @@
+// The scan page: the Scan button, the expected slave count, the adapter choice
+// and the scan and supervision logs in colour.
+#pragma once
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <cstddef>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTextEdit;
+
+class ConfigSlave : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ConfigSlave(QWidget* parent = nullptr);
+
+    // Runs when the main window makes the page: the count and the adapter
+    // controls from the settings, fonts, and the page's 25 ms timer.
+    void OnInitDialog();
+
+    // Handlers, public so that the main window's tests can drive them.
+    void OnBnClickedScan();
+    void OnEnChangeScanSlaveCounter();
+    void OnBnClickedSelectLan();
+    void OnEnChangeLanName();
+    void OnBnClickedLanPortScan();
+    void OnTimer();
+
+    QLineEdit* countField() const { return countEdit_; }
+    QLineEdit* lanNameField() const { return lanNameEdit_; }
+    QCheckBox* selectLanBox() const { return selectLan_; }
+    QPushButton* scanButton() const { return scanButton_; }
+    QPushButton* lanPortScanButton() const { return lanPortScan_; }
+    QTextEdit* scanLogView() const { return scanView_; }
+    QTextEdit* superviseLogView() const { return superviseView_; }
+
+  private:
+    void TakeFields();
+    void ShowFields();
+    void InitFonts();
+    void ColourScanLog();
+    void ApplyLanControls();
+
+    QPushButton* scanButton_;
+    QLineEdit* countEdit_;
+    QTextEdit* scanView_;
+    QTextEdit* superviseView_;
+    QCheckBox* selectLan_;
+    QLineEdit* lanNameEdit_;
+    QPushButton* lanPortScan_;
+    QTimer timer_;
+
+    // What the controls show, taken and shown as a whole.
+    QString countText_;
+    bool selectLanChecked_ = false;
+    QString lanNameText_;
+
+    // Log lengths at their last refresh.
+    size_t scanLogLength_ = 0;
+    size_t superviseLogLength_ = 0;
+};

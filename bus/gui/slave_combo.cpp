@@ -1,0 +1,14 @@
+#include "bus/gui/slave_combo.hpp"
+
+#include <QComboBox>
+
+#include "app/settings_file.hpp"
+
+void FillSlaveCombo(QComboBox* combo) {
+    const int count = g_slaveCount.load();
+    combo->clear();
+    for (int i = 1; i <= count; ++i) {
+        combo->addItem(QStringLiteral("SlaveNo.%1").arg(i, 2, 10, QLatin1Char('0')));
+    }
+    if (count >= 1) combo->setCurrentIndex(0);
+}

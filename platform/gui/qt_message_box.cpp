@@ -1,0 +1,30 @@
+#include "platform/gui/qt_message_box.hpp"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+
+#include "platform/message_box.hpp"
+
+namespace {
+
+void PresentBox(const std::wstring& text) {
+    QString shown = QString::fromStdWString(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), shown,
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+}  // namespace
+
+void InstallQtMessageBoxes() {
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        InstallMessageBoxPresenter({});
+        return;
+    }
+    InstallMessageBoxPresenter(PresentBox, [](std::function<void()> task) {
+        QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
+    });
+}

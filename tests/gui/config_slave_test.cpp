@@ -1,0 +1,162 @@
+// The scan page on its own: the count field, the adapter controls, the logs.
+#include "bus/gui/config_slave.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTextCursor>
+#include <QTextEdit>
+
+#include "app/settings_file.hpp"
+#include "bus/globals.hpp"
+#include "bus/gui/slave_combo.hpp"
+#include "gui_fixture.hpp"
+
+namespace {
+
+using guitest::RecordedBoxes;
+using guitest::WorkFolder;
+
+const std::wstring kRangeMessage = L"ScanSlaveCounter Input Error\r\n[Info : Value Range 1 --32]";
+
+// Replaces the field's text as one edit of the user (a paste over a selection).
+void Enter(QLineEdit* field, const QString& text) {
+    field->selectAll();
+    if (text.isEmpty()) {
+        QTest::keyClick(field, Qt::Key_Backspace);
+    } else {
+        field->insert(text);
+    }
+}
+
+QColor ColourAt(QTextEdit* view, int position) {
+    QTextCursor cursor(view->document());
+    cursor.setPosition(position + 1);  // the format of the character before
+    return cursor.charFormat().foreground().color();
+}
+
+TEST(ConfigSlavePage, CountFieldTakesOneToThirtyTwo) {
+    WorkFolder folder;
+    RecordedBoxes boxes;
+    g_slaveCount = 3;
+    ConfigSlave page;
+    page.OnInitDialog();
+    QLineEdit* field = page.countField();
+    EXPECT_EQ(field->text(), QStringLiteral("3"));
+
+    for (const char* bad : {"0", "33", "-1", "abc"}) {
+        SCOPED_TRACE(bad);
+        boxes.clear();
+        Enter(field, QString::fromLatin1(bad));
+        EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{kRangeMessage});
+        EXPECT_EQ(field->text(), QStringLiteral("1"));
+        EXPECT_EQ(g_slaveCount.load(), 3);
+    }
+    boxes.clear();
+    Enter(field, QStringLiteral("12abc"));
+    EXPECT_EQ(g_slaveCount.load(), 12);
+    EXPECT_EQ(field->text(), QStringLiteral("12abc"));
+    Enter(field, QString());
+    EXPECT_EQ(g_slaveCount.load(), 12);
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
+TEST(ConfigSlavePage, LanControlsFollowTheCheckBox) {
+    WorkFolder folder;
+    g_lanName.set("eth1");
+    ConfigSlave page;
+    page.OnInitDialog();
+    page.show();
+    EXPECT_FALSE(page.selectLanBox()->isChecked());
+    EXPECT_FALSE(page.lanPortScanButton()->isVisible());
+    EXPECT_FALSE(page.lanNameField()->isEnabled());
+    EXPECT_EQ(page.lanNameField()->text(), QStringLiteral("eth1"));
+
+    // Typing is taken only while manual choice is on.
+    page.lanNameField()->setEnabled(true);
+    Enter(page.lanNameField(), QStringLiteral("eth2"));
+    EXPECT_EQ(g_lanName.get(), "eth1");
+
+    QTest::mouseClick(page.selectLanBox(), Qt::LeftButton);
+    EXPECT_EQ(g_selectLan.load(), 1);
+    EXPECT_TRUE(page.lanPortScanButton()->isVisible());
+    EXPECT_TRUE(page.lanNameField()->isEnabled());
+    Enter(page.lanNameField(), QStringLiteral("eth3"));
+    EXPECT_EQ(g_lanName.get(), "eth3");
+
+    QTest::mouseClick(page.selectLanBox(), Qt::LeftButton);
+    EXPECT_EQ(g_selectLan.load(), 0);
+    EXPECT_FALSE(page.lanPortScanButton()->isVisible());
+    EXPECT_FALSE(page.lanNameField()->isEnabled());
+    EXPECT_EQ(g_lanName.get(), "eth3");
+
+    // A name picked in the adapter list shows within one tick.
+    g_lanName.set("\\Device\\NPF_eth7");
+    g_lanPicked = 1;
+    page.OnTimer();
+    EXPECT_EQ(g_lanPicked.load(), 0);
+    EXPECT_EQ(page.lanNameField()->text(), QStringLiteral("\\Device\\NPF_eth7"));
+}
+
+TEST(ConfigSlavePage, ManualChoiceAtStartShowsThePortScanButton) {
+    WorkFolder folder;
+    g_selectLan = 1;
+    ConfigSlave page;
+    page.OnInitDialog();
+    page.show();
+    EXPECT_TRUE(page.selectLanBox()->isChecked());
+    EXPECT_TRUE(page.lanPortScanButton()->isVisible());
+    EXPECT_TRUE(page.lanNameField()->isEnabled());
+}
+
+TEST(ConfigSlavePage, LogsAreShownInColourWhenTheyGrow) {
+    WorkFolder folder;
+    g_slaveCount = 1;
+    ConfigSlave page;
+    page.OnInitDialog();
+    g_strScanLog.append(L"( 1 ) slaves Device found\r\nTQ[1.1]=ONline ; TQ[1.2]=OFFline; ");
+    g_strSuperviseLog.append(L"ERROR[1] : slave 1 lost\r\n");
+    page.OnTimer();
+
+    const QString shown = page.scanLogView()->toPlainText();
+    EXPECT_EQ(shown,
+              QStringLiteral("( 1 ) slaves Device found\nTQ[1.1]=ONline ; TQ[1.2]=OFFline; "));
+    const int online = static_cast<int>(shown.indexOf(QStringLiteral("ONline")));
+    const int offline = static_cast<int>(shown.indexOf(QStringLiteral("OFFline")));
+    EXPECT_EQ(ColourAt(page.scanLogView(), online), QColor(0, 0, 255));
+    EXPECT_EQ(ColourAt(page.scanLogView(), offline - 8), QColor(255, 0, 0));
+    EXPECT_EQ(ColourAt(page.scanLogView(), 0), QColor(255, 0, 100));
+    EXPECT_NE(ColourAt(page.scanLogView(), online - 2), QColor(0, 0, 255));
+    EXPECT_EQ(page.superviseLogView()->toPlainText(), QStringLiteral("ERROR[1] : slave 1 lost\n"));
+    EXPECT_EQ(ColourAt(page.superviseLogView(), 3), QColor(255, 128, 0));
+
+    // Unchanged logs leave the views alone; a grown one is shown whole again.
+    page.scanLogView()->setPlainText(QStringLiteral("typed"));
+    page.OnTimer();
+    EXPECT_EQ(page.scanLogView()->toPlainText(), QStringLiteral("typed"));
+    g_strScanLog.append(L"\r\nS[1]:");
+    page.OnTimer();
+    EXPECT_TRUE(page.scanLogView()->toPlainText().endsWith(QStringLiteral("\nS[1]:")));
+}
+
+TEST(SlaveCombo, OffersTheExpectedSlaves) {
+    WorkFolder folder;
+    QComboBox combo;
+    combo.addItem(QStringLiteral("old"));
+    g_slaveCount = 12;
+    FillSlaveCombo(&combo);
+    ASSERT_EQ(combo.count(), 12);
+    EXPECT_EQ(combo.itemText(0), QStringLiteral("SlaveNo.01"));
+    EXPECT_EQ(combo.itemText(11), QStringLiteral("SlaveNo.12"));
+    EXPECT_EQ(combo.currentIndex(), 0);
+    g_slaveCount = 0;
+    FillSlaveCombo(&combo);
+    EXPECT_EQ(combo.count(), 0);
+    EXPECT_EQ(combo.currentIndex(), -1);
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+#include "gui_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QThread>
+#include <fstream>
+
+#include "app/gui/application.hpp"
+#include "app/gui/global_dialogs.hpp"
+#include "app/settings_file.hpp"
+#include "bus/bus_threads.hpp"
+#include "bus/globals.hpp"
+#include "ethercat.h"
+#include "platform/message_box.hpp"
+
+namespace guitest {
+
+namespace {
+
+// The application object and the program's global windows, made once for the
+// whole test program as the program itself makes them.
+class QtEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "gui_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<CDuZEraDezorav1App>(argc, argv);
+        CreateGlobalDialogs();
+    }
+    void TearDown() override {
+        StopBusThreads();
+        DestroyGlobalDialogs();
+        app_.reset();
+    }
+
+  private:
+    std::unique_ptr<CDuZEraDezorav1App> app_;
+};
+
+[[maybe_unused]] auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+void ResetSharedState() {
+    StopBusThreads();
+    ResetBusGlobals();
+    ResetSettingsToDefaults();
+}
+
+}  // namespace
+
+RecordedBoxes::RecordedBoxes() {
+    InstallMessageBoxPresenter([this](const std::wstring& text) {
+        std::lock_guard lock(mutex_);
+        texts_.push_back(text);
+    });
+}
+
+RecordedBoxes::~RecordedBoxes() {
+    InstallMessageBoxPresenter({});
+}
+
+std::vector<std::wstring> RecordedBoxes::texts() const {
+    std::lock_guard lock(mutex_);
+    return texts_;
+}
+
+void RecordedBoxes::clear() {
+    std::lock_guard lock(mutex_);
+    texts_.clear();
+}
+
+WorkFolder::WorkFolder() : previous_(QDir::currentPath()) {
+    ResetSharedState();
+    QDir::setCurrent(dir_.path());
+}
+
+WorkFolder::~WorkFolder() {
+    ResetSharedState();
+    QDir::setCurrent(previous_);
+}
+
+void WorkFolder::writeSettings(const std::vector<std::string>& lines) const {
+    std::ofstream file(QDir(dir_.path()).filePath(kSettingsFileName).toStdString());
+    for (const std::string& line : lines) file << line << '\n';
+}
+
+std::vector<std::string> WorkFolder::readSettings() const {
+    std::ifstream file(QDir(dir_.path()).filePath(kSettingsFileName).toStdString());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    return lines;
+}
+
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+    QDeadlineTimer deadline(seconds * 1000);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+ScannedBus::ScannedBus() : bus_("ZR12,IO,ZR02") {
+    StartBusThreads();
+}
+
+ScannedBus::~ScannedBus() {
+    StopBusThreads();
+}
+
+std::vector<std::string> ScannedBus::settingsLines() const {
+    return {bus_.name(), "9751", "3", "2500", "60", "1000", "0", "1", "1"};
+}
+
+bool ScannedBus::waitOperational(int seconds) const {
+    return WaitFor([] { return g_inOp.load() == 1 && g_busReady.load() == 1; }, seconds);
+}
+
+int ScannedBus::axisMode(int slave, int axis) const {
+    uint8_t data[4] = {};
+    int size = sizeof data;
+    const auto index = static_cast<uint16>(0x6060 + axis * 0x800);
+    const int wkc = ec_SDOread(static_cast<uint16>(slave), index, 0, 0, &size, data, 700000);
+    return wkc > 0 && size >= 1 ? static_cast<int8_t>(data[0]) : -1;
+}
+
+}  // namespace guitest

@@ -1,0 +1,70 @@
+// What the window tests share: the application object, a recorder in place of
+// message boxes, a private working folder, and a simulated bus scanned by the
+// tool's own bus threads.
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/virtual_bus.hpp"
+
+namespace guitest {
+
+// Records every box instead of showing it (from any thread) until it goes.
+class RecordedBoxes {
+  public:
+    RecordedBoxes();
+    ~RecordedBoxes();
+    std::vector<std::wstring> texts() const;
+    void clear();
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::wstring> texts_;
+};
+
+// Runs the test in a fresh working folder (where the settings file lives) and
+// puts the shared state of the bus and the settings back to program-load values
+// on both ends, with the bus threads stopped.
+class WorkFolder {
+  public:
+    WorkFolder();
+    ~WorkFolder();
+    QString path() const { return dir_.path(); }
+    // Writes "SetDataFile.set" with the nine lines given.
+    void writeSettings(const std::vector<std::string>& lines) const;
+    std::vector<std::string> readSettings() const;
+
+  private:
+    QTemporaryDir dir_;
+    QString previous_;
+};
+
+// Keeps processing events until `done` holds or `seconds` pass; returns `done`.
+bool WaitFor(const std::function<bool()>& done, int seconds);
+
+// A simulated ZR12, IO, ZR02 segment on the in-process wire and the bus threads
+// running against it. scan() presses the page's Scan button (through the given
+// press) and waits until the bus is operational.
+class ScannedBus {
+  public:
+    ScannedBus();
+    ~ScannedBus();  // stops the bus threads before the segment goes
+    const std::string& name() const { return bus_.name(); }
+    // The nine settings lines that make the tool scan this bus by hand.
+    std::vector<std::string> settingsLines() const;
+    bool waitOperational(int seconds = 60) const;
+    // Reads an axis's modes of operation (0x6060 + axis * 0x800) over the bus;
+    // -1 when the read fails.
+    int axisMode(int slave, int axis) const;
+
+  private:
+    testsupport::VirtualBus bus_;
+};
+
+}  // namespace guitest

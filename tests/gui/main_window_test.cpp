@@ -1,0 +1,158 @@
+// The main window without a bus: access levels, guards, the ways of closing it.
+#include "app/gui/main_window.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTest>
+
+#include "app/gui/global_dialogs.hpp"
+#include "app/settings_file.hpp"
+#include "bus/globals.hpp"
+#include "bus/gui/config_slave.hpp"
+#include "ethercat.h"
+#include "gui_fixture.hpp"
+
+namespace {
+
+using guitest::RecordedBoxes;
+using guitest::WorkFolder;
+
+std::vector<std::string> SettingsWithLevel(const std::string& level) {
+    return {"eth9", level, "2", "2500", "60", "1000", "0", "1", "0"};
+}
+
+QStringList EnabledItems(const QMenu* menu) {
+    QStringList enabled;
+    for (const QAction* action : menu->actions()) {
+        if (action->isEnabled()) enabled << action->text();
+    }
+    return enabled;
+}
+
+TEST(MainWindow, AccessLevelGreysToolsItemsAndShowsTheLanField) {
+    struct Case {
+        const char* level;
+        QStringList tools;
+        bool lanFieldShown;
+    };
+    const Case cases[] = {
+        {"0", {}, false},
+        {"9617", {"SoftwareUpDate"}, false},
+        {"9751", {"SoftwareUpDate", "MailBox", "RxPDO/TxPDO", "SlaveMemory", "BoardInit"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.level);
+        WorkFolder folder;
+        folder.writeSettings(SettingsWithLevel(c.level));
+        RecordedBoxes boxes;
+        CDuZEraDezorav1Dlg window;
+        window.OnInitDialog();
+        EXPECT_TRUE(boxes.texts().empty());
+        EXPECT_EQ(EnabledItems(window.toolsMenu()), c.tools);
+        EXPECT_EQ(EnabledItems(window.mainMenu()),
+                  QStringList({"BaudrateSet", "ParameterSet", "InitTarnquisel", "Quit"}));
+        EXPECT_EQ(!g_dlgConfigSlave->lanNameField()->isHidden(), c.lanFieldShown);
+    }
+}
+
+TEST(MainWindow, WithoutSettingsFileEveryToolsItemIsGrey) {
+    WorkFolder folder;
+    RecordedBoxes boxes;
+    CDuZEraDezorav1Dlg window;
+    window.OnInitDialog();
+    EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"SetDataFile Read Error"});
+    EXPECT_TRUE(EnabledItems(window.toolsMenu()).isEmpty());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("QuendrelV1.20"));
+    const QStringList tabs = {" ConfigSlave ", " TQLMode ", " CiA402Mode ", " MailBox"};
+    ASSERT_EQ(window.tabBar()->count(), tabs.size());
+    for (int i = 0; i < tabs.size(); ++i) EXPECT_EQ(window.tabBar()->tabText(i), tabs[i]);
+}
+
+TEST(MainWindow, TabsAndDeviceCommandsWaitForAScan) {
+    WorkFolder folder;
+    folder.writeSettings(SettingsWithLevel("9751"));
+    RecordedBoxes boxes;
+    CDuZEraDezorav1Dlg window;
+    window.OnInitDialog();
+    window.show();
+    ec_slavecount = 0;  // no scan in this test, whatever an earlier one found
+
+    for (int tab = 1; tab <= 3; ++tab) {
+        boxes.clear();
+        window.tabBar()->setCurrentIndex(tab);
+        EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"Scan Device Please..."});
+        EXPECT_EQ(window.tabBar()->currentIndex(), 0);
+        EXPECT_EQ(g_bridgeMode.load(), 0);
+        EXPECT_TRUE(window.page(0)->isVisible());
+        EXPECT_FALSE(window.page(tab)->isVisible());
+    }
+
+    const std::wstring scanSlave = L"ERROR ; Scan Slave Please!.";
+    const struct {
+        void (CDuZEraDezorav1Dlg::*command)();
+        std::wstring message;
+    } commands[] = {
+        {&CDuZEraDezorav1Dlg::OnBaudrateSet, L"Error!\r\nScanDevice Please."},
+        {&CDuZEraDezorav1Dlg::OnParameterSet, scanSlave},
+        {&CDuZEraDezorav1Dlg::OnInitTarnquisel, scanSlave},
+        {&CDuZEraDezorav1Dlg::OnSoftwareUpDate, scanSlave},
+        {&CDuZEraDezorav1Dlg::OnMailBox, scanSlave},
+        {&CDuZEraDezorav1Dlg::OnRxPdoTxPdo, scanSlave},
+        {&CDuZEraDezorav1Dlg::OnSlaveMemory, scanSlave},
+        {&CDuZEraDezorav1Dlg::OnBoardInit, scanSlave},
+    };
+    for (const auto& c : commands) {
+        boxes.clear();
+        (window.*c.command)();
+        EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{c.message});
+    }
+}
+
+TEST(MainWindow, LevelGuardsOfToolsCommandsAreSilent) {
+    WorkFolder folder;
+    folder.writeSettings(SettingsWithLevel("9617"));
+    RecordedBoxes boxes;
+    CDuZEraDezorav1Dlg window;
+    window.OnInitDialog();
+    window.OnBoardInit();
+    EXPECT_TRUE(boxes.texts().empty());
+    window.OnSoftwareUpDate();
+    EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"ERROR ; Scan Slave Please!."});
+}
+
+TEST(MainWindow, EscapeAndCloseLeaveTheWindowOpen) {
+    WorkFolder folder;
+    folder.writeSettings(SettingsWithLevel("0"));
+    RecordedBoxes boxes;
+    CDuZEraDezorav1Dlg window;
+    window.OnInitDialog();
+    window.show();
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.close());
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST(MainWindow, QuitButtonWithoutBusSavesTheSettings) {
+    WorkFolder folder;
+    folder.writeSettings(SettingsWithLevel("0"));
+    RecordedBoxes boxes;
+    CDuZEraDezorav1Dlg window;
+    window.OnInitDialog();
+    window.show();
+    g_slaveCount = 7;  // as the count field would set it
+    QTest::mouseClick(window.quitButton(), Qt::LeftButton);
+    EXPECT_EQ(window.result(), QDialog::Accepted);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(g_busPause.load(), 1);
+    EXPECT_TRUE(boxes.texts().empty());
+    EXPECT_EQ(folder.readSettings(),
+              (std::vector<std::string>{"eth9", "0", "7", "2500", "60", "1000", "0", "1", "0"}));
+}
+
+}  // namespace

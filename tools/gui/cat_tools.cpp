@@ -1,0 +1,3 @@
+#include "tools/gui/cat_tools.hpp"
+
+CatTools::CatTools(QWidget* parent) : QWidget(parent) {}

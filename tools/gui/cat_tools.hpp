@@ -1,0 +1,10 @@
+// The CatTools tab page: empty until its controls are built.
+#pragma once
+
+#include <QWidget>
+
+class CatTools : public QWidget {
+    Q_OBJECT
+  public:
+    explicit CatTools(QWidget* parent = nullptr);
+};

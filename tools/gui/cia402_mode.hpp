@@ -1,0 +1,10 @@
+// The Cia402Mode tab page: empty until its controls are built.
+#pragma once
+
+#include <QWidget>
+
+class Cia402Mode : public QWidget {
+    Q_OBJECT
+  public:
+    explicit Cia402Mode(QWidget* parent = nullptr);
+};
