@@ -1,0 +1,179 @@
+#include "app/settings_file.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/access_level.hpp"
+#include "core/message_box_recorder.hpp"
+
+namespace {
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsToDefaults();
+        dir_ = std::filesystem::temp_directory_path() /
+               ("settings_test_" + std::to_string(getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+        path_ = (dir_ / kSettingsFileName).string();
+    }
+    void TearDown() override {
+        std::filesystem::remove_all(dir_);
+        ResetSettingsToDefaults();
+    }
+    void WriteFile(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
+    std::string ReadFile() {
+        std::ifstream in(path_, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    std::filesystem::path dir_;
+    std::string path_;
+    testsupport::MessageBoxRecorder boxes_;
+};
+
+TEST_F(SettingsFileTest, MissingFileKeepsTheDefaultsAndSaveCreatesNineLines) {
+    LoadSettingsFileFrom(path_);
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"SetDataFile Read Error"});
+    EXPECT_EQ(g_lanName.get(), "");
+    EXPECT_EQ(g_accessLevel, 0);
+    EXPECT_EQ(g_slaveCount, 1);
+    EXPECT_EQ(g_cia402Pos, 2500);
+    EXPECT_EQ(g_cia402Speed, 60);
+    EXPECT_EQ(g_cia402Accel, 1000);
+    EXPECT_EQ(g_rxTxPdoModeless, 0);
+    EXPECT_EQ(g_tqlSendAfterClear, 1);
+    EXPECT_EQ(g_selectLan, 0);
+    SaveSettingsFileTo(path_);
+    EXPECT_EQ(ReadFile(), "\n0\n1\n2500\n60\n1000\n0\n1\n0\n");
+}
+
+TEST_F(SettingsFileTest, ReadsAllNineLinesAndWritesThemBack) {
+    const std::string content = "\\Device\\NPF_eth1\n9751\n3\n-400\n120\n250\n1\n0\n1\n";
+    WriteFile(content);
+    LoadSettingsFileFrom(path_);
+    EXPECT_TRUE(boxes_.texts().empty());
+    EXPECT_EQ(g_lanName.get(), "\\Device\\NPF_eth1");
+    EXPECT_EQ(g_accessLevel, 9751);
+    EXPECT_EQ(g_slaveCount, 3);
+    EXPECT_EQ(g_cia402Pos, -400);
+    EXPECT_EQ(g_cia402Speed, 120);
+    EXPECT_EQ(g_cia402Accel, 250);
+    EXPECT_EQ(g_rxTxPdoModeless, 1);
+    EXPECT_EQ(g_tqlSendAfterClear, 0);
+    EXPECT_EQ(g_selectLan, 1);
+    std::filesystem::remove(path_);
+    SaveSettingsFileTo(path_);
+    EXPECT_EQ(ReadFile(), content);
+}
+
+TEST_F(SettingsFileTest, AShortFileNamesTheFirstMissingLine) {
+    WriteFile("eth0\n9617\n2\n");
+    LoadSettingsFileFrom(path_);
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"File read Error!!!"});
+    EXPECT_EQ(g_lanName.get(), "eth0");
+    EXPECT_EQ(g_accessLevel, 9617);
+    EXPECT_EQ(g_slaveCount, 2);
+    EXPECT_EQ(g_cia402Pos, 2500);
+
+    boxes_.clear();
+    WriteFile("eth0\n9617\n2\n7\n");
+    LoadSettingsFileFrom(path_);
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"File read  Error!!!"});
+    EXPECT_EQ(g_cia402Pos, 7);
+
+    boxes_.clear();
+    WriteFile("");
+    LoadSettingsFileFrom(path_);
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"File Read Error!!!"});
+}
+
+TEST_F(SettingsFileTest, ALastLineWithoutLineEndLosesItsLastCharacter) {
+    WriteFile("eth0\n0\n1\n2500\n60\n1000\n0\n1\n1");
+    LoadSettingsFileFrom(path_);
+    EXPECT_EQ(g_selectLan, 0);
+    WriteFile("eth0\n0\n12");
+    LoadSettingsFileFrom(path_);
+    EXPECT_EQ(g_slaveCount, 12);  // line 3 keeps all its digits
+}
+
+TEST_F(SettingsFileTest, TextThatIsNoNumberKeepsTheValue) {
+    WriteFile("eth0\nabc\n1\n2500\nfast\n1000\n0\n1\n0\n");
+    LoadSettingsFileFrom(path_);
+    EXPECT_EQ(g_accessLevel, 0);
+    EXPECT_EQ(g_cia402Speed, 60);
+}
+
+TEST_F(SettingsFileTest, ALongFirstLineIsCutAndItsRestReadAsTheSecond) {
+    const std::string longName = std::string(89, 'a') + "42\n";
+    WriteFile(longName + "5\n6\n7\n8\n9\n1\n0\n");
+    LoadSettingsFileFrom(path_);
+    EXPECT_EQ(g_lanName.get(), std::string(80, 'a'));
+    EXPECT_EQ(g_accessLevel, 42);
+    EXPECT_EQ(g_slaveCount, 5);
+}
+
+TEST_F(SettingsFileTest, CarriageReturnLineEndsAreRead) {
+    WriteFile("eth2\r\n9751\r\n4\r\n10\r\n20\r\n30\r\n0\r\n1\r\n1\r\n");
+    LoadSettingsFileFrom(path_);
+    EXPECT_EQ(g_lanName.get(), "eth2");
+    EXPECT_EQ(g_accessLevel, 9751);
+    EXPECT_EQ(g_slaveCount, 4);
+    EXPECT_EQ(g_selectLan, 1);
+}
+
+TEST_F(SettingsFileTest, ValuesOthersRelyOnAreKeptInRange) {
+    WriteFile("eth0\n0\n40\n2500\n60\n0\n0\n1\n0\n");
+    LoadSettingsFileFrom(path_);
+    EXPECT_EQ(g_slaveCount, 32);
+    EXPECT_EQ(g_cia402Accel, 1);
+    WriteFile("eth0\n0\n0\n2500\n60\n-5\n0\n1\n0\n");
+    LoadSettingsFileFrom(path_);
+    EXPECT_EQ(g_slaveCount, 1);
+    EXPECT_EQ(g_cia402Accel, 1);
+}
+
+TEST_F(SettingsFileTest, AFileThatCannotBeWrittenIsReported) {
+    SaveSettingsFileTo(dir_.string());  // a directory
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"File Write Open Error"});
+}
+
+TEST(ReadLeadingInteger, ReadsLikeTheSettingsFile) {
+    int32_t value = 0;
+    EXPECT_TRUE(ReadLeadingInteger("  -12abc", &value));
+    EXPECT_EQ(value, -12);
+    EXPECT_TRUE(ReadLeadingInteger("+7", &value));
+    EXPECT_EQ(value, 7);
+    EXPECT_TRUE(ReadLeadingInteger("-2147483648", &value));
+    EXPECT_EQ(value, INT32_MIN);
+    value = 99;
+    EXPECT_FALSE(ReadLeadingInteger("", &value));
+    EXPECT_FALSE(ReadLeadingInteger("x1", &value));
+    EXPECT_FALSE(ReadLeadingInteger("-", &value));
+    EXPECT_FALSE(ReadLeadingInteger("2147483648", &value));
+    EXPECT_EQ(value, 99);
+}
+
+TEST(AccessLevel, GreysToolsItemsByLevel) {
+    ResetSettingsToDefaults();
+    EXPECT_FALSE(IsToolsItemEnabled(ToolsItem::SoftwareUpDate));
+    EXPECT_FALSE(IsToolsItemEnabled(ToolsItem::BoardInit));
+    g_accessLevel = kServiceLevel;
+    EXPECT_TRUE(IsServiceOrMakerLevel());
+    EXPECT_FALSE(IsMakerLevel());
+    EXPECT_TRUE(IsToolsItemEnabled(ToolsItem::SoftwareUpDate));
+    EXPECT_FALSE(IsToolsItemEnabled(ToolsItem::MailBox));
+    g_accessLevel = kMakerLevel;
+    EXPECT_TRUE(IsToolsItemEnabled(ToolsItem::BoardInit));
+    EXPECT_TRUE(IsToolsItemEnabled(ToolsItem::SlaveMemory));
+    ResetSettingsToDefaults();
+}
+
+}  // namespace
