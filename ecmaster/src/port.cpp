@@ -173,6 +173,10 @@ struct ecx_port {
     std::array<std::array<uint8_t, EC_BUFSIZE>, EC_MAXBUF> rx{};
     std::array<size_t, EC_MAXBUF> rxLength{};
     std::array<int, EC_MAXBUF> rxWkc{};
+    // Each allocation of an index gets a new generation, carried in the high
+    // nibble of the datagram index byte on the wire, so that a late frame of an
+    // earlier use of the same index is never taken for the answer of this one.
+    std::array<uint8_t, EC_MAXBUF> generation{};
     int lastIndex = EC_MAXBUF - 1;
     bool reading = false;  // one thread at a time reads the NIC for everybody
     std::mutex tx;         // one frame at a time onto the wire
@@ -186,6 +190,10 @@ namespace {
 ecx_portt& port() { return ecx_port; }
 
 bool validIndex(int idx) { return idx >= 0 && idx < EC_MAXBUF; }
+static_assert(EC_MAXBUF == 16, "the index byte holds the index in its low nibble");
+
+// From a datagram's data back to its index byte.
+constexpr ptrdiff_t kIndexOffset = ecat::kDatagramHeaderSize - 1;
 
 // Called with p.m held: files a received frame under its index if somebody sent one.
 void store(ecx_portt& p, std::span<uint8_t> frame) {
@@ -193,8 +201,10 @@ void store(ecx_portt& p, std::span<uint8_t> frame) {
         return;
     auto parsed = ecat::parseFrame(frame);
     if (!parsed.ok()) return;
-    const int idx = parsed.datagrams.front().index();
-    if (!validIndex(idx) || p.state[idx] != Slot::Sent) return;  // stale or foreign
+    const uint8_t tag = parsed.datagrams.front().index();
+    const int idx = tag & 0x0F;
+    if (p.state[idx] != Slot::Sent || (tag >> 4) != p.generation[idx]) return;  // stale or foreign
+    for (auto& d : parsed.datagrams) d.data()[-kIndexOffset] = static_cast<uint8_t>(idx);
     const size_t n = std::min(frame.size(), p.rx[idx].size());
     std::memcpy(p.rx[idx].data(), frame.data(), n);
     p.rxLength[idx] = n;
@@ -211,6 +221,7 @@ int allocIndex() {
         const int idx = (p.lastIndex + i) % EC_MAXBUF;
         if (p.state[idx] == Slot::Free) {
             p.state[idx] = Slot::Alloc;
+            p.generation[idx] = static_cast<uint8_t>((p.generation[idx] + 1) & 0x0F);
             p.lastIndex = idx;
             return idx;
         }
@@ -230,21 +241,23 @@ bool sendFrame(int idx, std::span<const uint8_t> frame) {
     if (!validIndex(idx) || frame.size() > ecat::kMaxFrameSize + 4) return false;
     auto& p = port();
     std::shared_ptr<Nic> nic;
+    uint8_t generation = 0;
     {
         std::lock_guard lk(p.m);
         if (p.state[idx] == Slot::Free || !p.nic) return false;
         p.state[idx] = Slot::Sent;
         p.rxLength[idx] = 0;
+        generation = p.generation[idx];
         nic = p.nic;
     }
-    std::array<uint8_t, EC_BUFSIZE> padded{};
-    std::span<const uint8_t> out = frame;
-    if (frame.size() < ecat::kMinFrameSize) {
-        std::memcpy(padded.data(), frame.data(), frame.size());
-        out = {padded.data(), ecat::kMinFrameSize};
-    }
+    std::array<uint8_t, EC_BUFSIZE> copy{};
+    std::memcpy(copy.data(), frame.data(), frame.size());
+    const size_t size = std::max(frame.size(), ecat::kMinFrameSize);  // padded with zeros
+    auto parsed = ecat::parseFrame({copy.data(), size});
+    for (auto& d : parsed.datagrams)
+        d.data()[-kIndexOffset] = static_cast<uint8_t>(idx | (generation << 4));
     std::lock_guard tx(p.tx);
-    return nic->send(out);
+    return nic->send({copy.data(), size});
 }
 
 int waitFrame(int idx, std::span<uint8_t> out, size_t& length, int timeoutUs) {

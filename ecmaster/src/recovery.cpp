@@ -43,7 +43,11 @@ int ec_reconfig_slave(uint16 slave, int timeout) {
     if (slave < 1 || slave >= EC_MAXSLAVE) return 0;
     ec_slavet& s = ec_slave[slave];
     const uint16 configadr = s.configadr;
-    if (ec_FPWRw(configadr, ECT_REG_ALCTL, EC_STATE_INIT, timeout) <= 0) return 0;
+    // INIT with the acknowledge bit: a slave that sits in an error state (SAFE-OP
+    // with error, say) steps down to INIT either way, but only an acknowledged
+    // error lets it go up again to PRE-OP and SAFE-OP below. (SOEM writes INIT
+    // alone; the acknowledge is harmless on a slave without error.)
+    if (ec_FPWRw(configadr, ECT_REG_ALCTL, EC_STATE_INIT | EC_STATE_ACK, timeout) <= 0) return 0;
     ec_eeprom2pdi(slave);
     int state = ec_statecheck(slave, EC_STATE_INIT, EC_TIMEOUTSTATE);
     if (state == EC_STATE_INIT) {
@@ -62,14 +66,17 @@ int ec_reconfig_slave(uint16 slave, int timeout) {
                 s.PO2SOconfig(slave);
             else if (s.PO2SOconfigx)
                 s.PO2SOconfigx(&ecx_context, slave);
-            ec_FPWRw(configadr, ECT_REG_ALCTL, EC_STATE_SAFE_OP, timeout);
-            state = ec_statecheck(slave, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE);
+            // The FMMUs go in before SAFE-OP is requested (SOEM writes them after
+            // the request): a slave that checks its process data configuration
+            // on PRE-OP -> SAFE-OP then finds them, as after ec_config_map.
             for (int f = 0; f < s.FMMUunused && f < EC_MAXFMMU; ++f) {
                 uint8 img[sizeof(ec_fmmut)];
                 std::memcpy(img, &s.FMMU[f], sizeof img);
                 ec_FPWR(configadr, static_cast<uint16>(ECT_REG_FMMU0 + f * sizeof(ec_fmmut)),
                         sizeof img, img, timeout);
             }
+            ec_FPWRw(configadr, ECT_REG_ALCTL, EC_STATE_SAFE_OP, timeout);
+            state = ec_statecheck(slave, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE);
         }
     }
     return state;

@@ -9,7 +9,7 @@
 
 #include "ecmaster/codec.hpp"
 #include "ethercat.h"
-#include "port.hpp"
+#include "../../ecmaster/src/port.hpp"
 #include "tiny_wire.hpp"
 
 using namespace std::chrono;
@@ -140,6 +140,29 @@ TEST(Transport, FramesReadByAnotherWaiterAreHandedOver) {
     EXPECT_EQ(waitFrame(a, in, len, 0), 1);  // already stored, no wait needed
     releaseIndex(a);
     releaseIndex(b);
+}
+
+TEST(Transport, LateFrameOfAnEarlierUseOfTheIndexIsNotTaken) {
+    tinywire::TinyBus bus;
+    bus.wire->setDelayFn([](const ecat::Datagram& d) {
+        return d.ado() == 0x0000 ? microseconds(1000) : microseconds(4000);
+    });
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    const int a = allocIndex();
+    ASSERT_TRUE(sendFrame(a, brdFrame(a, 0x0000)));  // back after 1 ms: too late for its owner
+    releaseIndex(a);
+    std::vector<int> others;  // hold every other index, so `a` is handed out again
+    for (int i = 0; i < EC_MAXBUF - 1; ++i) others.push_back(allocIndex());
+    const int again = allocIndex();
+    ASSERT_EQ(again, a);
+    ASSERT_TRUE(sendFrame(again, brdFrame(again, 0x0130)));
+    std::array<uint8_t, EC_BUFSIZE> in{};
+    size_t len = 0;
+    EXPECT_EQ(waitFrame(again, in, len, 20000), 1);
+    EXPECT_EQ(ecat::get16(&in[ecat::kEthHeaderSize + 2 + 4]), 0x0130);  // ADO of the new frame
+    EXPECT_EQ(in[ecat::kEthHeaderSize + 3], again);
+    releaseIndex(again);
+    for (int o : others) releaseIndex(o);
 }
 
 TEST(Transport, LostFrameIsATimeoutAfterRetries) {

@@ -1,0 +1,166 @@
+// ec_config_init against simulated segments: addresses, identities from the
+// SII, names, mailbox sizes and sync managers, topology, PRE-OP request.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "ecsim/slave_kinds.hpp"
+#include "ethercat.h"
+#include "support/virtual_bus.hpp"
+#include "tiny_wire.hpp"
+
+namespace {
+
+using ecsim::SlaveKind;
+
+void expectIdentity(int slave, SlaveKind kind) {
+    const auto id = ecsim::identityOf(kind);
+    EXPECT_EQ(ec_slave[slave].eep_man, id.vendor) << "slave " << slave;
+    EXPECT_EQ(ec_slave[slave].eep_id, id.product) << "slave " << slave;
+    EXPECT_EQ(ec_slave[slave].eep_rev, id.revision) << "slave " << slave;
+    EXPECT_STREQ(ec_slave[slave].name, ecsim::deviceName(kind).c_str()) << "slave " << slave;
+    EXPECT_EQ(ec_slave[slave].configadr, 0x1000 + slave);
+}
+
+void expectBridgeMailbox(int slave) {
+    const ec_slavet& s = ec_slave[slave];
+    EXPECT_EQ(s.mbx_l, 128);
+    EXPECT_EQ(s.mbx_wo, 0x1000);
+    EXPECT_EQ(s.mbx_rl, 128);
+    EXPECT_EQ(s.mbx_ro, 0x1080);
+    EXPECT_EQ(s.mbx_proto & ECT_MBXPROT_COE, ECT_MBXPROT_COE);
+    EXPECT_EQ(s.SMtype[0], 1);
+    EXPECT_EQ(s.SMtype[1], 2);
+    EXPECT_EQ(s.SMtype[2], 3);
+    EXPECT_EQ(s.SMtype[3], 4);
+    EXPECT_EQ(s.SM[0].StartAddr, 0x1000);
+    EXPECT_EQ(s.SM[0].SMlength, 128);
+    EXPECT_EQ(s.SM[0].SMflags, 0x00010026u);
+    EXPECT_EQ(s.SM[1].StartAddr, 0x1080);
+    EXPECT_EQ(s.SM[1].SMflags, 0x00010022u);
+    EXPECT_TRUE(s.hasdc);
+    EXPECT_EQ(s.eep_8byte, 1);
+}
+
+TEST(ConfigInit, SingleIoTerminal) {
+    testsupport::VirtualBus bus("IO");
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 1);
+    EXPECT_EQ(ec_slavecount, 1);
+    expectIdentity(1, SlaveKind::IO);
+    EXPECT_EQ(ec_slave[1].mbx_l, 0);
+    EXPECT_EQ(ec_slave[1].mbx_proto, 0);
+    EXPECT_EQ(ec_slave[1].eep_8byte, 0);
+    EXPECT_EQ(ec_slave[1].eep_pdi, 1);
+    EXPECT_EQ(ec_slave[1].parent, 0);
+    EXPECT_EQ(ec_slave[1].topology, 1);
+    EXPECT_EQ(ec_slave[1].activeports, 1);
+    EXPECT_EQ(ec_group[0].logstartaddr, 0u);
+    EXPECT_EQ(ec_group[1].logstartaddr, 1u << 16);
+    // PRE-OP was requested and an I/O terminal reaches it.
+    EXPECT_EQ(ec_statecheck(1, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
+}
+
+TEST(ConfigInit, CouplerAndTwoTerminals) {
+    testsupport::VirtualBus bus("CPL,IO,IO");
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 3);
+    expectIdentity(1, SlaveKind::CPL);
+    expectIdentity(2, SlaveKind::IO);
+    expectIdentity(3, SlaveKind::IO);
+    for (int s = 1; s <= 3; ++s) EXPECT_EQ(ec_slave[s].mbx_l, 0);
+    EXPECT_EQ(ec_slave[1].topology, 2);
+    EXPECT_EQ(ec_slave[2].topology, 2);
+    EXPECT_EQ(ec_slave[3].topology, 1);
+    EXPECT_EQ(ec_slave[2].parent, 1);
+    EXPECT_EQ(ec_slave[3].parent, 2);
+}
+
+TEST(ConfigInit, BridgesAroundATerminal) {
+    testsupport::VirtualBus bus("ZR12,IO,ZR02");
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 3);
+    expectIdentity(1, SlaveKind::ZR12);
+    expectIdentity(2, SlaveKind::IO);
+    expectIdentity(3, SlaveKind::ZR02);
+    expectBridgeMailbox(1);
+    expectBridgeMailbox(3);
+    EXPECT_EQ(ec_slave[2].mbx_l, 0);
+    EXPECT_EQ(ec_slave[1].CoEdetails & ECT_COEDET_SDO, ECT_COEDET_SDO);
+    // The mailbox sync managers are in the slaves.
+    uint8_t sm[16] = {};
+    ASSERT_EQ(ec_FPRD(0x1001, ECT_REG_SM0, 16, sm, EC_TIMEOUTRET), 1);
+    EXPECT_EQ(0, std::memcmp(sm, &ec_slave[1].SM[0], 16));
+    EXPECT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
+    for (int s = 1; s <= 3; ++s) EXPECT_EQ(ec_slave[s].eep_pdi, 1);
+}
+
+TEST(ConfigInit, ThirtyOneBridges) {
+    std::string list;
+    for (int i = 0; i < 31; ++i) list += (i ? "," : "") + std::string(i % 3 == 0 ? "ZR12" : i % 3 == 1 ? "ZR02" : "ZR01");
+    testsupport::VirtualBus bus(list);
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(ec_config_init(FALSE), 31);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    for (int s = 1; s <= 31; ++s) {
+        const int i = s - 1;
+        expectIdentity(s, i % 3 == 0 ? SlaveKind::ZR12 : i % 3 == 1 ? SlaveKind::ZR02 : SlaveKind::ZR01);
+        expectBridgeMailbox(s);
+        EXPECT_EQ(ec_slave[s].parent, s - 1);
+    }
+    EXPECT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
+}
+
+TEST(ConfigInit, FrameReturnsButNobodyCounts) {
+    tinywire::TinyBus bus;
+    bus.wire->setSlaves(0);
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    EXPECT_EQ(ec_config_init(FALSE), 0);
+    EXPECT_EQ(ec_slavecount, 0);
+}
+
+TEST(ConfigInit, FirstSlavePoweredOffIsNoFrame) {
+    testsupport::VirtualBus bus("IO,IO");
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    bus.segment().powerOff(1);
+    EXPECT_EQ(ec_config_init(FALSE), EC_NOFRAME);
+    EXPECT_EQ(ec_slavecount, 0);
+}
+
+TEST(ConfigInit, NoFrameReturns) {
+    testsupport::VirtualBus bus("IO");
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    bus.segment().setDropRate(1.0);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(ec_config_init(FALSE), EC_NOFRAME);
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(took, std::chrono::milliseconds(38));
+    EXPECT_LT(took, std::chrono::milliseconds(200));
+    EXPECT_EQ(ec_slavecount, 0);
+}
+
+TEST(ConfigInit, RunsAgainAndClearsTheOldTable) {
+    testsupport::VirtualBus bus("ZR12,IO");
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 2);
+    ec_slave[1].islost = 1;
+    ASSERT_EQ(ec_config_init(FALSE), 2);
+    EXPECT_EQ(ec_slave[1].islost, 0);
+    EXPECT_EQ(ec_slave[3].configadr, 0);
+    expectIdentity(1, SlaveKind::ZR12);
+}
+
+TEST(ConfigInit, ManualStateChangeLeavesSlavesInInit) {
+    testsupport::VirtualBus bus("IO");
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    ecx_context.manualstatechange = 1;
+    const int n = ec_config_init(FALSE);
+    ecx_context.manualstatechange = 0;
+    ASSERT_EQ(n, 1);
+    EXPECT_EQ(ec_statecheck(1, EC_STATE_PRE_OP, 20000), EC_STATE_INIT);
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// ec_recover_slave and ec_reconfig_slave: a power-cycled slave is found again
+// and brought back; a slave forced into SAFE-OP with error is reconfigured.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "ecmaster/codec.hpp"
+#include "ethercat.h"
+#include "ecsim/slave.hpp"
+#include "support/virtual_bus.hpp"
+
+namespace {
+
+using namespace std::chrono;
+
+// What ec_config_map would leave for the I/O terminal (slave 2): its process
+// data sync managers from the SII and two FMMUs, so that it can go to SAFE-OP
+// without the mapping code.
+void mapIoTerminalByHand(uint16 slave) {
+    ec_slavet& s = ec_slave[slave];
+    ASSERT_NE(s.SM[0].StartAddr, 0);  // outputs (SII SM category)
+    ASSERT_NE(s.SM[1].StartAddr, 0);  // inputs
+    ec_fmmut out{};
+    out.LogStart = 0;
+    out.LogLength = s.SM[0].SMlength;
+    out.LogEndbit = 7;
+    out.PhysStart = s.SM[0].StartAddr;
+    out.FMMUtype = 2;
+    out.FMMUactive = 1;
+    ec_fmmut in = out;
+    in.LogStart = 0x100;
+    in.LogLength = s.SM[1].SMlength;
+    in.PhysStart = s.SM[1].StartAddr;
+    in.FMMUtype = 1;
+    s.FMMU[0] = out;
+    s.FMMU[1] = in;
+    s.FMMUunused = 2;
+}
+
+class Recovery : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_GT(ec_init(bus.name().c_str()), 0);
+        ASSERT_EQ(ec_config_init(FALSE), 3);
+        ASSERT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
+    }
+    testsupport::VirtualBus bus{"ZR12,IO,ZR02"};
+};
+
+TEST_F(Recovery, SlaveInPlaceIsFoundAtOnce) {
+    EXPECT_EQ(ec_recover_slave(2, EC_TIMEOUTRET3), 1);
+}
+
+TEST_F(Recovery, PowerCycledSlaveGetsItsAddressBack) {
+    bus.segment().powerOff(3);
+    EXPECT_EQ(ec_FPRDw(0x1003, ECT_REG_ALSTAT, EC_TIMEOUTRET), 0);
+    EXPECT_EQ(ec_recover_slave(3, EC_TIMEOUTRET3), 0);  // not there
+    bus.segment().powerOn(3);
+    EXPECT_EQ(ec_FPRD(0x1003, ECT_REG_ALSTAT, 2, nullptr, EC_TIMEOUTRET), 0);  // address lost
+    EXPECT_GT(ec_recover_slave(3, EC_TIMEOUTRET3), 0);
+    EXPECT_EQ(ec_slave[3].configadr, 0x1003);
+    EXPECT_EQ(bus.segment().slave(3).stationAddress(), 0x1003);
+    EXPECT_EQ(ec_FPRD(0x1003, ECT_REG_ALSTAT, 2, nullptr, EC_TIMEOUTRET), 1);
+    // Nothing is left at the temporary address.
+    EXPECT_EQ(ec_FPRD(EC_TEMPNODE, ECT_REG_ALSTAT, 2, nullptr, EC_TIMEOUTRET), 0);
+    // It came back in INIT; reconfiguration takes it up again (a bridge without
+    // process data mapped stops at PRE-OP, refusing SAFE-OP with a code).
+    EXPECT_EQ(ec_statecheck(3, EC_STATE_INIT, EC_TIMEOUTRET3), EC_STATE_INIT);
+    const int st = ec_reconfig_slave(3, EC_TIMEOUTRET3);
+    EXPECT_EQ(st, EC_STATE_PRE_OP);
+    EXPECT_NE(ec_slave[3].ALstatuscode, 0);
+}
+
+TEST_F(Recovery, PowerCycledTerminalIsReconfiguredToSafeOp) {
+    mapIoTerminalByHand(2);
+    EXPECT_EQ(ec_reconfig_slave(2, EC_TIMEOUTRET3), EC_STATE_SAFE_OP);
+    bus.segment().powerOff(2);
+    bus.segment().powerOn(2);
+    EXPECT_GT(ec_recover_slave(2, EC_TIMEOUTRET3), 0);
+    EXPECT_EQ(ec_reconfig_slave(2, EC_TIMEOUTRET3), EC_STATE_SAFE_OP);
+    EXPECT_EQ(ec_slave[2].state, EC_STATE_SAFE_OP);
+    // The FMMUs are back in the slave.
+    uint8_t f[16];
+    ASSERT_EQ(ec_FPRD(0x1002, ECT_REG_FMMU0, 16, f, EC_TIMEOUTRET), 1);
+    EXPECT_EQ(0, std::memcmp(f, &ec_slave[2].FMMU[0], 16));
+}
+
+TEST_F(Recovery, SafeOpWithErrorIsReconfigured) {
+    mapIoTerminalByHand(2);
+    ASSERT_EQ(ec_reconfig_slave(2, EC_TIMEOUTRET3), EC_STATE_SAFE_OP);
+    bus.segment().forceSafeOpError(2, 0x001B);
+    EXPECT_EQ(ec_readstate(), EC_STATE_PRE_OP);
+    EXPECT_EQ(ec_slave[2].state, EC_STATE_SAFE_OP | EC_STATE_ERROR);
+    EXPECT_EQ(ec_slave[2].ALstatuscode, 0x001B);
+    EXPECT_EQ(ec_reconfig_slave(2, EC_TIMEOUTRET3), EC_STATE_SAFE_OP);
+    EXPECT_EQ(ec_slave[2].state, EC_STATE_SAFE_OP);
+    EXPECT_EQ(ec_slave[2].ALstatuscode, 0);
+}
+
+TEST_F(Recovery, ReplacedSlaveIsNotTakenForTheOldOne) {
+    // Pretend slave 2 was something else: its identity no longer matches.
+    ec_slave[2].eep_id ^= 0x1;
+    bus.segment().powerOff(2);
+    bus.segment().powerOn(2);
+    EXPECT_EQ(ec_recover_slave(2, EC_TIMEOUTRET3), 0);
+    EXPECT_EQ(ec_slave[2].configadr, 0x1002);
+    EXPECT_EQ(bus.segment().slave(2).stationAddress(), 0);
+}
+
+TEST_F(Recovery, ReconfigOfAnAbsentSlaveIsZero) {
+    bus.segment().powerOff(3);
+    const auto t0 = steady_clock::now();
+    EXPECT_EQ(ec_reconfig_slave(3, EC_TIMEOUTRET3), 0);
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(50));
+}
+
+}  // namespace
