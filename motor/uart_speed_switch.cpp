@@ -89,7 +89,11 @@ void TellMotors(int slave) {
     g_baudPhase = 1;
 }
 
+// The request opened the window of the slave chosen at the press; the bridge
+// chosen now may be another one, and a closed window would refuse the codes
+// while its motors already listen at the new speed.
 void SetChannels(int slave) {
+    OpenConfigWindow(slave);
     PauseMs(40);
     const uint32_t code = ChannelCode(g_baudMode);
     for (int channel = 1; channel <= kChannels; ++channel) {

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/access_level.hpp"
+#include "app/settings_file.hpp"
+#include "motor/bridge_params.hpp"
+#include "motor_bus.hpp"
+
+namespace {
+
+using motortest::MotorBus;
+using motortest::RecordedBoxes;
+
+constexpr uint16_t kParams = 0xF540;
+
+int64_t Param(MotorBus& bus, uint8_t sub) { return bus.bridge(1).dictionary().getInt(kParams, sub); }
+void SetParam(MotorBus& bus, uint8_t sub, int64_t v) {
+    bus.bridge(1).dictionary().setInt(kParams, sub, v);
+}
+
+BridgeParamTexts GoodTexts() { return {L"1234", L"-12", L"3", L"7", L"9", L"1f"}; }
+
+TEST(BridgeParams, ReadIntoTheFieldsInDecimalAndDebugSetInHex) {
+    MotorBus bus("ZR12,IO");
+    g_accessLevel = kMakerLevel;
+    SetParam(bus, 1, 10);
+    SetParam(bus, 2, -3);
+    SetParam(bus, 5, 2);
+    SetParam(bus, 6, 4);
+    SetParam(bus, 7, 1234);
+    SetParam(bus, 3, 10);
+    BridgeParamTexts texts;
+    ReadBridgeParameters(1, texts);
+    EXPECT_EQ(texts, (BridgeParamTexts{L"10", L"-3", L"2", L"4", L"1234", L"00a"}));
+
+    // Ordinary level: DEBUGSet is not read; a slave that is no bridge changes nothing.
+    g_accessLevel = 0;
+    BridgeParamTexts fresh;
+    ReadBridgeParameters(1, fresh);
+    EXPECT_EQ(fresh[kDebugSet], L"");
+    EXPECT_EQ(fresh[kDravokMode], L"10");
+    ReadBridgeParameters(2, fresh);
+    EXPECT_EQ(fresh[kDravokMode], L"10");
+}
+
+TEST(BridgeParams, WrittenInsideTheConfigurationWindow) {
+    MotorBus bus("ZR12");
+    RecordedBoxes boxes;
+    g_accessLevel = kServiceLevel;
+    ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()));
+    EXPECT_TRUE(boxes.texts().empty());
+    EXPECT_EQ(Param(bus, 1), 1234);
+    EXPECT_EQ(Param(bus, 2), -12);
+    EXPECT_EQ(Param(bus, 5), 3);
+    EXPECT_EQ(Param(bus, 6), 7);
+    EXPECT_EQ(Param(bus, 7), 9);
+    EXPECT_EQ(Param(bus, 3), 0x1f);
+    EXPECT_FALSE(bus.bridge(1).configWindowOpen());
+
+    // The maker level reads DEBUGSet 10 as 00a and writes it back as 10.
+    g_accessLevel = kMakerLevel;
+    SetParam(bus, 3, 10);
+    BridgeParamTexts texts;
+    ReadBridgeParameters(1, texts);
+    EXPECT_EQ(texts[kDebugSet], L"00a");
+    SetParam(bus, 3, 0);
+    ASSERT_TRUE(WriteBridgeParameters(1, texts));
+    EXPECT_EQ(Param(bus, 3), 10);
+
+    // The ordinary level writes five subindexes and leaves DEBUGSet alone.
+    g_accessLevel = 0;
+    BridgeParamTexts noDebug = GoodTexts();
+    noDebug[kDebugSet] = L"";
+    noDebug[kDravokMode] = L"55";
+    ASSERT_TRUE(WriteBridgeParameters(1, noDebug));
+    EXPECT_EQ(Param(bus, 1), 55);
+    EXPECT_EQ(Param(bus, 3), 10);
+}
+
+TEST(BridgeParams, EachBadFieldShowsItsMessageAndNothingGoesOut) {
+    MotorBus bus("ZR12,IO");
+    RecordedBoxes boxes;
+    g_accessLevel = kMakerLevel;
+    const struct {
+        BridgeParam field;
+        std::wstring text;
+        std::wstring message;
+    } cases[] = {
+        {kDravokMode, L"12345", L"DravokMode Data Error"},
+        {kDravokMode, L"", L"DravokMode Data Error"},
+        {kExFun, L"1234", L"IoEnable Data Error"},
+        {kMasterCode, L"", L"Master Mode Data Error"},
+        {kMasterCode, L"12", L"Master Mode Data Error"},
+        {kTqComCycle, L"", L"Tq1mSecFix Data Error"},
+        {kOption, L"12345", L"Opsition Data Error"},
+        {kDebugSet, L"123456789", L"DebugSet Data Error"},
+        {kDebugSet, L"", L"DebugSet Data Error"},
+        // A text that passes the length check but holds no number.
+        {kDravokMode, L"ab", L"DravokMode Data Error"},
+        {kDebugSet, L"xyz", L"DebugSet Data Error"},
+    };
+    const uint64_t frames = bus.frames();
+    for (const auto& c : cases) {
+        boxes.clear();
+        BridgeParamTexts texts = GoodTexts();
+        texts[c.field] = c.text;
+        EXPECT_FALSE(WriteBridgeParameters(1, texts));
+        EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{c.message});
+    }
+    EXPECT_EQ(bus.frames(), frames);  // no SDO traffic at all
+    EXPECT_EQ(Param(bus, 1), 1);
+
+    // Only the first bad field is reported.
+    boxes.clear();
+    BridgeParamTexts two = GoodTexts();
+    two[kOption] = L"";
+    two[kExFun] = L"";
+    EXPECT_FALSE(WriteBridgeParameters(1, two));
+    EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"IoEnable Data Error"});
+
+    // At the ordinary level an empty DEBUGSet is no error, and a non-bridge slave
+    // is ignored without a message.
+    g_accessLevel = 0;
+    boxes.clear();
+    BridgeParamTexts texts = GoodTexts();
+    texts[kDebugSet] = L"";
+    EXPECT_TRUE(WriteBridgeParameters(1, texts));
+    EXPECT_FALSE(WriteBridgeParameters(2, two));
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
+TEST(TakeParenthesisedValue, FindsTheNumberWithinTwentyFiveCharacters) {
+    std::string v;
+    EXPECT_TRUE(TakeParenthesisedValue("0x0000000a (10)", &v));
+    EXPECT_EQ(v, "10");
+    EXPECT_TRUE(TakeParenthesisedValue("0xfffffffd (-3)", &v));
+    EXPECT_EQ(v, "-3");
+    EXPECT_TRUE(TakeParenthesisedValue("()", &v));
+    EXPECT_EQ(v, "");
+    v = "keep";
+    EXPECT_FALSE(TakeParenthesisedValue("NoData (1)", &v));
+    EXPECT_FALSE(TakeParenthesisedValue("0x0000000a (10", &v));
+    EXPECT_FALSE(TakeParenthesisedValue("Time:    1.000 SDO slave:1 (12)", &v));
+    EXPECT_FALSE(TakeParenthesisedValue("", &v));
+    EXPECT_EQ(v, "keep");
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "motor/tql_command.hpp"
+#include "motor_bus.hpp"
+
+namespace {
+
+using motortest::MotorBus;
+
+TEST(TqlCommand, OneMotorOrAllFourAndTheSentLog) {
+    MotorBus bus("ZR12,IO");
+    SendTqlCommand(1, 2, "?99.1");
+    EXPECT_EQ(bus.bridge(1).pendingReplies(2), 1u);
+    EXPECT_EQ(bus.bridge(1).pendingReplies(0), 0u);
+    SendTqlCommand(1, kTqlAllMotors, "?99.1");
+    for (size_t c = 0; c < 4; ++c) EXPECT_EQ(bus.bridge(1).pendingReplies(c), c == 2 ? 2u : 1u);
+    EXPECT_EQ(g_strTqlLog.copy(), L"TQ[1.3]:?99.1\r\nTQ[1.0]:?99.1\r\n");
+
+    std::string reply;
+    ASSERT_TRUE(ReadMotorReply(1, 3, &reply));
+    EXPECT_EQ(reply.substr(0, 2), "Ux");
+    ASSERT_TRUE(ReadMotorReply(1, 3, &reply));
+    EXPECT_FALSE(ReadMotorReply(1, 3, &reply));  // nothing pending: 'N'
+    EXPECT_EQ(reply[0], 'N');
+
+    // A refused upload gives the library's error text, and the call after it the
+    // empty text; neither counts as a reply.
+    EXPECT_FALSE(ReadMotorReply(1, 5, &reply));
+    EXPECT_EQ(reply.substr(0, 2), "Ti");
+    EXPECT_FALSE(ReadMotorReply(1, 1, &reply));
+    EXPECT_EQ(reply, "");
+}
+
+TEST(TqlLogLine, BoundedToTheLogBuffer) {
+    EXPECT_EQ(TqlLogLine(3, 0, "K37.1=10"), "TQ[3.0]:K37.1=10");
+    EXPECT_EQ(TqlLogLine(1, 1, std::string(300, 'A')).size(), 255u);
+}
+
+}  // namespace
