@@ -1,0 +1,202 @@
+// The error list: a ring of EC_MAXELIST entries (one slot kept free) in the
+// context, written by mailbox code in any thread and read by the application.
+#include <time.h>
+
+#include <cstdio>
+#include <mutex>
+
+#include "ethercat.h"
+#include "mailbox.hpp"
+
+namespace {
+
+constexpr int kRingSize = EC_MAXELIST + 1;
+
+std::mutex& ringLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+// The application may read EcatError without a lock; store it atomically.
+void setErrorFlag(boolean value) {
+    if (ecx_context.ecaterror != nullptr) {
+        __atomic_store_n(ecx_context.ecaterror, value, __ATOMIC_RELEASE);
+    }
+}
+
+struct Text {
+    uint32_t code;
+    const char* text;
+};
+
+template <size_t N>
+char* lookup(const Text (&table)[N], uint32_t code) {
+    for (const Text& t : table) {
+        if (t.code == code) return const_cast<char*>(t.text);
+    }
+    return const_cast<char*>("Unknown");
+}
+
+constexpr Text kSdoErrors[] = {
+    {0x00000000, "No error"},
+    {0x05030000, "Toggle bit not changed"},
+    {0x05040000, "SDO protocol timeout"},
+    {0x05040001, "Client/Server command specifier not valid or unknown"},
+    {0x05040005, "Out of memory"},
+    {0x06010000, "Unsupported access to an object"},
+    {0x06010001, "Attempt to read to a write only object"},
+    {0x06010002, "Attempt to write to a read only object"},
+    {0x06010003, "Subindex can not be written, SI0 must be 0 for write access"},
+    {0x06010004, "SDO Complete access not supported for variable length objects"},
+    {0x06010005, "Object length exceeds mailbox size"},
+    {0x06010006, "Object mapped to RxPDO, SDO download blocked"},
+    {0x06020000, "The object does not exist in the object directory"},
+    {0x06040041, "The object can not be mapped into the PDO"},
+    {0x06040042, "The number and length of the objects to be mapped would exceed the PDO length"},
+    {0x06040043, "General parameter incompatibility reason"},
+    {0x06040047, "General internal incompatibility in the device"},
+    {0x06060000, "Access failed due to a hardware error"},
+    {0x06070010, "Data type does not match, length of service parameter does not match"},
+    {0x06070012, "Data type does not match, length of service parameter too high"},
+    {0x06070013, "Data type does not match, length of service parameter too low"},
+    {0x06090011, "Subindex does not exist"},
+    {0x06090030, "Value range of parameter exceeded (only for write access)"},
+    {0x06090031, "Value of parameter written too high"},
+    {0x06090032, "Value of parameter written too low"},
+    {0x06090036, "Maximum value is less than minimum value"},
+    {0x08000000, "General error"},
+    {0x08000020, "Data cannot be transferred or stored to the application"},
+    {0x08000021,
+     "Data cannot be transferred or stored to the application because of local control"},
+    {0x08000022,
+     "Data cannot be transferred or stored to the application because of the present device "
+     "state"},
+    {0x08000023, "Object dictionary dynamic generation fails or no object dictionary is present"},
+};
+
+constexpr Text kMailboxErrors[] = {
+    {0x0000, "No error"},
+    {0x0001, "Syntax of 6 octet Mailbox Header is wrong"},
+    {0x0002, "The mailbox protocol is not supported"},
+    {0x0003, "Channel Field contains wrong value"},
+    {0x0004, "The service is no supported"},
+    {0x0005, "Invalid mailbox header"},
+    {0x0006, "Length of received mailbox data is too short"},
+    {0x0007, "No more memory in slave"},
+    {0x0008, "The length of data is inconsistent"},
+};
+
+}  // namespace
+
+namespace ecmaster::detail {
+
+ec_timet currentTime() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return {static_cast<uint32>(ts.tv_sec), static_cast<uint32>(ts.tv_nsec / 1000)};
+}
+
+void pushError(uint16_t slave, ec_err_type type, uint16_t index, uint8_t subindex,
+               const ec_errort& details) {
+    ec_errort e = details;
+    e.Time = currentTime();
+    e.Slave = slave;
+    e.Etype = type;
+    e.Index = index;
+    e.SubIdx = subindex;
+    ec_pusherror(&e);
+}
+
+}  // namespace ecmaster::detail
+
+void ec_pusherror(const ec_errort* Ec) {
+    if (Ec == nullptr) return;
+    std::lock_guard<std::mutex> guard(ringLock());
+    ec_eringt* ring = ecx_context.elist;
+    if (ring == nullptr) return;
+    ring->Error[ring->head] = *Ec;
+    ring->Error[ring->head].Signal = TRUE;
+    ring->head = static_cast<int16>((ring->head + 1) % kRingSize);
+    if (ring->head == ring->tail) {  // full: the oldest entry gives way
+        ring->tail = static_cast<int16>((ring->tail + 1) % kRingSize);
+    }
+    setErrorFlag(TRUE);
+}
+
+boolean ec_poperror(ec_errort* Ec) {
+    std::lock_guard<std::mutex> guard(ringLock());
+    ec_eringt* ring = ecx_context.elist;
+    if (ring == nullptr) return FALSE;
+    const bool nonEmpty = ring->head != ring->tail;
+    if (Ec != nullptr) *Ec = ring->Error[ring->tail];
+    ring->Error[ring->tail].Signal = FALSE;
+    if (!nonEmpty) {
+        setErrorFlag(FALSE);
+        return FALSE;
+    }
+    ring->tail = static_cast<int16>((ring->tail + 1) % kRingSize);
+    return TRUE;
+}
+
+boolean ec_iserror(void) {
+    std::lock_guard<std::mutex> guard(ringLock());
+    const ec_eringt* ring = ecx_context.elist;
+    return ring != nullptr && ring->head != ring->tail ? TRUE : FALSE;
+}
+
+void ec_packeterror(uint16 Slave, uint16 Index, uint8 SubIdx, uint16 ErrorCode) {
+    ec_errort e{};
+    e.ErrorCode = ErrorCode;
+    ecmaster::detail::pushError(Slave, EC_ERR_TYPE_PACKET_ERROR, Index, SubIdx, e);
+}
+
+char* ec_sdoerror2string(uint32 sdoerrorcode) {
+    return lookup(kSdoErrors, sdoerrorcode);
+}
+
+char* ec_mbxerror2string(uint16 errorcode) {
+    return lookup(kMailboxErrors, errorcode);
+}
+
+char* ec_elist2string(void) {
+    // One buffer per thread: a caller in another thread cannot overwrite the
+    // text this thread is still reading.
+    thread_local char text[512];
+    ec_errort e{};
+    if (!ec_poperror(&e)) {
+        text[0] = '\0';
+        return text;
+    }
+    char time[32];
+    std::snprintf(time, sizeof time, "Time:%12.3f", e.Time.sec + e.Time.usec / 1e6);
+    switch (e.Etype) {
+        case EC_ERR_TYPE_SDO_ERROR:
+        case EC_ERR_TYPE_SDOINFO_ERROR:
+            std::snprintf(text, sizeof text, "%s %s slave:%u index:%4.4x.%2.2x error:%8.8x %s\n",
+                          time, e.Etype == EC_ERR_TYPE_SDO_ERROR ? "SDO" : "SDO Info", e.Slave,
+                          e.Index, e.SubIdx, static_cast<uint32>(e.AbortCode),
+                          ec_sdoerror2string(static_cast<uint32>(e.AbortCode)));
+            break;
+        case EC_ERR_TYPE_EMERGENCY:
+            std::snprintf(text, sizeof text, "%s EMERGENCY slave:%u error:%4.4x\n", time, e.Slave,
+                          e.ErrorCode);
+            break;
+        case EC_ERR_TYPE_PACKET_ERROR:
+            std::snprintf(text, sizeof text, "%s PACKET slave:%u index:%4.4x.%2.2x error:%u\n",
+                          time, e.Slave, e.Index, e.SubIdx, e.ErrorCode);
+            break;
+        case EC_ERR_TYPE_MBX_ERROR:
+            std::snprintf(text, sizeof text, "%s MBX slave:%u error:%4.4x %s\n", time, e.Slave,
+                          e.ErrorCode, ec_mbxerror2string(e.ErrorCode));
+            break;
+        case EC_ERR_TYPE_SOE_ERROR:
+            std::snprintf(text, sizeof text, "%s SoE slave:%u IDN:%4.4x error:%4.4x\n", time,
+                          e.Slave, e.Index, e.ErrorCode);
+            break;
+        default:
+            std::snprintf(text, sizeof text, "%s error:%8.8x\n", time,
+                          static_cast<uint32>(e.AbortCode));
+            break;
+    }
+    return text;
+}

@@ -1,0 +1,141 @@
+// Mailbox exchange with one slave: full-length writes of the write mailbox
+// (SM0) and reads of the read mailbox (SM1), polling SM1's "full" bit against a
+// real deadline, the repeat request after a lost read, and emergencies and
+// mailbox errors logged to the error list while the wait goes on.
+#include "mailbox.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <thread>
+
+#include "ecmaster/codec.hpp"
+
+namespace ecmaster::detail {
+
+std::recursive_mutex& mailboxLock(uint16_t slave) {
+    static std::array<std::recursive_mutex, EC_MAXSLAVE> locks;
+    return locks[slave < EC_MAXSLAVE ? slave : 0];
+}
+
+uint8_t nextMailboxCounter(uint16_t slave) {
+    ec_slavet& s = ec_slave[slave];
+    s.mbx_cnt = static_cast<uint8>(s.mbx_cnt % 7 + 1);
+    return s.mbx_cnt;
+}
+
+void PollPacer::pause() {
+    // A reply often arrives within a round trip or two: poll at once first,
+    // then wait 5, 10, 20, 40 and at most 50 us between polls.
+    constexpr unsigned kImmediatePolls = 3;
+    constexpr unsigned kCeilingUs = 50;
+    ++polls_;
+    if (polls_ <= kImmediatePolls) return;
+    const unsigned shift = std::min(polls_ - kImmediatePolls - 1, 4u);
+    const auto step = std::chrono::microseconds(std::min(kCeilingUs, 5u << shift));
+    std::this_thread::sleep_until(std::min(Clock::now() + step, deadline_));
+}
+
+}  // namespace ecmaster::detail
+
+namespace {
+
+using namespace ecmaster::detail;
+
+constexpr uint8_t kSmStatusFull = 0x08;
+constexpr uint8_t kRepeatBit = 0x02;  // SM activate: repeat request; PDI control: acknowledge
+constexpr uint8_t kMbxTypeError = 0x00;
+constexpr uint8_t kMbxTypeCoe = 0x03;
+constexpr uint16_t kCoeServiceEmergency = 1;
+
+bool validSlave(uint16 slave) {
+    return slave >= 1 && slave <= ec_slavecount && slave < EC_MAXSLAVE;
+}
+
+// Polls until the slave's write mailbox (SM0) is empty.
+bool writeMailboxEmpty(const ec_slavet& s, int timeout) {
+    PollPacer pacer(deadlineIn(timeout));
+    for (;;) {
+        uint8 status = 0;
+        const int wkc = ec_FPRD(s.configadr, ECT_REG_SM0STAT, 1, &status, EC_TIMEOUTRET);
+        if (wkc > 0 && (status & kSmStatusFull) == 0) return true;
+        if (pacer.expired()) return false;
+        pacer.pause();
+    }
+}
+
+// Asks the slave to put its last message into the read mailbox again (the read
+// that fetched it never came back) and waits for its acknowledge.
+bool requestRepeat(const ec_slavet& s, uint8 activate, PollPacer& pacer) {
+    const uint8 flipped = activate ^ kRepeatBit;
+    uint8 write = flipped;
+    if (ec_FPWR(s.configadr, ECT_REG_SM1ACT, 1, &write, EC_TIMEOUTRET) <= 0) return false;
+    for (;;) {
+        uint8 pdi = 0;
+        const int wkc = ec_FPRD(s.configadr, ECT_REG_SM1CONTR, 1, &pdi, EC_TIMEOUTRET);
+        if (wkc > 0 && (pdi & kRepeatBit) == (flipped & kRepeatBit)) return true;
+        if (pacer.expired()) return false;
+        pacer.pause();
+    }
+}
+
+// Logs an emergency or a mailbox error found in the read mailbox. True when the
+// message was one of those (the caller then keeps waiting for its reply).
+bool consumeNotification(uint16 slave, const uint8_t* m) {
+    const uint8_t type = m[kMbxTypeOffset] & 0x0F;
+    ec_errort e{};
+    if (type == kMbxTypeError) {
+        e.ErrorCode = ecat::get16(m + kCoeDataOffset);
+        pushError(slave, EC_ERR_TYPE_MBX_ERROR, 0, 0, e);
+        return true;
+    }
+    const uint16_t service = ecat::get16(m + kCoeHeaderOffset) >> kCoeServiceShift;
+    if (type == kMbxTypeCoe && service == kCoeServiceEmergency) {
+        e.ErrorCode = ecat::get16(m + kCoeDataOffset);
+        e.ErrorReg = m[kCoeDataOffset + 2];
+        e.b1 = m[kCoeDataOffset + 3];
+        e.w1 = ecat::get16(m + kCoeDataOffset + 4);
+        e.w2 = ecat::get16(m + kCoeDataOffset + 6);
+        pushError(slave, EC_ERR_TYPE_EMERGENCY, 0, 0, e);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int ec_mbxsend(uint16 slave, ec_mbxbuft* mbx, int timeout) {
+    if (!validSlave(slave) || mbx == nullptr) return 0;
+    std::lock_guard<std::recursive_mutex> guard(mailboxLock(slave));
+    const ec_slavet& s = ec_slave[slave];
+    if (s.mbx_l == 0 || s.mbx_l > EC_MAXMBX) return 0;
+    if (!writeMailboxEmpty(s, timeout)) return 0;
+    // The sync manager completes only when its last byte is written: always the full length.
+    return ec_FPWR(s.configadr, s.mbx_wo, s.mbx_l, *mbx, EC_TIMEOUTRET3);
+}
+
+int ec_mbxreceive(uint16 slave, ec_mbxbuft* mbx, int timeout) {
+    if (!validSlave(slave) || mbx == nullptr) return 0;
+    std::lock_guard<std::recursive_mutex> guard(mailboxLock(slave));
+    const ec_slavet& s = ec_slave[slave];
+    if (s.mbx_rl == 0 || s.mbx_rl > EC_MAXMBX) return 0;
+    PollPacer pacer(deadlineIn(timeout));
+    for (;;) {
+        uint8 status[2] = {0, 0};  // SM1 status, SM1 activate
+        int wkc = 0;
+        for (;;) {  // at least one poll, even with timeout 0
+            wkc = ec_FPRD(s.configadr, ECT_REG_SM1STAT, 2, status, EC_TIMEOUTRET);
+            if (wkc > 0 && (status[0] & kSmStatusFull) != 0) break;
+            if (pacer.expired()) return wkc > 0 ? EC_TIMEOUT : wkc;
+            pacer.pause();
+        }
+        std::memset(*mbx, 0, sizeof(ec_mbxbuft));
+        wkc = ec_FPRD(s.configadr, s.mbx_ro, s.mbx_rl, *mbx, EC_TIMEOUTRET);
+        if (wkc > 0) {
+            if (!consumeNotification(slave, *mbx)) return wkc;
+        } else if (!requestRepeat(s, status[1], pacer)) {
+            return EC_TIMEOUT;
+        }
+        if (pacer.expired()) return EC_TIMEOUT;
+    }
+}

@@ -1,0 +1,54 @@
+// Internal helpers shared by the mailbox, CoE and error-list modules.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "ethercat.h"
+
+namespace ecmaster::detail {
+
+// Mailbox message layout: 6-byte header (length, address, channel, type |
+// counter << 4), then the protocol's own header; for CoE 2 bytes (service << 12).
+inline constexpr size_t kMbxHeaderSize = 6;
+inline constexpr size_t kMbxTypeOffset = 5;
+inline constexpr size_t kCoeHeaderOffset = kMbxHeaderSize;
+inline constexpr size_t kCoeDataOffset = kMbxHeaderSize + 2;
+inline constexpr uint16_t kCoeServiceShift = 12;
+
+// Wall-clock time stamp of error entries.
+ec_timet currentTime();
+
+// Pushes an entry stamped now; `details` supplies the union fields.
+void pushError(uint16_t slave, ec_err_type type, uint16_t index, uint8_t subindex,
+               const ec_errort& details);
+
+// One mailbox exchange at a time per slave, from any thread. Recursive, so an
+// SDO transfer holds it across the sends and receives it is made of.
+std::recursive_mutex& mailboxLock(uint16_t slave);
+
+// The next mailbox counter of `slave`, cycling 1..7 (call with its lock held).
+uint8_t nextMailboxCounter(uint16_t slave);
+
+// Waits between polls of a slave: the first polls follow each other at once, then
+// the pause grows gently to a small ceiling; it never runs past the deadline.
+class PollPacer {
+  public:
+    using Clock = std::chrono::steady_clock;
+    explicit PollPacer(Clock::time_point deadline) : deadline_(deadline) {}
+    bool expired() const { return Clock::now() >= deadline_; }
+    Clock::time_point deadline() const { return deadline_; }
+    void pause();
+
+  private:
+    Clock::time_point deadline_;
+    unsigned polls_ = 0;
+};
+
+inline PollPacer::Clock::time_point deadlineIn(int timeoutUs) {
+    return PollPacer::Clock::now() + std::chrono::microseconds(timeoutUs < 0 ? 0 : timeoutUs);
+}
+
+}  // namespace ecmaster::detail

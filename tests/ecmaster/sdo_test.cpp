@@ -1,0 +1,222 @@
+// SDO transfers end to end: master, virtual wire, simulated slave controller,
+// CoE server.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ethercat.h"
+#include "support/coe_test_device.hpp"
+#include "support/virtual_bus.hpp"
+
+namespace {
+
+using ecsim::Access;
+using testsupport::CoeTestDevice;
+
+std::string nextErrorText() {
+    return ec_elist2string();
+}
+
+void drainErrors() {
+    ec_errort e;
+    while (ec_poperror(&e)) {
+    }
+}
+
+std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7);
+    return v;
+}
+
+class SdoTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto device = std::make_unique<CoeTestDevice>();
+        device_ = device.get();
+        auto& od = device->od();
+        od.addU8(0x2000, 1, 0x11);
+        od.addU16(0x2000, 2, 0x2222);
+        od.addU32(0x2000, 3, 0x33333333);
+        od.addU32(0x1018, 1, 0x0A3E, Access::ReadOnly);
+        od.addU32(0x2001, 0, 0, Access::WriteOnly);
+        od.addString(0x2002, 0, "", Access::ReadWrite, 1024);
+        ecsim::Entry mode;
+        mode.type = ecsim::DataType::Integer8;
+        mode.value = {0};
+        mode.onDownload = [](std::span<const uint8_t> d) {
+            return d[0] <= 10 ? ecsim::abort_code::None : ecsim::abort_code::ValueRange;
+        };
+        od.add(0x6060, 0, mode);
+        device->addBridgeMapping();
+        bus_.segment().replaceDevice(1, std::move(device));
+
+        ASSERT_GT(ec_init(bus_.name().c_str()), 0);
+        ASSERT_EQ(ec_config_init(FALSE), 2);
+        ASSERT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
+        drainErrors();
+    }
+    void TearDown() override { drainErrors(); }
+
+    // Writes `data` and reads it back through a buffer of `capacity` bytes.
+    std::vector<uint8_t> roundTrip(uint16_t index, uint8_t sub, const std::vector<uint8_t>& data) {
+        EXPECT_EQ(ec_SDOwrite(1, index, sub, FALSE, static_cast<int>(data.size()), data.data(),
+                              EC_TIMEOUTRXM),
+                  1);
+        std::vector<uint8_t> back(2048, 0xEE);
+        int size = static_cast<int>(back.size());
+        EXPECT_EQ(ec_SDOread(1, index, sub, FALSE, &size, back.data(), EC_TIMEOUTRXM), 1);
+        back.resize(static_cast<size_t>(std::max(size, 0)));
+        return back;
+    }
+
+    testsupport::VirtualBus bus_{"ZR12,IO"};
+    CoeTestDevice* device_ = nullptr;
+};
+
+TEST_F(SdoTest, ExpeditedRoundTripsKeepEveryWidth) {
+    EXPECT_EQ(roundTrip(0x2000, 1, {0xA5}), std::vector<uint8_t>({0xA5}));
+    EXPECT_EQ(roundTrip(0x2000, 2, {0x34, 0x12}), std::vector<uint8_t>({0x34, 0x12}));
+    EXPECT_EQ(roundTrip(0x2000, 3, {1, 2, 3, 4}), std::vector<uint8_t>({1, 2, 3, 4}));
+    // The tool writes every value as 32 bits: a narrow object keeps the low bytes.
+    const uint32_t wide = 0x00000C0D;
+    ASSERT_EQ(ec_SDOwrite(1, 0x2000, 2, FALSE, 4, &wide, EC_TIMEOUTRXM), 1);
+    uint16_t narrow = 0;
+    int size = sizeof narrow;
+    ASSERT_EQ(ec_SDOread(1, 0x2000, 2, FALSE, &size, &narrow, EC_TIMEOUTRXM), 1);
+    EXPECT_EQ(size, 2);
+    EXPECT_EQ(narrow, 0x0C0D);
+    EXPECT_FALSE(ec_iserror());
+}
+
+TEST_F(SdoTest, NormalAndSegmentedRoundTripsBothWays) {
+    // 128-byte mailboxes: 112 bytes fit the first download message, 112 the
+    // first upload reply, 119 each segment.
+    for (size_t n : {5u, 7u, 100u, 112u, 113u, 119u, 231u, 300u, 515u, 1024u}) {
+        const auto data = pattern(n, static_cast<uint8_t>(n));
+        EXPECT_EQ(roundTrip(0x2002, 0, data), data) << n << " bytes";
+    }
+    EXPECT_FALSE(ec_iserror());
+}
+
+TEST_F(SdoTest, CompleteAccessReadsAWholeObject) {
+    uint8_t buffer[64] = {};
+    int size = sizeof buffer;
+    ASSERT_EQ(ec_SDOread(1, 0x1C12, 0, TRUE, &size, buffer, EC_TIMEOUTRXM), 1);
+    ASSERT_EQ(size, 2 + 4 * 2);
+    EXPECT_EQ(buffer[0], 4);
+    EXPECT_EQ(buffer[2] | (buffer[3] << 8), 0x1600);
+    EXPECT_EQ(buffer[8] | (buffer[9] << 8), 0x1603);
+
+    const uint8_t assign[] = {1, 0, 0x01, 0x16};
+    ASSERT_EQ(ec_SDOwrite(1, 0x1C12, 0, TRUE, sizeof assign, assign, EC_TIMEOUTRXM), 1);
+    uint8_t count = 0;
+    size = 1;
+    ASSERT_EQ(ec_SDOread(1, 0x1C12, 0, FALSE, &size, &count, EC_TIMEOUTRXM), 1);
+    EXPECT_EQ(count, 1);
+}
+
+TEST_F(SdoTest, AbortsReturnZeroAndLeaveTheAbortCodeInTheErrorList) {
+    uint32_t value = 0;
+    int size = sizeof value;
+    struct Case {
+        int result;
+        const char* text;
+    };
+    const uint32_t one = 1;
+    const std::string tooLong(1100, 'x');
+    const uint32_t eleven = 11;
+    const Case cases[] = {
+        {ec_SDOread(1, 0x3000, 0, FALSE, &size, &value, EC_TIMEOUTRXM),
+         "SDO slave:1 index:3000.00 error:06020000"},
+        {ec_SDOread(1, 0x2000, 9, FALSE, &size, &value, EC_TIMEOUTRXM),
+         "SDO slave:1 index:2000.09 error:06090011"},
+        {ec_SDOwrite(1, 0x1018, 1, FALSE, 4, &one, EC_TIMEOUTRXM),
+         "SDO slave:1 index:1018.01 error:06010002"},
+        {ec_SDOread(1, 0x2001, 0, FALSE, &size, &value, EC_TIMEOUTRXM),
+         "SDO slave:1 index:2001.00 error:06010001"},
+        {ec_SDOwrite(1, 0x2002, 0, FALSE, static_cast<int>(tooLong.size()), tooLong.data(),
+                     EC_TIMEOUTRXM),
+         "SDO slave:1 index:2002.00 error:06070012"},
+        {ec_SDOwrite(1, 0x6060, 0, FALSE, 4, &eleven, EC_TIMEOUTRXM),
+         "SDO slave:1 index:6060.00 error:06090030"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.result, 0) << c.text;
+        ASSERT_TRUE(ec_iserror());
+        const std::string text = nextErrorText();
+        EXPECT_EQ(text.rfind("Time:", 0), 0u) << text;
+        EXPECT_NE(text.find(c.text), std::string::npos) << text;
+        EXPECT_EQ(text.back(), '\n');
+    }
+    EXPECT_FALSE(ec_iserror());
+    EXPECT_EQ(size, 4) << "a failed read leaves the size alone";
+}
+
+TEST_F(SdoTest, ATooSmallBufferIsAPacketErrorAndNothingIsCopied) {
+    const auto data = pattern(200, 3);
+    ASSERT_EQ(ec_SDOwrite(1, 0x2002, 0, FALSE, 200, data.data(), EC_TIMEOUTRXM), 1);
+    std::vector<uint8_t> small(127, 0xEE);
+    int size = 127;
+    EXPECT_EQ(ec_SDOread(1, 0x2002, 0, FALSE, &size, small.data(), EC_TIMEOUTRXM), 0);
+    EXPECT_EQ(size, 127);
+    EXPECT_EQ(small, std::vector<uint8_t>(127, 0xEE));
+    EXPECT_NE(nextErrorText().find("PACKET slave:1 index:2002.00 error:3"), std::string::npos);
+
+    uint8_t one = 0;
+    size = 1;
+    EXPECT_EQ(ec_SDOread(1, 0x2000, 3, FALSE, &size, &one, EC_TIMEOUTRXM), 0);
+    EXPECT_EQ(size, 1);
+    EXPECT_NE(nextErrorText().find("PACKET slave:1 index:2000.03 error:3"), std::string::npos);
+}
+
+TEST_F(SdoTest, AReplyThatNeverComesEndsInTimeoutWithoutAnEntry) {
+    device_->swallowRequests(true);
+    uint32_t value = 0;
+    int size = sizeof value;
+    EXPECT_EQ(ec_SDOread(1, 0x2000, 3, FALSE, &size, &value, 50000), EC_TIMEOUT);
+    EXPECT_EQ(ec_SDOwrite(1, 0x2000, 3, FALSE, 4, &value, 50000), EC_TIMEOUT);
+    EXPECT_FALSE(ec_iserror());
+    device_->swallowRequests(false);
+    EXPECT_EQ(ec_SDOread(1, 0x2000, 3, FALSE, &size, &value, EC_TIMEOUTRXM), 1);
+    EXPECT_EQ(value, 0x33333333u);
+}
+
+TEST_F(SdoTest, AnEmergencyDuringTheWaitIsLoggedAndTheTransferGoesOn) {
+    device_->emergencyBeforeNextReply(0x8130);
+    uint32_t value = 0;
+    int size = sizeof value;
+    EXPECT_EQ(ec_SDOread(1, 0x2000, 3, FALSE, &size, &value, EC_TIMEOUTRXM), 1);
+    EXPECT_EQ(value, 0x33333333u);
+    ec_errort e{};
+    ASSERT_TRUE(ec_poperror(&e));
+    EXPECT_EQ(e.Etype, EC_ERR_TYPE_EMERGENCY);
+    EXPECT_EQ(e.Slave, 1);
+    EXPECT_EQ(e.ErrorCode, 0x8130);
+    EXPECT_EQ(e.ErrorReg, 0x01);
+    EXPECT_EQ(e.b1, 1);
+    EXPECT_EQ(e.w1, 0x0302);
+    EXPECT_FALSE(ec_iserror()) << "reported once";
+}
+
+TEST_F(SdoTest, AnotherProtocolGetsAMailboxErrorInTheList) {
+    ec_mbxbuft mbx{};
+    mbx[0] = 10;               // length
+    mbx[5] = 0x04 | (1 << 4);  // FoE, counter 1
+    ASSERT_EQ(ec_mbxsend(1, &mbx, EC_TIMEOUTTXM), 1);
+    EXPECT_EQ(ec_mbxreceive(1, &mbx, 50000), EC_TIMEOUT) << "an error is no reply";
+    const std::string text = nextErrorText();
+    EXPECT_NE(text.find("MBX slave:1 error:0002"), std::string::npos) << text;
+}
+
+TEST_F(SdoTest, SlavesWithoutMailboxOrOutOfRangeFailWithoutTraffic) {
+    uint32_t value = 0;
+    int size = sizeof value;
+    EXPECT_EQ(ec_SDOread(2, 0x1000, 0, FALSE, &size, &value, EC_TIMEOUTRXM), 0);
+    EXPECT_EQ(ec_SDOwrite(2, 0x1000, 0, FALSE, 4, &value, EC_TIMEOUTRXM), 0);
+    EXPECT_EQ(ec_SDOread(3, 0x1000, 0, FALSE, &size, &value, EC_TIMEOUTRXM), 0);
+    EXPECT_EQ(ec_SDOread(0, 0x1000, 0, FALSE, &size, &value, EC_TIMEOUTRXM), 0);
+    EXPECT_FALSE(ec_iserror());
+}
+
+}  // namespace
