@@ -1,0 +1,187 @@
+// The scan and configuration thread against a simulated segment.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <unistd.h>
+
+#include "bus/process_image.hpp"
+#include "bus/scan_thread.hpp"
+#include "bus/sdo_text.hpp"
+#include "core/bus_fixture.hpp"
+#include "ethercat.h"
+#include "platform/adapters.hpp"
+
+namespace {
+
+using testsupport::BusThreadsTest;
+using testsupport::LogHas;
+using testsupport::WaitUntil;
+
+TEST_F(BusThreadsTest, ScanLogsEverySlaveAndRecordsTheBridgesBehindAnotherSlave) {
+    ScanToOp("IO,ZR12:1-2,ZR02:", 3);
+    const std::wstring log = g_strScanLog.copy();
+    // A slave without a mailbox answers no upload: empty texts and zeros.
+    EXPECT_EQ(log.rfind(L"( 3 ) slaves Device found\r\nS[1]:; vID:0x00000000 ; Soft:; sNo:0\r\n", 0),
+              0u)
+        << log.c_str();
+    const std::wregex bridgeLines(
+        LR"(S\[2\]:Torvanelix ZR12; vID:0x[0-9a-f]{8} ; Soft:V[0-9.]+; sNo:[0-9]+\r\n)"
+        LR"(S\[3\]:Torvanelix ZR02; vID:0x[0-9a-f]{8} ; Soft:V[0-9.]+; sNo:[0-9]+\r\n)");
+    EXPECT_TRUE(std::regex_search(log, bridgeLines)) << log.c_str();
+    EXPECT_NE(log.find(L"TQ[2.1]=ONline ; TQ[2.2]=ONline ; TQ[2.3]=OFFline; TQ[2.4]=OFFline\r\n"
+                       L"TQ[3.1]=OFFline; TQ[3.2]=OFFline; TQ[3.3]=OFFline; TQ[3.4]=OFFline\r\n"),
+              std::wstring::npos)
+        << log.c_str();
+    EXPECT_EQ(g_busReady, 1);
+    EXPECT_EQ(g_scanRequest, 1);  // not taken on success
+    ASSERT_EQ(g_bridgeCount, 2);
+    EXPECT_EQ(g_bridgeSlave[0], 2);
+    EXPECT_EQ(g_bridgeModel[0], kModelZr12);
+    EXPECT_EQ(g_bridgeSlave[1], 3);
+    EXPECT_EQ(g_bridgeModel[1], kModelZr02);
+    // The I/O terminal's 2 bytes each way come first.
+    EXPECT_EQ(g_bridgeOutOffset[0], 2u);
+    EXPECT_EQ(g_bridgeInOffset[0], 2u);
+    EXPECT_EQ(g_bridgeOutOffset[1], 26u);
+    EXPECT_EQ(g_bridgeInOffset[1], 26u);
+    EXPECT_EQ(g_motorOnline[0], 1u);
+    EXPECT_EQ(g_motorOnline[1], 1u);
+    EXPECT_EQ(g_motorOnline[2], 0u);
+    EXPECT_EQ(g_expectedWkc, 2 * ec_group[0].outputsWKC + ec_group[0].inputsWKC);
+    EXPECT_TRUE(boxes_.texts().empty());
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadWithTest(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t type) {
+    return SdoReadAsText(slave, index, subindex, type);
+}
+
+std::string FormatSdoDataOf(int32_t value) {
+    uint8_t bytes[128] = {};
+    std::memcpy(bytes, &value, sizeof value);
+    return FormatSdoData(bytes, 4, 7);
+}
+
+TEST_F(BusThreadsTest, EachBridgeGetsItsAccelerationWordAndProcessDataFlows) {
+    g_cia402Accel = 3;
+    ScanToOp("ZR12,ZR01", 2);
+    const std::string expected = FormatSdoDataOf(AccelerationWord(3));
+    EXPECT_EQ(ReadWithTest(1, 0xF550, 4, 7), expected);
+    EXPECT_EQ(ReadWithTest(2, 0xF550, 4, 7), expected);
+    // Enable operation on motor 3 of the second bridge: the controlword goes out
+    // in the bridge's block, and the statusword that comes back shows it.
+    g_ctrlWord[MotorSlot(1, 3)] = 0x000F;
+    EXPECT_TRUE(WaitUntil([] { return (g_statusWord[MotorSlot(1, 3)] & 0x6F) == 0x27; }));
+    EXPECT_NE(g_statusWord[MotorSlot(0, 3)] & 0x6F, 0x27u);
+    EXPECT_EQ(g_wkc, g_expectedWkc);
+}
+
+TEST_F(BusThreadsTest, AFurtherScanAfterOpDoesNothing) {
+    ScanToOp("ZR12", 1);
+    const std::wstring log = g_strScanLog.copy();
+    const int32_t cycles = g_cycleCount;
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([&] { return g_cycleCount > cycles + 10; }));
+    EXPECT_EQ(g_strScanLog.copy(), log);
+    EXPECT_EQ(g_bridgeCount, 1);
+}
+
+TEST_F(BusThreadsTest, OnlyTheExpectedSlavesAreIdentified) {
+    ScanToOp("ZR12,ZR02,ZR01", 2);
+    const std::wstring log = g_strScanLog.copy();
+    EXPECT_EQ(log.rfind(L"( 3 ) slaves Device found\r\n", 0), 0u);
+    EXPECT_NE(log.find(L"S[2]:"), std::wstring::npos);
+    EXPECT_EQ(log.find(L"S[3]:"), std::wstring::npos);
+    EXPECT_EQ(log.find(L"TQ[3."), std::wstring::npos);
+    EXPECT_EQ(g_bridgeCount, 2);
+}
+
+TEST_F(BusThreadsTest, AnAdapterThatCannotBeOpenedWaitsForTheNextScan) {
+    StartThreadsOn("ZR12", 1);
+    g_lanName.set("\\Device\\NPF_no-such-if0");
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([&] { return boxes_.texts().size() == 1; }));
+    EXPECT_EQ(boxes_.texts()[0], L"Lan EtherNet Interface Name??");
+    ASSERT_TRUE(WaitUntil([] { return g_scanRequest.load() == 0; }));
+    EXPECT_EQ(g_strScanLog.copy(),
+              L"No socket connection on \\Device\\NPF_no-such-if0\r\nExcecute as root\r\n");
+    EXPECT_EQ(g_busReady, 0);
+    // The next press tries the same name again.
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([&] { return boxes_.texts().size() == 2; }));
+    EXPECT_EQ(testsupport::CountOf(g_strScanLog.copy(), L"No socket connection"), 2u);
+}
+
+TEST_F(BusThreadsTest, TooFewSlavesAreRetriedWithAFreshLog) {
+    StartThreadsOn("ZR12,ZR02", 3);
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([] { return g_scanRetry.load() >= 2; }));
+    EXPECT_EQ(g_strScanLog.copy(), L"Device Not found ( 3 ) Slave at  configured.\r\n");
+    EXPECT_EQ(g_scanRequest, 1);
+    EXPECT_EQ(g_busReady, 0);
+    EXPECT_EQ(g_bridgeCount, 0);
+    // The user powers the third slave... by expecting two: the next retry finds them.
+    g_slaveCount = 2;
+    ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }));
+    EXPECT_EQ(g_bridgeCount, 2);
+}
+
+TEST_F(BusThreadsTest, NoSlaveIsRetriedAndEveryTwentiethRetryAsksTheUser) {
+    StartThreadsOn("ZR12", 1);
+    segment().powerOff(1);
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([&] { return boxes_.texts().size() == 1; }, 60));
+    EXPECT_EQ(boxes_.texts()[0], L"Device Not found!\r\nSlave Power On,  After Scan Please ");
+    // Lines piled up until the box; then the log starts afresh.
+    ASSERT_TRUE(WaitUntil([] { return g_scanRetry.load() == 1; }));
+    EXPECT_EQ(g_strScanLog.copy(), L"Device Not found!\r\n");
+    segment().powerOn(1);
+    ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }, 60));
+    EXPECT_EQ(g_bridgeCount, 1);
+}
+
+TEST_F(BusThreadsTest, ASlaveThatDoesNotReachOpIsReportedAndTheBusStillCountsAsReady) {
+    StartThreadsOn("IO", 1);
+    // The I/O terminal has no distributed clock: its box comes after the mapping,
+    // when the slave is on its way to SAFE-OP. Put it into SAFE-OP with error.
+    boxes_.onBox([this](const std::wstring& text) {
+        if (text == L"Error at ConfigDc, Exit Program.") segment().forceSafeOpError(1, 0x001B);
+    });
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([] { return g_scanRequest.load() == 0; }, 60));
+    EXPECT_EQ(g_busReady, 1);
+    EXPECT_EQ(g_inOp, 0);
+    const std::wstring log = g_strScanLog.copy();
+    EXPECT_NE(log.find(L"Not all slaves reached operational state.\r\n"
+                       L"Slave 1 State=0x14 StatusCode=0x001b : "),
+              std::wstring::npos)
+        << log.c_str();
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"Error at ConfigDc, Exit Program."});
+}
+
+TEST_F(BusThreadsTest, AutomaticChoiceTakesTheFirstEthernetAdapter) {
+    bus_ = std::make_unique<testsupport::VirtualBus>("ZR12");
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("scan_adapters_" + std::to_string(getpid()));
+    std::filesystem::create_directories(root / bus_->name());
+    std::ofstream(root / bus_->name() / "type") << "1\n";
+    SetNetworkClassRoot(root.string());
+    g_selectLan = 0;
+    g_lanName.set("\\Device\\NPF_old");
+    g_slaveCount = 1;
+    StartBusThreads();
+    g_scanRequest = 1;
+    const bool reached = WaitUntil([] { return g_inOp.load() == 1; }, 60);
+    SetNetworkClassRoot("");
+    std::filesystem::remove_all(root);
+    ASSERT_TRUE(reached);
+    EXPECT_EQ(g_lanName.get(), "\\Device\\NPF_" + bus_->name());
+}
+
+}  // namespace
