@@ -1,6 +1,7 @@
 #include "bus/gui/config_slave.hpp"
 
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -134,11 +135,11 @@ void ConfigSlave::OnInitDialog() {
 }
 
 void ConfigSlave::InitFonts() {
-    QFont font;
+    // A fixed-pitch font of the platform's choosing, 14 pixels high.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPixelSize(14);
     font.setWeight(QFont::Thin);
-    font.setStyleHint(QFont::TypeWriter, QFont::PreferQuality);
-    font.setFixedPitch(true);
+    font.setStyleStrategy(QFont::PreferQuality);
     countEdit_->setFont(font);
     scanView_->setFont(font);
     superviseView_->setFont(font);

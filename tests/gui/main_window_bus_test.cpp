@@ -1,0 +1,133 @@
+// The main window against a simulated bus: the scan from the page, the axis
+// modes each tab sets on the bridges, and what each Quit sends.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTest>
+#include <QTextEdit>
+
+#include "app/gui/global_dialogs.hpp"
+#include "app/gui/main_window.hpp"
+#include "app/settings_file.hpp"
+#include "bus/globals.hpp"
+#include "bus/gui/config_slave.hpp"
+#include "gui_fixture.hpp"
+
+namespace {
+
+using guitest::RecordedBoxes;
+using guitest::ScannedBus;
+using guitest::WaitFor;
+using guitest::WorkFolder;
+
+constexpr int kBridgeSlaves[] = {1, 3};  // ZR12, IO, ZR02
+
+// Every axis of both bridges, read over the bus, is in `mode`.
+void ExpectAxesInMode(const ScannedBus& bus, int mode) {
+    for (int slave : kBridgeSlaves) {
+        for (int axis = 0; axis < 4; ++axis) {
+            EXPECT_EQ(bus.axisMode(slave, axis), mode) << "slave " << slave << " axis " << axis;
+        }
+    }
+}
+
+// Opens a main window on the bus's settings and scans from the first page.
+void ScanFromPage(const ScannedBus& bus, CDuZEraDezorav1Dlg& window) {
+    window.OnInitDialog();
+    window.show();
+    QTest::mouseClick(g_dlgConfigSlave->scanButton(), Qt::LeftButton);
+    ASSERT_TRUE(bus.waitOperational());
+    ASSERT_EQ(g_bridgeCount.load(), 2);
+}
+
+QAction* MenuQuit(const CDuZEraDezorav1Dlg& window) {
+    for (QAction* action : window.mainMenu()->actions()) {
+        if (action->text() == QStringLiteral("Quit")) return action;
+    }
+    return nullptr;
+}
+
+TEST(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
+    WorkFolder folder;
+    ScannedBus bus;
+    folder.writeSettings(bus.settingsLines());
+    RecordedBoxes boxes;
+    CDuZEraDezorav1Dlg window;
+    ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
+
+    QTextEdit* view = g_dlgConfigSlave->scanLogView();
+    const auto shownWhole = [&] {
+        QString log = QString::fromStdWString(g_strScanLog.copy());
+        return view->toPlainText() == log.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    };
+    ASSERT_TRUE(WaitFor(shownWhole, 10));
+    const QString shown = view->toPlainText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("( 3 ) slaves Device found\n")))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("S[1]:Torvanelix ZR12")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("S[3]:Torvanelix ZR02")));
+    const qsizetype online = shown.indexOf(QStringLiteral("ONline"));
+    ASSERT_GE(online, 0);
+    QTextCursor cursor(view->document());
+    cursor.setPosition(static_cast<int>(online) + 1);
+    EXPECT_EQ(cursor.charFormat().foreground().color(), QColor(0, 0, 255));
+
+    window.tabBar()->setCurrentIndex(1);
+    EXPECT_EQ(g_bridgeMode.load(), 1);
+    EXPECT_EQ(g_moveStop.load(), 1);
+    EXPECT_TRUE(window.page(1)->isVisible());
+    ExpectAxesInMode(bus, 101);
+
+    window.tabBar()->setCurrentIndex(2);
+    EXPECT_EQ(g_bridgeMode.load(), 2);
+    EXPECT_EQ(g_cpioReapply.load(), 1);
+    ExpectAxesInMode(bus, 8);
+
+    window.tabBar()->setCurrentIndex(3);
+    EXPECT_EQ(g_bridgeMode.load(), 3);
+    ExpectAxesInMode(bus, 6);
+
+    window.tabBar()->setCurrentIndex(0);
+    EXPECT_EQ(g_bridgeMode.load(), 0);
+    EXPECT_EQ(g_moveStop.load(), 1);
+    EXPECT_TRUE(window.page(0)->isVisible());
+    EXPECT_FALSE(window.page(3)->isVisible());
+    ExpectAxesInMode(bus, 6);
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
+TEST(MainWindowOnBus, MenuQuitLeavesTheAxesQuitButtonReturnsThemToMode101) {
+    WorkFolder folder;
+    ScannedBus bus;
+    folder.writeSettings(bus.settingsLines());
+    RecordedBoxes boxes;
+    {
+        CDuZEraDezorav1Dlg window;
+        ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
+        window.tabBar()->setCurrentIndex(2);
+        ExpectAxesInMode(bus, 8);
+        g_slaveCount = 2;
+        ASSERT_NE(MenuQuit(window), nullptr);
+        MenuQuit(window)->trigger();
+        EXPECT_EQ(window.result(), QDialog::Accepted);
+        EXPECT_EQ(g_busPause.load(), 1);
+        ExpectAxesInMode(bus, 8);
+        std::vector<std::string> expected = bus.settingsLines();
+        expected[2] = "2";
+        EXPECT_EQ(folder.readSettings(), expected);
+    }
+    {
+        CDuZEraDezorav1Dlg window;
+        window.OnInitDialog();
+        window.show();
+        QTest::mouseClick(window.quitButton(), Qt::LeftButton);
+        EXPECT_EQ(window.result(), QDialog::Accepted);
+        ExpectAxesInMode(bus, 101);
+    }
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
+}  // namespace

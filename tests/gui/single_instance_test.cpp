@@ -1,0 +1,62 @@
+// Two starts of the built program: the second ends at once with exit code -9.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+namespace {
+
+QString ProgramPath() {
+    const QByteArray dir = qgetenv("QUENDREL_BIN");
+    const QString base =
+        dir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/..") : dir;
+    return base + QStringLiteral("/quendrel");
+}
+
+// Starts the program in `folder` where nobody could close a box: the boxes go to
+// standard error.
+void Start(QProcess& process, const QString& folder) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(folder);
+    process.start(ProgramPath(), {});
+}
+
+TEST(SingleInstance, SecondStartEndsWithMinusNineAndLeavesTheFirstRunning) {
+    ASSERT_TRUE(QFileInfo(ProgramPath()).isExecutable()) << ProgramPath().toStdString();
+    QTemporaryDir firstFolder;
+    QTemporaryDir secondFolder;
+
+    QProcess first;
+    Start(first, firstFolder.path());
+    ASSERT_TRUE(first.waitForStarted(10000));
+    // Up once it has read (and missed) its settings file, after taking the lock.
+    QByteArray firstErrors;
+    QDeadlineTimer deadline(30000);
+    while (!firstErrors.contains("SetDataFile Read Error") && !deadline.hasExpired()) {
+        first.waitForReadyRead(100);
+        firstErrors += first.readAllStandardError();
+    }
+    ASSERT_TRUE(firstErrors.contains("SetDataFile Read Error")) << firstErrors.toStdString();
+
+    QProcess second;
+    Start(second, secondFolder.path());
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 247);
+    const QByteArray secondErrors = second.readAllStandardError();
+    EXPECT_TRUE(secondErrors.contains("The program is already in the start-up!"))
+        << secondErrors.toStdString();
+    EXPECT_FALSE(secondErrors.contains("SetDataFile"));
+
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.kill();
+    EXPECT_TRUE(first.waitForFinished(10000));
+}
+
+}  // namespace
