@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "ecmaster/codec.hpp"
+#include "ecmaster/virtual_wire.hpp"
 #include "ethercat.h"
 #include "support/coe_test_device.hpp"
 #include "support/virtual_bus.hpp"
@@ -217,6 +219,63 @@ TEST_F(SdoTest, SlavesWithoutMailboxOrOutOfRangeFailWithoutTraffic) {
     EXPECT_EQ(ec_SDOread(3, 0x1000, 0, FALSE, &size, &value, EC_TIMEOUTRXM), 0);
     EXPECT_EQ(ec_SDOread(0, 0x1000, 0, FALSE, &size, &value, EC_TIMEOUTRXM), 0);
     EXPECT_FALSE(ec_iserror());
+}
+
+// A wire that loses, once armed, the first frame that fetched a message from
+// a read mailbox: the slave has given the message up, the master never saw it.
+class LosingWire : public ecmaster::FrameProcessor {
+  public:
+    explicit LosingWire(std::shared_ptr<ecsim::Segment> segment) : segment_(std::move(segment)) {}
+    ecmaster::Delivery process(std::span<uint8_t> frame) override {
+        ecmaster::Delivery delivery = segment_->process(frame);
+        if (armed) {
+            const auto parsed = ecat::parseFrame(frame);
+            if (parsed.ok() && parsed.datagrams[0].cmd() == ecat::Cmd::FPRD &&
+                parsed.datagrams[0].ado() == kReadMailbox && parsed.datagrams[0].wkc() > 0) {
+                armed = false;
+                ++lost;
+                delivery.lost = true;
+            }
+        }
+        return delivery;
+    }
+    static constexpr uint16_t kReadMailbox = 0x1080;
+    std::atomic<bool> armed{false};
+    std::atomic<int> lost{0};
+
+  private:
+    std::shared_ptr<ecsim::Segment> segment_;
+};
+
+TEST(SdoRepeat, AReplyLostOnTheWayBackIsFetchedAgainByTheRepeatRequest) {
+    std::string error;
+    auto segment = std::make_shared<ecsim::Segment>(*ecsim::parseSlaveList("ZR12", &error));
+    auto device = std::make_unique<CoeTestDevice>();
+    device->od().addU32(0x2000, 3, 0x33333333);
+    device->od().addString(0x2002, 0, std::string(300, 'r'), Access::ReadOnly);
+    segment->replaceDevice(1, std::move(device));
+    auto wire = std::make_shared<LosingWire>(segment);
+    ecmaster::attachVirtualWire("h3losing", wire);
+    ASSERT_GT(ec_init("h3losing"), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 1);
+    ASSERT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
+
+    wire->armed = true;
+    uint32_t value = 0;
+    int size = sizeof value;
+    EXPECT_EQ(ec_SDOread(1, 0x2000, 3, FALSE, &size, &value, EC_TIMEOUTRXM), 1);
+    EXPECT_EQ(value, 0x33333333u);
+    EXPECT_EQ(wire->lost.load(), 1);
+
+    wire->armed = true;  // this time the first part of a segmented upload
+    std::vector<char> text(400, 0);
+    size = static_cast<int>(text.size());
+    EXPECT_EQ(ec_SDOread(1, 0x2002, 0, FALSE, &size, text.data(), EC_TIMEOUTRXM), 1);
+    EXPECT_EQ(std::string(text.data(), static_cast<size_t>(size)), std::string(300, 'r'));
+    EXPECT_EQ(wire->lost.load(), 2);
+    EXPECT_FALSE(ec_iserror());
+    ec_close();
+    ecmaster::detachVirtualWire("h3losing");
 }
 
 }  // namespace

@@ -1,0 +1,152 @@
+// Cyclic exchange on a mixed segment: outputs reach the simulated slaves,
+// inputs come back, the working counter matches the mapping every cycle, and
+// SDOs from other threads run alongside.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "ethercat.h"
+#include "support/coe_test_device.hpp"
+#include "support/virtual_bus.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class ProcessData : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        devices_ = testsupport::fitCoeDevices(bus_.segment(), {2, 4});
+        ASSERT_GT(ec_init(bus_.name().c_str()), 0);
+        ASSERT_EQ(ec_config_init(FALSE), 4);
+        ASSERT_EQ(ec_config_map(iomap_), 104);
+        ec_configdc();
+        ASSERT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE), EC_STATE_SAFE_OP);
+        expected_ = 2 * ec_group[0].outputsWKC + ec_group[0].inputsWKC;
+        ASSERT_EQ(expected_, 12);
+        ec_slave[0].state = EC_STATE_OPERATIONAL;
+        cycle();
+        ec_writestate(0);
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (ec_statecheck(0, EC_STATE_OPERATIONAL, 50000) != EC_STATE_OPERATIONAL) {
+            ASSERT_LT(Clock::now(), deadline) << "the slaves never reached OP";
+            cycle();
+        }
+    }
+    void TearDown() override {
+        ec_errort e;
+        while (ec_poperror(&e)) {
+        }
+    }
+    int cycle() {
+        ec_send_processdata();
+        return ec_receive_processdata(EC_TIMEOUTRET);
+    }
+    // Distinct output bytes for every slave and round.
+    void writeOutputs(uint8_t round) {
+        for (uint16_t s = 1; s <= 4; ++s) {
+            for (uint32_t i = 0; i < ec_slave[s].Obytes; ++i) {
+                ec_slave[s].outputs[i] = static_cast<uint8_t>(round * 16 + s * 3 + i);
+            }
+        }
+    }
+    void expectExchanged(uint8_t round) {
+        for (uint16_t s = 1; s <= 4; ++s) {
+            SCOPED_TRACE("slave " + std::to_string(s));
+            // The I/O terminals wire outputs back; the test devices add one.
+            const int add = (s == 2 || s == 4) ? 1 : 0;
+            for (uint32_t i = 0; i < ec_slave[s].Ibytes; ++i) {
+                ASSERT_EQ(ec_slave[s].inputs[i], static_cast<uint8_t>(round * 16 + s * 3 + i + add))
+                    << "byte " << i;
+            }
+        }
+        auto guard = bus_.segment().lock();
+        const auto& seen = devices_[1]->lastOutputs();
+        ASSERT_EQ(seen.size(), 24u);
+        EXPECT_EQ(seen[5], static_cast<uint8_t>(round * 16 + 4 * 3 + 5));
+    }
+
+    testsupport::VirtualBus bus_{"IO,ZR12,IO,ZR02"};
+    std::vector<testsupport::CoeTestDevice*> devices_;
+    uint8_t iomap_[4096] = {};
+    int expected_ = 0;
+};
+
+TEST_F(ProcessData, OutputsReachTheSlavesAndInputsComeBackWithTheFullWorkingCounter) {
+    for (uint8_t round = 1; round <= 10; ++round) {
+        writeOutputs(round);
+        // Slaves answer from what they last received: the second cycle shows it.
+        EXPECT_EQ(cycle(), expected_);
+        EXPECT_EQ(cycle(), expected_);
+        expectExchanged(round);
+    }
+}
+
+TEST_F(ProcessData, WithoutLrwTheExchangeUsesReadsAndWritesWithTheSameCounter) {
+    ec_group[0].blockLRW = 1;
+    writeOutputs(3);
+    EXPECT_EQ(cycle(), expected_);
+    EXPECT_EQ(cycle(), expected_);
+    expectExchanged(3);
+}
+
+TEST_F(ProcessData, ALostFrameIsNoFrameAndTheNextCycleRecovers) {
+    EXPECT_EQ(ec_receive_processdata(EC_TIMEOUTRET), EC_NOFRAME) << "nothing was sent";
+    bus_.segment().dropNext(1);
+    EXPECT_EQ(cycle(), EC_NOFRAME);
+    EXPECT_EQ(cycle(), expected_);
+}
+
+TEST_F(ProcessData, OutputsWrittenWhileAFrameIsOutAreNotUndone) {
+    writeOutputs(1);
+    ec_send_processdata();
+    ec_slave[1].outputs[0] = 0x5A;  // the application's next value
+    EXPECT_EQ(ec_receive_processdata(EC_TIMEOUTRET), expected_);
+    EXPECT_EQ(ec_slave[1].outputs[0], 0x5A);
+}
+
+TEST_F(ProcessData, SdosFromTwoThreadsRunBesideTheCycle) {
+    for (auto* d : devices_) {
+        d->od().addU32(0x2100, 1, 0);
+        d->od().addU32(0x2100, 2, 0);
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> cycles{0};
+    std::atomic<int> shortCycles{0};
+    std::thread cyclic([&] {
+        while (!stop) {
+            if (cycle() != expected_) ++shortCycles;
+            ++cycles;
+        }
+    });
+    auto sdoWorker = [](uint8_t sub, int* failures) {
+        for (uint32_t n = 0; n < 40; ++n) {
+            const uint16_t slave = n % 2 == 0 ? 2 : 4;
+            const uint32_t value = (uint32_t{sub} << 24) | n;
+            uint32_t back = 0;
+            int size = sizeof back;
+            if (ec_SDOwrite(slave, 0x2100, sub, FALSE, 4, &value, EC_TIMEOUTRXM) != 1 ||
+                ec_SDOread(slave, 0x2100, sub, FALSE, &size, &back, EC_TIMEOUTRXM) != 1 ||
+                back != value) {
+                ++*failures;
+            }
+        }
+    };
+    int failuresA = 0;
+    int failuresB = 0;
+    std::thread a(sdoWorker, 1, &failuresA);
+    std::thread b(sdoWorker, 2, &failuresB);
+    a.join();
+    b.join();
+    stop = true;
+    cyclic.join();
+    EXPECT_EQ(failuresA, 0);
+    EXPECT_EQ(failuresB, 0);
+    EXPECT_GT(cycles.load(), 0);
+    EXPECT_EQ(shortCycles.load(), 0);
+    EXPECT_FALSE(ec_iserror());
+}
+
+}  // namespace
