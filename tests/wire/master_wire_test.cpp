@@ -1,0 +1,180 @@
+// The master over a real raw socket: a veth pair in a private namespace with
+// zrsim on the far end. Configuration, states, EEPROM, registers and faults.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ecmaster/codec.hpp"
+#include "ecsim/slave_kinds.hpp"
+#include "ethercat.h"
+#include "support/netns.hpp"
+
+namespace {
+
+using namespace std::chrono;
+using testsupport::PrivateNetwork;
+using testsupport::Zrsim;
+
+class MasterWire : public ::testing::Test {
+protected:
+    void startBus(const std::string& slaves, int count) {
+        sim_ = std::make_unique<Zrsim>(slaves);
+        std::string error;
+        ASSERT_TRUE(sim_->start(&error)) << error;
+        ASSERT_TRUE(testsupport::waitForSlaves(PrivateNetwork::kMasterIf, count, seconds(5)))
+            << sim_->output();
+    }
+    void TearDown() override {
+        ec_close();
+        if (sim_) sim_->stop();
+    }
+    std::unique_ptr<Zrsim> sim_;
+};
+
+TEST_F(MasterWire, ConfigInitFindsTheSlaves) {
+    WIRE_TIER_OR_SKIP();
+    startBus("ZR12,IO,ZR02", 3);
+    ASSERT_EQ(ec_config_init(FALSE), 3);
+    const ecsim::SlaveKind kinds[] = {ecsim::SlaveKind::ZR12, ecsim::SlaveKind::IO,
+                                      ecsim::SlaveKind::ZR02};
+    for (int s = 1; s <= 3; ++s) {
+        const auto id = ecsim::identityOf(kinds[s - 1]);
+        EXPECT_EQ(ec_slave[s].configadr, 0x1000 + s);
+        EXPECT_EQ(ec_slave[s].eep_man, id.vendor);
+        EXPECT_EQ(ec_slave[s].eep_id, id.product);
+        EXPECT_EQ(ec_slave[s].eep_rev, id.revision);
+        EXPECT_STREQ(ec_slave[s].name, ecsim::deviceName(kinds[s - 1]).c_str());
+    }
+    EXPECT_EQ(ec_slave[1].mbx_l, 128);
+    EXPECT_EQ(ec_slave[1].mbx_rl, 128);
+    EXPECT_EQ(ec_slave[2].mbx_l, 0);
+    EXPECT_EQ(ec_slave[1].eep_8byte, 1);
+    EXPECT_EQ(ec_slave[2].eep_8byte, 0);
+    EXPECT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
+    EXPECT_EQ(ec_readstate(), EC_STATE_PRE_OP);
+}
+
+TEST_F(MasterWire, StatesAcceptedRefusedAndAcknowledged) {
+    WIRE_TIER_OR_SKIP();
+    startBus("ZR12,IO,ZR02", 3);
+    ASSERT_EQ(ec_config_init(FALSE), 3);
+    ASSERT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
+    ec_slave[3].state = EC_STATE_OPERATIONAL;
+    EXPECT_EQ(ec_writestate(3), 1);
+    EXPECT_EQ(ec_statecheck(3, EC_STATE_OPERATIONAL, 50000), EC_STATE_PRE_OP);
+    EXPECT_EQ(ec_slave[3].state, EC_STATE_PRE_OP | EC_STATE_ERROR);
+    EXPECT_EQ(ec_slave[3].ALstatuscode, 0x0011);
+    EXPECT_EQ(ec_readstate(), EC_STATE_PRE_OP);
+    EXPECT_EQ(ec_slave[0].ALstatuscode, 0x0011);
+    ec_slave[3].state = EC_STATE_PRE_OP | EC_STATE_ACK;
+    EXPECT_EQ(ec_writestate(3), 1);
+    EXPECT_EQ(ec_statecheck(3, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
+    EXPECT_EQ(ec_slave[3].state, EC_STATE_PRE_OP);
+    ec_slave[0].state = EC_STATE_INIT;
+    EXPECT_EQ(ec_writestate(0), 3);
+    EXPECT_EQ(ec_statecheck(0, EC_STATE_INIT, EC_TIMEOUTSTATE), EC_STATE_INIT);
+}
+
+TEST_F(MasterWire, EepromReadsAndWrites) {
+    WIRE_TIER_OR_SKIP();
+    startBus("ZR12,IO", 2);
+    ASSERT_EQ(ec_config_init(FALSE), 2);
+    EXPECT_EQ(ec_readeeprom(1, ECT_SII_ID, EC_TIMEOUTEEP), ecsim::identityOf(ecsim::SlaveKind::ZR12).product);
+    EXPECT_EQ(ec_readeeprom(2, ECT_SII_ID, EC_TIMEOUTEEP), ecsim::identityOf(ecsim::SlaveKind::IO).product);
+    for (uint16 slave : {uint16{1}, uint16{2}}) {
+        EXPECT_EQ(ec_writeeeprom(slave, 0x0030, 0x5AA5, EC_TIMEOUTEEP), 1);
+        EXPECT_EQ(ec_readeeprom(slave, 0x0030, EC_TIMEOUTEEP) & 0xFFFF, 0x5AA5u);
+    }
+    const uint64 eight = ec_readeepromFP(0x1001, ECT_SII_MANUF, EC_TIMEOUTEEP);
+    EXPECT_EQ(eight >> 32, ecsim::identityOf(ecsim::SlaveKind::ZR12).product);
+    char name[EC_MAXNAME + 1];
+    ec_siistring(name, 2, 1);
+    EXPECT_STREQ(name, "IO 16/16");
+}
+
+TEST_F(MasterWire, RegistersByConfiguredAddress) {
+    WIRE_TIER_OR_SKIP();
+    startBus("ZR12,IO,ZR02", 3);
+    ASSERT_EQ(ec_config_init(FALSE), 3);
+    for (uint16 s = 1; s <= 3; ++s) {
+        EXPECT_EQ(ec_FPRDw(ec_slave[s].configadr, ECT_REG_STADR, EC_TIMEOUTRET), 0x1000 + s);
+        uint8_t w[2];
+        ecat::put16(w, static_cast<uint16_t>(0x0100 + s));
+        EXPECT_EQ(ecx_FPWR(ecx_context.port, ec_slave[s].configadr, ECT_REG_IRQMASK, 2, w, EC_TIMEOUTRET), 1);
+    }
+    for (uint16 s = 1; s <= 3; ++s) {
+        uint8_t r[2] = {};
+        EXPECT_EQ(ecx_FPRD(ecx_context.port, ec_slave[s].configadr, ECT_REG_IRQMASK, 2, r, EC_TIMEOUTRET), 1);
+        EXPECT_EQ(ecat::get16(r), 0x0100 + s);
+    }
+    uint8_t w[2] = {};
+    EXPECT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, EC_TIMEOUTRET), 3);
+}
+
+TEST_F(MasterWire, LostFramesAreTimeouts) {
+    WIRE_TIER_OR_SKIP();
+    startBus("IO,IO", 2);
+    ASSERT_EQ(ec_config_init(FALSE), 2);
+    ASSERT_EQ(sim_->control("drop 1"), "ok");
+    uint8_t w[2] = {0x11, 0x22};
+    auto t0 = steady_clock::now();
+    EXPECT_EQ(ec_FPRD(0x1001, ECT_REG_ALSTAT, 2, w, 10000), EC_NOFRAME);
+    auto took = steady_clock::now() - t0;
+    EXPECT_GE(took, microseconds(10000));
+    EXPECT_LT(took, milliseconds(40));
+    EXPECT_EQ(w[0], 0x11);
+    t0 = steady_clock::now();
+    EXPECT_EQ(ec_statecheck(2, EC_STATE_PRE_OP, 50000), 0);
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(100));
+    ASSERT_EQ(sim_->control("drop 0"), "ok");
+    ASSERT_EQ(sim_->control("drop-next 1"), "ok");
+    EXPECT_EQ(ec_FPRD(0x1001, ECT_REG_ALSTAT, 2, w, EC_TIMEOUTRET3), 1);  // the retry gets through
+    ASSERT_EQ(sim_->control("delay 3000"), "ok");
+    EXPECT_EQ(ec_BRD(0, 0, 2, w, EC_TIMEOUTRET), EC_NOFRAME);
+    EXPECT_EQ(ec_BRD(0, 0, 2, w, 20000), 2);
+    ASSERT_EQ(sim_->control("delay 0"), "ok");
+    std::this_thread::sleep_for(milliseconds(10));
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(ec_BRD(0, 0, 2, w, EC_TIMEOUTRET3), 2);
+}
+
+TEST_F(MasterWire, PowerCycledSlaveIsRecovered) {
+    WIRE_TIER_OR_SKIP();
+    startBus("ZR12,IO,ZR02", 3);
+    ASSERT_EQ(ec_config_init(FALSE), 3);
+    ASSERT_EQ(sim_->control("power-off 3"), "ok");
+    EXPECT_EQ(ec_recover_slave(3, EC_TIMEOUTRET3), 0);
+    ASSERT_EQ(sim_->control("power-on 3"), "ok");
+    EXPECT_GT(ec_recover_slave(3, EC_TIMEOUTRET3), 0);
+    EXPECT_EQ(ec_FPRDw(0x1003, ECT_REG_STADR, EC_TIMEOUTRET), 0x1003);
+    EXPECT_EQ(ec_statecheck(3, EC_STATE_INIT, EC_TIMEOUTRET3), EC_STATE_INIT);
+}
+
+TEST_F(MasterWire, ThreadsShareTheWire) {
+    WIRE_TIER_OR_SKIP();
+    startBus("IO,IO,IO", 3);
+    ASSERT_EQ(ec_config_init(FALSE), 3);
+    std::vector<std::thread> threads;
+    std::atomic<int> bad{0};
+    for (int t = 1; t <= 3; ++t) {
+        threads.emplace_back([t, &bad] {
+            const auto adr = static_cast<uint16>(0x1000 + t);
+            for (int i = 0; i < 200; ++i) {
+                if (ec_FPRDw(adr, ECT_REG_STADR, EC_TIMEOUTRET3) != adr) ++bad;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(bad.load(), 0);
+}
+
+TEST_F(MasterWire, UnknownInterfaceIsRefused) {
+    WIRE_TIER_OR_SKIP();
+    EXPECT_EQ(ec_init("ecx-none"), 0);
+    EXPECT_GT(ec_init("\\Device\\NPF_ecm0"), 0);
+}
+
+}  // namespace
