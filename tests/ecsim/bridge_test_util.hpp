@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,22 @@
 namespace bridgetest {
 
 using namespace std::chrono_literals;
+
+// Every numeric value goes as 4 bytes, as the tool writes them.
+inline std::array<uint8_t, 4> fourBytes(int64_t value) {
+    const auto v = static_cast<uint32_t>(value);
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+            static_cast<uint8_t>(v >> 24)};
+}
+
+// An uploaded number, sign-extended from its width.
+inline int64_t signedValue(std::span<const uint8_t> data) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < data.size() && i < 8; ++i) v |= uint64_t{data[i]} << (8 * i);
+    const size_t bits = 8 * data.size();
+    if (bits > 0 && bits < 64 && ((v >> (bits - 1)) & 1) != 0) v |= ~uint64_t{0} << bits;
+    return static_cast<int64_t>(v);
+}
 
 inline ecsim::SlaveSpec bridgeSpec(ecsim::SlaveKind kind,
                                    std::array<bool, 4> motors = {true, true, true, true}) {
@@ -32,12 +49,8 @@ class Bridge {
                     std::array<bool, 4> motors = {true, true, true, true})
         : device(bridgeSpec(kind, motors), now) {}
 
-    // Every numeric value goes as 4 bytes, as the tool writes them.
     uint32_t write(uint16_t index, uint8_t sub, int64_t value) {
-        const auto v = static_cast<uint32_t>(value);
-        const uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                                  static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-        return device.dictionary().download(index, sub, bytes);
+        return device.dictionary().download(index, sub, fourBytes(value));
     }
     uint32_t writeText(uint16_t index, uint8_t sub, std::string_view text) {
         return device.dictionary().download(
@@ -49,15 +62,10 @@ class Bridge {
         EXPECT_EQ(device.dictionary().upload(index, sub, data), 0u) << std::hex << index;
         return std::string(data.begin(), data.end());
     }
-    // Sign-extended from the uploaded width.
     int64_t readInt(uint16_t index, uint8_t sub) {
         std::vector<uint8_t> data;
         EXPECT_EQ(device.dictionary().upload(index, sub, data), 0u) << std::hex << index;
-        uint64_t v = 0;
-        for (size_t i = 0; i < data.size(); ++i) v |= uint64_t{data[i]} << (8 * i);
-        const size_t bits = 8 * data.size();
-        if (bits > 0 && bits < 64 && ((v >> (bits - 1)) & 1) != 0) v |= ~uint64_t{0} << bits;
-        return static_cast<int64_t>(v);
+        return signedValue(data);
     }
 
     // Sends a TQL line to channel 1..4 and returns every reply queued for it.

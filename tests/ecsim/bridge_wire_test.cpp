@@ -2,12 +2,14 @@
 // simulated segment and talks to the bridges by SDO and process data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
 
+#include "bridge_test_util.hpp"
 #include "ecsim/bridge.hpp"
 #include "ecsim/slave.hpp"
 #include "ethercat.h"
@@ -42,10 +44,8 @@ class BridgeOnWire : public ::testing::Test {
 
     // 0 when the slave took the value, else its SDO abort code.
     static uint32_t write(uint16 slave, uint16 index, uint8 sub, int64_t value) {
-        const auto v = static_cast<uint32_t>(value);
-        const uint8 bytes[4] = {static_cast<uint8>(v), static_cast<uint8>(v >> 8),
-                                static_cast<uint8>(v >> 16), static_cast<uint8>(v >> 24)};
-        return outcome(ec_SDOwrite(slave, index, sub, FALSE, 4, bytes, EC_TIMEOUTRXM));
+        const auto bytes = bridgetest::fourBytes(value);
+        return outcome(ec_SDOwrite(slave, index, sub, FALSE, 4, bytes.data(), EC_TIMEOUTRXM));
     }
     static uint32_t writeText(uint16 slave, uint16 index, const std::string& text) {
         return outcome(ec_SDOwrite(slave, index, 0, FALSE, static_cast<int>(text.size()),
@@ -65,17 +65,17 @@ class BridgeOnWire : public ::testing::Test {
         int size = 127;
         const int wkc = ec_SDOread(slave, index, sub, FALSE, &size, data, EC_TIMEOUTRXM);
         EXPECT_GT(wkc, 0) << std::hex << index << ":" << int(sub);
-        return wkc > 0 ? std::string(data, static_cast<size_t>(size)) : std::string();
+        if (wkc <= 0 || size < 0) return std::string();
+        return std::string(data, std::min(static_cast<size_t>(size), sizeof data - 1));
     }
     static int64_t readInt(uint16 slave, uint16 index, uint8 sub = 0) {
         uint8 data[8] = {};
         int size = sizeof data;
         const int wkc = ec_SDOread(slave, index, sub, FALSE, &size, data, EC_TIMEOUTRXM);
         EXPECT_GT(wkc, 0) << std::hex << index << ":" << int(sub);
-        uint64_t v = 0;
-        for (int i = 0; i < size; ++i) v |= uint64_t{data[i]} << (8 * i);
-        if (size > 0 && size < 8 && (data[size - 1] & 0x80) != 0) v |= ~uint64_t{0} << (8 * size);
-        return static_cast<int64_t>(v);
+        if (wkc <= 0 || size < 0) return 0;
+        return bridgetest::signedValue(
+            std::span<const uint8_t>(data, std::min(static_cast<size_t>(size), sizeof data)));
     }
 
     // All replies of one motor until the bridge answers "nothing queued".
