@@ -1,0 +1,154 @@
+// The SDO text helpers and the motor text channel against simulated bridges,
+// through the master (slaves in PRE-OP, no bus threads).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/settings_file.hpp"
+#include "bus/bus_threads.hpp"
+#include "bus/globals.hpp"
+#include "bus/sdo_text.hpp"
+#include "core/message_box_recorder.hpp"
+#include "ethercat.h"
+#include "support/virtual_bus.hpp"
+
+namespace {
+
+class MotorChannelTest : public ::testing::Test {
+protected:
+    void Open(const std::string& slaves) {
+        StopBusThreads();
+        ResetBusGlobals();
+        bus_ = std::make_unique<testsupport::VirtualBus>(slaves);
+        ASSERT_GT(ec_init(bus_->name().c_str()), 0);
+        ASSERT_GT(ec_config_init(FALSE), 0);
+        while (EcatError) ec_elist2string();
+    }
+    void TearDown() override {
+        bus_.reset();
+        ResetBusGlobals();
+    }
+    void RecordBridges(int count, int firstSlave = 1) {
+        for (int b = 0; b < count; ++b) g_bridgeSlave[b] = firstSlave + b;
+        g_bridgeCount = count;
+    }
+    static std::string Reply(uint16_t slave, int motor) {
+        return SdoReadAsText(slave, static_cast<uint16_t>(ObjMotorResponse + motor), 0,
+                             kCoeVisibleString);
+    }
+    static void WriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t value) {
+        SdoWriteBytes(slave, index, subindex, sizeof value, &value);
+    }
+
+    testsupport::MessageBoxRecorder boxes_;
+    std::unique_ptr<testsupport::VirtualBus> bus_;
+};
+
+TEST_F(MotorChannelTest, SendTqlLineChecksBeforeAnyDeviceAccess) {
+    Open("IO,ZR12");
+    RecordBridges(1, 2);
+    EXPECT_EQ(SendTqlLine(1, 9, "?99.1"), -1);  // not a bridge, whatever the motor
+    EXPECT_EQ(SendTqlLine(3, 1, "?99.1"), -1);
+    EXPECT_EQ(SendTqlLine(2, 0, "?99.1"), -2);
+    EXPECT_EQ(SendTqlLine(2, 5, "?99.1"), -2);
+    EXPECT_EQ(SendTqlLine(2, 1, "?"), -3);
+    EXPECT_EQ(SendTqlLine(2, 1, std::string(61, ' ').c_str()), -3);
+    EXPECT_EQ(SendTqlLine(2, 1, nullptr), -3);
+    EXPECT_TRUE(Reply(2, 1).starts_with("N")) << "a refused line reached the motor";
+    g_bridgeCount = 0;
+    EXPECT_EQ(SendTqlLine(2, 1, "?99.1"), -1);
+}
+
+TEST_F(MotorChannelTest, LinesOfTwoToSixtyBytesReachTheMotor) {
+    Open("ZR12");
+    RecordBridges(1);
+    EXPECT_EQ(SendTqlLine(1, 3, "?99.1"), 0);
+    EXPECT_TRUE(Reply(1, 3).starts_with("Ux")) << Reply(1, 3);
+    EXPECT_EQ(SendTqlLine(1, 3, "?9"), 0);
+    EXPECT_FALSE(Reply(1, 3).starts_with("N"));
+    std::string sixty = "?99.1";
+    while (sixty.size() + 6 <= 60) sixty += ",?99.1";
+    sixty.resize(60, ' ');
+    EXPECT_EQ(SendTqlLine(1, 3, sixty.c_str()), 0);
+    EXPECT_TRUE(Reply(1, 3).starts_with("Ux"));
+}
+
+TEST_F(MotorChannelTest, UartSpeedCodeReachesTheChannel) {
+    Open("ZR01");
+    RecordBridges(1);
+    EXPECT_EQ(SetBridgeUartSpeed(2, 1, 6), -1);
+    EXPECT_EQ(SetBridgeUartSpeed(1, 5, 6), -2);
+    WriteInt32(1, 0xF550, 3, 0x6D3F1);  // open the configuration window
+    EXPECT_EQ(SetBridgeUartSpeed(1, 2, 6), 0);
+    // Channel and motor speeds differ now: the line is lost on the way.
+    SendTqlLine(1, 2, "?99.1");
+    EXPECT_TRUE(Reply(1, 2).starts_with("N"));
+    EXPECT_EQ(SetBridgeUartSpeed(1, 2, 0), 0);
+    SendTqlLine(1, 2, "?99.1");
+    EXPECT_TRUE(Reply(1, 2).starts_with("Ux"));
+}
+
+TEST_F(MotorChannelTest, ARefusedUploadReportsTheLibraryErrorOnceAndLosesTheNextRead) {
+    Open("ZR12");
+    WriteInt32(1, 0x6060, 0, 8);
+    EXPECT_TRUE(SdoReadAsText(1, 0x2FFF, 0, kCoeInteger32).starts_with("Time:"));
+    EXPECT_EQ(SdoReadAsText(1, 0x6060, 0, kCoeInteger8), "");
+    EXPECT_EQ(SdoReadAsText(1, 0x6060, 0, kCoeInteger8), "0x08 8");
+}
+
+TEST_F(MotorChannelTest, ReadObjectInt16TakesTheNumberInParentheses) {
+    Open("ZR12");
+    WriteInt32(1, 0x6860, 0, 6);
+    int16_t value = -1;
+    EXPECT_EQ(ReadObjectInt16(1, 0x6860, &value), 2);
+    EXPECT_EQ(value, 6);
+    EXPECT_EQ(ReadObjectInt16(1, 0x2FFF, &value), -1);  // the error text
+    EXPECT_EQ(value, 0);
+    value = 5;
+    EXPECT_EQ(ReadObjectInt16(1, 0x6860, &value), -1);  // the empty text after it
+    EXPECT_EQ(value, 0);
+}
+
+TEST_F(MotorChannelTest, DrainEmptiesEveryReplyQueue) {
+    Open("ZR12,ZR02");
+    RecordBridges(2);
+    for (int i = 0; i < 3; ++i) {
+        SendTqlLine(1, 1, "?99.1");
+        SendTqlLine(2, 4, "?99.1");
+    }
+    DrainMotorReplies();
+    EXPECT_TRUE(Reply(1, 1).starts_with("N"));
+    EXPECT_TRUE(Reply(2, 4).starts_with("N"));
+}
+
+TEST_F(MotorChannelTest, OnlineCheckFlagsAnsweringMotorsAndKeepsEarlierFlags) {
+    Open("ZR12:13,ZR01:");
+    RecordBridges(2);
+    g_motorOnline[MotorSlot(1, 4)] = 1;  // answered in an earlier scan
+    SendTqlLine(1, 1, "?99.1");          // a stale reply the check drains first
+    CheckMotorsOnline();
+    EXPECT_EQ(g_strScanLog.copy(),
+              L"TQ[1.1]=ONline ; TQ[1.2]=OFFline; TQ[1.3]=ONline ; TQ[1.4]=OFFline\r\n"
+              L"TQ[2.1]=OFFline; TQ[2.2]=OFFline; TQ[2.3]=OFFline; TQ[2.4]=ONline\r\n");
+}
+
+TEST_F(MotorChannelTest, OnlineCheckCoversTheFirstSixteenBridgesOnly) {
+    std::string slaves = "ZR01:1";
+    for (int i = 1; i < 20; ++i) slaves += ",ZR01:1";
+    Open(slaves);
+    RecordBridges(20);
+    CheckMotorsOnline();
+    const std::wstring log = g_strScanLog.copy();
+    EXPECT_NE(log.find(L"TQ[16.1]=ONline ; "), std::wstring::npos);
+    EXPECT_EQ(log.find(L"TQ[17."), std::wstring::npos);
+    EXPECT_EQ(g_motorOnline[MotorSlot(15, 1)], 1u);
+    EXPECT_EQ(g_motorOnline[MotorSlot(16, 1)], 0u);
+}
+
+TEST_F(MotorChannelTest, WithoutBridgesTheOnlineCheckAppendsNothing) {
+    Open("IO");
+    CheckMotorsOnline();
+    EXPECT_EQ(g_strScanLog.length(), 0u);
+}
+
+}  // namespace
