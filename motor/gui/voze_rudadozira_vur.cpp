@@ -61,8 +61,11 @@ VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
 }
 
 void VozeRudadoziraVur::OnInitDialog() {
-    FillSlaveCombo(slaveCombo_);
-    slaveCombo_->setCurrentIndex(0);
+    {
+        QSignalBlocker block(slaveCombo_);  // the boxes are not shown yet: take nothing
+        FillSlaveCombo(slaveCombo_);
+        slaveCombo_->setCurrentIndex(0);
+    }
     m_slaveIndex = slaveCombo_->currentIndex();
     status_->clear();
     ShowFields();
