@@ -46,7 +46,8 @@ class ConfigMap : public ::testing::Test {
             ++slave;
         }
     }
-    // The FMMU the simulated slave holds in its registers.
+    // The FMMU the simulated slave holds in its registers. (Fields of the packed
+    // records are compared as values, "+x", never bound to references.)
     ec_fmmut fmmu(size_t position, int n) {
         const auto raw =
             slaveMemory(bus_->segment(), position, ECT_REG_FMMU0 + 16 * n, sizeof(ec_fmmut));
@@ -78,16 +79,16 @@ TEST_F(ConfigMap, TerminalsAndBridgesGetOutputsFirstThenInputs) {
     // What the slaves were given: the bridge at position 2 maps logical 2..25
     // onto its output sync manager and 54..77 onto its input one.
     const ec_fmmut out = fmmu(2, 0);
-    EXPECT_EQ(out.LogStart, 2u);
-    EXPECT_EQ(out.LogLength, 24);
-    EXPECT_EQ(out.PhysStart, 0x1100);
-    EXPECT_EQ(out.FMMUtype, 2);
-    EXPECT_EQ(out.FMMUactive, 1);
+    EXPECT_EQ(+out.LogStart, 2u);
+    EXPECT_EQ(+out.LogLength, 24);
+    EXPECT_EQ(+out.PhysStart, 0x1100);
+    EXPECT_EQ(+out.FMMUtype, 2);
+    EXPECT_EQ(+out.FMMUactive, 1);
     const ec_fmmut in = fmmu(2, 1);
-    EXPECT_EQ(in.LogStart, 54u);
-    EXPECT_EQ(in.PhysStart, 0x1180);
-    EXPECT_EQ(in.FMMUtype, 1);
-    EXPECT_EQ(fmmu(3, 1).LogStart, 78u);
+    EXPECT_EQ(+in.LogStart, 54u);
+    EXPECT_EQ(+in.PhysStart, 0x1180);
+    EXPECT_EQ(+in.FMMUtype, 1);
+    EXPECT_EQ(+fmmu(3, 1).LogStart, 78u);
     const auto sm2 = slaveMemory(bus_->segment(), 2, ECT_REG_SM2, 8);
     EXPECT_EQ(ecat::get16(&sm2[2]), 24) << "output sync manager length";
     EXPECT_EQ(sm2[6] & 1, 1) << "enabled";
@@ -130,11 +131,11 @@ TEST_F(ConfigMap, SlavesOfAFewBitsShareBytes) {
     EXPECT_EQ(ec_slave[1].Ostartbit, 0);
     EXPECT_EQ(ec_slave[2].Ostartbit, 4);
     EXPECT_EQ(ec_slave[2].Istartbit, 4);
-    EXPECT_EQ(ec_slave[2].FMMU[0].LogStartbit, 4);
-    EXPECT_EQ(ec_slave[2].FMMU[0].LogEndbit, 7);
-    EXPECT_EQ(ec_slave[2].FMMU[0].LogLength, 1);
-    EXPECT_EQ(ec_slave[1].FMMU[1].LogStart, 1u);
-    EXPECT_EQ(ec_slave[1].FMMU[1].LogEndbit, 3);
+    EXPECT_EQ(+ec_slave[2].FMMU[0].LogStartbit, 4);
+    EXPECT_EQ(+ec_slave[2].FMMU[0].LogEndbit, 7);
+    EXPECT_EQ(+ec_slave[2].FMMU[0].LogLength, 1);
+    EXPECT_EQ(+ec_slave[1].FMMU[1].LogStart, 1u);
+    EXPECT_EQ(+ec_slave[1].FMMU[1].LogEndbit, 3);
     EXPECT_EQ(ec_group[0].outputsWKC, 2);
     EXPECT_EQ(ec_group[0].inputsWKC, 2);
     EXPECT_EQ(ec_group[0].IOsegment[0], 2u);
@@ -146,8 +147,8 @@ TEST_F(ConfigMap, TheCheckedFormRefusesABufferTooSmallAndProgramsNothing) {
     for (uint16_t s = 1; s <= 4; ++s) {
         EXPECT_EQ(ec_slave[s].outputs, nullptr);
         EXPECT_EQ(ec_slave[s].inputs, nullptr);
-        EXPECT_EQ(fmmu(s, 0).FMMUactive, 0) << "slave " << s;
-        EXPECT_EQ(fmmu(s, 1).FMMUactive, 0) << "slave " << s;
+        EXPECT_EQ(+fmmu(s, 0).FMMUactive, 0) << "slave " << s;
+        EXPECT_EQ(+fmmu(s, 1).FMMUactive, 0) << "slave " << s;
     }
     EXPECT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP)
         << "no SAFE-OP request";
