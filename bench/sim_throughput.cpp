@@ -38,13 +38,24 @@ void bringToOp(ecsim::Segment& segment) {
         send(segment, Cmd::APWR, static_cast<uint16_t>(1 - p), ecat::reg::StationAddress,
              {static_cast<uint8_t>(station), static_cast<uint8_t>(station >> 8)});
         send(segment, Cmd::FPWR, station, ecat::reg::Sm0,
-             block({{0, 0x00801000}, {4, 0x00010026}, {8, 0x00801080}, {12, 0x00010022},
-                    {16, 0x00181100}, {20, 0x00010064}, {24, 0x00181180}, {28, 0x00010020}},
+             block({{0, 0x00801000},
+                    {4, 0x00010026},
+                    {8, 0x00801080},
+                    {12, 0x00010022},
+                    {16, 0x00181100},
+                    {20, 0x00010064},
+                    {24, 0x00181180},
+                    {28, 0x00010020}},
                    32));
         const auto out = static_cast<uint32_t>((p - 1) * kBridgeBytes);
         send(segment, Cmd::FPWR, station, ecat::reg::Fmmu0,
-             block({{0, out}, {4, 0x07000000 | kBridgeBytes}, {8, 0x02001100}, {12, 1},
-                    {16, inputsAt + out}, {20, 0x07000000 | kBridgeBytes}, {24, 0x01001180},
+             block({{0, out},
+                    {4, 0x07000000 | kBridgeBytes},
+                    {8, 0x02001100},
+                    {12, 1},
+                    {16, inputsAt + out},
+                    {20, 0x07000000 | kBridgeBytes},
+                    {24, 0x01001180},
                     {28, 1}},
                    32));
         for (uint8_t state : {0x02, 0x04, 0x08}) {

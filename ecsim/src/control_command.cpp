@@ -49,7 +49,8 @@ std::variant<ControlCommand, std::string> parseControlCommand(std::string_view l
     auto arguments = [&](size_t min, size_t max) -> std::string {
         if (w.size() - 1 < min || w.size() - 1 > max) {
             return std::string(name) + " takes " +
-                   (min == max ? std::to_string(min) : std::to_string(min) + " or " + std::to_string(max)) +
+                   (min == max ? std::to_string(min)
+                               : std::to_string(min) + " or " + std::to_string(max)) +
                    (max == 1 ? " argument" : " arguments");
         }
         return {};
@@ -79,7 +80,8 @@ std::variant<ControlCommand, std::string> parseControlCommand(std::string_view l
         }
         c.count = static_cast<uint32_t>(v);
     } else if (name == "power-off" || name == "power-on") {
-        c.kind = name == "power-off" ? ControlCommand::Kind::PowerOff : ControlCommand::Kind::PowerOn;
+        c.kind =
+            name == "power-off" ? ControlCommand::Kind::PowerOff : ControlCommand::Kind::PowerOn;
         if (!(error = arguments(1, 1)).empty()) return error;
         if (!(error = position(w[1])).empty()) return error;
     } else if (name == "safeop-error") {
@@ -105,19 +107,31 @@ std::string runControlLine(Segment& segment, std::string_view line) {
     if (auto* error = std::get_if<std::string>(&parsed)) return "error: " + *error;
     const auto& c = std::get<ControlCommand>(parsed);
     using Kind = ControlCommand::Kind;
-    const bool needsSlave = c.kind == Kind::PowerOff || c.kind == Kind::PowerOn ||
-                            c.kind == Kind::SafeOpError;
+    const bool needsSlave =
+        c.kind == Kind::PowerOff || c.kind == Kind::PowerOn || c.kind == Kind::SafeOpError;
     if (needsSlave && c.position > segment.slaveCount()) {
         return "error: no slave at position " + std::to_string(c.position) + " (the segment has " +
                std::to_string(segment.slaveCount()) + ")";
     }
     switch (c.kind) {
-        case Kind::Drop: segment.setDropRate(c.rate); break;
-        case Kind::Delay: segment.setDelay(std::chrono::microseconds(c.count)); break;
-        case Kind::DropNext: segment.dropNext(c.count); break;
-        case Kind::PowerOff: segment.powerOff(c.position); break;
-        case Kind::PowerOn: segment.powerOn(c.position); break;
-        case Kind::SafeOpError: segment.forceSafeOpError(c.position, c.code); break;
+        case Kind::Drop:
+            segment.setDropRate(c.rate);
+            break;
+        case Kind::Delay:
+            segment.setDelay(std::chrono::microseconds(c.count));
+            break;
+        case Kind::DropNext:
+            segment.dropNext(c.count);
+            break;
+        case Kind::PowerOff:
+            segment.powerOff(c.position);
+            break;
+        case Kind::PowerOn:
+            segment.powerOn(c.position);
+            break;
+        case Kind::SafeOpError:
+            segment.forceSafeOpError(c.position, c.code);
+            break;
     }
     return "ok";
 }

@@ -112,9 +112,13 @@ ecmaster::Delivery Segment::process(std::span<uint8_t> frame) {
     return {lost, s.delay};
 }
 
-size_t Segment::slaveCount() const { return impl_->slaves.size(); }
+size_t Segment::slaveCount() const {
+    return impl_->slaves.size();
+}
 
-Slave& Segment::slave(size_t position) { return *impl_->slaves[impl_->index(position)]; }
+Slave& Segment::slave(size_t position) {
+    return *impl_->slaves[impl_->index(position)];
+}
 
 void Segment::replaceDevice(size_t position, std::unique_ptr<Device> device) {
     std::lock_guard lock(impl_->mutex);
@@ -180,6 +184,8 @@ uint64_t Segment::framesProcessed() const {
     return impl_->frames;
 }
 
-std::unique_lock<std::mutex> Segment::lock() { return std::unique_lock(impl_->mutex); }
+std::unique_lock<std::mutex> Segment::lock() {
+    return std::unique_lock(impl_->mutex);
+}
 
 }  // namespace ecsim

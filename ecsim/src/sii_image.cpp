@@ -10,7 +10,7 @@ namespace {
 
 // Byte-wise writer for category data; categories are padded to whole words.
 class ByteWriter {
-public:
+  public:
     void u8(uint8_t v) { bytes_.push_back(v); }
     void u16(uint16_t v) {
         u8(static_cast<uint8_t>(v));
@@ -25,7 +25,7 @@ public:
         return out;
     }
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
 };
 
@@ -79,8 +79,8 @@ ByteWriter pdoCategory(const std::vector<SiiPdo>& pdos) {
         w.u16(pdo.index);
         w.u8(static_cast<uint8_t>(pdo.entries.size()));
         w.u8(pdo.syncManager);
-        w.u8(0);  // DC sync
-        w.u8(0);  // name
+        w.u8(0);   // DC sync
+        w.u8(0);   // name
         w.u16(0);  // flags
         for (const auto& e : pdo.entries) {
             w.u16(e.index);
@@ -122,7 +122,8 @@ std::vector<uint16_t> buildSiiImage(const SiiDescription& d) {
     image[ecat::sii::SizeCode] = static_cast<uint16_t>(d.sizeBytes * 8 / 1024 - 1);
     image[ecat::sii::Version] = 1;
 
-    if (!d.strings.empty()) appendCategory(image, ecat::sii::CatStrings, stringsCategory(d.strings));
+    if (!d.strings.empty())
+        appendCategory(image, ecat::sii::CatStrings, stringsCategory(d.strings));
     appendCategory(image, ecat::sii::CatGeneral, generalCategory(d));
     if (!d.fmmus.empty()) {
         ByteWriter w;

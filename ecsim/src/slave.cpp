@@ -15,7 +15,9 @@ namespace al = ecat::al;
 
 namespace {
 
-bool overlaps(uint32_t a, size_t n, uint32_t b, size_t m) { return a < b + m && b < a + n; }
+bool overlaps(uint32_t a, size_t n, uint32_t b, size_t m) {
+    return a < b + m && b < a + n;
+}
 
 // Registers the master may not change: identity and capabilities, link and AL
 // status, PDI set-up, error counters, EEPROM status, sync manager status and PDI
@@ -50,7 +52,9 @@ bool isKnownState(uint16_t s) {
 }
 
 // INIT < PRE-OP < SAFE-OP < OP; the state codes order the same way.
-bool isLower(uint16_t a, uint16_t b) { return a < b; }
+bool isLower(uint16_t a, uint16_t b) {
+    return a < b;
+}
 
 constexpr uint8_t kSmWatchdogEnable = 0x40;
 constexpr uint16_t kMailboxErrorInvalidSize = 8;
@@ -84,7 +88,9 @@ Slave::Sm Slave::sm(size_t n) const {
     return Sm{get16(r), get16(r + 2), r[4], r[5], r[6], r[7]};
 }
 
-Slave::Sm Slave::sm(size_t n) { return static_cast<const Slave*>(this)->sm(n); }
+Slave::Sm Slave::sm(size_t n) {
+    return static_cast<const Slave*>(this)->sm(n);
+}
 
 std::span<uint8_t> Slave::smArea(const Sm& s) {
     const uint32_t end = std::min<uint32_t>(s.start + s.length, kMemorySize);
@@ -110,13 +116,13 @@ bool Slave::smActive(size_t n) const {
 // ---- construction and power ----
 
 class Slave::Outbox : public MailboxOutbox {
-public:
+  public:
     explicit Outbox(Slave& slave) : slave_(slave) {}
     void post(std::vector<uint8_t> message) override {
         slave_.outbox_.push_back(std::move(message));
     }
 
-private:
+  private:
     Slave& slave_;
 };
 
@@ -187,8 +193,8 @@ void Slave::process(ecat::Datagram& d) {
     } else if (ecat::isConfigured(cmd)) {
         const bool aliasEnabled = (mem_[reg::DlAlias] & 0x01) != 0;
         const uint16_t adp = d.adp();
-        processPhysical(d, adp == stationAddress() ||
-                               (aliasEnabled && adp == get16(&mem_[reg::StationAlias])));
+        processPhysical(
+            d, adp == stationAddress() || (aliasEnabled && adp == get16(&mem_[reg::StationAlias])));
     } else if (ecat::isBroadcast(cmd)) {
         processPhysical(d, true);
         d.setAdp(static_cast<uint16_t>(d.adp() + 1));
@@ -501,8 +507,8 @@ uint16_t Slave::checkMailboxConfig() const {
         if (!*area) continue;
         const Sm s = sm((*area)->syncManager);
         const bool writes = area == &config_.writeMailbox;
-        if (!s.enabled() || !s.mailbox() || s.ecatWrites() != writes ||
-            s.start != (*area)->start || s.length != (*area)->length) {
+        if (!s.enabled() || !s.mailbox() || s.ecatWrites() != writes || s.start != (*area)->start ||
+            s.length != (*area)->length) {
             return al::InvalidMailboxConfig;
         }
     }

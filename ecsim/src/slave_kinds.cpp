@@ -61,10 +61,12 @@ void describeBridge(SlaveConfig& c, SiiDescription& d) {
                       siiSm(*c.inputs, 4)};
     for (uint16_t ch = 0; ch < 4; ++ch) {
         const auto base = static_cast<uint16_t>(ch * 0x800);
-        d.rxPdos.push_back(SiiPdo{static_cast<uint16_t>(0x1600 + ch), 2,
+        d.rxPdos.push_back(SiiPdo{static_cast<uint16_t>(0x1600 + ch),
+                                  2,
                                   {{static_cast<uint16_t>(0x6040 + base), 0, kTypeUnsigned16, 16},
                                    {static_cast<uint16_t>(0x607A + base), 0, kTypeInteger32, 32}}});
-        d.txPdos.push_back(SiiPdo{static_cast<uint16_t>(0x1A00 + ch), 3,
+        d.txPdos.push_back(SiiPdo{static_cast<uint16_t>(0x1A00 + ch),
+                                  3,
                                   {{static_cast<uint16_t>(0x6041 + base), 0, kTypeUnsigned16, 16},
                                    {static_cast<uint16_t>(0x6064 + base), 0, kTypeInteger32, 32}}});
     }
@@ -95,7 +97,7 @@ void describeCoupler(SlaveConfig& c, SiiDescription& d) {
 // A digital I/O terminal on a test jig: every output is wired back to the
 // input of the same number.
 class EchoIoDevice : public Device {
-public:
+  public:
     void onOutputs(std::span<const uint8_t> outputs) override {
         std::copy_n(outputs.begin(), std::min(outputs.size(), wired_.size()), wired_.begin());
     }
@@ -103,7 +105,7 @@ public:
         std::copy_n(wired_.begin(), std::min(inputs.size(), wired_.size()), inputs.begin());
     }
 
-private:
+  private:
     std::array<uint8_t, 2> wired_{};
 };
 
@@ -111,20 +113,28 @@ private:
 
 Identity identityOf(SlaveKind kind) {
     switch (kind) {
-        case SlaveKind::ZR01: return {kBridgeVendor, 0x00005201, kBridgeRevision};
-        case SlaveKind::ZR02: return {kBridgeVendor, 0x00005202, kBridgeRevision};
-        case SlaveKind::ZR12: return {kBridgeVendor, 0x00005212, kBridgeRevision};
-        case SlaveKind::IO: return {kTerminalVendor, 0x00001616, 0x00010000};
-        case SlaveKind::CPL: return {kTerminalVendor, 0x00000C01, 0x00010000};
+        case SlaveKind::ZR01:
+            return {kBridgeVendor, 0x00005201, kBridgeRevision};
+        case SlaveKind::ZR02:
+            return {kBridgeVendor, 0x00005202, kBridgeRevision};
+        case SlaveKind::ZR12:
+            return {kBridgeVendor, 0x00005212, kBridgeRevision};
+        case SlaveKind::IO:
+            return {kTerminalVendor, 0x00001616, 0x00010000};
+        case SlaveKind::CPL:
+            return {kTerminalVendor, 0x00000C01, 0x00010000};
     }
     return {};
 }
 
 std::string deviceName(SlaveKind kind) {
     switch (kind) {
-        case SlaveKind::IO: return "IO 16/16";
-        case SlaveKind::CPL: return "CPL coupler";
-        default: return "Torvanelix " + std::string(kindName(kind));
+        case SlaveKind::IO:
+            return "IO 16/16";
+        case SlaveKind::CPL:
+            return "CPL coupler";
+        default:
+            return "Torvanelix " + std::string(kindName(kind));
     }
 }
 

@@ -77,11 +77,16 @@ bool parseChannels(std::string_view text, std::array<bool, 4>& motors, std::stri
 
 std::string_view kindName(SlaveKind kind) {
     switch (kind) {
-        case SlaveKind::ZR01: return "ZR01";
-        case SlaveKind::ZR02: return "ZR02";
-        case SlaveKind::ZR12: return "ZR12";
-        case SlaveKind::IO: return "IO";
-        case SlaveKind::CPL: return "CPL";
+        case SlaveKind::ZR01:
+            return "ZR01";
+        case SlaveKind::ZR02:
+            return "ZR02";
+        case SlaveKind::ZR12:
+            return "ZR12";
+        case SlaveKind::IO:
+            return "IO";
+        case SlaveKind::CPL:
+            return "CPL";
     }
     return "?";
 }

@@ -107,7 +107,8 @@ bool ControlServer::serve(Client& client) {
     while ((newline = client.pending.find('\n')) != std::string::npos) {
         const std::string line = client.pending.substr(0, newline);
         client.pending.erase(0, newline + 1);
-        writeAll(client.fd, (line.size() > kMaxLine ? "error: line too long" : handler_(line)) + "\n");
+        writeAll(client.fd,
+                 (line.size() > kMaxLine ? "error: line too long" : handler_(line)) + "\n");
     }
     if (client.pending.size() > kMaxLine) {
         // No end of line in sight: answer once and hang up.

@@ -11,7 +11,7 @@
 namespace zrsim {
 
 class ControlServer {
-public:
+  public:
     using Handler = std::function<std::string(const std::string& line)>;
 
     // Throws std::runtime_error when the path cannot be served. A stale socket
@@ -25,7 +25,7 @@ public:
     void addPollDescriptors(std::vector<pollfd>& fds) const;
     void handle(const std::vector<pollfd>& fds);
 
-private:
+  private:
     struct Client {
         int fd = -1;
         std::string pending;  // bytes of an unfinished line

@@ -24,7 +24,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kTickInterval = std::chrono::milliseconds(5);
 
 volatile std::sig_atomic_t g_stop = 0;
-void onSignal(int) { g_stop = 1; }
+void onSignal(int) {
+    g_stop = 1;
+}
 
 void installSignalHandlers() {
     struct sigaction action {};
@@ -44,7 +46,8 @@ void serveFrame(ecsim::Segment& segment, zrsim::RawSocket& socket, std::span<uin
     const auto delivery = segment.process(frame);
     if (delivery.lost) return;
     if (delivery.delay.count() > 0) {
-        delayed.emplace(Clock::now() + delivery.delay, std::vector<uint8_t>(frame.begin(), frame.end()));
+        delayed.emplace(Clock::now() + delivery.delay,
+                        std::vector<uint8_t>(frame.begin(), frame.end()));
     } else {
         socket.send(frame);
     }
@@ -85,7 +88,8 @@ int run(const zrsim::Options& options) {
         auto wakeAt = nextTick;
         if (!delayed.empty() && delayed.begin()->first < wakeAt) wakeAt = delayed.begin()->first;
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - Clock::now());
-        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wait.count())));
+        const int ready =
+            ::poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wait.count())));
         if (ready < 0 && errno != EINTR) throw std::runtime_error("poll failed");
         if (ready > 0 && fds[0].revents != 0) {
             // Drain what arrived, so a burst does not wait a poll round per frame.

@@ -64,7 +64,7 @@ size_t RawSocket::receive(std::span<uint8_t> buffer) {
     const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC,
                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n <= 0) return 0;
-    if (from.sll_pkttype == PACKET_OUTGOING) return 0;  // our own answers
+    if (from.sll_pkttype == PACKET_OUTGOING) return 0;     // our own answers
     if (static_cast<size_t>(n) > buffer.size()) return 0;  // not an EtherCAT-sized frame
     return static_cast<size_t>(n);
 }

@@ -9,7 +9,7 @@
 namespace zrsim {
 
 class RawSocket {
-public:
+  public:
     // Throws std::runtime_error with the reason (no such interface, no rights).
     explicit RawSocket(const std::string& interfaceName);
     ~RawSocket();
@@ -22,7 +22,7 @@ public:
     size_t receive(std::span<uint8_t> buffer);
     bool send(std::span<const uint8_t> frame);
 
-private:
+  private:
     int fd_ = -1;
     int ifindex_ = 0;
 };

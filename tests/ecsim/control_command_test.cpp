@@ -69,8 +69,9 @@ TEST(ControlCommand, LinesActOnTheSegment) {
     ecsim::Segment seg(*ecsim::parseSlaveList("ZR12,IO", nullptr));
     EXPECT_EQ(ecsim::runControlLine(seg, "power-off 3"),
               "error: no slave at position 3 (the segment has 2)");
-    EXPECT_EQ(ecsim::runControlLine(seg, "bogus"), "error: unknown command 'bogus' (drop, delay, "
-                                                   "drop-next, power-off, power-on, safeop-error)");
+    EXPECT_EQ(ecsim::runControlLine(seg, "bogus"),
+              "error: unknown command 'bogus' (drop, delay, "
+              "drop-next, power-off, power-on, safeop-error)");
     EXPECT_EQ(ecsim::runControlLine(seg, "power-off 2"), "ok");
     using ecsim_test::exchange;
     using ecsim_test::req;

@@ -11,7 +11,9 @@ namespace reg = ecat::reg;
 
 namespace {
 
-ecsim::Segment threeSlaves() { return ecsim::Segment(*ecsim::parseSlaveList("ZR12,IO,ZR02", nullptr)); }
+ecsim::Segment threeSlaves() {
+    return ecsim::Segment(*ecsim::parseSlaveList("ZR12,IO,ZR02", nullptr));
+}
 
 TEST(EscAddressing, BroadcastCountsEverySlaveAndAdvancesAdp) {
     auto seg = threeSlaves();
@@ -98,9 +100,15 @@ TEST(EscAddressing, ReadOnlyRegistersKeepTheirValueButCountTheWrite) {
     const struct {
         uint16_t ado;
         size_t length;
-    } protectedRegisters[] = {{reg::Type, 2},         {reg::Features, 2},     {reg::DlStatus, 2},
-                              {reg::AlStatus, 2},     {reg::AlStatusCode, 2}, {reg::PdiControl, 2},
-                              {reg::EepromPdiState, 1}, {0x0805, 1},          {0x080D, 1},
+    } protectedRegisters[] = {{reg::Type, 2},
+                              {reg::Features, 2},
+                              {reg::DlStatus, 2},
+                              {reg::AlStatus, 2},
+                              {reg::AlStatusCode, 2},
+                              {reg::PdiControl, 2},
+                              {reg::EepromPdiState, 1},
+                              {0x0805, 1},
+                              {0x080D, 1},
                               {reg::DcRecvTimeEpu, 8}};
     for (const auto& r : protectedRegisters) {
         const auto before = exchange(seg, req(Cmd::FPRD, station(1), r.ado, r.length)).data;
@@ -123,9 +131,9 @@ TEST(EscAddressing, SlavesMarkTheSourceAddressAndLeaveUnknownCommandsAlone) {
 TEST(EscAddressing, SeveralDatagramsInOneFrameEachGetTheirOwnCounter) {
     auto seg = threeSlaves();
     assignStations(seg);
-    const auto replies = exchange(seg, {req(Cmd::BRD, 0, reg::Type, 2),
-                                        req(Cmd::FPRD, station(2), reg::StationAddress, 2),
-                                        req(Cmd::APWR, 0xFFFE, reg::EventMask, le16(1))});
+    const auto replies = exchange(
+        seg, {req(Cmd::BRD, 0, reg::Type, 2), req(Cmd::FPRD, station(2), reg::StationAddress, 2),
+              req(Cmd::APWR, 0xFFFE, reg::EventMask, le16(1))});
     ASSERT_EQ(replies.size(), 3u);
     EXPECT_EQ(replies[0].wkc, 3);
     EXPECT_EQ(replies[1].wkc, 1);

@@ -16,7 +16,7 @@ namespace al = ecat::al;
 namespace {
 
 class AlState : public ::testing::Test {
-protected:
+  protected:
     AlState() : seg(*ecsim::parseSlaveList("ZR12,IO,CPL", nullptr)) { assignStations(seg); }
     ecsim::Segment seg;
 };
@@ -121,7 +121,7 @@ TEST_F(AlState, SafeOpNeedsProcessDataSyncManagersAndFmmus) {
 
 // Records what the controller tells its application.
 class RecordingDevice : public ecsim::Device {
-public:
+  public:
     explicit RecordingDevice(uint16_t refuseWith) : refuseWith_(refuseWith) {}
     uint16_t checkStateChange(uint16_t from, uint16_t to) override {
         checks.emplace_back(from, to);
@@ -131,7 +131,7 @@ public:
     std::vector<std::pair<uint16_t, uint16_t>> checks;
     std::vector<std::pair<uint16_t, uint16_t>> changes;
 
-private:
+  private:
     uint16_t refuseWith_;
 };
 
@@ -140,7 +140,8 @@ TEST_F(AlState, DeviceIsAskedAndToldAndMayRefuse) {
     auto* seen = device.get();
     seg.replaceDevice(3, std::move(device));
     std::vector<std::tuple<size_t, uint16_t, uint16_t>> logged;
-    seg.setStateChangeHook([&](size_t p, uint16_t from, uint16_t to) { logged.emplace_back(p, from, to); });
+    seg.setStateChangeHook(
+        [&](size_t p, uint16_t from, uint16_t to) { logged.emplace_back(p, from, to); });
     requestState(seg, 3, al::PreOp);
     requestState(seg, 3, al::SafeOp);
     const auto r = requestState(seg, 3, al::Op);

@@ -15,7 +15,7 @@ namespace eep = ecat::eep;
 namespace {
 
 class Eeprom : public ::testing::Test {
-protected:
+  protected:
     Eeprom() : seg(*ecsim::parseSlaveList("ZR12,IO", nullptr)) {
         assignStations(seg);
         // Take the EEPROM as a master does: force, then release to the master.

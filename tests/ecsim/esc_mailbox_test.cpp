@@ -17,7 +17,7 @@ namespace {
 
 // Answers every message with its own payload, marked, and keeps what it got.
 class EchoDevice : public ecsim::Device {
-public:
+  public:
     void onMailbox(std::span<const uint8_t> message, ecsim::MailboxOutbox& out) override {
         received.emplace_back(message.begin(), message.end());
         std::vector<uint8_t> reply(message.begin(), message.end());
@@ -31,7 +31,7 @@ public:
 };
 
 class Mailbox : public ::testing::Test {
-protected:
+  protected:
     Mailbox() : seg(*ecsim::parseSlaveList("ZR12", nullptr)) {
         auto d = std::make_unique<EchoDevice>();
         device = d.get();
@@ -89,7 +89,8 @@ TEST_F(Mailbox, WriteMailboxIsFullUntilTheProcessorTakesTheMessage) {
 
 TEST_F(Mailbox, PartialWriteDoesNotCompleteAndRepeatedCounterIsDropped) {
     const auto m = message(3, {5});
-    exchange(seg, req(Cmd::FPWR, station(1), 0x1000, std::vector<uint8_t>(m.begin(), m.begin() + 64)));
+    exchange(seg,
+             req(Cmd::FPWR, station(1), 0x1000, std::vector<uint8_t>(m.begin(), m.begin() + 64)));
     EXPECT_TRUE(device->received.empty());
     send(3, {5});
     EXPECT_EQ(device->received.size(), 1u);
@@ -125,7 +126,7 @@ TEST_F(Mailbox, RepliesLeaveOneAtATimeAndOversizedOnesBecomeAnError) {
     EXPECT_EQ(ecat::get16(receive().data.data()), 2);  // the echo first
     const auto error = receive();
     ASSERT_EQ(error.wkc, 1);
-    EXPECT_EQ(error.data[5] & 0x0F, 0);  // mailbox error
+    EXPECT_EQ(error.data[5] & 0x0F, 0);         // mailbox error
     EXPECT_EQ(ecat::get16(&error.data[8]), 8);  // invalid size
     EXPECT_EQ(receive().wkc, 0);
 }

@@ -19,7 +19,7 @@ namespace {
 
 // Inputs count up with every read; outputs are kept.
 class CountingDevice : public ecsim::Device {
-public:
+  public:
     void onOutputs(std::span<const uint8_t> outputs) override {
         lastOutputs.assign(outputs.begin(), outputs.end());
     }
@@ -34,7 +34,7 @@ public:
 // Bridge at logical 0 (outputs 0..23, inputs 24..47), I/O behind it
 // (outputs 48..49, inputs 50..51), both in OP.
 class ProcessData : public ::testing::Test {
-protected:
+  protected:
     ProcessData() : seg(*ecsim::parseSlaveList("ZR12,IO", nullptr)) {
         auto d = std::make_unique<CountingDevice>();
         bridge = d.get();
@@ -132,7 +132,7 @@ TEST_F(ProcessData, PhysicalAccessToAProcessDataAreaFollowsItsSyncManager) {
 }
 
 class DistributedClocks : public ::testing::Test {
-protected:
+  protected:
     DistributedClocks() : seg(*ecsim::parseSlaveList("ZR12,IO,ZR01,ZR02", nullptr)) {
         assignStations(seg);
     }

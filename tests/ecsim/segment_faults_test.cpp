@@ -13,7 +13,7 @@ namespace al = ecat::al;
 namespace {
 
 class Faults : public ::testing::Test {
-protected:
+  protected:
     Faults() : seg(*ecsim::parseSlaveList("ZR12,IO,ZR02", nullptr)) { assignStations(seg); }
     uint16_t countSlaves() { return exchange(seg, req(Cmd::BRD, 0, reg::Type, 2)).wkc; }
     ecsim::Segment seg;
@@ -32,7 +32,8 @@ TEST_F(Faults, DropNextLosesExactlyThatManyFramesAfterTheSlavesActed) {
 TEST_F(Faults, DropRateLosesAboutThatShareAndDelayIsReported) {
     seg.setDropRate(0.5);
     int lost = 0;
-    for (int i = 0; i < 400; ++i) lost += exchange(seg, req(Cmd::BRD, 0, reg::Type, 2)).lost ? 1 : 0;
+    for (int i = 0; i < 400; ++i)
+        lost += exchange(seg, req(Cmd::BRD, 0, reg::Type, 2)).lost ? 1 : 0;
     EXPECT_GT(lost, 100);
     EXPECT_LT(lost, 300);
     seg.setDropRate(0.0);
@@ -72,7 +73,7 @@ TEST_F(Faults, PowerOnComesBackInInitWithoutAddressAndEverythingReset) {
     const auto address = exchange(seg, req(Cmd::APRD, 0xFFFE, reg::StationAddress, 2));
     EXPECT_EQ(ecat::get16(address.data.data()), 0);
     EXPECT_EQ(seg.slave(3).alStatus(), al::Init);
-    EXPECT_EQ(seg.slave(3).memory()[0x0806] & 0x01, 0);  // sync managers cleared
+    EXPECT_EQ(seg.slave(3).memory()[0x0806] & 0x01, 0);                    // sync managers cleared
     EXPECT_EQ(ecat::get16(&seg.slave(3).memory()[reg::StationAlias]), 0);  // alias from the EEPROM
     const std::vector<std::tuple<size_t, uint16_t, uint16_t>> expected{{3, al::PreOp, al::Init}};
     EXPECT_EQ(logged, expected);

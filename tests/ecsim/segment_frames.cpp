@@ -12,8 +12,8 @@ std::vector<Reply> exchange(ecsim::Segment& segment, std::initializer_list<Reque
     ecat::FrameBuilder builder;
     std::vector<int> offsets;
     for (const auto& r : requests) {
-        const int at = builder.add(r.cmd, 0x42, r.adp, r.ado, static_cast<uint16_t>(r.data.size()),
-                                   r.data);
+        const int at =
+            builder.add(r.cmd, 0x42, r.adp, r.ado, static_cast<uint16_t>(r.data.size()), r.data);
         EXPECT_GE(at, 0) << "datagram does not fit";
         offsets.push_back(at);
     }
@@ -41,13 +41,17 @@ Reply exchange(ecsim::Segment& segment, const Request& request) {
     return replies.empty() ? Reply{} : replies.front();
 }
 
-std::vector<uint8_t> le16(uint16_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
+std::vector<uint8_t> le16(uint16_t v) {
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+}
 std::vector<uint8_t> le32(uint32_t v) {
     return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
             static_cast<uint8_t>(v >> 24)};
 }
 
-uint16_t station(size_t position) { return static_cast<uint16_t>(0x1000 + position); }
+uint16_t station(size_t position) {
+    return static_cast<uint16_t>(0x1000 + position);
+}
 
 uint16_t read16(ecsim::Segment& s, size_t position, uint16_t ado) {
     const auto r = exchange(s, req(Cmd::FPRD, station(position), ado, 2));
@@ -67,8 +71,8 @@ void writeBytes(ecsim::Segment& s, size_t position, uint16_t ado, std::vector<ui
 void assignStations(ecsim::Segment& segment) {
     for (size_t p = 1; p <= segment.slaveCount(); ++p) {
         const auto adp = static_cast<uint16_t>(1 - static_cast<int>(p));
-        const auto r = exchange(segment, req(Cmd::APWR, adp, ecat::reg::StationAddress,
-                                             le16(station(p))));
+        const auto r =
+            exchange(segment, req(Cmd::APWR, adp, ecat::reg::StationAddress, le16(station(p))));
         EXPECT_EQ(r.wkc, 1);
     }
 }
@@ -114,8 +118,7 @@ void setUpBridgeProcessData(ecsim::Segment& s, size_t position, uint32_t outputs
     writeFmmu(s, position, 1, inputsAt, 24, 0x1180, 1);
 }
 
-void setUpIoProcessData(ecsim::Segment& s, size_t position, uint32_t outputsAt,
-                        uint32_t inputsAt) {
+void setUpIoProcessData(ecsim::Segment& s, size_t position, uint32_t outputsAt, uint32_t inputsAt) {
     writeSm(s, position, 0, 0x1000, 2, 0x44);
     writeSm(s, position, 1, 0x1100, 2, 0x20);
     writeFmmu(s, position, 0, outputsAt, 2, 0x1000, 2);

@@ -74,7 +74,6 @@ AlResult requestState(ecsim::Segment& s, size_t position, uint16_t control);
 void setUpBridgeMailbox(ecsim::Segment& s, size_t position);
 void setUpBridgeProcessData(ecsim::Segment& s, size_t position, uint32_t outputsAt,
                             uint32_t inputsAt);
-void setUpIoProcessData(ecsim::Segment& s, size_t position, uint32_t outputsAt,
-                        uint32_t inputsAt);
+void setUpIoProcessData(ecsim::Segment& s, size_t position, uint32_t outputsAt, uint32_t inputsAt);
 
 }  // namespace ecsim_test

@@ -2,10 +2,10 @@
 // built for each kind.
 #include <gtest/gtest.h>
 
+#include "ecmaster/codec.hpp"
 #include "ecsim/segment.hpp"
 #include "ecsim/sii_image.hpp"
 #include "ecsim/slave_kinds.hpp"
-#include "ecmaster/codec.hpp"
 
 namespace {
 
@@ -23,7 +23,8 @@ TEST(SlaveList, KindsAndMotorChannels) {
     EXPECT_EQ((*list)[3].motors, (std::array<bool, 4>{true, true, false, true}));
     EXPECT_EQ((*list)[4].motors, (std::array<bool, 4>{false, false, false, false}));
     EXPECT_EQ((*list)[5].kind, SlaveKind::CPL);
-    for (auto k : {SlaveKind::ZR01, SlaveKind::ZR02, SlaveKind::ZR12, SlaveKind::IO, SlaveKind::CPL}) {
+    for (auto k :
+         {SlaveKind::ZR01, SlaveKind::ZR02, SlaveKind::ZR12, SlaveKind::IO, SlaveKind::CPL}) {
         auto one = ecsim::parseSlaveList(ecsim::kindName(k), nullptr);
         ASSERT_TRUE(one);
         EXPECT_EQ(one->front().kind, k);

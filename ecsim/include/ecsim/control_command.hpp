@@ -19,10 +19,10 @@ namespace ecsim {
 struct ControlCommand {
     enum class Kind { Drop, Delay, DropNext, PowerOff, PowerOn, SafeOpError };
     Kind kind = Kind::Drop;
-    double rate = 0.0;        // Drop
-    uint32_t count = 0;       // Delay (us), DropNext (frames)
-    size_t position = 0;      // PowerOff, PowerOn, SafeOpError
-    uint16_t code = 0x001B;   // SafeOpError
+    double rate = 0.0;       // Drop
+    uint32_t count = 0;      // Delay (us), DropNext (frames)
+    size_t position = 0;     // PowerOff, PowerOn, SafeOpError
+    uint16_t code = 0x001B;  // SafeOpError
 };
 
 // The command, or the reason the line is not one.

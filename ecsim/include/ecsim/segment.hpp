@@ -39,7 +39,7 @@ std::string_view kindName(SlaveKind kind);
 class Slave;  // an emulated slave controller with its device model
 
 class Segment : public ecmaster::FrameProcessor {
-public:
+  public:
     explicit Segment(const std::vector<SlaveSpec>& slaves);
     ~Segment() override;
     Segment(const Segment&) = delete;
@@ -91,7 +91,7 @@ public:
     // Lock held by process(); take it to inspect slaves from another thread.
     std::unique_lock<std::mutex> lock();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -13,7 +13,7 @@
 namespace ecsim {
 
 class SiiEeprom {
-public:
+  public:
     SiiEeprom(std::vector<uint16_t> image, bool reads8Bytes);
 
     // Register 0x0500 written: bit 0 assigns the EEPROM to the slave's processor,
@@ -22,8 +22,8 @@ public:
     bool pdiOwns() const { return pdiOwns_; }
 
     struct Result {
-        bool dataReady = false;      // `data` holds what a read command fetched
-        bool reloaded = false;       // a reload command ran: the caller refreshes
+        bool dataReady = false;  // `data` holds what a read command fetched
+        bool reloaded = false;   // a reload command ran: the caller refreshes
         std::array<uint8_t, 8> data{};
     };
     // Register 0x0502 written by the master with `control`; `address` and
@@ -41,7 +41,7 @@ public:
     std::span<const uint16_t> words() const { return image_; }
     bool headerValid() const;
 
-private:
+  private:
     std::vector<uint16_t> image_;
     bool reads8Bytes_;
     bool pdiOwns_ = false;

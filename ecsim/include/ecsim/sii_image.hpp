@@ -50,7 +50,7 @@ struct SiiDescription {
     uint8_t nameString = 0;
     uint8_t coeDetails = 0;
     uint8_t generalFlags = 0;
-    int16_t ebusCurrent = 0;  // mA
+    int16_t ebusCurrent = 0;     // mA
     std::vector<uint8_t> fmmus;  // 1 outputs, 2 inputs, 3 mailbox status
     std::vector<SiiSyncManager> syncManagers;
     std::vector<SiiPdo> txPdos;  // inputs

@@ -23,13 +23,13 @@ namespace ecsim {
 // How a frame meets this slave on its way along the line.
 struct FramePass {
     Clock::time_point now;
-    int64_t arrivalNs = 0;      // global time the frame reaches port 0
-    int64_t returnAfterNs = 0;  // until it comes back through port 1 (0 = port 1 closed)
+    int64_t arrivalNs = 0;        // global time the frame reaches port 0
+    int64_t returnAfterNs = 0;    // until it comes back through port 1 (0 = port 1 closed)
     bool downstreamLink = false;  // a powered slave is connected at port 1
 };
 
 class Slave {
-public:
+  public:
     static constexpr uint32_t kMemorySize = ecat::reg::RegisterSpaceSize + 8 * 1024;
     static constexpr size_t kSyncManagers = 8;
     static constexpr size_t kFmmus = 8;
@@ -70,7 +70,7 @@ public:
     Device& device() { return *device_; }
     void replaceDevice(std::unique_ptr<Device> device) { device_ = std::move(device); }
 
-private:
+  private:
     struct Sm;  // view of one sync manager's registers
     class Outbox;
 
