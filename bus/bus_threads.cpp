@@ -59,6 +59,8 @@ void StopBusThreads() {
     CancelMessageBoxWaits();
     for (std::thread& thread : g_busThreads.threads) thread.join();
     g_busThreads.running = false;
+    // The helpers that the GUI shares with the threads pause normally again.
+    g_stopping = false;
 }
 
 bool BusThreadsStopping() { return g_stopping.load(); }

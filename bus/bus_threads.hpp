@@ -11,7 +11,7 @@ void StartBusThreads();
 // are not running.
 void StopBusThreads();
 
-// True once StopBusThreads has asked the threads to end.
+// True while StopBusThreads is asking the threads to end.
 bool BusThreadsStopping();
 
 // Sleeps `ms` milliseconds, or less when the threads are told to stop. The bus
