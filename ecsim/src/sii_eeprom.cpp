@@ -1,6 +1,7 @@
 #include "ecsim/sii_eeprom.hpp"
 
 #include "ecmaster/codec.hpp"
+#include "ecsim/sii_image.hpp"
 
 namespace ecsim {
 
@@ -24,9 +25,7 @@ uint16_t SiiEeprom::word(size_t address) const {
 }
 
 bool SiiEeprom::headerValid() const {
-    uint8_t header[14];
-    for (size_t i = 0; i < 7; ++i) ecat::put16(&header[2 * i], word(i));
-    return (word(ecat::sii::Checksum) & 0xFF) == ecat::sii::headerCrc(header);
+    return (word(ecat::sii::Checksum) & 0xFF) == siiHeaderCrc(image_);
 }
 
 SiiEeprom::Result SiiEeprom::command(uint16_t control, uint32_t address, uint16_t writeData,

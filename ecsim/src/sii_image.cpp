@@ -96,6 +96,12 @@ ByteWriter pdoCategory(const std::vector<SiiPdo>& pdos) {
 
 }  // namespace
 
+uint8_t siiHeaderCrc(std::span<const uint16_t> words) {
+    uint8_t header[14]{};
+    for (size_t i = 0; i < 7 && i < words.size(); ++i) ecat::put16(&header[2 * i], words[i]);
+    return ecat::sii::headerCrc(header);
+}
+
 std::vector<uint16_t> buildSiiImage(const SiiDescription& d) {
     if (d.sizeBytes < 256 || d.sizeBytes % 128 != 0) {
         throw std::invalid_argument("SII: size must be a multiple of 128 bytes, at least 256");
@@ -103,9 +109,7 @@ std::vector<uint16_t> buildSiiImage(const SiiDescription& d) {
     std::vector<uint16_t> image(ecat::sii::FirstCategory, 0);
     image[ecat::sii::PdiControl] = d.pdiControl;
     image[ecat::sii::Alias] = d.alias;
-    uint8_t header[14];
-    for (int i = 0; i < 7; ++i) ecat::put16(&header[2 * i], image[i]);
-    image[ecat::sii::Checksum] = ecat::sii::headerCrc(header);
+    image[ecat::sii::Checksum] = siiHeaderCrc(image);
     put32(image, ecat::sii::Vendor, d.vendor);
     put32(image, ecat::sii::Product, d.product);
     put32(image, ecat::sii::Revision, d.revision);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "ecsim/sii_image.hpp"
 #include "ecsim/slave.hpp"
 #include "segment_frames.hpp"
 
@@ -124,9 +125,7 @@ TEST_F(Eeprom, AliasComesFromTheEepromOnReloadWithAValidChecksum) {
     EXPECT_TRUE(status(2) & eep::ErrChecksum);
     EXPECT_EQ(read16(seg, 2, reg::StationAlias), 0x0042);
 
-    uint8_t header[14];
-    for (uint16_t w = 0; w < 7; ++w) ecat::put16(&header[2 * w], seg.slave(2).eeprom().word(w));
-    writeBytes(seg, 2, reg::EepromData, le16(ecat::sii::headerCrc(header)));
+    writeBytes(seg, 2, reg::EepromData, le16(ecsim::siiHeaderCrc(seg.slave(2).eeprom().words())));
     command(2, eep::CmdWrite | eep::WriteEnable, ecat::sii::Checksum);
     ASSERT_TRUE(waitNotBusy(2));
     command(2, eep::CmdReload, 0);

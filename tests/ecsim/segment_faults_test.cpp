@@ -2,6 +2,9 @@
 // a forced SAFE-OP error.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "ecsim/slave.hpp"
 #include "segment_frames.hpp"
 
@@ -98,6 +101,32 @@ TEST_F(Faults, DamagedFramesAreDestroyed) {
     std::vector<uint8_t> frame(bytes.begin(), bytes.end());
     ecat::put16(&frame[14], 0x1000 | 0x7FF);  // length past the frame
     EXPECT_TRUE(seg.process(frame).lost);
+}
+
+TEST_F(Faults, SeveralThreadsMayDriveTheSegmentAtOnce) {
+    // Two masters' worth of frames, ticks and fault commands at the same time:
+    // every frame is processed whole, none is counted twice.
+    std::atomic<int> complete{0};
+    auto sender = [&] {
+        for (int i = 0; i < 300; ++i) {
+            if (exchange(seg, req(Cmd::BRD, 0, reg::Type, 2)).wkc == 3) ++complete;
+        }
+    };
+    const uint64_t before = seg.framesProcessed();
+    std::thread a(sender);
+    std::thread b(sender);
+    std::thread faults([&] {
+        for (int i = 0; i < 100; ++i) {
+            seg.tick();
+            seg.forceSafeOpError(2, al::SmWatchdog);
+            seg.setDelay(std::chrono::microseconds(i));
+        }
+    });
+    a.join();
+    b.join();
+    faults.join();
+    EXPECT_EQ(complete.load(), 600);
+    EXPECT_EQ(seg.framesProcessed(), before + 600);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,9 @@ struct SiiDescription {
     std::vector<SiiPdo> rxPdos;  // outputs
     size_t sizeBytes = 2048;
 };
+
+// The CRC word 7 carries, over words 0..6 of `words`.
+uint8_t siiHeaderCrc(std::span<const uint16_t> words);
 
 // The EEPROM content in words, padded with 0xFFFF to the EEPROM size. Throws
 // std::invalid_argument when the description does not fit.
