@@ -114,7 +114,13 @@ void Cia402Axis::addObjects() {
     using bridge_entries::addComputed;
     auto at = [this](uint16_t base) { return static_cast<uint16_t>(base + offset_); };
 
-    addComputed(od_, at(kControlword), 0, DataType::Unsigned16, [this] { return controlword_; });
+    // Written by SDO they act as one cycle would; running process data overrides them.
+    addComputed(
+        od_, at(kControlword), 0, DataType::Unsigned16, [this] { return controlword_; },
+        [this](int64_t v) {
+            onCycle(static_cast<uint16_t>(v), target_);
+            return abort_code::None;
+        });
     addComputed(od_, at(kStatusword), 0, DataType::Unsigned16, [this] { return statusword(); });
     addComputed(
         od_, at(kModes), 0, DataType::Integer8, [this] { return modeRequested_; },
@@ -127,7 +133,12 @@ void Cia402Axis::addObjects() {
     addComputed(od_, at(kModesDisplay), 0, DataType::Integer8, [this] { return modeDisplay_; });
     addComputed(od_, at(kPositionActual), 0, DataType::Integer32,
                 [this] { return positionActual(); });
-    addComputed(od_, at(kTargetPosition), 0, DataType::Integer32, [this] { return target_; });
+    addComputed(
+        od_, at(kTargetPosition), 0, DataType::Integer32, [this] { return target_; },
+        [this](int64_t v) {
+            onCycle(controlword_, static_cast<int32_t>(v));
+            return abort_code::None;
+        });
 
     od_.addI32(at(kHomeOffset), 0, 0);
     addChecked(od_, at(kHomingMethod), 0, DataType::Integer8, kMethodStopperCw, [](int64_t m) {

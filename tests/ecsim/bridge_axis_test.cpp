@@ -187,6 +187,20 @@ TEST_F(Homing, NeedsOperationEnabledAndAMotor) {
     EXPECT_EQ(in.statusword[0] & kHomingBits, 0);
 }
 
+TEST(Cia402Axis, ControlwordAndTargetWrittenBySdoActAsACycle) {
+    Bridge bridge;
+    setMode(bridge, 8);
+    ASSERT_EQ(bridge.write(0x6840, 0, 0x000F), 0u);
+    EXPECT_EQ(bridge.device.axis(1).state(), DriveState::OperationEnabled);
+    ASSERT_EQ(bridge.write(0x687A, 0, 700), 0u);
+    EXPECT_EQ(bridge.readInt(0x6864, 0), 700);
+    EXPECT_EQ(bridge.readInt(0x687A, 0), 700);
+    EXPECT_EQ(bridge.readInt(0x6840, 0), 0x000F);
+    // The next process-data cycle takes over.
+    bridge.cycleAll(0x0007, 700);
+    EXPECT_EQ(bridge.readInt(0x6840, 0), 0x0007);
+}
+
 TEST(Cia402Axis, RefusesHomingParametersThatMakeNoSense) {
     Bridge bridge;
     EXPECT_EQ(bridge.write(0x6098, 0, 5), ecsim::abort_code::ValueRange);
