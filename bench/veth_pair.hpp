@@ -1,0 +1,153 @@
+// Helpers for benchmarks on a veth pair in a private network namespace: the
+// namespace and the pair, raw sockets, a frame echo on the far end, medians.
+#pragma once
+
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ecmaster/codec.hpp"
+
+namespace bench {
+
+inline constexpr const char* kMasterIf = "ecm0";
+inline constexpr const char* kSimIf = "ecs0";
+
+// Enters a network namespace of this process's own and brings up the pair
+// kMasterIf/kSimIf. "" on success, else why it cannot run.
+inline std::string enterVethNamespace() {
+    if (::geteuid() != 0) return "needs root (a network namespace and raw sockets)";
+    if (::unshare(CLONE_NEWNET) != 0) {
+        return std::string("cannot make a network namespace: ") + std::strerror(errno);
+    }
+    auto run = [](const std::string& cmd) {
+        return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
+    };
+    if (!run(std::string("ip link add ") + kMasterIf + " type veth peer name " + kSimIf) ||
+        !run(std::string("ip link set ") + kMasterIf + " up") ||
+        !run(std::string("ip link set ") + kSimIf + " up")) {
+        return "cannot set up the veth pair (iproute2 missing?)";
+    }
+    return "";
+}
+
+inline int rawSocket(const char* ifname) {
+    const int fd = ::socket(PF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ecat::kEtherType));
+    if (fd < 0) return -1;
+    sockaddr_ll sll{};
+    sll.sll_family = AF_PACKET;
+    sll.sll_protocol = htons(ecat::kEtherType);
+    sll.sll_ifindex = static_cast<int>(::if_nametoindex(ifname));
+    if (sll.sll_ifindex == 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&sll), sizeof sll) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Receives one incoming frame (not our own outgoing copy); 0 on timeout.
+inline ssize_t receiveIncoming(int fd, uint8_t* buf, size_t size, int timeoutMs) {
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0) return 0;
+        sockaddr_ll from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = ::recvfrom(fd, buf, size, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n <= 0) return 0;
+        if (from.sll_pkttype == PACKET_OUTGOING) continue;
+        return n;
+    }
+}
+
+// The far end of the pair sending every master frame straight back, marked as
+// a slave marks it.
+class Echo {
+  public:
+    Echo() : fd_(rawSocket(kSimIf)) {
+        if (fd_ >= 0) thread_ = std::thread([this] { loop(); });
+    }
+    ~Echo() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+
+  private:
+    void loop() {
+        std::vector<uint8_t> buf(2048);
+        while (!stop_) {
+            const ssize_t n = receiveIncoming(fd_, buf.data(), buf.size(), 50);
+            if (n <= 0 || (buf[6] & ecat::kSlaveMacBit) != 0) continue;
+            buf[6] |= ecat::kSlaveMacBit;
+            ::send(fd_, buf.data(), static_cast<size_t>(n), 0);
+        }
+    }
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Sends a one-datagram frame from kMasterIf and waits for it to come back.
+class RawPingPong {
+  public:
+    RawPingPong() : fd_(rawSocket(kMasterIf)) {
+        ecat::FrameBuilder b;
+        b.add(ecat::Cmd::BRD, 0, 0, 0, 2);
+        const auto f = b.finish();
+        frame_.assign(f.begin(), f.end());
+    }
+    ~RawPingPong() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    bool operator()() {
+        if (::send(fd_, frame_.data(), frame_.size(), 0) != static_cast<ssize_t>(frame_.size())) {
+            return false;
+        }
+        for (;;) {
+            const ssize_t n = receiveIncoming(fd_, in_.data(), in_.size(), 100);
+            if (n <= 0) return false;
+            if ((in_[6] & ecat::kSlaveMacBit) != 0) return true;
+        }
+    }
+
+  private:
+    int fd_ = -1;
+    std::vector<uint8_t> frame_;
+    std::vector<uint8_t> in_ = std::vector<uint8_t>(2048);
+};
+
+// Median over `batches` of the mean time per call in a batch; -1 if a call failed.
+template <class F>
+double medianMicros(F&& call, int batches, int perBatch) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> per;
+    for (int b = 0; b < batches; ++b) {
+        const auto t0 = Clock::now();
+        for (int i = 0; i < perBatch; ++i) {
+            if (!call()) return -1.0;
+        }
+        per.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count() /
+                      perBatch);
+    }
+    std::sort(per.begin(), per.end());
+    return per[per.size() / 2];
+}
+
+}  // namespace bench
