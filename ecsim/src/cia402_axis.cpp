@@ -175,8 +175,8 @@ void Cia402Axis::addObjects() {
     od_.addU32(at(kDigitalOutputs), 2, 0);  // outputs stay off until the master enables them
 }
 
-int32_t Cia402Axis::param(uint16_t index, uint8_t sub) const {
-    return static_cast<int32_t>(od_.getInt(static_cast<uint16_t>(index + offset_), sub));
+int64_t Cia402Axis::param(uint16_t index, uint8_t sub) const {
+    return od_.getInt(static_cast<uint16_t>(index + offset_), sub);
 }
 
 int32_t Cia402Axis::positionActual() const {
@@ -245,15 +245,15 @@ void Cia402Axis::startHoming() {
         homing_ = HomingState::MotorError;
         return;
     }
-    const int method = param(kHomingMethod, 0);
-    const int64_t searchSpeed = std::max(param(kHomingSpeeds, 1), 1);
-    const int64_t zeroSpeed = std::max(param(kHomingSpeeds, 2), 1);
-    const int64_t acceleration = std::max(param(kHomingAcceleration, 0), 1);
+    const auto method = static_cast<int>(param(kHomingMethod, 0));
+    const int64_t searchSpeed = std::max<int64_t>(param(kHomingSpeeds, 1), 1);
+    const int64_t zeroSpeed = std::max<int64_t>(param(kHomingSpeeds, 2), 1);
+    const int64_t acceleration = std::max<int64_t>(param(kHomingAcceleration, 0), 1);
 
     run_.method = method;
     run_.from = motor_->position();
-    run_.to = param(kHomeOffset, 0);
-    run_.searchSpeed = saturate(searchSpeed);
+    run_.to = static_cast<int32_t>(param(kHomeOffset, 0));
+    run_.searchSpeed = searchSpeed;
     run_.findsInput = method < 3 || marksHomingInput(motor_->param(27));
     run_.start = now_;
     if (run_.findsInput) {
@@ -265,7 +265,7 @@ void Cia402Axis::startHoming() {
         run_.duration = kSwitchSearchTimeout;
     }
     homing_ = HomingState::Running;
-    motor_->setVelocity(run_.searchSpeed);
+    motor_->setVelocity(saturate(run_.searchSpeed));
 }
 
 void Cia402Axis::advanceHoming() {
@@ -274,9 +274,8 @@ void Cia402Axis::advanceHoming() {
         endHoming(HomingState::Failed);
         return;
     }
-    const int64_t elapsed = std::chrono::duration_cast<milliseconds>(
-                                std::min(now_ - run_.start, Clock::duration(run_.duration)))
-                                .count();
+    const Clock::duration sinceStart = std::min<Clock::duration>(now_ - run_.start, run_.duration);
+    const int64_t elapsed = std::chrono::duration_cast<milliseconds>(sinceStart).count();
     if (run_.findsInput) {
         const int64_t total = std::max<int64_t>(run_.duration.count(), 1);
         motor_->setPosition(saturate(run_.from + (int64_t{run_.to} - run_.from) * elapsed / total));

@@ -69,7 +69,7 @@ class Cia402Axis {
         int method = 0;
         int32_t from = 0;
         int32_t to = 0;
-        int32_t searchSpeed = 1;
+        int64_t searchSpeed = 1;
         bool findsInput = true;
         Clock::time_point start{};
         std::chrono::milliseconds duration{0};
@@ -79,7 +79,7 @@ class Cia402Axis {
     void startHoming();
     void advanceHoming();
     void endHoming(HomingState result);
-    int32_t param(uint16_t index, uint8_t sub) const;
+    int64_t param(uint16_t index, uint8_t sub) const;
 
     ObjectDictionary& od_;
     uint16_t offset_;
