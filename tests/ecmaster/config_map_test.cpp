@@ -158,6 +158,32 @@ TEST_F(ConfigMap, TheCheckedFormRefusesABufferTooSmallAndProgramsNothing) {
     EXPECT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE), EC_STATE_SAFE_OP);
 }
 
+TEST_F(ConfigMap, ALargeImageIsCutIntoSegmentsAtSlaveBoundaries) {
+    // 31 bridges: 744 output bytes, then inputs; the first frame keeps room for
+    // the DC datagram (1466 bytes), so the last bridge's inputs open a second.
+    std::string list = "ZR12";
+    for (int i = 1; i < 31; ++i) list += ",ZR12";
+    bus_ = std::make_unique<testsupport::VirtualBus>(list);
+    for (size_t p = 1; p <= 31; ++p) testsupport::fitCoeDevices(bus_->segment(), {p});
+    ASSERT_GT(ec_init(bus_->name().c_str()), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 31);
+    ASSERT_EQ(ec_config_map(iomap_), 1488);
+    EXPECT_EQ(ec_group[0].nsegments, 2);
+    EXPECT_EQ(ec_group[0].IOsegment[0], 1464u);
+    EXPECT_EQ(ec_group[0].IOsegment[1], 24u);
+    EXPECT_EQ(ec_group[0].Isegment, 0);
+    EXPECT_EQ(ec_group[0].Ioffset, 744);
+    EXPECT_EQ(ec_slave[31].inputs, iomap_ + 1464);
+    EXPECT_EQ(ec_group[0].outputsWKC, 31);
+    EXPECT_EQ(ec_group[0].inputsWKC, 31);
+    ASSERT_TRUE(ec_configdc());
+    ASSERT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE), EC_STATE_SAFE_OP);
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        ec_send_processdata();
+        EXPECT_EQ(ec_receive_processdata(EC_TIMEOUTRET), 3 * 31) << "both frames counted";
+    }
+}
+
 TEST_F(ConfigMap, ConfigRunsBothStepsAndReturnsTheSlaveCount) {
     bus_ = std::make_unique<testsupport::VirtualBus>("IO,ZR01");
     testsupport::fitCoeDevices(bus_->segment(), {2});
