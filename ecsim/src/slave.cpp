@@ -15,7 +15,8 @@ namespace al = ecat::al;
 
 namespace {
 
-bool overlaps(uint32_t a, size_t n, uint32_t b, size_t m) {
+// 64-bit so that ranges at the top of the logical address space do not wrap.
+bool overlaps(uint64_t a, uint64_t n, uint64_t b, uint64_t m) {
     return a < b + m && b < a + n;
 }
 

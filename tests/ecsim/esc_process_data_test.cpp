@@ -87,6 +87,13 @@ TEST_F(ProcessData, LrdAndLwrCountOncePerSlaveAndOnlyTheirDirection) {
     EXPECT_EQ(exchange(seg, logical(Cmd::LRW, 0x10000, std::vector<uint8_t>(8, 0))).wkc, 0);
 }
 
+TEST_F(ProcessData, LogicalAddressesAtTheTopOfTheSpaceDoNotWrap) {
+    writeFmmu(seg, 1, 0, 0xFFFFFFE8u, 24, 0x1100, 2);
+    EXPECT_EQ(exchange(seg, logical(Cmd::LWR, 0xFFFFFFE8u, std::vector<uint8_t>(24, 4))).wkc, 1);
+    EXPECT_EQ(bridge->lastOutputs, std::vector<uint8_t>(24, 4));
+    EXPECT_EQ(exchange(seg, logical(Cmd::LWR, 0, std::vector<uint8_t>(8, 4))).wkc, 0);
+}
+
 TEST_F(ProcessData, OutputsReachTheDeviceOnlyInOp) {
     requestState(seg, 1, al::SafeOp);
     std::vector<uint8_t> image(52, 5);
