@@ -94,16 +94,6 @@ std::vector<std::string> WorkFolder::readSettings() const {
     return lines;
 }
 
-bool WaitFor(const std::function<bool()>& done, int seconds) {
-    QDeadlineTimer deadline(seconds * 1000);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
 ScannedBus::ScannedBus() : bus_("ZR12,IO,ZR02") {
     StartBusThreads();
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "gui/wait_for.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace guitest {
@@ -44,9 +45,6 @@ class WorkFolder {
     QTemporaryDir dir_;
     QString previous_;
 };
-
-// Keeps processing events until `done` holds or `seconds` pass; returns `done`.
-bool WaitFor(const std::function<bool()>& done, int seconds);
 
 // A simulated ZR12, IO, ZR02 segment on the in-process wire and the bus threads
 // running against it. scan() presses the page's Scan button (through the given

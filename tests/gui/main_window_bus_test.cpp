@@ -50,11 +50,17 @@ QAction* MenuQuit(const CDuZEraDezorav1Dlg& window) {
     return nullptr;
 }
 
-TEST(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
+// A fresh folder whose settings file makes the tool scan a fresh simulated bus.
+class MainWindowOnBus : public ::testing::Test {
+  protected:
+    void SetUp() override { folder.writeSettings(bus.settingsLines()); }
+
     WorkFolder folder;
     ScannedBus bus;
-    folder.writeSettings(bus.settingsLines());
     RecordedBoxes boxes;
+};
+
+TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     CDuZEraDezorav1Dlg window;
     ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
 
@@ -99,11 +105,7 @@ TEST(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     EXPECT_TRUE(boxes.texts().empty());
 }
 
-TEST(MainWindowOnBus, MenuQuitLeavesTheAxesQuitButtonReturnsThemToMode101) {
-    WorkFolder folder;
-    ScannedBus bus;
-    folder.writeSettings(bus.settingsLines());
-    RecordedBoxes boxes;
+TEST_F(MainWindowOnBus, MenuQuitLeavesTheAxesQuitButtonReturnsThemToMode101) {
     {
         CDuZEraDezorav1Dlg window;
         ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));

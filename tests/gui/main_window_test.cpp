@@ -26,6 +26,19 @@ std::vector<std::string> SettingsWithLevel(const std::string& level) {
     return {"eth9", level, "2", "2500", "60", "1000", "0", "1", "0"};
 }
 
+// A main window opened in a fresh folder on settings of the given access level
+// (no settings file when `level` is null), its boxes recorded.
+struct OpenWindow {
+    explicit OpenWindow(const char* level) {
+        if (level != nullptr) folder.writeSettings(SettingsWithLevel(level));
+        window.OnInitDialog();
+        window.show();
+    }
+    WorkFolder folder;
+    RecordedBoxes boxes;
+    CDuZEraDezorav1Dlg window;
+};
+
 QStringList EnabledItems(const QMenu* menu) {
     QStringList enabled;
     for (const QAction* action : menu->actions()) {
@@ -47,11 +60,8 @@ TEST(MainWindow, AccessLevelGreysToolsItemsAndShowsTheLanField) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.level);
-        WorkFolder folder;
-        folder.writeSettings(SettingsWithLevel(c.level));
-        RecordedBoxes boxes;
-        CDuZEraDezorav1Dlg window;
-        window.OnInitDialog();
+        OpenWindow open(c.level);
+        auto& [folder, boxes, window] = open;
         EXPECT_TRUE(boxes.texts().empty());
         EXPECT_EQ(EnabledItems(window.toolsMenu()), c.tools);
         EXPECT_EQ(EnabledItems(window.mainMenu()),
@@ -61,10 +71,8 @@ TEST(MainWindow, AccessLevelGreysToolsItemsAndShowsTheLanField) {
 }
 
 TEST(MainWindow, WithoutSettingsFileEveryToolsItemIsGrey) {
-    WorkFolder folder;
-    RecordedBoxes boxes;
-    CDuZEraDezorav1Dlg window;
-    window.OnInitDialog();
+    OpenWindow open(nullptr);
+    auto& [folder, boxes, window] = open;
     EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"SetDataFile Read Error"});
     EXPECT_TRUE(EnabledItems(window.toolsMenu()).isEmpty());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("QuendrelV1.20"));
@@ -74,12 +82,8 @@ TEST(MainWindow, WithoutSettingsFileEveryToolsItemIsGrey) {
 }
 
 TEST(MainWindow, TabsAndDeviceCommandsWaitForAScan) {
-    WorkFolder folder;
-    folder.writeSettings(SettingsWithLevel("9751"));
-    RecordedBoxes boxes;
-    CDuZEraDezorav1Dlg window;
-    window.OnInitDialog();
-    window.show();
+    OpenWindow open("9751");
+    auto& [folder, boxes, window] = open;
     ec_slavecount = 0;  // no scan in this test, whatever an earlier one found
 
     for (int tab = 1; tab <= 3; ++tab) {
@@ -114,11 +118,8 @@ TEST(MainWindow, TabsAndDeviceCommandsWaitForAScan) {
 }
 
 TEST(MainWindow, LevelGuardsOfToolsCommandsAreSilent) {
-    WorkFolder folder;
-    folder.writeSettings(SettingsWithLevel("9617"));
-    RecordedBoxes boxes;
-    CDuZEraDezorav1Dlg window;
-    window.OnInitDialog();
+    OpenWindow open("9617");
+    auto& [folder, boxes, window] = open;
     window.OnBoardInit();
     EXPECT_TRUE(boxes.texts().empty());
     window.OnSoftwareUpDate();
@@ -126,12 +127,8 @@ TEST(MainWindow, LevelGuardsOfToolsCommandsAreSilent) {
 }
 
 TEST(MainWindow, EscapeAndCloseLeaveTheWindowOpen) {
-    WorkFolder folder;
-    folder.writeSettings(SettingsWithLevel("0"));
-    RecordedBoxes boxes;
-    CDuZEraDezorav1Dlg window;
-    window.OnInitDialog();
-    window.show();
+    OpenWindow open("0");
+    auto& [folder, boxes, window] = open;
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.close());
@@ -139,12 +136,8 @@ TEST(MainWindow, EscapeAndCloseLeaveTheWindowOpen) {
 }
 
 TEST(MainWindow, QuitButtonWithoutBusSavesTheSettings) {
-    WorkFolder folder;
-    folder.writeSettings(SettingsWithLevel("0"));
-    RecordedBoxes boxes;
-    CDuZEraDezorav1Dlg window;
-    window.OnInitDialog();
-    window.show();
+    OpenWindow open("0");
+    auto& [folder, boxes, window] = open;
     g_slaveCount = 7;  // as the count field would set it
     QTest::mouseClick(window.quitButton(), Qt::LeftButton);
     EXPECT_EQ(window.result(), QDialog::Accepted);

@@ -21,19 +21,12 @@
 #include "bus/globals.hpp"
 #include "bus/gui/config_slave.hpp"
 #include "bus/gui/scan_lan_adapter.hpp"
+#include "gui/wait_for.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int seconds) {
-    QDeadlineTimer deadline(seconds * 1000);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
+using guitest::WaitFor;
 
 bool Save(QWidget* widget, const QDir& folder, const char* name) {
     const QString path = folder.filePath(QString::fromLatin1(name));
