@@ -498,7 +498,9 @@ uint16_t Slave::checkTransition(uint16_t from, uint16_t to) {
     if (!valid) return al::InvalidStateChange;
     uint16_t code = al::NoError;
     if (from == al::Init && to == al::PreOp) code = checkMailboxConfig();
-    if (from == al::PreOp && to == al::SafeOp) code = checkProcessDataConfig();
+    // Process data is checked on the way to SAFE-OP and again to OP: the
+    // master may have changed its set-up in SAFE-OP.
+    if ((from == al::PreOp && to == al::SafeOp) || to == al::Op) code = checkProcessDataConfig();
     if (code != al::NoError) return code;
     return device_->checkStateChange(from, to);
 }
@@ -516,6 +518,8 @@ uint16_t Slave::checkMailboxConfig() const {
     return al::NoError;
 }
 
+// Every byte of the area must be reachable through one FMMU of the right
+// direction; an FMMU covering only part of it is a configuration error.
 uint16_t Slave::checkArea(const SmArea& area, bool outputs) const {
     const uint16_t invalid = outputs ? al::InvalidOutputConfig : al::InvalidInputConfig;
     const Sm s = sm(area.syncManager);
@@ -523,15 +527,17 @@ uint16_t Slave::checkArea(const SmArea& area, bool outputs) const {
     if (s.mailbox() || s.ecatWrites() != outputs || s.start != area.start) {
         return al::InvalidSmConfig;
     }
+    bool covered = false;
     for (size_t f = 0; f < kFmmus; ++f) {
         const uint8_t* r = &mem_[reg::Fmmu0 + reg::FmmuSize * f];
         if ((r[12] & 0x01) == 0 || (r[11] & (outputs ? 0x02 : 0x01)) == 0) continue;
         const uint32_t phys = get16(r + 8);
-        if (phys <= area.start && phys + get16(r + 4) >= uint32_t{area.start} + area.length) {
-            return al::NoError;
-        }
+        const uint32_t length = get16(r + 4);
+        if (!overlaps(phys, length, area.start, area.length)) continue;
+        if (phys > area.start || phys + length < uint32_t{area.start} + area.length) return invalid;
+        covered = true;
     }
-    return invalid;
+    return covered ? al::NoError : invalid;
 }
 
 uint16_t Slave::checkProcessDataConfig() const {

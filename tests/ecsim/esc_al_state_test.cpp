@@ -101,6 +101,9 @@ TEST_F(AlState, SafeOpNeedsProcessDataSyncManagersAndFmmus) {
     writeFmmu(seg, 1, 0, 0, 24, 0x1100, 2);
     r = requestState(seg, 1, al::SafeOp | al::ErrorFlag);
     EXPECT_EQ(r.code, al::InvalidInputConfig);  // no input FMMU
+    writeFmmu(seg, 1, 1, 24, 12, 0x1180, 1);
+    r = requestState(seg, 1, al::SafeOp | al::ErrorFlag);
+    EXPECT_EQ(r.code, al::InvalidInputConfig);  // it covers half the inputs
 
     writeFmmu(seg, 1, 1, 24, 24, 0x1180, 1);
     writeSm(seg, 1, 3, 0x1180, 24, 0x24);  // inputs written by the master: wrong direction
@@ -117,6 +120,20 @@ TEST_F(AlState, SafeOpNeedsProcessDataSyncManagersAndFmmus) {
     // A coupler has no process data to check.
     requestState(seg, 3, al::PreOp);
     EXPECT_EQ(requestState(seg, 3, al::SafeOp).status, al::SafeOp);
+}
+
+TEST_F(AlState, OpChecksTheProcessDataSetUpAgain) {
+    setUpBridgeMailbox(seg, 1);
+    requestState(seg, 1, al::PreOp);
+    setUpBridgeProcessData(seg, 1, 0, 24);
+    EXPECT_EQ(requestState(seg, 1, al::SafeOp).status, al::SafeOp);
+    // The master cleared the FMMUs in SAFE-OP: no way to the outputs any more.
+    exchange(seg, req(Cmd::BWR, 0, reg::Fmmu0, 48));
+    const auto r = requestState(seg, 1, al::Op);
+    EXPECT_EQ(r.status, al::SafeOp | al::ErrorFlag);
+    EXPECT_EQ(r.code, al::InvalidOutputConfig);
+    setUpBridgeProcessData(seg, 1, 0, 24);
+    EXPECT_EQ(requestState(seg, 1, al::Op | al::ErrorFlag).status, al::Op);
 }
 
 // Records what the controller tells its application.
