@@ -96,6 +96,16 @@ TEST_F(ConfigMap, TerminalsAndBridgesGetOutputsFirstThenInputs) {
     EXPECT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE), EC_STATE_SAFE_OP);
 }
 
+TEST_F(ConfigMap, TheBridgeModelIsSizedByItsOwnObjects) {
+    start("IO,ZR12,IO,ZR02", {});
+    ASSERT_EQ(ec_config_map(iomap_), 104);
+    expectPlacements({{16, 16, 0, 52}, {192, 192, 2, 54}, {16, 16, 26, 78}, {192, 192, 28, 80}});
+    EXPECT_FALSE(ec_iserror());
+    ASSERT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE), EC_STATE_SAFE_OP);
+    ec_send_processdata();
+    EXPECT_EQ(ec_receive_processdata(EC_TIMEOUTRET), 12);
+}
+
 TEST_F(ConfigMap, ACouplerWithoutProcessDataTakesNoPlace) {
     start("CPL,ZR01", {2});
     ec_slave[2].CoEdetails &= static_cast<uint8>(~ECT_COEDET_SDOCA);  // one SDO per entry
