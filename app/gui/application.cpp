@@ -7,7 +7,9 @@
 
 CDuZEraDezorav1App::CDuZEraDezorav1App(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Quendrel"));
-    InstallQtMessageBoxes();
+    // Nobody could ever close a box on the offscreen platform: there the boxes
+    // keep writing their text to standard error and the program goes on.
+    if (platformName() != QLatin1String("offscreen")) InstallQtMessageBoxes();
 }
 
 int CDuZEraDezorav1App::InitInstance() {

@@ -1,7 +1,6 @@
 #include "platform/gui/qt_message_box.hpp"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QMessageBox>
 #include <QMetaObject>
 
@@ -20,10 +19,6 @@ void PresentBox(const std::wstring& text) {
 }  // namespace
 
 void InstallQtMessageBoxes() {
-    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        InstallMessageBoxPresenter({});
-        return;
-    }
     InstallMessageBoxPresenter(PresentBox, [](std::function<void()> task) {
         QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
     });

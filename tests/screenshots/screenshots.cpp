@@ -22,6 +22,7 @@
 #include "bus/gui/config_slave.hpp"
 #include "bus/gui/scan_lan_adapter.hpp"
 #include "gui/wait_for.hpp"
+#include "screenshots/motor_windows.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace {
@@ -90,6 +91,8 @@ int main(int argc, char* argv[]) {
             WaitFor([] { return g_lanScanState.load() == 3; }, 10);
             if (!Save(g_dlgScanLanAdapter, folder, "scan_lan_adapter.png")) status = 1;
             g_dlgScanLanAdapter->hide();
+
+            if (up && !SaveMotorWindows(window, folder, Save)) status = 1;
         }
         StopBusThreads();
         DestroyGlobalDialogs();

@@ -1,0 +1,66 @@
+#include "screenshots/motor_windows.hpp"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+
+#include "app/gui/global_dialogs.hpp"
+#include "app/gui/main_window.hpp"
+#include "gui/wait_for.hpp"
+#include "motor/gui/option_set1.hpp"
+#include "motor/gui/para_set.hpp"
+#include "motor/gui/tql_mode.hpp"
+#include "motor/gui/voze_rudadozira_vur.hpp"
+#include "motor/tq_init.hpp"
+
+namespace {
+
+using guitest::WaitFor;
+
+// Types a command line into the page as the user would, and presses Enter.
+void TypeCommand(QLineEdit* edit, const QString& line) {
+    for (const QChar c : line) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(edit, &key);
+    }
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(edit, &enter);
+}
+
+bool Shot(QDialog* dialog, const QDir& folder, const char* name, SaveWindow save) {
+    dialog->show();
+    WaitFor([] { return false; }, 1);
+    const bool saved = save(dialog, folder, name);
+    dialog->hide();
+    return saved;
+}
+
+}  // namespace
+
+bool SaveMotorWindows(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow save) {
+    window.tabBar()->setCurrentIndex(1);
+    auto* command = g_dlgTqlMode->findChild<QLineEdit*>("commandEdit");
+    auto* motor = g_dlgTqlMode->findChild<QComboBox*>("motorCombo");
+    motor->setCurrentIndex(4);
+    TypeCommand(command, "?99.1");
+    motor->setCurrentIndex(1);
+    TypeCommand(command, "K16.1,K20.1,K37.1");
+    TypeCommand(command, "X.1");
+    WaitFor([] { return false; }, 1);
+    bool ok = save(&window, folder, "tql_mode.png");
+
+    ok = Shot(g_dlgOptionSet1, folder, "option_set1.png", save) && ok;
+    ok = Shot(g_dlgParaSet, folder, "para_set.png", save) && ok;
+
+    // The initialisation dialog at the end of a run on the first bridge.
+    g_dlgVozeRudadoziraVur->show();
+    g_dlgVozeRudadoziraVur->findChild<QPushButton*>("initButton")->click();
+    WaitFor([] { return g_tqInitRunning == 0; }, 60);
+    WaitFor([] { return false; }, 1);
+    ok = save(g_dlgVozeRudadoziraVur, folder, "voze_rudadozira_vur.png") && ok;
+    g_dlgVozeRudadoziraVur->hide();
+    return ok;
+}
