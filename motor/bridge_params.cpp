@@ -63,7 +63,9 @@ bool FieldValue(const BridgeParamField& field, const std::wstring& text, int32_t
 
 }  // namespace
 
-bool DebugSetInUse() { return IsServiceOrMakerLevel(); }
+bool DebugSetInUse() {
+    return IsServiceOrMakerLevel();
+}
 
 bool TakeParenthesisedValue(const std::string& reply, std::string* value) {
     if (!reply.empty() && reply[0] == 'N') return false;

@@ -43,4 +43,6 @@ int32_t BridgeModelOfSlave(int slave) {
     return ordinal < 0 ? kNotABridge : g_bridgeModel[ordinal].load();
 }
 
-void PauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void PauseMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}

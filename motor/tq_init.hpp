@@ -9,11 +9,12 @@
 #include <cstdint>
 #include <string>
 
-extern std::atomic<int32_t> g_tqInitRunning;     // 1 while a run is in progress
-extern std::atomic<int32_t> g_tqInitStep;        // the step the next tick runs, 0..5
-extern std::atomic<int32_t> g_tqInitTickActive;  // 1 while ticks drive a run (TQL page stops polling)
-extern std::atomic<int32_t> g_tqInitOk;          // the last run ended well
-extern std::atomic<int32_t> g_tqInitError;       // the last run ended with a read-back failure
+extern std::atomic<int32_t> g_tqInitRunning;  // 1 while a run is in progress
+extern std::atomic<int32_t> g_tqInitStep;     // the step the next tick runs, 0..5
+extern std::atomic<int32_t>
+    g_tqInitTickActive;                     // 1 while ticks drive a run (TQL page stops polling)
+extern std::atomic<int32_t> g_tqInitOk;     // the last run ended well
+extern std::atomic<int32_t> g_tqInitError;  // the last run ended with a read-back failure
 // Matching read-back replies per channel 1..4 of the last check.
 extern std::atomic<int32_t> g_tqParamMatchCount[4];
 // "ID1_ONLINE".."ID4_ONLINE": motors expected to answer. All start checked and
@@ -25,7 +26,7 @@ inline constexpr int kTqExpectedMatches = 5;
 
 // Where a run shows its progress: the dialog's status line and progress bar.
 class TqInitView {
-public:
+  public:
     virtual ~TqInitView() = default;
     virtual void showStatus(const std::string& text) = 0;
     virtual void showProgress(int position) = 0;

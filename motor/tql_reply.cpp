@@ -4,7 +4,9 @@ namespace {
 
 // A digit character counts by its low four bits; the motors send only digits
 // there, and the answer is judged by the values that come out.
-int32_t DigitValue(char c) { return static_cast<unsigned char>(c) & 0x0F; }
+int32_t DigitValue(char c) {
+    return static_cast<unsigned char>(c) & 0x0F;
+}
 
 // Optional sign and decimal digits, saturated to the 32-bit range.
 int32_t ReadDecimal(const char* p) {
@@ -26,8 +28,7 @@ int32_t ReadDecimal(const char* p) {
 
 }  // namespace
 
-int ParseTqlParameterReply(const char* text, int32_t* parameter, int32_t* value,
-                           int32_t* motorId) {
+int ParseTqlParameterReply(const char* text, int32_t* parameter, int32_t* value, int32_t* motorId) {
     if (text == nullptr) return 0;
     int state = 0;
     int32_t number = 0;

@@ -13,5 +13,4 @@ inline constexpr int32_t kTqlNoValue = std::numeric_limits<int32_t>::min();
 // ended early or is empty, -1 no '.' after the parameter number, -2 motor ID
 // outside 1 to 5, -3 no '=' after the ID, -4 the text does not start with 'K'.
 // -5 '.' right after 'K'. A 'K' or 'k' anywhere starts the parse over.
-int ParseTqlParameterReply(const char* text, int32_t* parameter, int32_t* value,
-                           int32_t* motorId);
+int ParseTqlParameterReply(const char* text, int32_t* parameter, int32_t* value, int32_t* motorId);

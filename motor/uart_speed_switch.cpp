@@ -16,7 +16,9 @@ namespace {
 
 constexpr int kChannels = 4;
 
-bool IsSlowBridge(int32_t model) { return model == kModelZr01 || model == kModelZr02; }
+bool IsSlowBridge(int32_t model) {
+    return model == kModelZr01 || model == kModelZr02;
+}
 
 const char* MotorSpeedLine(int32_t mode, MotorKind kind) {
     switch (mode) {

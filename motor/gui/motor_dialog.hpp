@@ -11,16 +11,16 @@ class QPushButton;
 
 class MotorDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit MotorDialog(QWidget* parent, bool enterCloses, bool ticks);
 
     // The Quit button: takes the fields and closes the dialog.
     void OnBnClickedQuit();
 
-public slots:
+  public slots:
     void reject() override {}
 
-protected:
+  protected:
     // Run at every opening, before the dialog is shown.
     virtual void OnInitDialog() = 0;
     virtual void OnTimer() {}
@@ -33,7 +33,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     bool enterCloses_;
     bool ticks_;
     QTimer timer_;

@@ -39,9 +39,13 @@ void OptionSet1::OnInitDialog() {
     TakeFields();
 }
 
-void OptionSet1::TakeFields() { m_slaveIndex = slaveCombo_->currentIndex(); }
+void OptionSet1::TakeFields() {
+    m_slaveIndex = slaveCombo_->currentIndex();
+}
 
-void OptionSet1::OnBnClickedBaud170k() { RequestUartSpeedChange(m_slaveIndex + 1, kBaudMode170k); }
+void OptionSet1::OnBnClickedBaud170k() {
+    RequestUartSpeedChange(m_slaveIndex + 1, kBaudMode170k);
+}
 
 void OptionSet1::OnBnClickedBaud38400() {
     RequestUartSpeedChange(m_slaveIndex + 1, kBaudMode38400);

@@ -8,18 +8,18 @@ class QComboBox;
 
 class OptionSet1 : public MotorDialog {
     Q_OBJECT
-public:
+  public:
     explicit OptionSet1(QWidget* parent = nullptr);
 
     void OnBnClickedBaud170k();
     void OnBnClickedBaud38400();
     void OnTimer() override;
 
-protected:
+  protected:
     void OnInitDialog() override;
     void TakeFields() override;
 
-private:
+  private:
     int m_slaveIndex = 0;
     QComboBox* slaveCombo_;
 };

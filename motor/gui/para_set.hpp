@@ -11,18 +11,18 @@ class QLineEdit;
 
 class ParaSet : public MotorDialog {
     Q_OBJECT
-public:
+  public:
     explicit ParaSet(QWidget* parent = nullptr);
 
     void OnCbnSelchangeSlave();
     void OnBnClickedSetWrite();
     void ReadBridgeParameters();
 
-protected:
+  protected:
     void OnInitDialog() override;
     void TakeFields() override;
 
-private:
+  private:
     void ShowFields();
 
     int m_slaveIndex = 0;

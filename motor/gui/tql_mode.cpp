@@ -74,10 +74,10 @@ TqlMode::TqlMode(QWidget* parent) : QWidget(parent), chooseFile_(ChooseParameter
 
     boardCombo_ = new QComboBox(this);
     boardCombo_->setObjectName("boardCombo");
-    boardCombo_->setGeometry(dlu::Rect(26, 22, 58, 14));
+    boardCombo_->setGeometry(dlu::Rect(26, 22, 66, 14));
     motorCombo_ = new QComboBox(this);
     motorCombo_->setObjectName("motorCombo");
-    motorCombo_->setGeometry(dlu::Rect(105, 22, 70, 14));
+    motorCombo_->setGeometry(dlu::Rect(105, 22, 76, 14));
     sendAfterClearBox_ = new QCheckBox("Send after clear", this);
     sendAfterClearBox_->setObjectName("sendAfterClear");
     sendAfterClearBox_->setGeometry(dlu::Rect(16, 61, 78, 10));
@@ -86,7 +86,8 @@ TqlMode::TqlMode(QWidget* parent) : QWidget(parent), chooseFile_(ChooseParameter
     commandEdit_->setGeometry(dlu::Rect(14, 76, 130, 14));
     commandEdit_->installEventFilter(this);
 
-    QPushButton* sendFile = MakeButton("SendFile", "sendFileButton", dlu::Rect(183, 70, 52, 29), this);
+    QPushButton* sendFile =
+        MakeButton("SendFile", "sendFileButton", dlu::Rect(183, 70, 52, 29), this);
     QPushButton* clearMess =
         MakeButton("ClearMess", "clearMessButton", dlu::Rect(244, 71, 52, 28), this);
     (new QLabel("Sent TQL:", this))->setGeometry(dlu::Rect(17, 108, 40, 8));
@@ -150,7 +151,9 @@ void TqlMode::ShowSentLog() {
     sentEdit_->verticalScrollBar()->setValue(sentEdit_->verticalScrollBar()->maximum());
 }
 
-void TqlMode::ShowResponseLog() { responseEdit_->setPlainText(ForView(m_responseLog)); }
+void TqlMode::ShowResponseLog() {
+    responseEdit_->setPlainText(ForView(m_responseLog));
+}
 
 int TqlMode::SelectedBridgeSlave() const {
     const int slave = m_boardIndex + 1;

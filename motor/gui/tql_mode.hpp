@@ -16,7 +16,7 @@ class QPlainTextEdit;
 
 class TqlMode : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TqlMode(QWidget* parent = nullptr);
 
     void OnTimer();
@@ -30,11 +30,11 @@ public:
     using FileChooser = std::function<QString(QWidget* parent)>;
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void SetupFonts();
     void FillMotorCombo();
     void TakeFields();

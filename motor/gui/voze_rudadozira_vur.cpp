@@ -21,7 +21,7 @@ const QColor kBusyColour(0, 100, 0);
 VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
     : MotorDialog(parent, /*enterCloses=*/true, /*ticks=*/true) {
     setWindowTitle("InitTarnquisel");
-    setFixedSize(dlu::Size(214, 140));
+    setFixedSize(dlu::Size(214, 152));
 
     slaveCombo_ = new QComboBox(this);
     slaveCombo_->setObjectName("slaveCombo");
@@ -42,20 +42,20 @@ VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
     status_->setFont(statusFont);
 
     auto* group = new QGroupBox("Tarnquisel Check Enable", this);
-    group->setGeometry(dlu::Rect(10, 54, 194, 30));
+    group->setGeometry(dlu::Rect(10, 54, 194, 44));
     for (int i = 0; i < 4; ++i) {
         online_[i] = new QCheckBox(QString("ID%1_ONLINE").arg(i + 1), group);
         online_[i]->setObjectName(QString("online%1").arg(i + 1));
-        online_[i]->setGeometry(dlu::Rect(6 + 47 * i, 12, 46, 12));
+        online_[i]->setGeometry(dlu::Rect(8 + 92 * (i % 2), 12 + 14 * (i / 2), 84, 12));
         connect(online_[i], &QCheckBox::clicked, this, [this] { TakeFields(); });
     }
 
     progress_ = new QProgressBar(this);
     progress_->setObjectName("progress");
-    progress_->setGeometry(dlu::Rect(10, 92, 194, 12));
+    progress_->setGeometry(dlu::Rect(10, 104, 194, 12));
     progress_->setTextVisible(false);
 
-    QPushButton* quit = AddButton("Quit", dlu::Rect(150, 114, 54, 18));
+    QPushButton* quit = AddButton("Quit", dlu::Rect(150, 126, 54, 18));
     quit->setObjectName("quitButton");
     connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
 }

@@ -14,17 +14,17 @@ class QProgressBar;
 
 class VozeRudadoziraVur : public MotorDialog, private TqInitView {
     Q_OBJECT
-public:
+  public:
     explicit VozeRudadoziraVur(QWidget* parent = nullptr);
 
     void OnBnClickedInitTarnquisel();
     void OnTimer() override;
 
-protected:
+  protected:
     void OnInitDialog() override;
     void TakeFields() override;
 
-private:
+  private:
     void ShowFields();
     void showStatus(const std::string& text) override;
     void showProgress(int position) override;

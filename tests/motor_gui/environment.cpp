@@ -7,7 +7,7 @@ namespace {
 
 // One application object for the whole test program, offscreen.
 class QtEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
@@ -17,11 +17,10 @@ public:
     }
     void TearDown() override { app_.reset(); }
 
-private:
+  private:
     std::unique_ptr<QApplication> app_;
 };
 
-[[maybe_unused]] auto* const kEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 }  // namespace

@@ -13,9 +13,9 @@
 #include "motor/gui/option_set1.hpp"
 #include "motor/gui/para_set.hpp"
 #include "motor/gui/voze_rudadozira_vur.hpp"
+#include "motor/motor_bus.hpp"
 #include "motor/tq_init.hpp"
 #include "motor/uart_speed_switch.hpp"
-#include "motor/motor_bus.hpp"
 #include "motor_gui_fixture.hpp"
 
 namespace {
@@ -25,7 +25,9 @@ using motorgui::WaitFor;
 using motortest::MotorBus;
 using motortest::RecordedBoxes;
 
-QString Status(QWidget* dialog) { return Child<QLineEdit>(dialog, "status")->text(); }
+QString Status(QWidget* dialog) {
+    return Child<QLineEdit>(dialog, "status")->text();
+}
 QColor StatusColour(QWidget* dialog) {
     return Child<QLineEdit>(dialog, "status")->palette().color(QPalette::Text);
 }

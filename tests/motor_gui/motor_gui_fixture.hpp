@@ -1,6 +1,5 @@
-// What the motor windows' tests share: the application object (made once for
-// the test program), finding a window's controls, and waiting with a deadline
-// while the windows' timers run.
+// What the motor windows' tests share: finding a window's controls, and waiting
+// with a deadline while the windows' timers run.
 #pragma once
 
 #include <QCoreApplication>
@@ -9,18 +8,11 @@
 #include <QWidget>
 #include <functional>
 
+#include "gui/wait_for.hpp"
+
 namespace motorgui {
 
-// Keeps processing events until `done` holds or `seconds` pass; returns `done`.
-inline bool WaitFor(const std::function<bool()>& done, int seconds) {
-    QDeadlineTimer deadline(seconds * 1000);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using guitest::WaitFor;
 
 // Lets the windows' timers tick for `ms` milliseconds.
 inline void Spin(int ms) {

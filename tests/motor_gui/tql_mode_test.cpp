@@ -1,10 +1,12 @@
+#include "motor/gui/tql_mode.hpp"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QKeyEvent>
 #include <QComboBox>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -14,10 +16,9 @@
 #include <memory>
 
 #include "app/settings_file.hpp"
-#include "motor/gui/tql_mode.hpp"
-#include "motor/tql_command.hpp"
-#include "motor/tq_init.hpp"
 #include "motor/motor_bus.hpp"
+#include "motor/tq_init.hpp"
+#include "motor/tql_command.hpp"
 #include "motor_gui_fixture.hpp"
 
 namespace {
@@ -27,7 +28,7 @@ using motortest::MotorBus;
 using motortest::RecordedBoxes;
 
 class TqlModePage : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         bus_ = std::make_unique<MotorBus>("ZR12,IO");
         g_bridgeMode = 1;
@@ -48,9 +49,7 @@ protected:
     QComboBox* board() { return Child<QComboBox>(page_.get(), "boardCombo"); }
     QComboBox* motor() { return Child<QComboBox>(page_.get(), "motorCombo"); }
     QString sentLog() { return Child<QPlainTextEdit>(page_.get(), "sentLog")->toPlainText(); }
-    QString responses() {
-        return Child<QPlainTextEdit>(page_.get(), "responseLog")->toPlainText();
-    }
+    QString responses() { return Child<QPlainTextEdit>(page_.get(), "responseLog")->toPlainText(); }
 
     void Type(const QString& text) {
         command()->clear();
@@ -227,7 +226,8 @@ TEST_F(TqlModePage, AParameterFileGoesLineByLineOnAnyTab) {
 TEST_F(TqlModePage, FileChecksComeBeforeTheFileDialog) {
     chosenFile_ = WriteFile(std::string(kParamFileMaxBytes + 1, '\n'));
     Child<QPushButton>(page_.get(), "sendFileButton")->click();
-    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"MotorParameter File too Big !!! Errpr ..."});
+    EXPECT_EQ(boxes_.texts(),
+              std::vector<std::wstring>{L"MotorParameter File too Big !!! Errpr ..."});
     EXPECT_EQ(g_paramFileSending, 0);
     EXPECT_EQ(chooserCalls_, 1);
 
@@ -236,8 +236,9 @@ TEST_F(TqlModePage, FileChecksComeBeforeTheFileDialog) {
     Child<QPushButton>(page_.get(), "sendFileButton")->click();
     board()->setCurrentIndex(1);
     Child<QPushButton>(page_.get(), "sendFileButton")->click();
-    EXPECT_EQ(boxes_.texts(), (std::vector<std::wstring>{L"Motor Select Error(ID1,ID2,ID3,ID4)",
-                                                        L"Motor Parameter Send , Board Select Error"}));
+    EXPECT_EQ(boxes_.texts(),
+              (std::vector<std::wstring>{L"Motor Select Error(ID1,ID2,ID3,ID4)",
+                                         L"Motor Parameter Send , Board Select Error"}));
     EXPECT_EQ(chooserCalls_, 1);
 
     // A file that can't be read is reported with its name.
