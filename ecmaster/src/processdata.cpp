@@ -65,24 +65,27 @@ int ec_send_processdata_group(uint8 group) {
     const uint32_t total = g.Obytes + g.Ibytes;
     if (total == 0 || g.outputs == nullptr) return 0;
 
-    const bool dc = g.hasdc && g.DCnext > 0 && g.DCnext < EC_MAXSLAVE;
-    bool first = true;
+    // The reference clock's time rides in the first frame with room for it.
+    bool dcPending = g.hasdc && g.DCnext > 0 && g.DCnext < EC_MAXSLAVE;
     auto sendPiece = [&](const Piece& piece) {
         if (frames.count >= frames.frames.size()) return;
         const int idx = allocIndex();
         if (idx < 0) return;  // every index busy: that piece misses this cycle
         ecat::FrameBuilder builder;
         const uint8_t* data = g.outputs + piece.offset;
-        builder.addLogical(piece.cmd, static_cast<uint8_t>(idx), g.logstartaddr + piece.offset,
-                           static_cast<uint16_t>(piece.length), {data, piece.length});
+        if (builder.addLogical(piece.cmd, static_cast<uint8_t>(idx), g.logstartaddr + piece.offset,
+                               static_cast<uint16_t>(piece.length), {data, piece.length}) < 0) {
+            releaseIndex(idx);
+            return;
+        }
         InFlight& f = frames.frames[frames.count++];
         f = InFlight{idx, piece.cmd, piece.offset, static_cast<uint16_t>(piece.length), false};
-        if (first && dc) {  // the reference clock's time, adopted by every other DC slave
+        if (dcPending &&
             builder.add(ecat::Cmd::FRMW, static_cast<uint8_t>(idx), ec_slave[g.DCnext].configadr,
-                        ECT_REG_DCSYSTIME, sizeof(int64));
-            f.carriesDcTime = true;
+                        ECT_REG_DCSYSTIME, sizeof(int64)) >= 0) {
+            f.carriesDcTime = true;  // the reference reads it, every other DC slave adopts it
+            dcPending = false;
         }
-        first = false;
         ecmaster::detail::sendFrame(idx, builder.finish());
     };
     if (g.blockLRW == 0) {

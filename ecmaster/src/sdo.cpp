@@ -164,13 +164,16 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psiz
             return refuse(slave, index, subindex, seg);
         }
         const size_t n = seg.segmentBytes();
-        if (received + n > total) {  // more than announced: never past the caller's buffer
+        const bool last = (seg.command() & 0x01) != 0;
+        // More than announced would run past the caller's buffer; an empty
+        // segment that is not the last would keep the transfer going for ever.
+        if (received + n > total || (n == 0 && !last)) {
             ec_packeterror(slave, index, subindex, kPacketUnexpected);
             return 0;
         }
         std::memcpy(out + received, seg.at(kSegmentData), n);
         received += n;
-        if ((seg.command() & 0x01) != 0) break;  // last segment
+        if (last) break;
         toggle ^= kToggle;
     }
     *psize = static_cast<int>(received);
