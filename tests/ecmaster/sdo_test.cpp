@@ -2,6 +2,7 @@
 // CoE server.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <string>
 
 #include "ecmaster/codec.hpp"
@@ -246,6 +247,74 @@ class LosingWire : public ecmaster::FrameProcessor {
   private:
     std::shared_ptr<ecsim::Segment> segment_;
 };
+
+// A slave that answers each request with the next prepared message, right or wrong.
+class ScriptedDevice : public ecsim::Device {
+  public:
+    void onMailbox(std::span<const uint8_t>, ecsim::MailboxOutbox& out) override {
+        if (replies.empty()) return;
+        out.post(replies.front());
+        replies.pop_front();
+    }
+    std::deque<std::vector<uint8_t>> replies;
+};
+
+// An SDO message as a slave sends it: CoE `service`, command byte, then `body`.
+std::vector<uint8_t> sdoReply(uint16_t service, uint8_t command, std::vector<uint8_t> body) {
+    std::vector<uint8_t> m = {
+        0, 0, 0, 0, 0, 0x03 | (1 << 4), 0, static_cast<uint8_t>(service << 4), command};
+    m.insert(m.end(), body.begin(), body.end());
+    if (m.size() < 16) m.resize(16, 0);
+    ecat::put16(m.data(), static_cast<uint16_t>(m.size() - 6));
+    return m;
+}
+std::vector<uint8_t> initiateUpload(uint32_t total) {  // normal, index 0x2000:01, no data
+    return sdoReply(3, 0x41, {0x00, 0x20, 0x01, uint8_t(total), uint8_t(total >> 8), 0, 0});
+}
+std::vector<uint8_t> uploadSegment(uint8_t command, size_t bytes) {
+    auto m = sdoReply(3, command, std::vector<uint8_t>(std::max<size_t>(bytes, 7), 0x77));
+    ecat::put16(m.data(), static_cast<uint16_t>(3 + std::max<size_t>(bytes, 7)));
+    return m;
+}
+
+TEST(SdoMisbehavingSlave, CannotOverrunTheBufferPassOffAnAbortOrStallTheTransfer) {
+    testsupport::VirtualBus bus("ZR12");
+    auto device = std::make_unique<ScriptedDevice>();
+    auto& replies = device->replies;
+    replies.push_back(initiateUpload(10));       // announces 10 bytes ...
+    replies.push_back(uploadSegment(0x01, 14));  // ... and sends 14
+    replies.push_back(sdoReply(3, 0x80, {0x00, 0x20, 0x01, 0x00, 0x00, 0x02, 0x06}));  // abort
+    replies.push_back(initiateUpload(10));
+    replies.push_back(uploadSegment(0x11, 10));  // complete, but the toggle must start at 0
+    replies.push_back(initiateUpload(20));
+    for (int i = 0; i < 50; ++i) replies.push_back(uploadSegment(0x00 | (7 << 1), 0));  // empty
+    bus.segment().replaceDevice(1, std::move(device));
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 1);
+    ASSERT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
+    drainErrors();
+
+    std::vector<uint8_t> buffer(32, 0xEE);
+    int size = 10;
+    EXPECT_EQ(ec_SDOread(1, 0x2000, 1, FALSE, &size, buffer.data(), EC_TIMEOUTRXM), 0);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 10, buffer.end()),
+              std::vector<uint8_t>(22, 0xEE));
+    EXPECT_NE(nextErrorText().find("PACKET slave:1 index:2000.01 error:1"), std::string::npos);
+
+    uint32_t value = 0;
+    size = sizeof value;
+    EXPECT_EQ(ec_SDOread(1, 0x2000, 1, FALSE, &size, &value, EC_TIMEOUTRXM), 0)
+        << "an abort is never a success, whatever service it says";
+    EXPECT_NE(nextErrorText().find("SDO slave:1 index:2000.01 error:06020000"), std::string::npos);
+
+    size = 32;
+    EXPECT_EQ(ec_SDOread(1, 0x2000, 1, FALSE, &size, buffer.data(), EC_TIMEOUTRXM), 0);
+    EXPECT_NE(nextErrorText().find("PACKET"), std::string::npos) << "wrong toggle";
+
+    EXPECT_EQ(ec_SDOread(1, 0x2000, 1, FALSE, &size, buffer.data(), EC_TIMEOUTRXM), 0);
+    EXPECT_NE(nextErrorText().find("PACKET"), std::string::npos) << "empty segment";
+    EXPECT_FALSE(ec_iserror());
+}
 
 TEST(SdoRepeat, AReplyLostOnTheWayBackIsFetchedAgainByTheRepeatRequest) {
     std::string error;
