@@ -137,6 +137,8 @@ void IdentifySlaves() {
     }
 }
 
+// Mapping and the clock set-up rewrite the group record that the exchange reads:
+// the process-data thread waits meanwhile.
 void MapProcessImage() {
     int size = 0;
     {
@@ -145,6 +147,15 @@ void MapProcessImage() {
         SetMappedAreaSizes(size > 0 ? ec_slave[0].Obytes : 0, size > 0 ? ec_slave[0].Ibytes : 0);
     }
     if (size < 4) ShowBox("Error! at IoConfig, Exit Program.");
+}
+
+void ConfigureDistributedClocks() {
+    bool hasDc = false;
+    {
+        auto lock = LockProcessImage();
+        hasDc = ec_configdc();
+    }
+    if (!hasDc) ShowBox("Error at ConfigDc, Exit Program.");
 }
 
 bool ReachOperational() {
@@ -204,7 +215,7 @@ Attempt RunAttempt() {
     g_strScanLog.clear();
     Log(FormatText("( %d ) slaves Device found\r\n", ec_slavecount));
     MapProcessImage();
-    if (!ec_configdc()) ShowBox("Error at ConfigDc, Exit Program.");
+    ConfigureDistributedClocks();
     ec_statecheck(0, EC_STATE_SAFE_OP, kSafeOpTimeoutUs);
     IdentifySlaves();
     if (BusThreadsStopping()) return {Outcome::Stopped, {}};
