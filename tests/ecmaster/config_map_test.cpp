@@ -194,6 +194,34 @@ TEST_F(ConfigMap, ALargeImageIsCutIntoSegmentsAtSlaveBoundaries) {
     }
 }
 
+TEST_F(ConfigMap, AGroupOfItsOwnHasItsOwnImageAndLogicalRange) {
+    start("IO,ZR12", {2});
+    ec_slave[2].group = 1;
+    ASSERT_EQ(ec_config_map_group(iomap_, 1), 48);
+    EXPECT_EQ(ec_slave[1].outputs, nullptr) << "not in the group";
+    EXPECT_EQ(ec_slave[2].outputs, iomap_);
+    EXPECT_EQ(ec_slave[2].inputs, iomap_ + 24);
+    EXPECT_EQ(ec_group[1].Obytes, 24u);
+    EXPECT_EQ(+fmmu(2, 0).LogStart, 1u << 16);
+    ASSERT_EQ(ec_statecheck(2, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE), EC_STATE_SAFE_OP);
+    iomap_[0] = 0x42;
+    auto cycle = [] {
+        ec_send_processdata_group(1);
+        return ec_receive_processdata_group(1, EC_TIMEOUTRET);
+    };
+    EXPECT_EQ(cycle(), 3);
+    ec_slave[2].state = EC_STATE_OPERATIONAL;
+    ec_writestate(2);
+    for (int tries = 0;
+         tries < 100 && ec_statecheck(2, EC_STATE_OPERATIONAL, 10000) != EC_STATE_OPERATIONAL;
+         ++tries) {
+        cycle();
+    }
+    EXPECT_EQ(cycle(), 3);
+    EXPECT_EQ(cycle(), 3);
+    EXPECT_EQ(iomap_[24], 0x43) << "the test device answers each output byte + 1";
+}
+
 TEST_F(ConfigMap, ConfigRunsBothStepsAndReturnsTheSlaveCount) {
     bus_ = std::make_unique<testsupport::VirtualBus>("IO,ZR01");
     testsupport::fitCoeDevices(bus_->segment(), {2});
