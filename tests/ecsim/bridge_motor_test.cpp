@@ -15,13 +15,6 @@ using Replies = std::vector<std::string>;
 
 constexpr uint32_t kWindowKey = 0x6D3F1;
 
-TEST(TqlMotor, AnswersTheOnlineQueryWithItsKind) {
-    TqlMotor a(MotorKind::A);
-    TqlMotor b(MotorKind::B);
-    EXPECT_EQ(a.runLine("?99.1"), Replies{"Ux=TQ-A 2.10"});
-    EXPECT_EQ(b.runLine("?99.1"), Replies{"Ux=TQ-B 3.04"});
-}
-
 TEST(TqlMotor, IgnoresBlankLinesAndSplitsCommandsAtCommas) {
     TqlMotor m(MotorKind::A);
     EXPECT_TRUE(m.runLine("  \r\n").empty());
@@ -52,13 +45,6 @@ TEST(TqlMotor, SetsParametersOnlyWhenUnlockedWithItsOwnWord) {
     TqlMotor b(MotorKind::B);
     b.runLine("W.1=6042,K70.1=0");
     EXPECT_EQ(b.param(70), 0);
-}
-
-TEST(TqlMotor, AnswersEveryQueriedParameterSeparately) {
-    TqlMotor m(MotorKind::B);
-    m.runLine("W.1=6042,K16.1=4,K23.1=9,K70.1=0,K67.1=1,K37.1=10");
-    EXPECT_EQ(m.runLine("K16.1,K23.1,K70.1,K67.1,K37.1"),
-              (Replies{"K16.1=4", "K23.1=9", "K70.1=0", "K67.1=1", "K37.1=10"}));
 }
 
 TEST(TqlMotor, ReportsErrorsThatNeverLookLikeNothingOrATimeout) {
