@@ -192,23 +192,52 @@ ecx_portt& port() { return ecx_port; }
 bool validIndex(int idx) { return idx >= 0 && idx < EC_MAXBUF; }
 static_assert(EC_MAXBUF == 16, "the index byte holds the index in its low nibble");
 
-// From a datagram's data back to its index byte.
-constexpr ptrdiff_t kIndexOffset = ecat::kDatagramHeaderSize - 1;
+
+// Walks the datagrams of an EtherCAT frame without allocating: calls
+// f(offset of the datagram header) for each. False when the frame is malformed
+// (nothing is called then for the bad part; callers check before acting).
+template <class F>
+bool forEachDatagram(std::span<const uint8_t> frame, F&& f) {
+    constexpr size_t start = ecat::kEthHeaderSize + ecat::kEcatHeaderSize;
+    if (frame.size() < start + ecat::kDatagramHeaderSize + ecat::kWkcSize) return false;
+    if (frame[12] != 0x88 || frame[13] != 0xA4) return false;
+    const uint16_t header = ecat::get16(&frame[ecat::kEthHeaderSize]);
+    if ((header >> 12) != ecat::kEcatTypeDatagrams) return false;
+    const size_t end = start + (header & 0x07FF);
+    if (end > frame.size()) return false;
+    size_t pos = start;
+    for (;;) {
+        if (end - pos < ecat::kDatagramHeaderSize + ecat::kWkcSize) return false;
+        const uint16_t flags = ecat::get16(&frame[pos + 6]);
+        const size_t total = ecat::kDatagramHeaderSize + (flags & 0x07FF) + ecat::kWkcSize;
+        if (end - pos < total) return false;
+        f(pos, total);
+        pos += total;
+        if ((flags & 0x8000) == 0) return true;
+    }
+}
 
 // Called with p.m held: files a received frame under its index if somebody sent one.
 void store(ecx_portt& p, std::span<uint8_t> frame) {
     if (frame.size() < ecat::kEthHeaderSize + ecat::kEcatHeaderSize + ecat::kDatagramHeaderSize)
         return;
-    auto parsed = ecat::parseFrame(frame);
-    if (!parsed.ok()) return;
-    const uint8_t tag = parsed.datagrams.front().index();
+    size_t first = 0, last = 0, lastTotal = 0;
+    bool any = false;
+    const bool good = forEachDatagram(frame, [&](size_t pos, size_t total) {
+        if (!any) first = pos;
+        any = true;
+        last = pos;
+        lastTotal = total;
+    });
+    if (!good || !any) return;
+    const uint8_t tag = frame[first + 1];
     const int idx = tag & 0x0F;
     if (p.state[idx] != Slot::Sent || (tag >> 4) != p.generation[idx]) return;  // stale or foreign
-    for (auto& d : parsed.datagrams) d.data()[-kIndexOffset] = static_cast<uint8_t>(idx);
+    forEachDatagram(frame, [&](size_t pos, size_t) { frame[pos + 1] = static_cast<uint8_t>(idx); });
     const size_t n = std::min(frame.size(), p.rx[idx].size());
     std::memcpy(p.rx[idx].data(), frame.data(), n);
     p.rxLength[idx] = n;
-    p.rxWkc[idx] = parsed.datagrams.back().wkc();
+    p.rxWkc[idx] = ecat::get16(&frame[last + lastTotal - ecat::kWkcSize]);
     p.state[idx] = Slot::Received;
 }
 
@@ -250,12 +279,12 @@ bool sendFrame(int idx, std::span<const uint8_t> frame) {
         generation = p.generation[idx];
         nic = p.nic;
     }
-    std::array<uint8_t, EC_BUFSIZE> copy{};
+    std::array<uint8_t, EC_BUFSIZE> copy;
     std::memcpy(copy.data(), frame.data(), frame.size());
-    const size_t size = std::max(frame.size(), ecat::kMinFrameSize);  // padded with zeros
-    auto parsed = ecat::parseFrame({copy.data(), size});
-    for (auto& d : parsed.datagrams)
-        d.data()[-kIndexOffset] = static_cast<uint8_t>(idx | (generation << 4));
+    const size_t size = std::max(frame.size(), ecat::kMinFrameSize);
+    std::memset(copy.data() + frame.size(), 0, size - frame.size());  // padding
+    const auto tag = static_cast<uint8_t>(idx | (generation << 4));
+    forEachDatagram({copy.data(), size}, [&](size_t pos, size_t) { copy[pos + 1] = tag; });
     std::lock_guard tx(p.tx);
     return nic->send({copy.data(), size});
 }
