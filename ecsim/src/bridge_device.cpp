@@ -1,3 +1,4 @@
+#include <stdexcept>
 #include <string_view>
 
 #include "bridge_entries.hpp"
@@ -11,8 +12,6 @@ namespace {
 
 using bridge_entries::addChecked;
 using bridge_entries::addComputed;
-
-constexpr uint16_t kMailboxSize = 128;  // SM0/SM1 length in the bridge's SII
 
 constexpr uint32_t kDeviceType = 0x00020192;  // servo drive, CiA402 profile
 constexpr std::string_view kHardwareVersion = "H1.00";
@@ -64,6 +63,13 @@ std::string_view asText(std::span<const uint8_t> data) {
     return std::string_view(reinterpret_cast<const char*>(data.data()), data.size());
 }
 
+// Replies must fit the read mailbox the SII gives the master.
+uint16_t readMailboxSize(const SlaveSpec& spec) {
+    const std::optional<SmArea> mailbox = slaveConfigFor(spec).readMailbox;
+    if (!mailbox) throw std::invalid_argument("bridge model for a slave without mailbox");
+    return mailbox->length;
+}
+
 uint16_t channelIndex(uint16_t base, size_t channel) {
     return static_cast<uint16_t>(base + channel);
 }
@@ -87,7 +93,7 @@ std::unique_ptr<Device> makeBridgeDevice(const SlaveSpec& spec) {
 
 BridgeDevice::BridgeDevice(const SlaveSpec& spec, Clock::time_point now)
     : kind_(spec.kind),
-      coe_(od_, kMailboxSize),
+      coe_(od_, readMailboxSize(spec)),
       loader_([this](std::string_view version) { od_.setString(kSoftwareVersion, 0, version); }),
       now_(now) {
     addIdentityObjects(spec);
