@@ -94,10 +94,12 @@ class BridgeOnWire : public ::testing::Test {
     }
 
     // ---- process data ----
+    // OP with every axis of the bridge enabled (controlword 0x000F).
     void goOperational() {
         ASSERT_GT(ec_config_map(ioMap), 0);
         ASSERT_EQ(ec_slave[kBridge].Obytes, 24u);
         ASSERT_EQ(ec_slave[kBridge].Ibytes, 24u);
+        for (int c = 0; c < 4; ++c) setOutputs(c, 0x000F);
         ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE);
         ec_slave[0].state = EC_STATE_OPERATIONAL;
         cycle();
@@ -287,7 +289,6 @@ TEST_F(FirmwareOnWire, ABadChecksumIsRefusedAndChangesNothing) {
 
 TEST_F(BridgeOnWire, ModeWritesShowOnTheDisplayAndCspFollowsTheTarget) {
     goOperational();
-    for (int c = 0; c < 4; ++c) setOutputs(c, 0x000F);
     setMode(0, 8);
     setOutputs(0, 0x000F, 23456);
     EXPECT_TRUE(waitFor([] { return position(0) == 23456; }));
@@ -298,7 +299,6 @@ TEST_F(BridgeOnWire, ModeWritesShowOnTheDisplayAndCspFollowsTheTarget) {
 
 TEST_F(BridgeOnWire, HomingAttainsTheOffset) {
     goOperational();
-    for (int c = 0; c < 4; ++c) setOutputs(c, 0x000F);
     setMode(0, 6);
     ASSERT_EQ(write(kBridge, 0x6098, 0, 2), kNoAbort);
     ASSERT_EQ(write(kBridge, 0x607C, 0, 250), kNoAbort);
@@ -313,7 +313,6 @@ TEST_F(BridgeOnWire, HomingAttainsTheOffset) {
 
 TEST_F(BridgeOnWire, SwitchHomingWithoutItsInputFailsAndHaltEndsAHoming) {
     goOperational();
-    for (int c = 0; c < 4; ++c) setOutputs(c, 0x000F);
     setMode(0, 6);
     setMode(1, 6);
     ASSERT_EQ(write(kBridge, 0x6098, 0, 4), kNoAbort);
@@ -332,7 +331,6 @@ TEST_F(BridgeOnWire, SwitchHomingWithoutItsInputFailsAndHaltEndsAHoming) {
 
 TEST_F(BridgeOnWire, CpioModeCarriesOutputsToInputs) {
     goOperational();
-    for (int c = 0; c < 4; ++c) setOutputs(c, 0x000F);
     setMode(0, 121);
     setOutputs(0, 0xC05F);
     ASSERT_TRUE(waitFor([] { return (statusword(0) & 0xF0) == 0x50; }));
