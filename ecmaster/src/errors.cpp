@@ -79,7 +79,7 @@ constexpr Text kMailboxErrors[] = {
     {0x0001, "Syntax of 6 octet Mailbox Header is wrong"},
     {0x0002, "The mailbox protocol is not supported"},
     {0x0003, "Channel Field contains wrong value"},
-    {0x0004, "The service is no supported"},
+    {0x0004, "The service is not supported"},
     {0x0005, "Invalid mailbox header"},
     {0x0006, "Length of received mailbox data is too short"},
     {0x0007, "No more memory in slave"},
