@@ -55,6 +55,21 @@ bool SlavesFound() {
     return false;
 }
 
+struct ToolsCommand {
+    ToolsItem item;
+    const char* caption;
+    void (CDuZEraDezorav1Dlg::*handler)();
+};
+
+// The "Tools" pop-up in menu order.
+constexpr ToolsCommand kToolsCommands[] = {
+    {ToolsItem::SoftwareUpDate, "SoftwareUpDate", &CDuZEraDezorav1Dlg::OnSoftwareUpDate},
+    {ToolsItem::MailBox, "MailBox", &CDuZEraDezorav1Dlg::OnMailBox},
+    {ToolsItem::RxPdoTxPdo, "RxPDO/TxPDO", &CDuZEraDezorav1Dlg::OnRxPdoTxPdo},
+    {ToolsItem::SlaveMemory, "SlaveMemory", &CDuZEraDezorav1Dlg::OnSlaveMemory},
+    {ToolsItem::BoardInit, "BoardInit", &CDuZEraDezorav1Dlg::OnBoardInit},
+};
+
 }  // namespace
 
 CDuZEraDezorav1Dlg::CDuZEraDezorav1Dlg(QWidget* parent)
@@ -99,12 +114,11 @@ void CDuZEraDezorav1Dlg::BuildMenu() {
     mainMenu_->addAction(QStringLiteral("Quit"), this, &CDuZEraDezorav1Dlg::OnQuit);
 
     toolsMenu_ = menuBar_->addMenu(QStringLiteral("Tools"));
-    toolsMenu_->addAction(QStringLiteral("SoftwareUpDate"), this,
-                          &CDuZEraDezorav1Dlg::OnSoftwareUpDate);
-    toolsMenu_->addAction(QStringLiteral("MailBox"), this, &CDuZEraDezorav1Dlg::OnMailBox);
-    toolsMenu_->addAction(QStringLiteral("RxPDO/TxPDO"), this, &CDuZEraDezorav1Dlg::OnRxPdoTxPdo);
-    toolsMenu_->addAction(QStringLiteral("SlaveMemory"), this, &CDuZEraDezorav1Dlg::OnSlaveMemory);
-    toolsMenu_->addAction(QStringLiteral("BoardInit"), this, &CDuZEraDezorav1Dlg::OnBoardInit);
+    for (const ToolsCommand& command : kToolsCommands) {
+        QAction* action =
+            toolsMenu_->addAction(QString::fromLatin1(command.caption), this, command.handler);
+        action->setData(static_cast<int>(command.item));
+    }
 }
 
 void CDuZEraDezorav1Dlg::OnInitDialog() {
@@ -117,12 +131,8 @@ void CDuZEraDezorav1Dlg::OnInitDialog() {
 }
 
 void CDuZEraDezorav1Dlg::ApplyMenuAccessLevel() {
-    static constexpr ToolsItem kOrder[] = {ToolsItem::SoftwareUpDate, ToolsItem::MailBox,
-                                           ToolsItem::RxPdoTxPdo, ToolsItem::SlaveMemory,
-                                           ToolsItem::BoardInit};
-    const QList<QAction*> items = toolsMenu_->actions();
-    for (size_t i = 0; i < std::size(kOrder) && i < static_cast<size_t>(items.size()); ++i) {
-        items[static_cast<qsizetype>(i)]->setEnabled(IsToolsItemEnabled(kOrder[i]));
+    for (QAction* action : toolsMenu_->actions()) {
+        action->setEnabled(IsToolsItemEnabled(static_cast<ToolsItem>(action->data().toInt())));
     }
 }
 
