@@ -66,7 +66,7 @@ TEST_F(Eeprom, ReadWhileThePdiOwnsItFailsWithinTheTimeout) {
     // command is not carried out and nothing useful comes back.
     const auto t0 = steady_clock::now();
     const uint64 v = ec_readeepromFP(0x1002, ECT_SII_MANUF, EC_TIMEOUTEEP);
-    EXPECT_LT(steady_clock::now() - t0, milliseconds(100));
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(400));
     EXPECT_NE(v, uint64{ecsim::identityOf(SlaveKind::IO).vendor});
 }
 
@@ -149,13 +149,13 @@ TEST_F(Eeprom, LostFramesGiveZeroWithinTheTimeout) {
     bus.segment().setDropRate(1.0);
     auto t0 = steady_clock::now();
     EXPECT_EQ(ec_readeepromFP(0x1001, ECT_SII_MANUF, EC_TIMEOUTEEP), 0u);
-    EXPECT_LT(steady_clock::now() - t0, milliseconds(60));
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(300));
     t0 = steady_clock::now();
     EXPECT_EQ(ec_writeeepromFP(0x1001, 0x0030, 1, EC_TIMEOUTEEP), 0);
-    EXPECT_LT(steady_clock::now() - t0, milliseconds(60));
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(300));
     t0 = steady_clock::now();
     EXPECT_EQ(ec_readeeprom(2, ECT_SII_MANUF, EC_TIMEOUTEEP), 0u);
-    EXPECT_LT(steady_clock::now() - t0, milliseconds(120));
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(400));
     bus.segment().setDropRate(0.0);
     EXPECT_EQ(ec_readeeprom(2, ECT_SII_MANUF, EC_TIMEOUTEEP), ecsim::identityOf(SlaveKind::IO).vendor);
 }

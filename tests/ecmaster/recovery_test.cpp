@@ -115,7 +115,7 @@ TEST_F(Recovery, ReconfigOfAnAbsentSlaveIsZero) {
     bus.segment().powerOff(3);
     const auto t0 = steady_clock::now();
     EXPECT_EQ(ec_reconfig_slave(3, EC_TIMEOUTRET3), 0);
-    EXPECT_LT(steady_clock::now() - t0, milliseconds(50));
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(300));
 }
 
 }  // namespace

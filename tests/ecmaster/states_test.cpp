@@ -57,7 +57,7 @@ TEST_F(States, RefusedRequestSetsErrorAndCodeUntilAcknowledged) {
     const auto t0 = steady_clock::now();
     EXPECT_EQ(ec_statecheck(2, EC_STATE_OPERATIONAL, 50000), EC_STATE_PRE_OP);
     EXPECT_GE(steady_clock::now() - t0, milliseconds(50));
-    EXPECT_LT(steady_clock::now() - t0, milliseconds(150));
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(400));
     EXPECT_EQ(ec_slave[2].state, EC_STATE_PRE_OP | EC_STATE_ERROR);
     EXPECT_EQ(ec_slave[2].ALstatuscode, 0x0011);
     EXPECT_STREQ(ec_ALstatuscode2string(ec_slave[2].ALstatuscode), "Invalid requested state change");
@@ -91,7 +91,7 @@ TEST_F(States, BootIsRefusedWithItsCode) {
 TEST_F(States, StatecheckOfAnUnknownSlaveIsZeroAtOnce) {
     const auto t0 = steady_clock::now();
     EXPECT_EQ(ec_statecheck(4, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), 0);
-    EXPECT_LT(steady_clock::now() - t0, milliseconds(5));
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(50));
 }
 
 TEST_F(States, LostFramesEndInTimeouts) {
@@ -100,13 +100,13 @@ TEST_F(States, LostFramesEndInTimeouts) {
     EXPECT_EQ(ec_statecheck(1, EC_STATE_PRE_OP, 30000), 0);
     auto took = steady_clock::now() - t0;
     EXPECT_GE(took, milliseconds(30));
-    EXPECT_LT(took, milliseconds(80));
+    EXPECT_LT(took, milliseconds(300));
     EXPECT_EQ(ec_slave[1].state, 0);
 
     t0 = steady_clock::now();
     EXPECT_EQ(ec_readstate(), 0);  // nobody answered: state NONE
     took = steady_clock::now() - t0;
-    EXPECT_LT(took, milliseconds(30));
+    EXPECT_LT(took, milliseconds(300));
     for (int s = 1; s <= 3; ++s) EXPECT_EQ(ec_slave[s].state, 0) << s;
 
     EXPECT_EQ(ec_writestate(0), EC_NOFRAME);

@@ -125,11 +125,11 @@ TEST_F(MasterWire, LostFramesAreTimeouts) {
     EXPECT_EQ(ec_FPRD(0x1001, ECT_REG_ALSTAT, 2, w, 10000), EC_NOFRAME);
     auto took = steady_clock::now() - t0;
     EXPECT_GE(took, microseconds(10000));
-    EXPECT_LT(took, milliseconds(40));
+    EXPECT_LT(took, milliseconds(300));
     EXPECT_EQ(w[0], 0x11);
     t0 = steady_clock::now();
     EXPECT_EQ(ec_statecheck(2, EC_STATE_PRE_OP, 50000), 0);
-    EXPECT_LT(steady_clock::now() - t0, milliseconds(100));
+    EXPECT_LT(steady_clock::now() - t0, milliseconds(400));
     ASSERT_EQ(sim_->control("drop 0"), "ok");
     ASSERT_EQ(sim_->control("drop-next 1"), "ok");
     EXPECT_EQ(ec_FPRD(0x1001, ECT_REG_ALSTAT, 2, w, EC_TIMEOUTRET3), 1);  // the retry gets through
