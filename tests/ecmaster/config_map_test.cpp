@@ -23,7 +23,7 @@ struct Placement {
 class ConfigMap : public ::testing::Test {
   protected:
     void start(const std::string& list, std::initializer_list<size_t> coePositions,
-               uint8_t bits = 0) {
+               uint16_t bits = testsupport::kBridgeBits) {
         bus_ = std::make_unique<testsupport::VirtualBus>(list);
         devices_ = testsupport::fitCoeDevices(bus_->segment(), coePositions, bits);
         ASSERT_GT(ec_init(bus_->name().c_str()), 0);

@@ -51,7 +51,7 @@ class SdoTest : public ::testing::Test {
             return d[0] <= 10 ? ecsim::abort_code::None : ecsim::abort_code::ValueRange;
         };
         od.add(0x6060, 0, mode);
-        device->addBridgeMapping();
+        device->addMapping(testsupport::kBridgeBits);
         bus_.segment().replaceDevice(1, std::move(device));
 
         ASSERT_GT(ec_init(bus_.name().c_str()), 0);
@@ -102,21 +102,21 @@ TEST_F(SdoTest, NormalAndSegmentedRoundTripsBothWays) {
     EXPECT_FALSE(ec_iserror());
 }
 
-TEST_F(SdoTest, CompleteAccessReadsAWholeObject) {
+TEST_F(SdoTest, CompleteAccessReadsAndWritesAWholeObject) {
     uint8_t buffer[64] = {};
     int size = sizeof buffer;
-    ASSERT_EQ(ec_SDOread(1, 0x1C12, 0, TRUE, &size, buffer, EC_TIMEOUTRXM), 1);
-    ASSERT_EQ(size, 2 + 4 * 2);
-    EXPECT_EQ(buffer[0], 4);
-    EXPECT_EQ(buffer[2] | (buffer[3] << 8), 0x1600);
-    EXPECT_EQ(buffer[8] | (buffer[9] << 8), 0x1603);
+    ASSERT_EQ(ec_SDOread(1, 0x1600, 0, TRUE, &size, buffer, EC_TIMEOUTRXM), 1);
+    ASSERT_EQ(size, 2 + 6 * 4);
+    EXPECT_EQ(buffer[0], 6);
+    EXPECT_EQ(ecat::get32(&buffer[2]), 0x70000120u);
+    EXPECT_EQ(ecat::get32(&buffer[22]), 0x70000620u);
 
-    const uint8_t assign[] = {1, 0, 0x01, 0x16};
-    ASSERT_EQ(ec_SDOwrite(1, 0x1C12, 0, TRUE, sizeof assign, assign, EC_TIMEOUTRXM), 1);
-    uint8_t count = 0;
+    const uint8_t cleared[] = {0, 0};  // subindex 0 = 0: the assignment is emptied
+    ASSERT_EQ(ec_SDOwrite(1, 0x1C12, 0, TRUE, sizeof cleared, cleared, EC_TIMEOUTRXM), 1);
+    uint8_t count = 0xFF;
     size = 1;
     ASSERT_EQ(ec_SDOread(1, 0x1C12, 0, FALSE, &size, &count, EC_TIMEOUTRXM), 1);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(count, 0);
 }
 
 TEST_F(SdoTest, AbortsReturnZeroAndLeaveTheAbortCodeInTheErrorList) {

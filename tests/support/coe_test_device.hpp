@@ -17,6 +17,8 @@
 
 namespace testsupport {
 
+inline constexpr uint16_t kBridgeBits = 192;  // 24 bytes each way, as on the bridges
+
 class CoeTestDevice : public ecsim::Device {
   public:
     // `readMailboxSize` is the slave's SM1 length (128 on the bridges).
@@ -24,25 +26,18 @@ class CoeTestDevice : public ecsim::Device {
 
     ecsim::ObjectDictionary& od() { return od_; }
 
-    // Gives it the bridges' process data: per channel a 16-bit and a 32-bit
-    // object each way (24 bytes out, 24 bytes in); `bits` other than 0 maps one
-    // object of that many bits each way instead.
-    void addBridgeMapping(uint8_t bits = 0) {
-        std::vector<ecsim::PdoDesc> out, in;
-        if (bits != 0) {
-            out.push_back({0x1600, {{0x7000, 1, bits}}});
-            in.push_back({0x1A00, {{0x6000, 1, bits}}});
+    // Gives it process data of `bits` each way in one PDO per direction, as
+    // entries of 32 bits and a shorter last one (192 bits = the bridges' 24 bytes).
+    void addMapping(uint16_t bits) {
+        ecsim::PdoDesc out{0x1600, {}};
+        ecsim::PdoDesc in{0x1A00, {}};
+        for (uint16_t done = 0, sub = 1; done < bits; ++sub) {
+            const auto n = static_cast<uint8_t>(std::min<uint16_t>(32, bits - done));
+            out.entries.push_back({0x7000, static_cast<uint8_t>(sub), n});
+            in.entries.push_back({0x6000, static_cast<uint8_t>(sub), n});
+            done = static_cast<uint16_t>(done + n);
         }
-        for (uint16_t ch = 0; ch < 4 && bits == 0; ++ch) {
-            const auto base = static_cast<uint16_t>(ch * 0x800);
-            out.push_back({static_cast<uint16_t>(0x1600 + ch),
-                           {{static_cast<uint16_t>(0x6040 + base), 0, 16},
-                            {static_cast<uint16_t>(0x607A + base), 0, 32}}});
-            in.push_back({static_cast<uint16_t>(0x1A00 + ch),
-                          {{static_cast<uint16_t>(0x6041 + base), 0, 16},
-                           {static_cast<uint16_t>(0x6064 + base), 0, 32}}});
-        }
-        ecsim::addPdoObjects(od_, out, in);
+        ecsim::addPdoObjects(od_, std::span(&out, 1), std::span(&in, 1));
     }
 
     void swallowRequests(bool on) { swallow_ = on; }
@@ -75,14 +70,14 @@ class CoeTestDevice : public ecsim::Device {
     std::vector<uint8_t> lastOutputs_;
 };
 
-// Puts a CoeTestDevice with the bridges' mapping on each of `positions`.
+// Puts a CoeTestDevice with `bits` of process data each way on each of `positions`.
 inline std::vector<CoeTestDevice*> fitCoeDevices(ecsim::Segment& segment,
                                                  std::initializer_list<size_t> positions,
-                                                 uint8_t bits = 0) {
+                                                 uint16_t bits = kBridgeBits) {
     std::vector<CoeTestDevice*> fitted;
     for (size_t p : positions) {
         auto device = std::make_unique<CoeTestDevice>();
-        device->addBridgeMapping(bits);
+        device->addMapping(bits);
         fitted.push_back(device.get());
         segment.replaceDevice(p, std::move(device));
     }
