@@ -89,10 +89,6 @@ Slave::Sm Slave::sm(size_t n) const {
     return Sm{get16(r), get16(r + 2), r[4], r[5], r[6], r[7]};
 }
 
-Slave::Sm Slave::sm(size_t n) {
-    return static_cast<const Slave*>(this)->sm(n);
-}
-
 std::span<uint8_t> Slave::smArea(const Sm& s) {
     const uint32_t end = std::min<uint32_t>(s.start + s.length, kMemorySize);
     return {mem_.data() + std::min<uint32_t>(s.start, end), mem_.data() + end};

@@ -88,7 +88,6 @@ class Slave {
     void processLogical(ecat::Datagram& d);
 
     // Sync managers
-    Sm sm(size_t n);
     Sm sm(size_t n) const;
     bool smActive(size_t n) const;
     void smRegistersWritten(size_t n);
