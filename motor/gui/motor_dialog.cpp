@@ -1,8 +1,12 @@
 #include "motor/gui/motor_dialog.hpp"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QPushButton>
+
+#include "bus/gui/slave_combo.hpp"
+#include "platform/gui/dialog_units.hpp"
 
 namespace {
 
@@ -28,6 +32,19 @@ QPushButton* MotorDialog::AddButton(const QString& caption, const QRect& geometr
     button->setAutoDefault(false);
     button->setGeometry(geometry);
     return button;
+}
+
+QComboBox* MotorDialog::AddSlaveCombo() {
+    auto* combo = new QComboBox(this);
+    combo->setObjectName("slaveCombo");
+    combo->setGeometry(dlu::Rect(10, 10, 64, 14));
+    return combo;
+}
+
+void MotorDialog::FillSlaveList(QComboBox* combo) {
+    QSignalBlocker block(combo);
+    FillSlaveCombo(combo);
+    combo->setCurrentIndex(0);
 }
 
 void MotorDialog::showEvent(QShowEvent* event) {

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QTimer>
 
+class QComboBox;
 class QPushButton;
 
 class MotorDialog : public QDialog {
@@ -28,6 +29,11 @@ class MotorDialog : public QDialog {
 
     // A push button that Enter does not press unless it has the focus.
     QPushButton* AddButton(const QString& caption, const QRect& geometry);
+    // The slave list at the dialog's top left, and its filling at each opening:
+    // "SlaveNo.%02d" up to the expected slave count, the first selected, without
+    // a selection-change notice (each dialog takes its fields itself).
+    QComboBox* AddSlaveCombo();
+    static void FillSlaveList(QComboBox* combo);
 
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;

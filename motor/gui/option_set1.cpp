@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QPushButton>
 
-#include "bus/gui/slave_combo.hpp"
 #include "motor/uart_speed_switch.hpp"
 #include "platform/gui/dialog_units.hpp"
 
@@ -12,9 +11,7 @@ OptionSet1::OptionSet1(QWidget* parent)
     setWindowTitle("BaudrateSet");
     setFixedSize(dlu::Size(190, 96));
 
-    slaveCombo_ = new QComboBox(this);
-    slaveCombo_->setObjectName("slaveCombo");
-    slaveCombo_->setGeometry(dlu::Rect(10, 10, 64, 14));
+    slaveCombo_ = AddSlaveCombo();
     QFont comboFont = slaveCombo_->font();
     comboFont.setPixelSize(14);
     slaveCombo_->setFont(comboFont);
@@ -34,8 +31,7 @@ OptionSet1::OptionSet1(QWidget* parent)
 }
 
 void OptionSet1::OnInitDialog() {
-    FillSlaveCombo(slaveCombo_);
-    slaveCombo_->setCurrentIndex(0);
+    FillSlaveList(slaveCombo_);
     TakeFields();
 }
 

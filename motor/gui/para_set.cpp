@@ -6,7 +6,6 @@
 #include <QPushButton>
 
 #include "app/access_level.hpp"
-#include "bus/gui/slave_combo.hpp"
 #include "platform/gui/dialog_units.hpp"
 
 namespace {
@@ -21,10 +20,8 @@ ParaSet::ParaSet(QWidget* parent) : MotorDialog(parent, /*enterCloses=*/false, /
     setWindowTitle("ParaSet");
     setFixedSize(dlu::Size(190, 176));
 
-    slaveCombo_ = new QComboBox(this);
-    slaveCombo_->setObjectName("slaveCombo");
-    slaveCombo_->setGeometry(dlu::Rect(10, 10, 64, 14));
-    connect(slaveCombo_, &QComboBox::activated, this, [this] { OnCbnSelchangeSlave(); });
+    slaveCombo_ = AddSlaveCombo();
+    connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { OnCbnSelchangeSlave(); });
 
     QPushButton* write = AddButton("Set(Write)", dlu::Rect(126, 8, 54, 18));
     write->setObjectName("setWriteButton");
@@ -47,8 +44,7 @@ ParaSet::ParaSet(QWidget* parent) : MotorDialog(parent, /*enterCloses=*/false, /
 }
 
 void ParaSet::OnInitDialog() {
-    FillSlaveCombo(slaveCombo_);
-    slaveCombo_->setCurrentIndex(0);
+    FillSlaveList(slaveCombo_);
     m_slaveIndex = slaveCombo_->currentIndex();
     for (auto& text : m_texts) text.clear();
     // DEBUGSet shows at the maker level only; the service level handles it unseen.

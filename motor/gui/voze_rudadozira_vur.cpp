@@ -7,7 +7,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "bus/gui/slave_combo.hpp"
 #include "platform/gui/dialog_units.hpp"
 
 namespace {
@@ -23,9 +22,7 @@ VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
     setWindowTitle("InitTarnquisel");
     setFixedSize(dlu::Size(214, 152));
 
-    slaveCombo_ = new QComboBox(this);
-    slaveCombo_->setObjectName("slaveCombo");
-    slaveCombo_->setGeometry(dlu::Rect(10, 10, 64, 14));
+    slaveCombo_ = AddSlaveCombo();
     connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
 
     QPushButton* start = AddButton("InitTarnquisel", dlu::Rect(86, 7, 70, 20));
@@ -61,11 +58,7 @@ VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
 }
 
 void VozeRudadoziraVur::OnInitDialog() {
-    {
-        QSignalBlocker block(slaveCombo_);  // the boxes are not shown yet: take nothing
-        FillSlaveCombo(slaveCombo_);
-        slaveCombo_->setCurrentIndex(0);
-    }
+    FillSlaveList(slaveCombo_);
     m_slaveIndex = slaveCombo_->currentIndex();
     status_->clear();
     ShowFields();

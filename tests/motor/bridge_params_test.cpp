@@ -1,10 +1,11 @@
+#include "motor/bridge_params.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "app/access_level.hpp"
 #include "app/settings_file.hpp"
-#include "motor/bridge_params.hpp"
 #include "motor_bus.hpp"
 
 namespace {
@@ -14,12 +15,16 @@ using motortest::RecordedBoxes;
 
 constexpr uint16_t kParams = 0xF540;
 
-int64_t Param(MotorBus& bus, uint8_t sub) { return bus.bridge(1).dictionary().getInt(kParams, sub); }
+int64_t Param(MotorBus& bus, uint8_t sub) {
+    return bus.bridge(1).dictionary().getInt(kParams, sub);
+}
 void SetParam(MotorBus& bus, uint8_t sub, int64_t v) {
     bus.bridge(1).dictionary().setInt(kParams, sub, v);
 }
 
-BridgeParamTexts GoodTexts() { return {L"1234", L"-12", L"3", L"7", L"9", L"1f"}; }
+BridgeParamTexts GoodTexts() {
+    return {L"1234", L"-12", L"3", L"7", L"9", L"1f"};
+}
 
 TEST(BridgeParams, ReadIntoTheFieldsInDecimalAndDebugSetInHex) {
     MotorBus bus("ZR12,IO");

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "app/settings_file.hpp"
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
+#include "core/message_box_recorder.hpp"
 #include "ecsim/bridge.hpp"
 #include "ecsim/slave.hpp"
 #include "ethercat.h"
@@ -22,7 +22,6 @@
 #include "motor/tq_init.hpp"
 #include "motor/tql_command.hpp"
 #include "motor/uart_speed_switch.hpp"
-#include "platform/message_box.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace motortest {
@@ -30,9 +29,9 @@ namespace motortest {
 inline void ResetMotorState() {
     ResetBusGlobals();
     ResetSettingsToDefaults();
-    for (auto* flag : {&g_tqInitRunning, &g_tqInitStep, &g_tqInitTickActive, &g_tqInitOk,
-                       &g_tqInitError, &g_baudMode, &g_baudPhase, &g_baudErrors,
-                       &g_tqlReplyLines, &g_tqlBoardComboFilled}) {
+    for (auto* flag :
+         {&g_tqInitRunning, &g_tqInitStep, &g_tqInitTickActive, &g_tqInitOk, &g_tqInitError,
+          &g_baudMode, &g_baudPhase, &g_baudErrors, &g_tqlReplyLines, &g_tqlBoardComboFilled}) {
         *flag = 0;
     }
     for (auto& count : g_tqParamMatchCount) count = 0;
@@ -41,29 +40,7 @@ inline void ResetMotorState() {
     g_paramFileLength = 0;
 }
 
-// Records message boxes in place of showing them.
-class RecordedBoxes {
-public:
-    RecordedBoxes() {
-        InstallMessageBoxPresenter([this](const std::wstring& text) {
-            std::lock_guard lock(mutex_);
-            texts_.push_back(text);
-        });
-    }
-    ~RecordedBoxes() { InstallMessageBoxPresenter({}); }
-    std::vector<std::wstring> texts() const {
-        std::lock_guard lock(mutex_);
-        return texts_;
-    }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        texts_.clear();
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::wstring> texts_;
-};
+using RecordedBoxes = testsupport::MessageBoxRecorder;
 
 inline int32_t ModelOf(ecsim::SlaveKind kind) {
     switch (kind) {
@@ -79,7 +56,7 @@ inline int32_t ModelOf(ecsim::SlaveKind kind) {
 }
 
 class MotorBus {
-public:
+  public:
     explicit MotorBus(const std::string& slaves) : bus_(slaves) {
         ResetMotorState();
         EXPECT_GT(ec_init(bus_.name().c_str()), 0);
@@ -117,7 +94,7 @@ public:
     }
     uint64_t frames() const { return bus_.segment().framesProcessed(); }
 
-private:
+  private:
     mutable testsupport::VirtualBus bus_;
 };
 

@@ -1,3 +1,5 @@
+#include "motor/param_file.hpp"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "motor/param_file.hpp"
 #include "motor_bus.hpp"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 using motortest::MotorBus;
 
 class ParamFile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { motortest::ResetMotorState(); }
     void TearDown() override {
         motortest::ResetMotorState();
@@ -42,8 +43,8 @@ protected:
 
     std::filesystem::path dir_ =
         std::filesystem::temp_directory_path() /
-        ("motor_param_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+        ("motor_param_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+         std::to_string(reinterpret_cast<uintptr_t>(this)));
     int files_ = 0;
 };
 

@@ -1,8 +1,9 @@
+#include "motor/tql_command.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "motor/tql_command.hpp"
 #include "motor_bus.hpp"
 
 namespace {

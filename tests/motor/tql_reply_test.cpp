@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "motor/tql_reply.hpp"
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,9 +1,10 @@
+#include "motor/uart_speed_switch.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "motor/motor_setup.hpp"
-#include "motor/uart_speed_switch.hpp"
 #include "motor_bus.hpp"
 
 namespace {
@@ -17,8 +18,8 @@ bool RunSwitch(int slave) {
 }
 
 std::wstring Report(int slave, int mode) {
-    return L"UartSpeedChange OK\r\nSlaveNo = " + std::to_wstring(slave) +
-           L" ,SpeedNo = " + std::to_wstring(mode) + L" ";
+    return L"UartSpeedChange OK\r\nSlaveNo = " + std::to_wstring(slave) + L" ,SpeedNo = " +
+           std::to_wstring(mode) + L" ";
 }
 
 void ExpectSpeed(MotorBus& bus, int slave, ecsim::SerialSpeed speed, uint32_t code) {

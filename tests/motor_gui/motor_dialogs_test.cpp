@@ -149,7 +149,6 @@ TEST(ParaSetDialog, ReadsOnOpeningAndWritesBack) {
 
     // Another slave that is no bridge keeps what the fields show.
     Child<QComboBox>(&dialog, "slaveCombo")->setCurrentIndex(1);
-    dialog.OnCbnSelchangeSlave();
     EXPECT_EQ(dravok->text(), "-77");
 
     // At the ordinary level DEBUGSet is neither shown nor read.
