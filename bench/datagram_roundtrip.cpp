@@ -31,6 +31,7 @@
 #include "ecmaster/codec.hpp"
 #include "ecsim/segment.hpp"
 #include "ethercat.h"
+#include "veth_pair.hpp"
 
 namespace {
 
@@ -40,33 +41,8 @@ constexpr const char* kSimIf = "ecs0";
 
 bool run(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
 
-int rawSocket(const char* ifname) {
-    const int fd = ::socket(PF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ECAT));
-    if (fd < 0) return -1;
-    sockaddr_ll sll{};
-    sll.sll_family = AF_PACKET;
-    sll.sll_protocol = htons(ETH_P_ECAT);
-    sll.sll_ifindex = static_cast<int>(::if_nametoindex(ifname));
-    if (sll.sll_ifindex == 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&sll), sizeof sll) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Receives one incoming frame (not our own outgoing copy); 0 on timeout.
-ssize_t receiveIncoming(int fd, uint8_t* buf, size_t size, int timeoutMs) {
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) return 0;
-        sockaddr_ll from{};
-        socklen_t len = sizeof from;
-        const ssize_t n = ::recvfrom(fd, buf, size, 0, reinterpret_cast<sockaddr*>(&from), &len);
-        if (n <= 0) return 0;
-        if (from.sll_pkttype == PACKET_OUTGOING) continue;
-        return n;
-    }
-}
+using bench::rawSocket;  // shared with the other veth benchmarks
+using bench::receiveIncoming;
 
 // The far end of the pair: echoes frames back, or lets a segment process them.
 class Responder {
