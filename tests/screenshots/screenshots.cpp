@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTextEdit>
 #include <QThread>
 #include <cstdio>
@@ -84,6 +85,9 @@ int main(int argc, char* argv[]) {
                 status = 1;
             }
             if (!Save(&window, folder, "main_window.png")) status = 1;
+            window.tabBar()->setCurrentIndex(1);
+            WaitFor([] { return false; }, 1);
+            if (!Save(&window, folder, "main_window_tql.png")) status = 1;
 
             PublishFakeAdapters();
             g_dlgScanLanAdapter->OnInitDialog();
