@@ -119,3 +119,34 @@ TEST_F(Recovery, ReconfigOfAnAbsentSlaveIsZero) {
 }
 
 }  // namespace
+
+namespace {
+
+// With the real mapping: every slave in SAFE-OP, one forced into SAFE-OP with
+// error is brought back by ec_reconfig_slave, which rewrites its FMMUs.
+TEST(RecoveryMapped, ReconfigAfterConfigMap) {
+    testsupport::VirtualBus bus("ZR12,IO,ZR02");
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 3);
+    static uint8_t iomap[4096];
+    ASSERT_GT(ec_config_map(iomap), 0);
+    ASSERT_EQ(ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE), EC_STATE_SAFE_OP);
+    for (uint16 s : {uint16{1}, uint16{2}}) {
+        bus.segment().forceSafeOpError(s, 0x001B);
+        EXPECT_EQ(ec_statecheck(s, EC_STATE_SAFE_OP, EC_TIMEOUTRET3), EC_STATE_SAFE_OP);
+        EXPECT_EQ(ec_slave[s].state, EC_STATE_SAFE_OP | EC_STATE_ERROR);
+        EXPECT_EQ(ec_reconfig_slave(s, EC_TIMEOUTRET3), EC_STATE_SAFE_OP) << s;
+        EXPECT_EQ(ec_slave[s].state, EC_STATE_SAFE_OP) << s;
+    }
+    // Power-cycled bridge: found again, reconfigured, and its FMMUs are back.
+    bus.segment().powerOff(3);
+    bus.segment().powerOn(3);
+    ASSERT_GT(ec_recover_slave(3, EC_TIMEOUTRET3), 0);
+    EXPECT_EQ(ec_reconfig_slave(3, EC_TIMEOUTRET3), EC_STATE_SAFE_OP);
+    uint8_t f[16];
+    ASSERT_EQ(ec_FPRD(0x1003, ECT_REG_FMMU0, 16, f, EC_TIMEOUTRET), 1);
+    EXPECT_EQ(0, std::memcmp(f, &ec_slave[3].FMMU[0], 16));
+    EXPECT_EQ(ec_readstate(), EC_STATE_SAFE_OP);
+}
+
+}  // namespace
