@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "bus/sdo_text.hpp"
 #include "ethercat.h"
@@ -29,14 +30,14 @@ ParamFileLoad StartParameterFile(const std::string& path, std::string* error) {
         return ParamFileLoad::OpenFailed;
     }
     // Read aside first: a refused file must not disturb a send that is running.
-    static char data[kParamFileReadBytes];
-    const size_t got = std::fread(data, 1, sizeof data, file.get());
+    std::vector<char> data(kParamFileReadBytes);
+    const size_t got = std::fread(data.data(), 1, data.size(), file.get());
     if (std::ferror(file.get())) {
         *error = std::strerror(errno);
         return ParamFileLoad::OpenFailed;
     }
     if (got > static_cast<size_t>(kParamFileMaxBytes)) return ParamFileLoad::TooBig;
-    std::memcpy(g_paramFileBuf, data, got);
+    std::memcpy(g_paramFileBuf, data.data(), got);
     g_paramFileBuf[got] = '\0';
     g_paramFileLength = static_cast<int32_t>(got);
     g_paramFileOffset = 0;
