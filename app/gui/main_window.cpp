@@ -5,6 +5,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTabBar>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -149,7 +150,11 @@ void CDuZEraDezorav1Dlg::CreateTabPages() {
     QSignalBlocker block(tabBar_);
     for (size_t i = 0; i < pages_.size(); ++i) {
         QWidget* page = pages_[i];
-        if (page == nullptr) break;
+        if (page == nullptr) {
+            // The set-up ends at a missing page: no tab and no page after it.
+            std::fill(pages_.begin() + static_cast<std::ptrdiff_t>(i), pages_.end(), nullptr);
+            break;
+        }
         page->setParent(client_);
         page->hide();
         page->setGeometry(pageRect);
