@@ -2,7 +2,9 @@
 
 #include "app/settings_file.hpp"
 
-bool IsMakerLevel() { return g_accessLevel.load() == kMakerLevel; }
+bool IsMakerLevel() {
+    return g_accessLevel.load() == kMakerLevel;
+}
 
 bool IsServiceOrMakerLevel() {
     const int32_t level = g_accessLevel.load();

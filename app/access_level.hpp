@@ -6,8 +6,8 @@
 inline constexpr int32_t kServiceLevel = 9617;
 inline constexpr int32_t kMakerLevel = 9751;
 
-bool IsMakerLevel();             // g_accessLevel is 9751
-bool IsServiceOrMakerLevel();    // g_accessLevel is 9617 or 9751
+bool IsMakerLevel();           // g_accessLevel is 9751
+bool IsServiceOrMakerLevel();  // g_accessLevel is 9617 or 9751
 
 // The items of the "Tools" menu.
 enum class ToolsItem { SoftwareUpDate, MailBox, RxPdoTxPdo, SlaveMemory, BoardInit };

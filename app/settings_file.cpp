@@ -18,12 +18,12 @@ std::atomic<int32_t> g_selectLan{0};
 
 namespace {
 
-constexpr int kLineBufferBytes = 90;   // one read takes at most 89 characters
+constexpr int kLineBufferBytes = 90;    // one read takes at most 89 characters
 constexpr size_t kMaxCopiedChars = 80;  // lines 1 and 3 are taken up to 80 characters
 
 // Lines 2 to 9 in file order.
 std::atomic<int32_t>* const kNumberLines[] = {
-    &g_accessLevel, &g_slaveCount,     &g_cia402Pos,        &g_cia402Speed,
+    &g_accessLevel, &g_slaveCount,      &g_cia402Pos,         &g_cia402Speed,
     &g_cia402Accel, &g_rxTxPdoModeless, &g_tqlSendAfterClear, &g_selectLan,
 };
 
@@ -126,6 +126,10 @@ void SaveSettingsFileTo(const std::string& path) {
     for (const auto* value : kNumberLines) std::fprintf(file.get(), "%d\n", value->load());
 }
 
-void LoadSettingsFile() { LoadSettingsFileFrom(kSettingsFileName); }
+void LoadSettingsFile() {
+    LoadSettingsFileFrom(kSettingsFileName);
+}
 
-void SaveSettingsFile() { SaveSettingsFileTo(kSettingsFileName); }
+void SaveSettingsFile() {
+    SaveSettingsFileTo(kSettingsFileName);
+}

@@ -11,15 +11,15 @@
 
 inline constexpr char kSettingsFileName[] = "SetDataFile.set";
 
-extern SharedText g_lanName;                     // line 1: interface name, at most 127 bytes
-extern std::atomic<int32_t> g_accessLevel;       // line 2: 9617 service, 9751 maker
-extern std::atomic<int32_t> g_slaveCount;        // line 3: slaves expected, 1..32
-extern std::atomic<int32_t> g_cia402Pos;         // line 4
-extern std::atomic<int32_t> g_cia402Speed;       // line 5
-extern std::atomic<int32_t> g_cia402Accel;       // line 6: at least 1
-extern std::atomic<int32_t> g_rxTxPdoModeless;   // line 7
-extern std::atomic<int32_t> g_tqlSendAfterClear; // line 8
-extern std::atomic<int32_t> g_selectLan;         // line 9: 1 = adapter chosen by hand
+extern SharedText g_lanName;                      // line 1: interface name, at most 127 bytes
+extern std::atomic<int32_t> g_accessLevel;        // line 2: 9617 service, 9751 maker
+extern std::atomic<int32_t> g_slaveCount;         // line 3: slaves expected, 1..32
+extern std::atomic<int32_t> g_cia402Pos;          // line 4
+extern std::atomic<int32_t> g_cia402Speed;        // line 5
+extern std::atomic<int32_t> g_cia402Accel;        // line 6: at least 1
+extern std::atomic<int32_t> g_rxTxPdoModeless;    // line 7
+extern std::atomic<int32_t> g_tqlSendAfterClear;  // line 8
+extern std::atomic<int32_t> g_selectLan;          // line 9: 1 = adapter chosen by hand
 
 inline constexpr int32_t kMinSlaveCount = 1;
 inline constexpr int32_t kMaxSlaveCount = 32;

@@ -106,9 +106,8 @@ int main() {
         std::printf("pd_period: skipped, %s\n", problem.c_str());
         return 0;
     }
-    InstallMessageBoxPresenter([](const std::wstring& text) {
-        std::printf("pd_period: box: %ls\n", text.c_str());
-    });
+    InstallMessageBoxPresenter(
+        [](const std::wstring& text) { std::printf("pd_period: box: %ls\n", text.c_str()); });
     testsupport::Zrsim sim("ZR12,IO,ZR02");
     std::string error;
     if (!sim.start(&error)) return Fail("zrsim did not start: " + error);
@@ -131,8 +130,8 @@ int main() {
     const double nominal = kPauseUs + exchange;
     const double median = Percentile(periods, 0.5);
     const double p99 = Percentile(periods, 0.99);
-    std::printf("process-data period over %d cycles (nominal 20 ms + exchange %.0f us)\n",
-                kCycles, exchange);
+    std::printf("process-data period over %d cycles (nominal 20 ms + exchange %.0f us)\n", kCycles,
+                exchange);
     std::printf("  median %.0f us  ratio %.3f\n", median, median / nominal);
     std::printf("  p99    %.0f us  ratio %.3f\n", p99, p99 / nominal);
     return 0;

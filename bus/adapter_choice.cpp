@@ -12,7 +12,9 @@ char g_adapterGuids[kMaxListedAdapters][kAdapterEntryBytes];
 
 namespace {
 
-bool FitsEntry(const std::string& name) { return name.size() < kAdapterEntryBytes; }
+bool FitsEntry(const std::string& name) {
+    return name.size() < kAdapterEntryBytes;
+}
 
 void CopyEntry(char (&entry)[kAdapterEntryBytes], const std::string& name) {
     std::memcpy(entry, name.c_str(), name.size() + 1);
@@ -47,7 +49,8 @@ int PickFirstEthernetAdapter(char* guid, size_t guidSize) {
     for (const NetworkAdapter& adapter : adapters) {
         if (adapter.ifType != kIfTypeEthernet) continue;
         if (guidSize == 0) return 1;
-        const size_t n = adapter.guidName.size() < guidSize ? adapter.guidName.size() : guidSize - 1;
+        const size_t n =
+            adapter.guidName.size() < guidSize ? adapter.guidName.size() : guidSize - 1;
         std::memcpy(guid, adapter.guidName.data(), n);
         guid[n] = '\0';
         return 1;

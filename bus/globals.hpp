@@ -9,7 +9,7 @@
 
 #include "bus/text_log.hpp"
 
-inline constexpr int kBridgeRows = 32;     // rows of the bridge table (31 usable)
+inline constexpr int kBridgeRows = 32;  // rows of the bridge table (31 usable)
 inline constexpr int kMotorsPerBridge = 4;
 inline constexpr int kMotorSlots = kBridgeRows * kMotorsPerBridge;  // 128
 
@@ -36,12 +36,12 @@ extern std::atomic<int32_t> g_actualPos[kMotorSlots];
 extern std::atomic<uint32_t> g_motorOnline[kMotorSlots];
 
 // ---- flags of the windows ----
-extern std::atomic<int32_t> g_scanRequest;  // Scan button: 1; the scan thread takes it
-extern std::atomic<int32_t> g_busPause;     // both Quit commands: 1; the bus threads idle
-extern std::atomic<int32_t> g_bridgeMode;   // selected tab 0..3
-extern std::atomic<int32_t> g_moveStop;     // freezes the position ramp
-extern std::atomic<int32_t> g_cpioReapply;  // the CiA402 page applies its CPIO mode again
-extern std::atomic<int32_t> g_lanPicked;    // an adapter was chosen in the adapter list
+extern std::atomic<int32_t> g_scanRequest;    // Scan button: 1; the scan thread takes it
+extern std::atomic<int32_t> g_busPause;       // both Quit commands: 1; the bus threads idle
+extern std::atomic<int32_t> g_bridgeMode;     // selected tab 0..3
+extern std::atomic<int32_t> g_moveStop;       // freezes the position ramp
+extern std::atomic<int32_t> g_cpioReapply;    // the CiA402 page applies its CPIO mode again
+extern std::atomic<int32_t> g_lanPicked;      // an adapter was chosen in the adapter list
 extern std::atomic<int32_t> g_eepromRequest;  // 1 read to file, 2 write from file
 
 // ---- written by the scan thread ----
@@ -65,7 +65,9 @@ extern TextLog g_strSuperviseLog;  // supervision thread and the EEPROM tools
 extern TextLog g_strTqlLog;        // the TQL page
 
 // Index of a motor (1..4) of bridge ordinal `bridge` in the shadow arrays.
-constexpr int MotorSlot(int bridge, int motor) { return bridge * kMotorsPerBridge + motor - 1; }
+constexpr int MotorSlot(int bridge, int motor) {
+    return bridge * kMotorsPerBridge + motor - 1;
+}
 
 // The bridge ordinal of `slave`, or -1 when it is none of the first g_bridgeCount
 // entries of the table.

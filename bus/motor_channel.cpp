@@ -16,14 +16,18 @@ constexpr int kMaxDrainReads = 32;
 constexpr size_t kMinTqlLine = 2;
 constexpr size_t kMaxTqlLine = 60;
 
-bool IsMotorNumber(int motor) { return motor >= 1 && motor <= kMotorsPerBridge; }
+bool IsMotorNumber(int motor) {
+    return motor >= 1 && motor <= kMotorsPerBridge;
+}
 
 int CheckedBridgeCount() {
     const int count = g_bridgeCount.load();
     return count < kMaxCheckedBridges ? count : kMaxCheckedBridges;
 }
 
-uint16_t BridgeSlave(int bridge) { return static_cast<uint16_t>(g_bridgeSlave[bridge].load()); }
+uint16_t BridgeSlave(int bridge) {
+    return static_cast<uint16_t>(g_bridgeSlave[bridge].load());
+}
 
 std::string ReadMotorReply(uint16_t slave, int motor) {
     return SdoReadAsText(slave, static_cast<uint16_t>(ObjMotorResponse + motor), 0,

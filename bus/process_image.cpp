@@ -21,7 +21,9 @@ std::mutex g_imageLock;
 uint32_t g_outputAreaBytes = 0;
 uint32_t g_inputAreaBytes = 0;
 
-int TableBridgeCount() { return std::clamp(g_bridgeCount.load(), 0, kBridgeRows); }
+int TableBridgeCount() {
+    return std::clamp(g_bridgeCount.load(), 0, kBridgeRows);
+}
 
 bool BlockFits(uint32_t offset, uint32_t areaBytes) {
     return uint64_t{offset} + kBridgeBlockBytes <= areaBytes;
@@ -44,8 +46,8 @@ void RunPositionRamp(int slots) {
         const int64_t step = int64_t{3} * g_moveSpeed[i].load();
         const int64_t goal = g_movePos[i].load();
         const int64_t target = g_targetPos[i].load();
-        const int64_t next = goal >= target ? std::min(target + step, goal)
-                                            : std::max(target - step, goal);
+        const int64_t next =
+            goal >= target ? std::min(target + step, goal) : std::max(target - step, goal);
         g_targetPos[i] = static_cast<int32_t>(next);
     }
 }
@@ -58,7 +60,9 @@ uint8_t ControlLowByte(int slot, int32_t bridgeMode) {
 
 }  // namespace
 
-std::unique_lock<std::mutex> LockProcessImage() { return std::unique_lock(g_imageLock); }
+std::unique_lock<std::mutex> LockProcessImage() {
+    return std::unique_lock(g_imageLock);
+}
 
 void SetMappedAreaSizes(uint32_t outputBytes, uint32_t inputBytes) {
     g_outputAreaBytes = outputBytes;

@@ -44,9 +44,13 @@ struct Attempt {
     std::string retryLine;  // the log line of a no-slave or too-few-slaves failure
 };
 
-void Log(const std::string& line) { g_strScanLog.appendBytes(line); }
+void Log(const std::string& line) {
+    g_strScanLog.appendBytes(line);
+}
 
-void ShowBox(const std::string& text) { ShowMessageBox(Latin1ToWide(text)); }
+void ShowBox(const std::string& text) {
+    ShowMessageBox(Latin1ToWide(text));
+}
 
 bool WaitForScanRequest() {
     while (g_scanRequest.load() != 1) {
@@ -90,8 +94,8 @@ std::string IdentityLine(uint16_t slave) {
     line += "; Soft:" + ReadText(slave, 0x100A, 0, kCoeVisibleString, kNameField);
     const std::string serial = ReadText(slave, 0x1018, 4, kCoeInteger32, kNumberField);
     const size_t open = serial.substr(0, 20).find('(');
-    const std::string digits = serial.substr(std::min(open == std::string::npos ? 20 : open + 1,
-                                                      serial.size()));
+    const std::string digits =
+        serial.substr(std::min(open == std::string::npos ? 20 : open + 1, serial.size()));
     line += "; sNo:" + digits.substr(0, digits.find(')')) + "\r\n";
     return line;
 }
@@ -270,7 +274,9 @@ void ServiceProcessImage() {
 
 }  // namespace
 
-int32_t AccelerationWord(int32_t accel) { return kAccelerationBase + 10000 / (accel < 1 ? 1 : accel); }
+int32_t AccelerationWord(int32_t accel) {
+    return kAccelerationBase + 10000 / (accel < 1 ? 1 : accel);
+}
 
 void InstallEepromJobs(EepromJob readToFile, EepromJob writeFromFile) {
     g_eepromRead = readToFile;

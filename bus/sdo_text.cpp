@@ -75,14 +75,16 @@ std::string FormatSdoData(const uint8_t* data, int size, uint16_t dataType) {
             return FormatOctets(data, size < 0 ? 0 : (size > kSdoMaxUpload ? kSdoMaxUpload : size));
         case 21: {
             const long long value = ReadLittleEndian<int64_t>(data);
-            return FormatText<kTextBytes>("0x%16.16llx %lld", static_cast<unsigned long long>(value), value);
+            return FormatText<kTextBytes>("0x%16.16llx %lld",
+                                          static_cast<unsigned long long>(value), value);
         }
         case 27: {
             const unsigned long long value = ReadLittleEndian<uint64_t>(data);
             return FormatText<kTextBytes>("0x%16.16llx %llu", value, value);
         }
         default:
-            if (dataType >= 48 && dataType <= 55) return FormatText<kTextBytes>("0x%x", unsigned{data[0]});
+            if (dataType >= 48 && dataType <= 55)
+                return FormatText<kTextBytes>("0x%x", unsigned{data[0]});
             return "Unknown type";
     }
 }

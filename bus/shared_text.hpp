@@ -9,7 +9,7 @@
 #include <string_view>
 
 class SharedText {
-public:
+  public:
     static constexpr size_t kCapacity = 128;  // bytes with the terminating zero
 
     // Stores at most kCapacity - 1 bytes of `text` (up to its first zero byte);
@@ -17,7 +17,7 @@ public:
     bool set(std::string_view text);
     std::string get() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::string text_;
 };

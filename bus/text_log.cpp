@@ -7,7 +7,9 @@ void TextLog::append(std::wstring_view text) {
     text_.append(text);
 }
 
-void TextLog::appendBytes(std::string_view bytes) { append(Latin1ToWide(bytes)); }
+void TextLog::appendBytes(std::string_view bytes) {
+    append(Latin1ToWide(bytes));
+}
 
 void TextLog::clear() {
     std::lock_guard lock(mutex_);

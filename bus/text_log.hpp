@@ -8,7 +8,7 @@
 #include <string_view>
 
 class TextLog {
-public:
+  public:
     void append(std::wstring_view text);
     // Appends device bytes (Latin-1), the form in which the bus threads build lines.
     void appendBytes(std::string_view bytes);
@@ -16,7 +16,7 @@ public:
     size_t length() const;  // in characters
     std::wstring copy() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::wstring text_;
 };

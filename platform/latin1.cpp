@@ -22,7 +22,8 @@ int CStringToMultiByte(char* dest, size_t destSize, std::wstring_view text) {
         }
     }
     size_t n = 0;
-    for (const wchar_t unit : fitting) dest[n++] = static_cast<char>(static_cast<unsigned char>(unit));
+    for (const wchar_t unit : fitting)
+        dest[n++] = static_cast<char>(static_cast<unsigned char>(unit));
     dest[n] = '\0';
     if (cut) {
         std::printf("wcstombs_s error!! ret=%d\n", kCutCode);
@@ -35,6 +36,7 @@ int CStringToMultiByte(char* dest, size_t destSize, std::wstring_view text) {
 std::wstring Latin1ToWide(std::string_view bytes) {
     std::wstring wide;
     wide.reserve(bytes.size());
-    for (const char byte : bytes) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(byte)));
+    for (const char byte : bytes)
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(byte)));
     return wide;
 }

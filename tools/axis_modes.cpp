@@ -20,17 +20,22 @@ constexpr uint16_t kCpioControl = 0xC00F;
 constexpr int kReadBackPasses = 50;
 constexpr int kCopyPasses = 8;
 
-void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Pause(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 uint16_t AxisObject(uint16_t base, int axis) {
     return static_cast<uint16_t>(base + axis * kAxisStride);
 }
 
-uint16_t BridgeSlave(int bridge) { return static_cast<uint16_t>(g_bridgeSlave[bridge].load()); }
+uint16_t BridgeSlave(int bridge) {
+    return static_cast<uint16_t>(g_bridgeSlave[bridge].load());
+}
 
 void WriteMode(int bridge, int axis, int32_t mode) {
     uint8_t bytes[4];
-    for (int k = 0; k < 4; ++k) bytes[k] = static_cast<uint8_t>(static_cast<uint32_t>(mode) >> (8 * k));
+    for (int k = 0; k < 4; ++k)
+        bytes[k] = static_cast<uint8_t>(static_cast<uint32_t>(mode) >> (8 * k));
     SdoWriteBytes(BridgeSlave(bridge), AxisObject(kModesOfOperation, axis), 0, sizeof bytes, bytes);
 }
 

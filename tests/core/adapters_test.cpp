@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 // A directory laid out like /sys/class/net with adapters of our choosing.
 class FakeAdaptersTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root_ = fs::temp_directory_path() /
                 ("adapters_test_" + std::to_string(getpid()) + "_" +

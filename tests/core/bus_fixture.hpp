@@ -42,7 +42,7 @@ inline size_t CountOf(const std::wstring& text, const std::wstring& part) {
 }
 
 class BusThreadsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetAll(); }
     void TearDown() override {
         StopBusThreads();
@@ -64,14 +64,15 @@ protected:
         StartThreadsOn(slaves, expectedSlaves);
         g_scanRequest = 1;
         ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }, 60))
-            << "scan log:\n" << std::string(g_strScanLog.copy().begin(), g_strScanLog.copy().end());
+            << "scan log:\n"
+            << std::string(g_strScanLog.copy().begin(), g_strScanLog.copy().end());
     }
     ecsim::Segment& segment() { return bus_->segment(); }
 
     MessageBoxRecorder boxes_;
     std::unique_ptr<VirtualBus> bus_;
 
-private:
+  private:
     static void ResetAll() {
         StopBusThreads();
         ResetBusGlobals();

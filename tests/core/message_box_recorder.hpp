@@ -13,7 +13,7 @@
 namespace testsupport {
 
 class MessageBoxRecorder {
-public:
+  public:
     MessageBoxRecorder() {
         InstallMessageBoxPresenter([this](const std::wstring& text) { record(text); });
     }
@@ -35,7 +35,7 @@ public:
         reaction_ = std::move(reaction);
     }
 
-private:
+  private:
     void record(const std::wstring& text) {
         std::function<void(const std::wstring&)> reaction;
         {

@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 
 // A stand-in GUI thread: the test thread, running queued tasks.
 class TaskQueue {
-public:
+  public:
     void post(std::function<void()> task) {
         std::lock_guard lock(mutex_);
         tasks_.push_back(std::move(task));
@@ -35,14 +35,14 @@ public:
         return true;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<std::function<void()>> tasks_;
 };
 
 class MessageBoxTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         AllowMessageBoxWaits();
         InstallMessageBoxPresenter(

@@ -15,7 +15,7 @@
 namespace {
 
 class MotorChannelTest : public ::testing::Test {
-protected:
+  protected:
     void Open(const std::string& slaves) {
         StopBusThreads();
         ResetBusGlobals();

@@ -12,7 +12,7 @@
 namespace {
 
 class ProcessImageTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetBusGlobals();
         SetMappedAreaSizes(static_cast<uint32_t>(out_.size()), static_cast<uint32_t>(in_.size()));

@@ -1,11 +1,11 @@
 // The scan and configuration thread against a simulated segment.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <unistd.h>
 
 #include "bus/process_image.hpp"
 #include "bus/scan_thread.hpp"
@@ -24,8 +24,8 @@ TEST_F(BusThreadsTest, ScanLogsEverySlaveAndRecordsTheBridgesBehindAnotherSlave)
     ScanToOp("IO,ZR12:1-2,ZR02:", 3);
     const std::wstring log = g_strScanLog.copy();
     // A slave without a mailbox answers no upload: empty texts and zeros.
-    EXPECT_EQ(log.rfind(L"( 3 ) slaves Device found\r\nS[1]:; vID:0x00000000 ; Soft:; sNo:0\r\n", 0),
-              0u)
+    EXPECT_EQ(
+        log.rfind(L"( 3 ) slaves Device found\r\nS[1]:; vID:0x00000000 ; Soft:; sNo:0\r\n", 0), 0u)
         << log.c_str();
     const std::wregex bridgeLines(
         LR"(S\[2\]:Torvanelix ZR12; vID:0x[0-9a-f]{8} ; Soft:V[0-9.]+; sNo:[0-9]+\r\n)"

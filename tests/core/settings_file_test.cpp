@@ -13,7 +13,7 @@
 namespace {
 
 class SettingsFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetSettingsToDefaults();
         dir_ = std::filesystem::temp_directory_path() /
@@ -26,7 +26,9 @@ protected:
         std::filesystem::remove_all(dir_);
         ResetSettingsToDefaults();
     }
-    void WriteFile(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
+    void WriteFile(const std::string& content) {
+        std::ofstream(path_, std::ios::binary) << content;
+    }
     std::string ReadFile() {
         std::ifstream in(path_, std::ios::binary);
         std::stringstream s;

@@ -10,7 +10,9 @@ using testsupport::CountOf;
 using testsupport::LogHas;
 using testsupport::WaitUntil;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
 
 // A few further exchanges, each with the full working counter.
 bool ExchangesFullyAgain() {
@@ -84,8 +86,9 @@ TEST_F(BusThreadsTest, SlavesCutOffForAWhileAreFoundAgain) {
     // just as the frames came back is recovered instead.
     for (const wchar_t* slave : {L"Slave(1)", L"Slave(2)"}) {
         const std::wstring log = g_strSuperviseLog.copy();
-        EXPECT_TRUE(LogHas(g_strSuperviseLog, std::wstring(L"MESSAGE[3] : ") + slave + L" found") ||
-                    LogHas(g_strSuperviseLog, std::wstring(L"MESSAGE[2] : ") + slave + L" recovered"))
+        EXPECT_TRUE(
+            LogHas(g_strSuperviseLog, std::wstring(L"MESSAGE[3] : ") + slave + L" found") ||
+            LogHas(g_strSuperviseLog, std::wstring(L"MESSAGE[2] : ") + slave + L" recovered"))
             << Narrow(log);
     }
 }
@@ -96,7 +99,9 @@ TEST_F(BusThreadsTest, TwentyAcknowledgementsRestartTheWholeBus) {
         ForceSafeOpErrorAndLoseAFrame(segment(), ack % 2 + 1);
         ASSERT_TRUE(WaitUntil([&] {
             return CountOf(g_strSuperviseLog.copy(), L"Attempting Ack\r\n") == ack;
-        })) << ack << "\n" << Narrow(g_strSuperviseLog.copy());
+        })) << ack
+            << "\n"
+            << Narrow(g_strSuperviseLog.copy());
     }
     ASSERT_TRUE(WaitUntil([] {
         return LogHas(g_strSuperviseLog, L"ERROR[3] :All Init-->SafeOp-->OP(1)\r\n");

@@ -27,10 +27,12 @@ bool WaitUntil(const std::function<bool()>& done, int seconds) {
     return true;
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
 
 class ToolOnWire : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetBusGlobals();
         ResetSettingsToDefaults();
@@ -90,16 +92,22 @@ TEST_F(ToolOnWire, SupervisionBringsBackAPowerCycledSlave) {
     WIRE_TIER_OR_SKIP();
     ScanToOp("ZR12,ZR02", 2);
     ASSERT_EQ(sim_->control("power-off 2"), "ok");
-    ASSERT_TRUE(WaitUntil([] {
-        return Narrow(g_strSuperviseLog.copy()).find("ERROR[2] : Slave(2) TimeOut(lost)\r\n") !=
-               std::string::npos;
-    }, 30)) << Narrow(g_strSuperviseLog.copy());
+    ASSERT_TRUE(WaitUntil(
+        [] {
+            return Narrow(g_strSuperviseLog.copy()).find("ERROR[2] : Slave(2) TimeOut(lost)\r\n") !=
+                   std::string::npos;
+        },
+        30))
+        << Narrow(g_strSuperviseLog.copy());
     ASSERT_EQ(sim_->control("power-on 2"), "ok");
-    EXPECT_TRUE(WaitUntil([] {
-        return Narrow(g_strSuperviseLog.copy())
-                   .find("WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n") !=
-               std::string::npos;
-    }, 30)) << Narrow(g_strSuperviseLog.copy());
+    EXPECT_TRUE(WaitUntil(
+        [] {
+            return Narrow(g_strSuperviseLog.copy())
+                       .find("WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n") !=
+                   std::string::npos;
+        },
+        30))
+        << Narrow(g_strSuperviseLog.copy());
     EXPECT_TRUE(WaitUntil([] { return g_wkc.load() == g_expectedWkc.load(); }, 30));
 }
 
