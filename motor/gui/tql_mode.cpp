@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QShowEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -243,6 +244,16 @@ void TqlMode::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+// The page is made before the settings file is read; the check box takes the
+// settings line when the page is first seen (and equals it ever after).
+void TqlMode::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) {
+        m_sendAfterClear = g_tqlSendAfterClear != 0 ? 1 : 0;
+        sendAfterClearBox_->setChecked(m_sendAfterClear != 0);
+    }
+    QWidget::showEvent(event);
 }
 
 void TqlMode::OnBnClickedSendFile() {

@@ -33,6 +33,7 @@ class TqlMode : public QWidget {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     void SetupFonts();

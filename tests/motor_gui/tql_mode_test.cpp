@@ -125,6 +125,14 @@ TEST_F(TqlModePage, LengthLimitsAndSendAfterClear) {
     auto* clearBox = Child<QCheckBox>(page_.get(), "sendAfterClear");
     EXPECT_TRUE(clearBox->isChecked());  // settings line 8 starts at 1
 
+    // The settings are read after the page is made; it shows their state.
+    g_tqlSendAfterClear = 0;
+    page_->hide();
+    page_->show();
+    EXPECT_FALSE(clearBox->isChecked());
+    clearBox->click();
+    EXPECT_EQ(g_tqlSendAfterClear, 1);
+
     const QString thirty(30, 'A');
     Type(thirty);
     EXPECT_EQ(command()->text(), "");
