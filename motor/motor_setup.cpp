@@ -22,6 +22,10 @@ bool MotorKindOf(int32_t model, int channel, MotorKind* kind) {
     }
 }
 
+bool PassesLinesSlowly(int32_t model) {
+    return model == kModelZr01 || model == kModelZr02;
+}
+
 void WriteObjectInt32(int slave, uint16_t index, uint8_t subindex, int32_t value) {
     const auto u = static_cast<uint32_t>(value);
     const uint8_t bytes[4] = {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8),

@@ -34,6 +34,10 @@ inline const char* Speed170kLine(MotorKind kind) {
     return kind == MotorKind::A ? kSpeed170kLineA : kSpeed170kLineB;
 }
 
+// ZR01 and ZR02 take a little longer to pass the last of a group of lines on;
+// the procedures wait 20 ms more for them.
+bool PassesLinesSlowly(int32_t model);
+
 // The bridge configuration window, 0xF550:03: opened before a procedure writes
 // channel speeds or bridge parameters, closed after.
 inline constexpr uint16_t kObjBridgeControl = 0xF550;

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 #include "motor/motor_setup.hpp"
 #include "motor/tql_command.hpp"
@@ -43,20 +42,18 @@ void SendSetupLine(int slave, int channel, const char* line) {
     PauseMs(20);
 }
 
-// ZR01 and ZR02 take a little longer to pass the last line on.
 void TrailingPause(int32_t model) {
-    if (model == kModelZr01 || model == kModelZr02) PauseMs(20);
+    if (PassesLinesSlowly(model)) PauseMs(20);
 }
 
-// Unlocks the four motors; false when the model names no motor kinds.
-bool UnlockGroup(int slave, int32_t model) {
+// Unlocks the four motors of a bridge of a known model.
+void UnlockGroup(int slave, int32_t model) {
     for (int channel = 1; channel <= kChannels; ++channel) {
-        MotorKind kind;
-        if (!MotorKindOf(model, channel, &kind)) return false;
+        MotorKind kind = MotorKind::A;
+        MotorKindOf(model, channel, &kind);
         SendSetupLine(slave, channel, UnlockLine(kind));
     }
     TrailingPause(model);
-    return true;
 }
 
 bool IsKnownModel(int32_t model) {

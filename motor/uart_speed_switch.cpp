@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 #include "motor/motor_setup.hpp"
 #include "platform/latin1.hpp"
@@ -15,10 +14,6 @@ std::atomic<int32_t> g_baudErrors{0};
 namespace {
 
 constexpr int kChannels = 4;
-
-bool IsSlowBridge(int32_t model) {
-    return model == kModelZr01 || model == kModelZr02;
-}
 
 const char* MotorSpeedLine(int32_t mode, MotorKind kind) {
     switch (mode) {
@@ -76,14 +71,14 @@ void TellMotors(int slave) {
     }
     const int32_t mode = g_baudMode;
     if (!SendToEachChannel(slave, model, UnlockLine)) return DropForBadModel(slave);
-    PauseMs(IsSlowBridge(model) ? 40 : 20);
+    PauseMs(PassesLinesSlowly(model) ? 40 : 20);
     if (mode == kBaudMode170k) {
         int32_t now = BridgeModelOfSlave(slave);
         if (now == kNotABridge) now = model;
         if (!SendToEachChannel(slave, now, [](MotorKind k) { return Speed170kLine(k); })) {
             return DropForBadModel(slave);
         }
-        PauseMs(IsSlowBridge(now) ? 40 : 20);
+        PauseMs(PassesLinesSlowly(now) ? 40 : 20);
     } else {
         SendToEachChannel(slave, model, [mode](MotorKind k) { return MotorSpeedLine(mode, k); });
         PauseMs(20);
