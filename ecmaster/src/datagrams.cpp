@@ -11,7 +11,7 @@ namespace ecmaster::detail {
 int datagram(ecat::Cmd cmd, uint16_t adp, uint16_t ado, uint16_t length, void* data, int timeout,
              bool copyBack) {
     if (length > ecat::kMaxDatagramData) return EC_NOFRAME;
-    const int idx = allocIndex();
+    const int idx = allocIndexWait(timeout);
     if (idx < 0) return EC_NOFRAME;
     ecat::FrameBuilder b;
     std::span<const uint8_t> payload;

@@ -243,27 +243,35 @@ void store(ecx_portt& p, std::span<uint8_t> frame) {
 
 }  // namespace
 
-int allocIndex() {
-    auto& p = port();
-    std::lock_guard lk(p.m);
-    for (int i = 1; i <= EC_MAXBUF; ++i) {
-        const int idx = (p.lastIndex + i) % EC_MAXBUF;
-        if (p.state[idx] == Slot::Free) {
-            p.state[idx] = Slot::Alloc;
-            p.generation[idx] = static_cast<uint8_t>((p.generation[idx] + 1) & 0x0F);
-            p.lastIndex = idx;
-            return idx;
-        }
-    }
-    return -1;
-}
+int allocIndex() { return allocIndexWait(0); }
 
 void releaseIndex(int idx) {
     if (!validIndex(idx)) return;
     auto& p = port();
-    std::lock_guard lk(p.m);
-    p.state[idx] = Slot::Free;
-    p.rxLength[idx] = 0;
+    {
+        std::lock_guard lk(p.m);
+        p.state[idx] = Slot::Free;
+        p.rxLength[idx] = 0;
+    }
+    p.cv.notify_all();
+}
+
+int allocIndexWait(int timeoutUs) {
+    auto& p = port();
+    const auto deadline = Clock::now() + std::chrono::microseconds(std::max(timeoutUs, 0));
+    std::unique_lock lk(p.m);
+    for (;;) {
+        for (int i = 1; i <= EC_MAXBUF; ++i) {
+            const int idx = (p.lastIndex + i) % EC_MAXBUF;
+            if (p.state[idx] == Slot::Free) {
+                p.state[idx] = Slot::Alloc;
+                p.generation[idx] = static_cast<uint8_t>((p.generation[idx] + 1) & 0x0F);
+                p.lastIndex = idx;
+                return idx;
+            }
+        }
+        if (p.cv.wait_until(lk, deadline) == std::cv_status::timeout) return -1;
+    }
 }
 
 bool sendFrame(int idx, std::span<const uint8_t> frame) {

@@ -24,6 +24,9 @@ namespace ecmaster::detail {
 // EC_NOFRAME then). The search starts after the last index handed out.
 int allocIndex();
 void releaseIndex(int idx);
+// As allocIndex(), but when all indexes are in use waits up to `timeoutUs` for
+// one to be released (many threads at once). -1 when none came free.
+int allocIndexWait(int timeoutUs);
 
 // Sends a complete Ethernet frame (header included, as ecat::FrameBuilder
 // builds it; padded to 60 bytes here if shorter) whose datagrams carry `idx`.

@@ -17,7 +17,7 @@ constexpr int kMaxFprdMulti = 64;
 // frame came back. Result: wkc of the frame or EC_NOFRAME.
 int fprdMulti(int n, const uint16* configadr, std::array<uint8_t, 6>* out, int timeout) {
     using namespace ecmaster::detail;
-    const int idx = allocIndex();
+    const int idx = allocIndexWait(timeout);
     if (idx < 0) return EC_NOFRAME;
     ecat::FrameBuilder b;
     std::array<int, kMaxFprdMulti> offsets{};

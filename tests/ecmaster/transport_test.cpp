@@ -233,6 +233,30 @@ TEST(Transport, ManyThreadsWaitingAtOnce) {
     EXPECT_EQ(failures.load(), 0);
 }
 
+TEST(Transport, MoreThreadsThanIndexesTakeTurns) {
+    tinywire::TinyBus bus;
+    bus.wire->setDelay(microseconds(500));  // keeps many frames in flight
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    constexpr int kThreads = 3 * EC_MAXBUF;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&failures] {
+            for (int i = 0; i < 20; ++i) {
+                uint8_t w[2];
+                if (ec_BRD(0, 0, 2, w, 200000) != 1) ++failures;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
+    // All indexes are free again.
+    std::vector<int> got;
+    for (int i = 0; i < EC_MAXBUF; ++i) got.push_back(allocIndex());
+    for (int g : got) EXPECT_GE(g, 0);
+    for (int g : got) releaseIndex(g);
+}
+
 TEST(Transport, CloseWhileOthersWaitEndsTheirWait) {
     tinywire::TinyBus bus;
     ASSERT_GT(ec_init(bus.name.c_str()), 0);
