@@ -78,10 +78,8 @@ std::vector<double> MeasurePeriods(int count) {
 std::vector<double> MeasureExchanges(int count) {
     std::vector<double> times;
     for (int i = 0; i < count; ++i) {
-        auto lock = LockProcessImage();
         const auto start = Clock::now();
-        ec_send_processdata();
-        ec_receive_processdata(2000);
+        ExchangeProcessData();
         times.push_back(Micros(Clock::now() - start).count());
     }
     return times;

@@ -79,11 +79,8 @@ int SendTqlLine(int slave, int motor, const char* line) {
 int SetBridgeUartSpeed(int slave, int motor, uint32_t speedCode) {
     if (BridgeOrdinalOfSlave(slave) < 0) return -1;
     if (!IsMotorNumber(motor)) return -2;
-    const uint8_t bytes[4] = {static_cast<uint8_t>(speedCode), static_cast<uint8_t>(speedCode >> 8),
-                              static_cast<uint8_t>(speedCode >> 16),
-                              static_cast<uint8_t>(speedCode >> 24)};
-    SdoWriteBytes(static_cast<uint16_t>(slave), static_cast<uint16_t>(ObjUartChannel + motor),
-                  kUartSpeedSubindex, sizeof bytes, bytes);
+    SdoWriteInt32(static_cast<uint16_t>(slave), static_cast<uint16_t>(ObjUartChannel + motor),
+                  kUartSpeedSubindex, static_cast<int32_t>(speedCode));
     return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
+#include "bus/sdo_text.hpp"
 #include "ethercat.h"
 
 uint8_t g_ioMap[kIoMapSize];
@@ -27,11 +28,6 @@ int TableBridgeCount() {
 
 bool BlockFits(uint32_t offset, uint32_t areaBytes) {
     return uint64_t{offset} + kBridgeBlockBytes <= areaBytes;
-}
-
-void PutInt32(uint8_t* p, int32_t value) {
-    const auto bits = static_cast<uint32_t>(value);
-    for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(bits >> (8 * k));
 }
 
 int32_t GetInt32(const uint8_t* p) {
@@ -96,7 +92,7 @@ void PackBridgeOutputs(uint8_t* out) {
             uint8_t* channel = block + kChannelBytes * c;
             channel[0] = ControlLowByte(slot, bridgeMode);
             channel[1] = static_cast<uint8_t>(g_ctrlWord[slot].load() >> 8);
-            PutInt32(channel + 2, g_targetPos[slot].load());
+            PutLittleEndian32(channel + 2, g_targetPos[slot].load());
         }
     }
 }
@@ -123,15 +119,19 @@ void WriteTargetPosition(int bridge, int motor, int32_t position) {
     uint8_t* out = ec_slave[0].outputs;
     const uint32_t offset = g_bridgeOutOffset[bridge].load();
     if (out == nullptr || !BlockFits(offset, g_outputAreaBytes)) return;
-    PutInt32(out + offset + kChannelBytes * (motor - 1) + 2, position);
+    PutLittleEndian32(out + offset + kChannelBytes * (motor - 1) + 2, position);
+}
+
+int ExchangeProcessData() {
+    auto lock = LockProcessImage();
+    ec_send_processdata();
+    return ec_receive_processdata(kReceiveTimeoutUs);
 }
 
 void ProcessDataThread() {
     while (!BusThreadsStopping()) {
         if (g_busPause.load() == 0) {
-            auto lock = LockProcessImage();
-            ec_send_processdata();
-            g_wkc = ec_receive_processdata(kReceiveTimeoutUs);
+            g_wkc = ExchangeProcessData();
             g_cycleCount.fetch_add(1);
         }
         BusSleep(kCyclePauseMs);

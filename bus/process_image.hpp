@@ -40,6 +40,10 @@ void UnpackBridgeInputs(const uint8_t* in);
 // ordinal `bridge` in the output area of the current mapping (takes the lock).
 void WriteTargetPosition(int bridge, int motor, int32_t position);
 
+// One exchange of the whole image with the process image held; returns the
+// working counter as ec_receive_processdata gives it.
+int ExchangeProcessData();
+
 // The process-data thread's body: exchanges every 20 ms unless g_busPause, until
 // the bus threads stop.
 void ProcessDataThread();

@@ -25,7 +25,6 @@ constexpr int kRetriesPerBox = 20;
 constexpr int kSafeOpTimeoutUs = 8000000;
 constexpr int kOpCheckTimeoutUs = 50000;
 constexpr int kOpChecks = 41;
-constexpr int kReceiveTimeoutUs = 2000;
 constexpr int kFirstUnrecordedSlave = 32;  // only slaves 1..31 can become bridges
 constexpr size_t kNameField = 119;         // device name and software version
 constexpr size_t kNumberField = 29;        // vendor-ID and serial-number texts
@@ -116,11 +115,8 @@ void RecordBridge(int32_t model, int slave, uint32_t outOffset, uint32_t inOffse
     g_bridgeOutOffset[k] = outOffset;
     g_bridgeInOffset[k] = inOffset;
     g_bridgeCount.store(k + 1, std::memory_order_release);
-    const int32_t word = AccelerationWord(g_cia402Accel.load());
-    uint8_t bytes[4];
-    std::memcpy(bytes, &word, sizeof bytes);
-    SdoWriteBytes(static_cast<uint16_t>(slave), kAccelerationObject, kAccelerationSubindex,
-                  sizeof bytes, bytes);
+    SdoWriteInt32(static_cast<uint16_t>(slave), kAccelerationObject, kAccelerationSubindex,
+                  AccelerationWord(g_cia402Accel.load()));
 }
 
 // Logs every expected slave and records the bridges among them with their
@@ -165,11 +161,7 @@ void ConfigureDistributedClocks() {
 bool ReachOperational() {
     g_expectedWkc = 2 * ec_group[0].outputsWKC + ec_group[0].inputsWKC;
     ec_slave[0].state = EC_STATE_OPERATIONAL;
-    {
-        auto lock = LockProcessImage();
-        ec_send_processdata();
-        ec_receive_processdata(kReceiveTimeoutUs);
-    }
+    ExchangeProcessData();
     ec_writestate(0);
     for (int i = 0; i < kOpChecks && !BusThreadsStopping(); ++i) {
         ec_statecheck(0, EC_STATE_OPERATIONAL, kOpCheckTimeoutUs);

@@ -106,6 +106,17 @@ void SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t si
     ec_SDOwrite(slave, index, subindex, FALSE, size, data, kSdoTimeoutUs);
 }
 
+void PutLittleEndian32(uint8_t* p, int32_t value) {
+    const auto bits = static_cast<uint32_t>(value);
+    for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(bits >> (8 * k));
+}
+
+void SdoWriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t value) {
+    uint8_t bytes[4];
+    PutLittleEndian32(bytes, value);
+    SdoWriteBytes(slave, index, subindex, sizeof bytes, bytes);
+}
+
 int ReadObjectInt16(uint16_t slave, uint16_t index, int16_t* value) {
     *value = 0;
     const std::string text = SdoReadAsText(slave, index, 0, kCoeInteger16);

@@ -33,10 +33,7 @@ uint16_t BridgeSlave(int bridge) {
 }
 
 void WriteMode(int bridge, int axis, int32_t mode) {
-    uint8_t bytes[4];
-    for (int k = 0; k < 4; ++k)
-        bytes[k] = static_cast<uint8_t>(static_cast<uint32_t>(mode) >> (8 * k));
-    SdoWriteBytes(BridgeSlave(bridge), AxisObject(kModesOfOperation, axis), 0, sizeof bytes, bytes);
+    SdoWriteInt32(BridgeSlave(bridge), AxisObject(kModesOfOperation, axis), 0, mode);
 }
 
 void SetControlWords(int bridge, uint16_t control) {

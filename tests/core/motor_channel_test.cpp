@@ -36,9 +36,6 @@ class MotorChannelTest : public ::testing::Test {
         return SdoReadAsText(slave, static_cast<uint16_t>(ObjMotorResponse + motor), 0,
                              kCoeVisibleString);
     }
-    static void WriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t value) {
-        SdoWriteBytes(slave, index, subindex, sizeof value, &value);
-    }
 
     testsupport::MessageBoxRecorder boxes_;
     std::unique_ptr<testsupport::VirtualBus> bus_;
@@ -78,7 +75,7 @@ TEST_F(MotorChannelTest, UartSpeedCodeReachesTheChannel) {
     RecordBridges(1);
     EXPECT_EQ(SetBridgeUartSpeed(2, 1, 6), -1);
     EXPECT_EQ(SetBridgeUartSpeed(1, 5, 6), -2);
-    WriteInt32(1, 0xF550, 3, 0x6D3F1);  // open the configuration window
+    SdoWriteInt32(1, 0xF550, 3, 0x6D3F1);  // open the configuration window
     EXPECT_EQ(SetBridgeUartSpeed(1, 2, 6), 0);
     // Channel and motor speeds differ now: the line is lost on the way.
     SendTqlLine(1, 2, "?99.1");
@@ -90,7 +87,7 @@ TEST_F(MotorChannelTest, UartSpeedCodeReachesTheChannel) {
 
 TEST_F(MotorChannelTest, ARefusedUploadReportsTheLibraryErrorOnceAndLosesTheNextRead) {
     Open("ZR12");
-    WriteInt32(1, 0x6060, 0, 8);
+    SdoWriteInt32(1, 0x6060, 0, 8);
     EXPECT_TRUE(SdoReadAsText(1, 0x2FFF, 0, kCoeInteger32).starts_with("Time:"));
     EXPECT_EQ(SdoReadAsText(1, 0x6060, 0, kCoeInteger8), "");
     EXPECT_EQ(SdoReadAsText(1, 0x6060, 0, kCoeInteger8), "0x08 8");
@@ -98,7 +95,7 @@ TEST_F(MotorChannelTest, ARefusedUploadReportsTheLibraryErrorOnceAndLosesTheNext
 
 TEST_F(MotorChannelTest, ReadObjectInt16TakesTheNumberInParentheses) {
     Open("ZR12");
-    WriteInt32(1, 0x6860, 0, 6);
+    SdoWriteInt32(1, 0x6860, 0, 6);
     int16_t value = -1;
     EXPECT_EQ(ReadObjectInt16(1, 0x6860, &value), 2);
     EXPECT_EQ(value, 6);
