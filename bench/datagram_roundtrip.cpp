@@ -39,14 +39,16 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kMasterIf = "ecm0";
 constexpr const char* kSimIf = "ecs0";
 
-bool run(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
+bool run(const std::string& cmd) {
+    return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 using bench::rawSocket;  // shared with the other veth benchmarks
 using bench::receiveIncoming;
 
 // The far end of the pair: echoes frames back, or lets a segment process them.
 class Responder {
-public:
+  public:
     explicit Responder(std::shared_ptr<ecsim::Segment> segment) : segment_(std::move(segment)) {
         fd_ = rawSocket(kSimIf);
         thread_ = std::thread([this] { loop(); });
@@ -58,7 +60,7 @@ public:
     }
     bool ok() const { return fd_ >= 0; }
 
-private:
+  private:
     void loop() {
         std::vector<uint8_t> buf(2048);
         while (!stop_) {
@@ -90,7 +92,8 @@ double medianMicros(F&& roundTrip, int batches, int perBatch) {
         for (int i = 0; i < perBatch; ++i) {
             if (!roundTrip()) ++g_failures;
         }
-        per.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count() / perBatch);
+        per.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count() /
+                      perBatch);
     }
     std::sort(per.begin(), per.end());
     return per[per.size() / 2];
@@ -100,7 +103,8 @@ double medianMicros(F&& roundTrip, int batches, int perBatch) {
 
 int main() {
     if (::geteuid() != 0) {
-        std::printf("datagram_roundtrip: needs root (a network namespace and raw sockets); skipped\n");
+        std::printf(
+            "datagram_roundtrip: needs root (a network namespace and raw sockets); skipped\n");
         return 0;
     }
     if (::unshare(CLONE_NEWNET) != 0) {
@@ -111,7 +115,8 @@ int main() {
     if (!run(std::string("ip link add ") + kMasterIf + " type veth peer name " + kSimIf) ||
         !run(std::string("ip link set ") + kMasterIf + " up") ||
         !run(std::string("ip link set ") + kSimIf + " up")) {
-        std::printf("datagram_roundtrip: cannot set up the veth pair (iproute2 missing?); skipped\n");
+        std::printf(
+            "datagram_roundtrip: cannot set up the veth pair (iproute2 missing?); skipped\n");
         return 0;
     }
     constexpr int kRounds = 7;  // alternating raw and master rounds
@@ -134,7 +139,8 @@ int main() {
         std::vector<uint8_t> in(2048);
         int fd = -1;
         auto rawTrip = [&] {
-            if (::send(fd, frame.data(), frame.size(), 0) != static_cast<ssize_t>(frame.size())) return false;
+            if (::send(fd, frame.data(), frame.size(), 0) != static_cast<ssize_t>(frame.size()))
+                return false;
             for (;;) {
                 const ssize_t n = receiveIncoming(fd, in.data(), in.size(), 100);
                 if (n <= 0) return false;
@@ -175,7 +181,8 @@ int main() {
     }
     double segment = -1;
     {
-        auto seg = std::make_shared<ecsim::Segment>(std::vector<ecsim::SlaveSpec>{ecsim::SlaveSpec{}});
+        auto seg =
+            std::make_shared<ecsim::Segment>(std::vector<ecsim::SlaveSpec>{ecsim::SlaveSpec{}});
         Responder sim(seg);
         if (ec_init(kMasterIf) > 0) {
             auto trip = [] {

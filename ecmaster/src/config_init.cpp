@@ -28,7 +28,9 @@ void resetContext() {
         ec_group[g].logstartaddr = static_cast<uint32>(g) << EC_LOGGROUPOFFSET;
 }
 
-int bwr8(uint16 ado, uint8 v) { return ec_BWR(0, ado, 1, &v, EC_TIMEOUTRET3); }
+int bwr8(uint16 ado, uint8 v) {
+    return ec_BWR(0, ado, 1, &v, EC_TIMEOUTRET3);
+}
 int bwr16(uint16 ado, uint16 v) {
     uint8 w[2];
     ecat::put16(w, v);
@@ -123,7 +125,8 @@ void parseSii(uint16 slave) {
         do {
             s.SM[k].StartAddr = sm.PhStart;
             s.SM[k].SMlength = sm.Plength;
-            s.SM[k].SMflags = static_cast<uint32>(sm.Creg) | (static_cast<uint32>(sm.Activate) << 16);
+            s.SM[k].SMflags =
+                static_cast<uint32>(sm.Creg) | (static_cast<uint32>(sm.Activate) << 16);
             ++k;
         } while (k < EC_MAXSM && ec_siiSMnext(slave, &sm, static_cast<uint16>(k)));
     }
@@ -294,7 +297,8 @@ int ec_config_init(uint8 usetable) {
             s.SMtype[3] = 4;
             s.SM[0] = {s.mbx_wo, s.mbx_l, kDefaultMbxSm0};
             s.SM[1] = {s.mbx_ro, s.mbx_rl, kDefaultMbxSm1};
-            s.mbx_proto = static_cast<uint16>(eepromCollect(static_cast<uint16>(slave), EC_TIMEOUTEEP));
+            s.mbx_proto =
+                static_cast<uint16>(eepromCollect(static_cast<uint16>(slave), EC_TIMEOUTEEP));
         }
         if (!lookupPreviousSii(static_cast<uint16>(slave))) parseSii(static_cast<uint16>(slave));
         if (s.mbx_l > 0) {

@@ -25,8 +25,7 @@ int datagram(ecat::Cmd cmd, uint16_t adp, uint16_t ado, uint16_t length, void* d
     size_t got = 0;
     const int wkc = roundTrip(idx, b.finish(), in, got, timeout);
     releaseIndex(idx);
-    if (wkc > 0 && copyBack && data != nullptr &&
-        got >= static_cast<size_t>(dataOffset) + length) {
+    if (wkc > 0 && copyBack && data != nullptr && got >= static_cast<size_t>(dataOffset) + length) {
         std::memcpy(data, in.data() + dataOffset, length);
     }
     return wkc;

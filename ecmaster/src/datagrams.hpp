@@ -15,10 +15,10 @@ namespace ecmaster::detail {
 int datagram(ecat::Cmd cmd, uint16_t adp, uint16_t ado, uint16_t length, void* data, int timeout,
              bool copyBack);
 
-inline int datagramLogical(ecat::Cmd cmd, uint32_t logAdr, uint16_t length, void* data,
-                           int timeout, bool copyBack) {
-    return datagram(cmd, static_cast<uint16_t>(logAdr), static_cast<uint16_t>(logAdr >> 16),
-                    length, data, timeout, copyBack);
+inline int datagramLogical(ecat::Cmd cmd, uint32_t logAdr, uint16_t length, void* data, int timeout,
+                           bool copyBack) {
+    return datagram(cmd, static_cast<uint16_t>(logAdr), static_cast<uint16_t>(logAdr >> 16), length,
+                    data, timeout, copyBack);
 }
 
 }  // namespace ecmaster::detail

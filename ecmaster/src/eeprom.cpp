@@ -17,17 +17,21 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kLocalDelayUs = 200;
 
-void sleepUs(int us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
+void sleepUs(int us) {
+    std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
 
 // The register access of one addressing mode: auto-increment or configured.
 struct Access {
     bool autoInc;
     uint16_t adp;
     int rd(uint16_t ado, uint16_t len, void* data, int timeout) const {
-        return autoInc ? ec_APRD(adp, ado, len, data, timeout) : ec_FPRD(adp, ado, len, data, timeout);
+        return autoInc ? ec_APRD(adp, ado, len, data, timeout)
+                       : ec_FPRD(adp, ado, len, data, timeout);
     }
     int wr(uint16_t ado, uint16_t len, void* data, int timeout) const {
-        return autoInc ? ec_APWR(adp, ado, len, data, timeout) : ec_FPWR(adp, ado, len, data, timeout);
+        return autoInc ? ec_APWR(adp, ado, len, data, timeout)
+                       : ec_FPWR(adp, ado, len, data, timeout);
     }
 };
 
@@ -127,7 +131,9 @@ int writeWord(const Access& a, uint16_t eeproma, uint16_t data, int timeout) {
     return 0;
 }
 
-Access fp(uint16_t slave) { return {false, ec_slave[slave].configadr}; }
+Access fp(uint16_t slave) {
+    return {false, ec_slave[slave].configadr};
+}
 
 // ---- SII byte cache (one slave at a time) ----
 std::recursive_mutex& siiMutex() {
@@ -135,7 +141,9 @@ std::recursive_mutex& siiMutex() {
     return m;
 }
 
-bool validSlave(uint16_t slave) { return slave < EC_MAXSLAVE; }
+bool validSlave(uint16_t slave) {
+    return slave < EC_MAXSLAVE;
+}
 
 }  // namespace
 

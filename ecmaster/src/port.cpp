@@ -31,7 +31,7 @@ namespace {
 
 // One NIC back end: sends whole frames, receives whole frames with a deadline.
 class Nic {
-public:
+  public:
     virtual ~Nic() = default;
     virtual bool send(std::span<const uint8_t> frame) = 0;
     // Bytes received into `buf`, 0 when the deadline passed, -1 on a failure.
@@ -41,7 +41,7 @@ public:
 // The in-process virtual wire: the processor answers in the sending thread; the
 // answer is queued until its delivery time.
 class VirtualNic final : public Nic {
-public:
+  public:
     explicit VirtualNic(std::shared_ptr<FrameProcessor> processor)
         : processor_(std::move(processor)) {}
 
@@ -76,7 +76,7 @@ public:
         }
     }
 
-private:
+  private:
     std::shared_ptr<FrameProcessor> processor_;
     std::mutex m_;
     std::condition_variable cv_;
@@ -85,7 +85,7 @@ private:
 
 // AF_PACKET raw socket bound to EtherType 0x88A4 on one interface.
 class RawNic final : public Nic {
-public:
+  public:
     ~RawNic() override {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -148,13 +148,12 @@ public:
             pollfd pfd{fd_, POLLIN, 0};
             const int r = ::ppoll(&pfd, 1, &ts, nullptr);
             if (r < 0 && errno != EINTR) return -1;
-            if (r > 0 && (pfd.revents & (POLLERR | POLLNVAL | POLLHUP)) &&
-                !(pfd.revents & POLLIN))
+            if (r > 0 && (pfd.revents & (POLLERR | POLLNVAL | POLLHUP)) && !(pfd.revents & POLLIN))
                 return -1;
         }
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -187,11 +186,14 @@ ecx_portt ecx_port;
 namespace ecmaster::detail {
 namespace {
 
-ecx_portt& port() { return ecx_port; }
+ecx_portt& port() {
+    return ecx_port;
+}
 
-bool validIndex(int idx) { return idx >= 0 && idx < EC_MAXBUF; }
+bool validIndex(int idx) {
+    return idx >= 0 && idx < EC_MAXBUF;
+}
 static_assert(EC_MAXBUF == 16, "the index byte holds the index in its low nibble");
-
 
 // Walks the datagrams of an EtherCAT frame without allocating: calls
 // f(offset of the datagram header) for each. False when the frame is malformed
@@ -243,7 +245,9 @@ void store(ecx_portt& p, std::span<uint8_t> frame) {
 
 }  // namespace
 
-int allocIndex() { return allocIndexWait(0); }
+int allocIndex() {
+    return allocIndexWait(0);
+}
 
 void releaseIndex(int idx) {
     if (!validIndex(idx)) return;
@@ -345,9 +349,8 @@ int roundTrip(int idx, std::span<const uint8_t> frame, std::span<uint8_t> out, s
     int wkc = EC_NOFRAME;
     do {
         if (!sendFrame(idx, frame) && !portOpen()) return EC_NOFRAME;
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-                              deadline - Clock::now())
-                              .count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
         const int wait = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(slice, left)));
         wkc = waitFrame(idx, out, length, wait);
     } while (wkc == EC_NOFRAME && Clock::now() < deadline);

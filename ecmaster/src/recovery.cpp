@@ -55,8 +55,8 @@ int ec_reconfig_slave(uint16 slave, int timeout) {
             if (s.SM[k].StartAddr) {
                 uint8 img[sizeof(ec_smt)];
                 std::memcpy(img, &s.SM[k], sizeof img);
-                ec_FPWR(configadr, static_cast<uint16>(ECT_REG_SM0 + k * sizeof(ec_smt)), sizeof img,
-                        img, timeout);
+                ec_FPWR(configadr, static_cast<uint16>(ECT_REG_SM0 + k * sizeof(ec_smt)),
+                        sizeof img, img, timeout);
             }
         }
         ec_FPWRw(configadr, ECT_REG_ALCTL, EC_STATE_PRE_OP, timeout);

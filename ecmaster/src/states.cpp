@@ -22,8 +22,8 @@ int fprdMulti(int n, const uint16* configadr, std::array<uint8_t, 6>* out, int t
     ecat::FrameBuilder b;
     std::array<int, kMaxFprdMulti> offsets{};
     for (int i = 0; i < n; ++i) {
-        offsets[i] = b.add(ecat::Cmd::FPRD, static_cast<uint8_t>(idx), configadr[i],
-                           ECT_REG_ALSTAT, 6, out[i]);
+        offsets[i] = b.add(ecat::Cmd::FPRD, static_cast<uint8_t>(idx), configadr[i], ECT_REG_ALSTAT,
+                           6, out[i]);
         if (offsets[i] < 0) {
             releaseIndex(idx);
             return EC_NOFRAME;

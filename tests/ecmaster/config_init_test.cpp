@@ -99,7 +99,8 @@ TEST(ConfigInit, BridgesAroundATerminal) {
 
 TEST(ConfigInit, ThirtyOneBridges) {
     std::string list;
-    for (int i = 0; i < 31; ++i) list += (i ? "," : "") + std::string(i % 3 == 0 ? "ZR12" : i % 3 == 1 ? "ZR02" : "ZR01");
+    for (int i = 0; i < 31; ++i)
+        list += (i ? "," : "") + std::string(i % 3 == 0 ? "ZR12" : i % 3 == 1 ? "ZR02" : "ZR01");
     testsupport::VirtualBus bus(list);
     ASSERT_GT(ec_init(bus.name().c_str()), 0);
     const auto t0 = std::chrono::steady_clock::now();
@@ -107,7 +108,9 @@ TEST(ConfigInit, ThirtyOneBridges) {
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
     for (int s = 1; s <= 31; ++s) {
         const int i = s - 1;
-        expectIdentity(s, i % 3 == 0 ? SlaveKind::ZR12 : i % 3 == 1 ? SlaveKind::ZR02 : SlaveKind::ZR01);
+        expectIdentity(s, i % 3 == 0   ? SlaveKind::ZR12
+                          : i % 3 == 1 ? SlaveKind::ZR02
+                                       : SlaveKind::ZR01);
         expectBridgeMailbox(s);
         EXPECT_EQ(ec_slave[s].parent, s - 1);
     }

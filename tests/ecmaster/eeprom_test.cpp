@@ -17,7 +17,7 @@ using namespace std::chrono;
 using ecsim::SlaveKind;
 
 class Eeprom : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_GT(ec_init(bus.name().c_str()), 0);
         ASSERT_EQ(ec_config_init(FALSE), 3);
@@ -157,7 +157,8 @@ TEST_F(Eeprom, LostFramesGiveZeroWithinTheTimeout) {
     EXPECT_EQ(ec_readeeprom(2, ECT_SII_MANUF, EC_TIMEOUTEEP), 0u);
     EXPECT_LT(steady_clock::now() - t0, milliseconds(400));
     bus.segment().setDropRate(0.0);
-    EXPECT_EQ(ec_readeeprom(2, ECT_SII_MANUF, EC_TIMEOUTEEP), ecsim::identityOf(SlaveKind::IO).vendor);
+    EXPECT_EQ(ec_readeeprom(2, ECT_SII_MANUF, EC_TIMEOUTEEP),
+              ecsim::identityOf(SlaveKind::IO).vendor);
 }
 
 }  // namespace

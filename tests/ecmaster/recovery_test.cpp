@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "ecmaster/codec.hpp"
-#include "ethercat.h"
 #include "ecsim/slave.hpp"
+#include "ethercat.h"
 #include "support/virtual_bus.hpp"
 
 namespace {
@@ -39,7 +39,7 @@ void mapIoTerminalByHand(uint16 slave) {
 }
 
 class Recovery : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_GT(ec_init(bus.name().c_str()), 0);
         ASSERT_EQ(ec_config_init(FALSE), 3);

@@ -23,21 +23,22 @@ struct Seen {
     size_t frameSize;
     std::string text() const {
         char buf[64];
-        std::snprintf(buf, sizeof buf, "%s %04x %04x len %zu", std::string(ecat::cmdName(cmd)).c_str(),
-                      adp, ado, data.size());
+        std::snprintf(buf, sizeof buf, "%s %04x %04x len %zu",
+                      std::string(ecat::cmdName(cmd)).c_str(), adp, ado, data.size());
         return buf;
     }
 };
 
 class Recorder : public ecmaster::FrameProcessor {
-public:
+  public:
     explicit Recorder(std::shared_ptr<ecsim::Segment> seg) : seg_(std::move(seg)) {}
     ecmaster::Delivery process(std::span<uint8_t> frame) override {
         {
             std::lock_guard lk(m_);
             auto parsed = ecat::parseFrame(frame);
             for (auto& d : parsed.datagrams)
-                seen_.push_back({d.cmd(), d.adp(), d.ado(), {d.data(), d.data() + d.length()}, frame.size()});
+                seen_.push_back(
+                    {d.cmd(), d.adp(), d.ado(), {d.data(), d.data() + d.length()}, frame.size()});
         }
         return seg_->process(frame);
     }
@@ -46,7 +47,7 @@ public:
         return seen_;
     }
 
-private:
+  private:
     std::shared_ptr<ecsim::Segment> seg_;
     std::mutex m_;
     std::vector<Seen> seen_;
@@ -100,8 +101,8 @@ TEST(Sequence, ConfigInitSendsWhatSoemSends) {
     }
     // Slave 1's addressing, then the first EEPROM request (read word 8).
     const std::vector<std::pair<Cmd, uint16_t>> addressing{
-        {Cmd::APRD, 0x0140}, {Cmd::APWR, 0x0010}, {Cmd::APWR, 0x0100}, {Cmd::APRD, 0x0010},
-        {Cmd::FPRD, 0x0012}, {Cmd::FPRD, 0x0502}};
+        {Cmd::APRD, 0x0140}, {Cmd::APWR, 0x0010}, {Cmd::APWR, 0x0100},
+        {Cmd::APRD, 0x0010}, {Cmd::FPRD, 0x0012}, {Cmd::FPRD, 0x0502}};
     size_t k = start.size();
     for (const auto& [cmd, ado] : addressing) {
         ASSERT_LT(k, seen.size());
@@ -137,13 +138,14 @@ TEST(Sequence, ConfigInitSendsWhatSoemSends) {
     // PDI, then PRE-OP with acknowledge, each as the last steps for that slave.
     std::vector<Seen> tail1;
     for (const auto& s : seen)
-        if (s.adp == 0x1001 && (s.cmd == Cmd::FPWR) && (s.ado == 0x0800 || s.ado == 0x0500 || s.ado == 0x0120))
+        if (s.adp == 0x1001 && (s.cmd == Cmd::FPWR) &&
+            (s.ado == 0x0800 || s.ado == 0x0500 || s.ado == 0x0120))
             tail1.push_back(s);
     ASSERT_GE(tail1.size(), 3u);
     const auto& sm = tail1[tail1.size() - 3];
     EXPECT_EQ(sm.ado, 0x0800);
-    EXPECT_EQ(sm.data, (std::vector<uint8_t>{0x00, 0x10, 0x80, 0x00, 0x26, 0x00, 0x01, 0x00, 0x80, 0x10,
-                                             0x80, 0x00, 0x22, 0x00, 0x01, 0x00}));
+    EXPECT_EQ(sm.data, (std::vector<uint8_t>{0x00, 0x10, 0x80, 0x00, 0x26, 0x00, 0x01, 0x00, 0x80,
+                                             0x10, 0x80, 0x00, 0x22, 0x00, 0x01, 0x00}));
     EXPECT_EQ(tail1[tail1.size() - 2].ado, 0x0500);
     EXPECT_EQ(tail1[tail1.size() - 2].data, (std::vector<uint8_t>{0x01}));
     EXPECT_EQ(tail1.back().ado, 0x0120);

@@ -12,7 +12,7 @@ namespace {
 using namespace std::chrono;
 
 class States : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_GT(ec_init(bus.name().c_str()), 0);
         ASSERT_EQ(ec_config_init(FALSE), 3);
@@ -60,7 +60,8 @@ TEST_F(States, RefusedRequestSetsErrorAndCodeUntilAcknowledged) {
     EXPECT_LT(steady_clock::now() - t0, milliseconds(400));
     EXPECT_EQ(ec_slave[2].state, EC_STATE_PRE_OP | EC_STATE_ERROR);
     EXPECT_EQ(ec_slave[2].ALstatuscode, 0x0011);
-    EXPECT_STREQ(ec_ALstatuscode2string(ec_slave[2].ALstatuscode), "Invalid requested state change");
+    EXPECT_STREQ(ec_ALstatuscode2string(ec_slave[2].ALstatuscode),
+                 "Invalid requested state change");
 
     EXPECT_EQ(ec_readstate(), EC_STATE_PRE_OP);
     EXPECT_EQ(ec_slave[2].state, EC_STATE_PRE_OP | EC_STATE_ERROR);

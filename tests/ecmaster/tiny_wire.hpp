@@ -19,7 +19,7 @@
 namespace tinywire {
 
 class RegisterFile : public ecmaster::FrameProcessor {
-public:
+  public:
     ecmaster::Delivery process(std::span<uint8_t> frame) override {
         std::lock_guard lk(m_);
         ++frames_;
@@ -68,16 +68,34 @@ public:
         return {false, delay_};
     }
 
-    void setSlaves(int n) { std::lock_guard lk(m_); slaves_ = n; }
-    void dropNext(int n) { std::lock_guard lk(m_); dropNext_ = n; }
-    void setDelay(std::chrono::microseconds d) { std::lock_guard lk(m_); delay_ = d; }
+    void setSlaves(int n) {
+        std::lock_guard lk(m_);
+        slaves_ = n;
+    }
+    void dropNext(int n) {
+        std::lock_guard lk(m_);
+        dropNext_ = n;
+    }
+    void setDelay(std::chrono::microseconds d) {
+        std::lock_guard lk(m_);
+        delay_ = d;
+    }
     void setDelayFn(std::function<std::chrono::microseconds(const ecat::Datagram&)> f) {
         std::lock_guard lk(m_);
         delayFn_ = std::move(f);
     }
-    void setScribble(bool on) { std::lock_guard lk(m_); scribble_ = on; }
-    uint64_t frames() { std::lock_guard lk(m_); return frames_; }
-    size_t lastSize() { std::lock_guard lk(m_); return lastSize_; }
+    void setScribble(bool on) {
+        std::lock_guard lk(m_);
+        scribble_ = on;
+    }
+    uint64_t frames() {
+        std::lock_guard lk(m_);
+        return frames_;
+    }
+    size_t lastSize() {
+        std::lock_guard lk(m_);
+        return lastSize_;
+    }
     void poke(uint16_t at, std::span<const uint8_t> bytes) {
         std::lock_guard lk(m_);
         std::memcpy(&mem_[at], bytes.data(), bytes.size());
@@ -89,7 +107,7 @@ public:
         return out;
     }
 
-private:
+  private:
     std::mutex m_;
     std::array<uint8_t, 0x10000> mem_{};
     int slaves_ = 1;

@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include "../../ecmaster/src/port.hpp"
 #include "ecmaster/codec.hpp"
 #include "ethercat.h"
-#include "../../ecmaster/src/port.hpp"
 #include "tiny_wire.hpp"
 
 using namespace std::chrono;
@@ -81,7 +81,7 @@ TEST(Transport, WaitReturnsTheWkcOfTheLastDatagram) {
     ASSERT_GT(ec_init(bus.name.c_str()), 0);
     const int idx = allocIndex();
     ecat::FrameBuilder b;
-    b.add(ecat::Cmd::BRD, static_cast<uint8_t>(idx), 0, 0, 2);   // wkc 2
+    b.add(ecat::Cmd::BRD, static_cast<uint8_t>(idx), 0, 0, 2);      // wkc 2
     b.add(ecat::Cmd::LRW, static_cast<uint8_t>(idx), 0, 0x100, 4);  // wkc 6
     std::array<uint8_t, EC_BUFSIZE> in{};
     size_t len = 0;
@@ -211,7 +211,8 @@ TEST(Transport, LateFrameWithinTheTimeoutIsTaken) {
 
 TEST(Transport, ManyThreadsWaitingAtOnce) {
     tinywire::TinyBus bus;
-    bus.wire->setDelayFn([](const ecat::Datagram& d) { return microseconds((d.index() % 5) * 150); });
+    bus.wire->setDelayFn(
+        [](const ecat::Datagram& d) { return microseconds((d.index() % 5) * 150); });
     ASSERT_GT(ec_init(bus.name.c_str()), 0);
     constexpr int kThreads = 8;
     std::vector<std::thread> threads;

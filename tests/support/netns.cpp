@@ -88,7 +88,9 @@ bool PrivateNetwork::enter() {
     return true;
 }
 
-bool PrivateNetwork::ready() { return net().ok; }
+bool PrivateNetwork::ready() {
+    return net().ok;
+}
 
 std::string PrivateNetwork::reason() {
     if (!net().tried) return "PrivateNetwork::enter() was not called at the start of main()";
@@ -108,7 +110,8 @@ std::string wireTierProblem() {
     return {};
 }
 
-Zrsim::Zrsim(std::string slaves, int watchdogMs) : slaves_(std::move(slaves)), watchdogMs_(watchdogMs) {}
+Zrsim::Zrsim(std::string slaves, int watchdogMs)
+    : slaves_(std::move(slaves)), watchdogMs_(watchdogMs) {}
 
 Zrsim::~Zrsim() {
     stop();
@@ -132,8 +135,8 @@ bool Zrsim::start(std::string* error) {
     static int counter = 0;
     controlPath_ = "/tmp/zrsim-ctl-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     ::unlink(controlPath_.c_str());
-    const std::vector<std::string> argv{exe,         "--iface",   PrivateNetwork::kSimIf,
-                                        "--slaves",  slaves_,     "--control",
+    const std::vector<std::string> argv{exe,          "--iface",    PrivateNetwork::kSimIf,
+                                        "--slaves",   slaves_,      "--control",
                                         controlPath_, "--watchdog", std::to_string(watchdogMs_)};
     std::vector<char*> args;  // built before fork: the child only execs
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));

@@ -9,17 +9,16 @@
 // (not root, no `ip`, no zrsim), and fails instead when CI=true.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <string>
 
-#include <gtest/gtest.h>
-
 namespace testsupport {
 
 class PrivateNetwork {
-public:
+  public:
     static constexpr const char* kMasterIf = "ecm0";  // the master's end
     static constexpr const char* kSimIf = "ecs0";     // zrsim's end
 
@@ -41,7 +40,7 @@ std::string wireTierProblem();
 // channel for fault commands. Stopped (SIGTERM, then SIGKILL) by the destructor;
 // it also dies with this process (parent-death signal).
 class Zrsim {
-public:
+  public:
     explicit Zrsim(std::string slaves, int watchdogMs = 100);
     ~Zrsim();
     Zrsim(const Zrsim&) = delete;
@@ -57,7 +56,7 @@ public:
     // What it printed so far (stdout and stderr).
     std::string output() const;
 
-private:
+  private:
     std::string slaves_;
     int watchdogMs_;
     pid_t pid_ = -1;
@@ -73,14 +72,14 @@ bool waitForSlaves(const char* iface, int count, std::chrono::milliseconds timeo
 
 // Skips the current test, loudly, when the wire tier cannot run; under CI=true
 // that is a test failure instead.
-#define WIRE_TIER_OR_SKIP()                                                                   \
-    do {                                                                                      \
-        const std::string wireProblem_ = ::testsupport::wireTierProblem();                   \
-        if (!wireProblem_.empty()) {                                                          \
-            if (::testsupport::runningInCi()) {                                               \
-                FAIL() << "wire tier cannot run in CI: " << wireProblem_;                    \
-            }                                                                                 \
+#define WIRE_TIER_OR_SKIP()                                                                    \
+    do {                                                                                       \
+        const std::string wireProblem_ = ::testsupport::wireTierProblem();                     \
+        if (!wireProblem_.empty()) {                                                           \
+            if (::testsupport::runningInCi()) {                                                \
+                FAIL() << "wire tier cannot run in CI: " << wireProblem_;                      \
+            }                                                                                  \
             std::fprintf(stderr, "\n*** WIRE TIER SKIPPED: %s ***\n\n", wireProblem_.c_str()); \
-            GTEST_SKIP() << "wire tier cannot run: " << wireProblem_;                        \
-        }                                                                                     \
+            GTEST_SKIP() << "wire tier cannot run: " << wireProblem_;                          \
+        }                                                                                      \
     } while (0)

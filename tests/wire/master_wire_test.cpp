@@ -20,7 +20,7 @@ using testsupport::PrivateNetwork;
 using testsupport::Zrsim;
 
 class MasterWire : public ::testing::Test {
-protected:
+  protected:
     void startBus(const std::string& slaves, int count) {
         sim_ = std::make_unique<Zrsim>(slaves);
         std::string error;
@@ -83,8 +83,10 @@ TEST_F(MasterWire, EepromReadsAndWrites) {
     WIRE_TIER_OR_SKIP();
     startBus("ZR12,IO", 2);
     ASSERT_EQ(ec_config_init(FALSE), 2);
-    EXPECT_EQ(ec_readeeprom(1, ECT_SII_ID, EC_TIMEOUTEEP), ecsim::identityOf(ecsim::SlaveKind::ZR12).product);
-    EXPECT_EQ(ec_readeeprom(2, ECT_SII_ID, EC_TIMEOUTEEP), ecsim::identityOf(ecsim::SlaveKind::IO).product);
+    EXPECT_EQ(ec_readeeprom(1, ECT_SII_ID, EC_TIMEOUTEEP),
+              ecsim::identityOf(ecsim::SlaveKind::ZR12).product);
+    EXPECT_EQ(ec_readeeprom(2, ECT_SII_ID, EC_TIMEOUTEEP),
+              ecsim::identityOf(ecsim::SlaveKind::IO).product);
     for (uint16 slave : {uint16{1}, uint16{2}}) {
         EXPECT_EQ(ec_writeeeprom(slave, 0x0030, 0x5AA5, EC_TIMEOUTEEP), 1);
         EXPECT_EQ(ec_readeeprom(slave, 0x0030, EC_TIMEOUTEEP) & 0xFFFF, 0x5AA5u);
@@ -104,11 +106,15 @@ TEST_F(MasterWire, RegistersByConfiguredAddress) {
         EXPECT_EQ(ec_FPRDw(ec_slave[s].configadr, ECT_REG_STADR, EC_TIMEOUTRET), 0x1000 + s);
         uint8_t w[2];
         ecat::put16(w, static_cast<uint16_t>(0x0100 + s));
-        EXPECT_EQ(ecx_FPWR(ecx_context.port, ec_slave[s].configadr, ECT_REG_IRQMASK, 2, w, EC_TIMEOUTRET), 1);
+        EXPECT_EQ(
+            ecx_FPWR(ecx_context.port, ec_slave[s].configadr, ECT_REG_IRQMASK, 2, w, EC_TIMEOUTRET),
+            1);
     }
     for (uint16 s = 1; s <= 3; ++s) {
         uint8_t r[2] = {};
-        EXPECT_EQ(ecx_FPRD(ecx_context.port, ec_slave[s].configadr, ECT_REG_IRQMASK, 2, r, EC_TIMEOUTRET), 1);
+        EXPECT_EQ(
+            ecx_FPRD(ecx_context.port, ec_slave[s].configadr, ECT_REG_IRQMASK, 2, r, EC_TIMEOUTRET),
+            1);
         EXPECT_EQ(ecat::get16(r), 0x0100 + s);
     }
     uint8_t w[2] = {};
