@@ -2,6 +2,7 @@
 // through the master (slaves in PRE-OP, no bus threads).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "app/settings_file.hpp"
@@ -10,16 +11,19 @@
 #include "bus/sdo_text.hpp"
 #include "core/message_box_recorder.hpp"
 #include "ethercat.h"
+#include "support/coe_test_device.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace {
 
 class MotorChannelTest : public ::testing::Test {
   protected:
-    void Open(const std::string& slaves) {
+    void Open(const std::string& slaves,
+              const std::function<void(ecsim::Segment&)>& prepare = nullptr) {
         StopBusThreads();
         ResetBusGlobals();
         bus_ = std::make_unique<testsupport::VirtualBus>(slaves);
+        if (prepare) prepare(bus_->segment());
         ASSERT_GT(ec_init(bus_->name().c_str()), 0);
         ASSERT_GT(ec_config_init(FALSE), 0);
         while (EcatError) ec_elist2string();
@@ -91,6 +95,17 @@ TEST_F(MotorChannelTest, ARefusedUploadReportsTheLibraryErrorOnceAndLosesTheNext
     EXPECT_TRUE(SdoReadAsText(1, 0x2FFF, 0, kCoeInteger32).starts_with("Time:"));
     EXPECT_EQ(SdoReadAsText(1, 0x6060, 0, kCoeInteger8), "");
     EXPECT_EQ(SdoReadAsText(1, 0x6060, 0, kCoeInteger8), "0x08 8");
+}
+
+TEST_F(MotorChannelTest, AStringOf127BytesComesBackWholeALongerOneAsTheLibraryError) {
+    Open("ZR12", [](ecsim::Segment& segment) {
+        auto device = std::make_unique<testsupport::CoeTestDevice>();
+        device->od().addString(0x2000, 0, std::string(127, 'a'), ecsim::Access::ReadOnly);
+        device->od().addString(0x2001, 0, std::string(128, 'b'), ecsim::Access::ReadOnly);
+        segment.replaceDevice(1, std::move(device));
+    });
+    EXPECT_EQ(SdoReadAsText(1, 0x2000, 0, kCoeVisibleString), std::string(127, 'a'));
+    EXPECT_TRUE(SdoReadAsText(1, 0x2001, 0, kCoeVisibleString).starts_with("Time:"));
 }
 
 TEST_F(MotorChannelTest, ReadObjectInt16TakesTheNumberInParentheses) {
