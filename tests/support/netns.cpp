@@ -1,9 +1,9 @@
 #include "support/netns.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -93,7 +93,7 @@ bool PrivateNetwork::ready() {
 }
 
 std::string PrivateNetwork::reason() {
-    if (!net().tried) return "PrivateNetwork::enter() was not called at the start of main()";
+    if (!net().tried) return "PrivateNetwork::enter() was not called before the first thread";
     return net().reason;
 }
 
@@ -102,7 +102,22 @@ bool runningInCi() {
     return ci != nullptr && std::string(ci) == "true";
 }
 
+// True when this process has exactly one thread (the caller).
+bool singleThreaded() {
+    DIR* d = ::opendir("/proc/self/task");
+    if (d == nullptr) return false;
+    int n = 0;
+    while (const dirent* e = ::readdir(d)) {
+        if (e->d_name[0] != '.') ++n;
+    }
+    ::closedir(d);
+    return n == 1;
+}
+
 std::string wireTierProblem() {
+    // A test binary without its own main() gets the namespace here, as long as
+    // no other thread exists yet (a thread made earlier would stay outside).
+    if (!net().tried && singleThreaded()) PrivateNetwork::enter();
     if (!PrivateNetwork::ready()) return PrivateNetwork::reason();
     const char* zrsim = std::getenv("ZRSIM");
     if (zrsim == nullptr || *zrsim == '\0') return "ZRSIM is not set (run the tests through ctest)";

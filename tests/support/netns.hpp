@@ -5,6 +5,8 @@
 // exists (namespaces are per thread; threads made later inherit it). The
 // namespace belongs to this process alone and vanishes with it, so the veth
 // pair and everything on it are gone on every exit path, crash included.
+// (A binary that does not call it gets the namespace at its first
+// WIRE_TIER_OR_SKIP(), provided the process has no other thread then.)
 // In each test, WIRE_TIER_OR_SKIP() skips loudly when the tier cannot run
 // (not root, no `ip`, no zrsim), and fails instead when CI=true.
 #pragma once
