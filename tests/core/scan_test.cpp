@@ -2,17 +2,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 
+#include "bus/adapter_choice.hpp"
 #include "bus/process_image.hpp"
 #include "bus/scan_thread.hpp"
 #include "bus/sdo_text.hpp"
 #include "core/bus_fixture.hpp"
 #include "ethercat.h"
 #include "platform/adapters.hpp"
+#include "support/coe_test_device.hpp"
 
 namespace {
 
@@ -163,6 +166,52 @@ TEST_F(BusThreadsTest, ASlaveThatDoesNotReachOpIsReportedAndTheBusStillCountsAsR
               std::wstring::npos)
         << log.c_str();
     EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"Error at ConfigDc, Exit Program."});
+}
+
+TEST_F(BusThreadsTest, AProcessImageBeyond4096BytesIsRefusedNotOverrun) {
+    StartThreadsOn("ZR12,ZR12,ZR12", 3);
+    // Three slaves of 700 bytes each way: 4200 bytes in all.
+    for (size_t position = 1; position <= 3; ++position) {
+        auto device = std::make_unique<testsupport::CoeTestDevice>();
+        device->addMapping(700 * 8);
+        segment().replaceDevice(position, std::move(device));
+    }
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto texts = boxes_.texts();
+            return std::find(texts.begin(), texts.end(), L"Error! at IoConfig, Exit Program.") !=
+                   texts.end();
+        },
+        60));
+    EXPECT_NE(g_strScanLog.copy().find(L"( 3 ) slaves Device found\r\n"), std::wstring::npos);
+}
+
+TEST_F(BusThreadsTest, TheAdapterListIsMadeOnlyBeforeTheFirstScan) {
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("listed_adapters_" + std::to_string(getpid()));
+    std::filesystem::create_directories(root / "eth7");
+    std::ofstream(root / "eth7" / "type") << "1\n";
+    std::ofstream(root / "eth7" / "speed") << "1000\n";
+    SetNetworkClassRoot(root.string());
+    StartThreadsOn("ZR12", 1);
+    g_lanScanState = 1;
+    const bool listed = WaitUntil([] { return g_lanScanState.load() == 2; });
+    const int32_t count = g_adapterCount;
+    const std::string guid = g_adapterGuids[0];
+    // After the first Scan a new request stays unanswered.
+    g_scanRequest = 1;
+    const bool reached = WaitUntil([] { return g_inOp.load() == 1; });
+    g_lanScanState = 1;
+    const int32_t cycles = g_cycleCount;
+    WaitUntil([&] { return g_cycleCount > cycles + 5; });
+    SetNetworkClassRoot("");
+    std::filesystem::remove_all(root);
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(guid, "eth7");
+    EXPECT_TRUE(reached);
+    EXPECT_EQ(g_lanScanState, 1);
 }
 
 TEST_F(BusThreadsTest, AutomaticChoiceTakesTheFirstEthernetAdapter) {
