@@ -6,12 +6,12 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QKeyEvent>
-#include <QShowEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShowEvent>
 
 #include "app/settings_file.hpp"
 #include "bus/globals.hpp"

@@ -64,17 +64,17 @@ class MotorBus {
         static uint8_t ioMap[4096];
         ec_config_map(ioMap);
         std::string error;
-        const auto specs = ecsim::parseSlaveList(slaves, &error);
+        const auto fitted = ecsim::parseSlaveList(slaves, &error);
         int32_t count = 0;
-        for (size_t i = 0; specs && i < specs->size(); ++i) {
-            const int32_t model = ModelOf((*specs)[i].kind);
+        for (size_t i = 0; fitted && i < fitted->size(); ++i) {
+            const int32_t model = ModelOf((*fitted)[i].kind);
             if (model == 0) continue;
             g_bridgeModel[count] = model;
             g_bridgeSlave[count] = static_cast<int32_t>(i + 1);
             ++count;
         }
         g_bridgeCount = count;
-        g_slaveCount = static_cast<int32_t>(specs ? specs->size() : 0);
+        g_slaveCount = static_cast<int32_t>(fitted ? fitted->size() : 0);
         g_busReady = 1;
     }
     ~MotorBus() { ResetMotorState(); }
