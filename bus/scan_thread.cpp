@@ -69,11 +69,9 @@ void CopyBounded(char* dest, size_t size, std::string_view text) {
 // adapter unless the user chooses, else the LAN name of the settings.
 void ComposeInterfaceName() {
     char guid[kIfNameBytes] = {};
-    std::string name;
     if (g_selectLan.load() == 0 && PickFirstEthernetAdapter(guid, sizeof guid) == 1) {
-        name = std::string(kCaptureDevicePrefix) + guid;
-        CopyBounded(g_ifName, sizeof g_ifName, name);
-        g_lanName.set(g_ifName);
+        CopyBounded(g_ifName, sizeof g_ifName, std::string(kCaptureDevicePrefix) + guid);
+        g_lanName.set(g_ifName);  // cut to its 127 bytes should a name ever be longer
     } else {
         CopyBounded(g_ifName, sizeof g_ifName, g_lanName.get());
     }
