@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -154,6 +155,40 @@ TEST(ConfigInit, RunsAgainAndClearsTheOldTable) {
     EXPECT_EQ(ec_slave[1].islost, 0);
     EXPECT_EQ(ec_slave[3].configadr, 0);
     expectIdentity(1, SlaveKind::ZR12);
+}
+
+TEST(ConfigInit, NameWithoutStringsCategoryIsMadeFromTheIdentity) {
+    // (Not two terminals: the second would copy the first one's name.)
+    testsupport::VirtualBus bus("ZR12,IO");
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 2);
+    // Turn slave 2's strings category into an unknown one (type 0x0000).
+    const int16 at = ec_siifind(2, ECT_SII_STRING);
+    ASSERT_GT(at, 0);
+    ASSERT_EQ(ec_writeeeprom(2, static_cast<uint16>((at - 2) / 2), 0x0000, EC_TIMEOUTEEP), 1);
+    ASSERT_EQ(ec_config_init(FALSE), 2);
+    EXPECT_STREQ(ec_slave[1].name, "Torvanelix ZR12");
+    char expected[EC_MAXNAME + 1];
+    const auto id = ecsim::identityOf(SlaveKind::IO);
+    std::snprintf(expected, sizeof expected, "? M:%8.8x I:%8.8x", static_cast<unsigned>(id.vendor),
+                  static_cast<unsigned>(id.product));
+    EXPECT_STREQ(ec_slave[2].name, expected);
+    EXPECT_EQ(ec_siifind(2, ECT_SII_STRING), 0);
+    EXPECT_GT(ec_siifind(2, ECT_SII_GENERAL), 0);  // the walk goes on past it
+}
+
+TEST(ConfigInit, IdenticalSlavesTakeTheFirstOnesSiiData) {
+    testsupport::VirtualBus bus("IO,IO");
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 2);
+    const int16 at = ec_siifind(2, ECT_SII_STRING);
+    ASSERT_GT(at, 0);
+    ASSERT_EQ(ec_writeeeprom(2, static_cast<uint16>((at - 2) / 2), 0x0000, EC_TIMEOUTEEP), 1);
+    ASSERT_EQ(ec_config_init(FALSE), 2);
+    // Same vendor, product and revision: slave 2's own SII categories are not read.
+    EXPECT_STREQ(ec_slave[2].name, "IO 16/16");
+    EXPECT_EQ(0, std::memcmp(ec_slave[2].SM, ec_slave[1].SM, sizeof ec_slave[1].SM));
+    EXPECT_EQ(ec_slave[2].FMMU0func, ec_slave[1].FMMU0func);
 }
 
 TEST(ConfigInit, ManualStateChangeLeavesSlavesInInit) {
