@@ -36,11 +36,11 @@ void expectBridgeMailbox(int slave) {
     EXPECT_EQ(s.SMtype[1], 2);
     EXPECT_EQ(s.SMtype[2], 3);
     EXPECT_EQ(s.SMtype[3], 4);
-    EXPECT_EQ(s.SM[0].StartAddr, 0x1000);
-    EXPECT_EQ(s.SM[0].SMlength, 128);
-    EXPECT_EQ(s.SM[0].SMflags, 0x00010026u);
-    EXPECT_EQ(s.SM[1].StartAddr, 0x1080);
-    EXPECT_EQ(s.SM[1].SMflags, 0x00010022u);
+    EXPECT_EQ(+s.SM[0].StartAddr, 0x1000);
+    EXPECT_EQ(+s.SM[0].SMlength, 128);
+    EXPECT_EQ(+s.SM[0].SMflags, 0x00010026u);
+    EXPECT_EQ(+s.SM[1].StartAddr, 0x1080);
+    EXPECT_EQ(+s.SM[1].SMflags, 0x00010022u);
     EXPECT_TRUE(s.hasdc);
     EXPECT_EQ(s.eep_8byte, 1);
 }

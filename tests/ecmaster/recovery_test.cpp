@@ -19,8 +19,8 @@ using namespace std::chrono;
 // without the mapping code.
 void mapIoTerminalByHand(uint16 slave) {
     ec_slavet& s = ec_slave[slave];
-    ASSERT_NE(s.SM[0].StartAddr, 0);  // outputs (SII SM category)
-    ASSERT_NE(s.SM[1].StartAddr, 0);  // inputs
+    ASSERT_NE(+s.SM[0].StartAddr, 0);  // outputs (SII SM category)
+    ASSERT_NE(+s.SM[1].StartAddr, 0);  // inputs
     ec_fmmut out{};
     out.LogStart = 0;
     out.LogLength = s.SM[0].SMlength;
