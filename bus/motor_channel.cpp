@@ -1,5 +1,6 @@
 // The bridges' motor text channel: TQL lines out, replies in, the channels'
 // serial speed, and the online check that ends a scan.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,8 +12,6 @@
 
 namespace {
 
-constexpr int kMaxCheckedBridges = 16;
-constexpr int kMaxDrainReads = 32;
 constexpr size_t kMinTqlLine = 2;
 constexpr size_t kMaxTqlLine = 60;
 
@@ -21,8 +20,7 @@ bool IsMotorNumber(int motor) {
 }
 
 int CheckedBridgeCount() {
-    const int count = g_bridgeCount.load();
-    return count < kMaxCheckedBridges ? count : kMaxCheckedBridges;
+    return std::min(g_bridgeCount.load(), kMaxQueriedBridges);
 }
 
 uint16_t BridgeSlave(int bridge) {
@@ -82,19 +80,6 @@ int SetBridgeUartSpeed(int slave, int motor, uint32_t speedCode) {
     SdoWriteInt32(static_cast<uint16_t>(slave), static_cast<uint16_t>(ObjUartChannel + motor),
                   kUartSpeedSubindex, static_cast<int32_t>(speedCode));
     return 0;
-}
-
-void DrainMotorReplies() {
-    const int count = CheckedBridgeCount();
-    for (int b = 0; b < count && !BusThreadsStopping(); ++b) {
-        BusSleep(20);
-        for (int m = 1; m <= kMotorsPerBridge; ++m) {
-            for (int read = 0; read < kMaxDrainReads; ++read) {
-                if (ReadMotorReply(BridgeSlave(b), m).starts_with('N')) break;
-                BusSleep(2);
-            }
-        }
-    }
 }
 
 void CheckMotorsOnline() {

@@ -1,21 +1,38 @@
 #include "bus/sdo_text.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
+#include "bus/bus_threads.hpp"
 #include "bus/format_text.hpp"
+#include "bus/globals.hpp"
 #include "ethercat.h"
 
 namespace {
 
 constexpr size_t kTextBytes = 1024;
 
-// The one upload buffer and text buffer: every SdoReadAsText takes this lock for
-// its whole upload and formatting, so calls from the scan thread and the GUI
-// thread never overlap.
+constexpr int kMaxDrainReads = 32;
+
+// The one upload buffer: SdoReadAsText holds this lock for its whole upload and
+// formatting, and DrainMotorReplies for its whole run, so no two of these calls
+// from the scan thread and the GUI thread ever overlap.
 std::mutex g_sdoLock;
 uint8_t g_sdoData[kSdoMaxUpload + 1];
+
+// SdoReadAsText with g_sdoLock held.
+std::string ReadAsTextLocked(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
+    std::memset(g_sdoData, 0, sizeof g_sdoData);
+    int size = kSdoMaxUpload;
+    ec_SDOread(slave, index, subindex, FALSE, &size, g_sdoData, kSdoTimeoutUs);
+    if (__atomic_load_n(&EcatError, __ATOMIC_ACQUIRE)) {
+        const char* error = ec_elist2string();
+        return error != nullptr ? std::string(error) : std::string();
+    }
+    return FormatSdoData(g_sdoData, size, dataType);
+}
 
 template <typename T>
 T ReadLittleEndian(const uint8_t* data) {
@@ -91,14 +108,23 @@ std::string FormatSdoData(const uint8_t* data, int size, uint16_t dataType) {
 
 std::string SdoReadAsText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
     std::lock_guard lock(g_sdoLock);
-    std::memset(g_sdoData, 0, sizeof g_sdoData);
-    int size = kSdoMaxUpload;
-    ec_SDOread(slave, index, subindex, FALSE, &size, g_sdoData, kSdoTimeoutUs);
-    if (__atomic_load_n(&EcatError, __ATOMIC_ACQUIRE)) {
-        const char* error = ec_elist2string();
-        return error != nullptr ? std::string(error) : std::string();
+    return ReadAsTextLocked(slave, index, subindex, dataType);
+}
+
+void DrainMotorReplies() {
+    std::lock_guard lock(g_sdoLock);
+    const int count = std::min(g_bridgeCount.load(), kMaxQueriedBridges);
+    for (int b = 0; b < count && !BusThreadsStopping(); ++b) {
+        BusSleep(20);
+        const auto slave = static_cast<uint16_t>(g_bridgeSlave[b].load());
+        for (int m = 1; m <= kMotorsPerBridge; ++m) {
+            const auto reply = static_cast<uint16_t>(ObjMotorResponse + m);
+            for (int read = 0; read < kMaxDrainReads; ++read) {
+                if (ReadAsTextLocked(slave, reply, 0, kCoeVisibleString).starts_with('N')) break;
+                BusSleep(2);
+            }
+        }
     }
-    return FormatSdoData(g_sdoData, size, dataType);
 }
 
 void SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t size,

@@ -15,6 +15,8 @@ inline constexpr uint16_t ObjMotorCommand = 0xF580;   // :00 one TQL line, no te
 inline constexpr uint16_t ObjMotorResponse = 0xF590;  // :00 next queued reply (VISIBLE_STRING)
 inline constexpr uint16_t ObjUartChannel = 0xF510;    // :02 serial speed code (4 bytes)
 inline constexpr uint8_t kUartSpeedSubindex = 2;
+// Only the motors of the first 16 bridges are drained and checked online.
+inline constexpr int kMaxQueriedBridges = 16;
 
 // CoE data-type codes that the program's own callers use.
 inline constexpr uint16_t kCoeInteger8 = 2;
@@ -65,8 +67,8 @@ int SendTqlLine(int slave, int motor, const char* line);
 int SetBridgeUartSpeed(int slave, int motor, uint32_t speedCode);
 
 // Reads every motor's reply object of the first 16 bridges until it reports
-// nothing pending ('N'), at most 32 replies a motor; each read is an
-// SdoReadAsText.
+// nothing pending ('N'), at most 32 replies a motor. No SdoReadAsText runs
+// meanwhile.
 void DrainMotorReplies();
 
 // Asks every motor of the first 16 bridges "?99.1", sets g_motorOnline for those
