@@ -26,8 +26,21 @@ int TableBridgeCount() {
     return std::clamp(g_bridgeCount.load(), 0, kBridgeRows);
 }
 
-bool BlockFits(uint32_t offset, uint32_t areaBytes) {
-    return uint64_t{offset} + kBridgeBlockBytes <= areaBytes;
+constexpr uint16_t kBridgeBlockBits = kBridgeBlockBytes * 8;
+
+// A bridge takes part in the exchange only when it mapped exactly its 24 bytes
+// that way, and its block lies inside the mapped area: anything else would write
+// into a neighbour's data or past the image.
+bool OutputBlockUsable(int bridge) {
+    const int slave = g_bridgeSlave[bridge].load();
+    return slave >= 1 && slave < EC_MAXSLAVE && ec_slave[slave].Obits == kBridgeBlockBits &&
+           uint64_t{g_bridgeOutOffset[bridge].load()} + kBridgeBlockBytes <= g_outputAreaBytes;
+}
+
+bool InputBlockUsable(int bridge) {
+    const int slave = g_bridgeSlave[bridge].load();
+    return slave >= 1 && slave < EC_MAXSLAVE && ec_slave[slave].Ibits == kBridgeBlockBits &&
+           uint64_t{g_bridgeInOffset[bridge].load()} + kBridgeBlockBytes <= g_inputAreaBytes;
 }
 
 int32_t GetInt32(const uint8_t* p) {
@@ -84,9 +97,8 @@ void PackBridgeOutputs(uint8_t* out) {
     if (out == nullptr) return;
     const int32_t bridgeMode = g_bridgeMode.load();
     for (int b = 0; b < count; ++b) {
-        const uint32_t offset = g_bridgeOutOffset[b].load();
-        if (!BlockFits(offset, g_outputAreaBytes)) continue;
-        uint8_t* block = out + offset;
+        if (!OutputBlockUsable(b)) continue;
+        uint8_t* block = out + g_bridgeOutOffset[b].load();
         for (int c = 0; c < kMotorsPerBridge; ++c) {
             const int slot = b * kMotorsPerBridge + c;
             uint8_t* channel = block + kChannelBytes * c;
@@ -101,9 +113,8 @@ void UnpackBridgeInputs(const uint8_t* in) {
     if (in == nullptr) return;
     const int count = TableBridgeCount();
     for (int b = 0; b < count; ++b) {
-        const uint32_t offset = g_bridgeInOffset[b].load();
-        if (!BlockFits(offset, g_inputAreaBytes)) continue;
-        const uint8_t* block = in + offset;
+        if (!InputBlockUsable(b)) continue;
+        const uint8_t* block = in + g_bridgeInOffset[b].load();
         for (int c = 0; c < kMotorsPerBridge; ++c) {
             const int slot = b * kMotorsPerBridge + c;
             const uint8_t* channel = block + kChannelBytes * c;
@@ -117,9 +128,9 @@ void WriteTargetPosition(int bridge, int motor, int32_t position) {
     if (bridge < 0 || bridge >= TableBridgeCount() || motor < 1 || motor > kMotorsPerBridge) return;
     auto lock = LockProcessImage();
     uint8_t* out = ec_slave[0].outputs;
-    const uint32_t offset = g_bridgeOutOffset[bridge].load();
-    if (out == nullptr || !BlockFits(offset, g_outputAreaBytes)) return;
-    PutLittleEndian32(out + offset + kChannelBytes * (motor - 1) + 2, position);
+    if (out == nullptr || !OutputBlockUsable(bridge)) return;
+    PutLittleEndian32(out + g_bridgeOutOffset[bridge].load() + kChannelBytes * (motor - 1) + 2,
+                      position);
 }
 
 int ExchangeProcessData() {

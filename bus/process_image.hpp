@@ -18,8 +18,9 @@ extern uint8_t g_ioMap[kIoMapSize];
 std::unique_lock<std::mutex> LockProcessImage();
 
 // Sizes of the mapped output and input areas (ec_slave[0].Obytes / Ibytes of the
-// last mapping), for bounds: a bridge block that would reach past its area is
-// neither written nor read. Set by the scan under the image lock.
+// last mapping). A bridge block is written and read only when its slave mapped
+// exactly 24 bytes that way and the block lies inside its area. Set by the scan
+// under the image lock.
 void SetMappedAreaSizes(uint32_t outputBytes, uint32_t inputBytes);
 
 // Zeroes all 4096 bytes of g_ioMap (takes the lock).

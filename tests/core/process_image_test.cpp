@@ -8,6 +8,7 @@
 
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
+#include "ethercat.h"
 
 namespace {
 
@@ -17,9 +18,15 @@ class ProcessImageTest : public ::testing::Test {
         ResetBusGlobals();
         SetMappedAreaSizes(static_cast<uint32_t>(out_.size()), static_cast<uint32_t>(in_.size()));
     }
-    void TearDown() override { ResetBusGlobals(); }
+    void TearDown() override {
+        ResetBusGlobals();
+        ec_slave[2].Obits = 0;
+        ec_slave[2].Ibits = 0;
+    }
 
     void OneBridgeAt(uint32_t outOffset, uint32_t inOffset) {
+        ec_slave[2].Obits = 192;
+        ec_slave[2].Ibits = 192;
         g_bridgeSlave[0] = 2;
         g_bridgeModel[0] = kModelZr12;
         g_bridgeOutOffset[0] = outOffset;
@@ -118,6 +125,18 @@ TEST_F(ProcessImageTest, ABlockOutsideTheMappedAreaIsNeitherWrittenNorRead) {
     OneBridgeAt(48, 48);  // 48 + 24 > 64
     g_actualPos[0] = 77;
     in_[50] = 1;
+    PackBridgeOutputs(out_.data());
+    UnpackBridgeInputs(in_.data());
+    EXPECT_EQ(out_, std::vector<uint8_t>(64, 0xAA));
+    EXPECT_EQ(g_actualPos[0], 77);
+}
+
+TEST_F(ProcessImageTest, ABridgeMappedWithOtherSizesTakesNoPart) {
+    OneBridgeAt(0, 0);
+    ec_slave[2].Obits = 96;  // 12 bytes: a 24-byte block would run into its neighbour
+    ec_slave[2].Ibits = 200;
+    g_actualPos[0] = 77;
+    in_[2] = 1;
     PackBridgeOutputs(out_.data());
     UnpackBridgeInputs(in_.data());
     EXPECT_EQ(out_, std::vector<uint8_t>(64, 0xAA));
