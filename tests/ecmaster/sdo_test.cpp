@@ -261,10 +261,11 @@ class ScriptedDevice : public ecsim::Device {
 
 // An SDO message as a slave sends it: CoE `service`, command byte, then `body`.
 std::vector<uint8_t> sdoReply(uint16_t service, uint8_t command, std::vector<uint8_t> body) {
-    std::vector<uint8_t> m = {
-        0, 0, 0, 0, 0, 0x03 | (1 << 4), 0, static_cast<uint8_t>(service << 4), command};
-    m.insert(m.end(), body.begin(), body.end());
-    if (m.size() < 16) m.resize(16, 0);
+    std::vector<uint8_t> m(std::max<size_t>(9 + body.size(), 16), 0);
+    m[5] = 0x03 | (1 << 4);
+    m[7] = static_cast<uint8_t>(service << 4);
+    m[8] = command;
+    std::copy(body.begin(), body.end(), m.begin() + 9);
     ecat::put16(m.data(), static_cast<uint16_t>(m.size() - 6));
     return m;
 }
