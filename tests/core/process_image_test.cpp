@@ -121,26 +121,23 @@ TEST_F(ProcessImageTest, WithoutBridgesNothingIsTouched) {
     EXPECT_EQ(g_ctrlWord[0], 0x1234);
 }
 
-TEST_F(ProcessImageTest, ABlockOutsideTheMappedAreaIsNeitherWrittenNorRead) {
-    OneBridgeAt(48, 48);  // 48 + 24 > 64
-    g_actualPos[0] = 77;
-    in_[50] = 1;
-    PackBridgeOutputs(out_.data());
-    UnpackBridgeInputs(in_.data());
-    EXPECT_EQ(out_, std::vector<uint8_t>(64, 0xAA));
-    EXPECT_EQ(g_actualPos[0], 77);
-}
-
-TEST_F(ProcessImageTest, ABridgeMappedWithOtherSizesTakesNoPart) {
+// A block past the mapped area, or of a bridge that mapped other sizes, would
+// overrun the image or a neighbour's data: it is neither written nor read.
+TEST_F(ProcessImageTest, UnusableBlocksAreNeitherWrittenNorRead) {
+    const auto expectUntouched = [this](const char* why) {
+        g_actualPos[0] = 77;
+        in_[2] = in_[50] = 1;
+        PackBridgeOutputs(out_.data());
+        UnpackBridgeInputs(in_.data());
+        EXPECT_EQ(out_, std::vector<uint8_t>(64, 0xAA)) << why;
+        EXPECT_EQ(g_actualPos[0], 77) << why;
+    };
+    OneBridgeAt(48, 48);
+    expectUntouched("48 + 24 > 64");
     OneBridgeAt(0, 0);
-    ec_slave[2].Obits = 96;  // 12 bytes: a 24-byte block would run into its neighbour
+    ec_slave[2].Obits = 96;
     ec_slave[2].Ibits = 200;
-    g_actualPos[0] = 77;
-    in_[2] = 1;
-    PackBridgeOutputs(out_.data());
-    UnpackBridgeInputs(in_.data());
-    EXPECT_EQ(out_, std::vector<uint8_t>(64, 0xAA));
-    EXPECT_EQ(g_actualPos[0], 77);
+    expectUntouched("12 bytes out, 25 in");
 }
 
 TEST_F(ProcessImageTest, ResetMotorOutputsEnablesOperationAndClearsOutputs) {
