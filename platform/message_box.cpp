@@ -22,9 +22,11 @@ struct BoxState {
     bool cancelled = false;
 };
 
+// Never destroyed: a bus thread may still be released from a box while the
+// program's static objects go away.
 BoxState& State() {
-    static BoxState state;
-    return state;
+    static BoxState* const state = new BoxState;
+    return *state;
 }
 
 void WriteToStandardError(std::wstring_view text) {
