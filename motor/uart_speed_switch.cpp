@@ -10,6 +10,7 @@
 std::atomic<int32_t> g_baudMode{0};
 std::atomic<int32_t> g_baudPhase{0};
 std::atomic<int32_t> g_baudErrors{0};
+std::atomic<int32_t> g_baudSlave{0};
 
 namespace {
 
@@ -83,12 +84,13 @@ void TellMotors(int slave) {
         SendToEachChannel(slave, model, [mode](MotorKind k) { return MotorSpeedLine(mode, k); });
         PauseMs(20);
     }
+    g_baudSlave = slave;
     g_baudPhase = 1;
 }
 
 // The request opened the window of the slave chosen at the press; the bridge
-// chosen now may be another one, and a closed window would refuse the codes
-// while its motors already listen at the new speed.
+// told in phase 0 may be another one, and a closed window would refuse the
+// codes while its motors already listen at the new speed.
 void SetChannels(int slave) {
     OpenConfigWindow(slave);
     PauseMs(40);
@@ -129,8 +131,8 @@ void RunSpeedChangePhase(int slave) {
         case 0:
             return TellMotors(slave);
         case 1:
-            return SetChannels(slave);
+            return SetChannels(g_baudSlave);
         default:
-            return CloseAndReport(slave);
+            return CloseAndReport(g_baudSlave);
     }
 }

@@ -10,6 +10,7 @@
 extern std::atomic<int32_t> g_baudMode;    // requested speed mode; 0 = no request
 extern std::atomic<int32_t> g_baudPhase;   // the phase the next tick runs, 0..2
 extern std::atomic<int32_t> g_baudErrors;  // errors of the current phase-0 attempt
+extern std::atomic<int32_t> g_baudSlave;   // the bridge whose motors phase 0 told
 
 inline constexpr int32_t kBaudMode38400 = 1;
 inline constexpr int32_t kBaudModeThird = 2;  // not offered to the user
@@ -19,6 +20,8 @@ inline constexpr int32_t kBaudMode170k = 3;
 // unless one is pending. Returns false when a request was pending.
 bool RequestUartSpeedChange(int slave, int32_t mode);
 
-// Runs the phase in g_baudPhase on `slave` (the one selected at this tick). A
-// slave that is not a bridge leaves the request pending at phase 0, silently.
+// Runs the phase in g_baudPhase. Phase 0 tells the motors of `slave` (the one
+// selected at this tick); a slave that is not a bridge leaves the request
+// pending at phase 0, silently. Phases 1 and 2 set and report the bridge whose
+// motors phase 0 told, whatever is selected by then.
 void RunSpeedChangePhase(int slave);

@@ -29,9 +29,9 @@ namespace motortest {
 inline void ResetMotorState() {
     ResetBusGlobals();
     ResetSettingsToDefaults();
-    for (auto* flag :
-         {&g_tqInitRunning, &g_tqInitStep, &g_tqInitTickActive, &g_tqInitOk, &g_tqInitError,
-          &g_baudMode, &g_baudPhase, &g_baudErrors, &g_tqlReplyLines, &g_tqlBoardComboFilled}) {
+    for (auto* flag : {&g_tqInitRunning, &g_tqInitStep, &g_tqInitTickActive, &g_tqInitOk,
+                       &g_tqInitError, &g_baudMode, &g_baudPhase, &g_baudErrors, &g_baudSlave,
+                       &g_tqlReplyLines, &g_tqlBoardComboFilled}) {
         *flag = 0;
     }
     for (auto& count : g_tqParamMatchCount) count = 0;

@@ -59,14 +59,16 @@ TEST(UartSpeedSwitch, ANonBridgeLeavesTheRequestPendingUntilABridgeIsChosen) {
     MotorBus bus("ZR12,IO");
     RecordedBoxes boxes;
     ASSERT_TRUE(RequestUartSpeedChange(2, kBaudMode170k));
+    // No traffic beyond the window write of the press.
+    const uint64_t frames = bus.frames();
     for (int tick = 0; tick < 3; ++tick) RunSpeedChangePhase(2);
+    EXPECT_EQ(bus.frames(), frames);
     EXPECT_EQ(g_baudMode, kBaudMode170k);
     EXPECT_EQ(g_baudPhase, 0);
     EXPECT_EQ(g_baudErrors, 1);
     EXPECT_TRUE(boxes.texts().empty());
 
     // Either button is without effect while the request is pending.
-    const uint64_t frames = bus.frames();
     EXPECT_FALSE(RequestUartSpeedChange(1, kBaudMode38400));
     EXPECT_EQ(bus.frames(), frames);
     EXPECT_EQ(g_baudMode, kBaudMode170k);
@@ -76,6 +78,21 @@ TEST(UartSpeedSwitch, ANonBridgeLeavesTheRequestPendingUntilABridgeIsChosen) {
     ASSERT_TRUE(RunSwitch(1));
     EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{Report(1, 3)});
     ExpectSpeed(bus, 1, ecsim::SerialSpeed::Baud170k, kUartCode170k);
+}
+
+TEST(UartSpeedSwitch, TheChannelsFollowTheMotorsThatWereToldWhateverIsChosenLater) {
+    MotorBus bus("ZR12,ZR01");
+    RecordedBoxes boxes;
+    ASSERT_TRUE(RequestUartSpeedChange(1, kBaudMode170k));
+    RunSpeedChangePhase(1);
+    ASSERT_EQ(g_baudPhase, 1);
+
+    // Another bridge chosen before the channels are set: its motors were never
+    // told, so its channels stay where its motors listen.
+    ASSERT_TRUE(RunSwitch(2));
+    EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{Report(1, 3)});
+    ExpectSpeed(bus, 1, ecsim::SerialSpeed::Baud170k, kUartCode170k);
+    ExpectSpeed(bus, 2, ecsim::SerialSpeed::Baud38400, kUartCode38400);
 }
 
 TEST(UartSpeedSwitch, AnUnknownModelIsReportedAndTheRequestDropped) {
