@@ -121,7 +121,9 @@ class Slave {
     std::unique_ptr<Device> device_;
     SiiEeprom eeprom_;
     std::array<uint8_t, kMemorySize> mem_{};
-    std::array<uint8_t, ecat::kMaxDatagramData> scratch_{};
+    // As long as the longest datagram an EtherCAT header can announce, not just
+    // what a standard frame holds: a caller may hand us any frame.
+    std::array<uint8_t, 0x07FF> scratch_{};
     FramePass pass_{};
     int64_t clockOffsetNs_ = 0;
 
