@@ -36,7 +36,9 @@ void BringBack(uint16_t s) {
         Log("WARNING[1] : Slave(%d) is in SAFE_OP, change to OPERATIONAL\r\n", s);
         RequestState(s, EC_STATE_OPERATIONAL);
     } else if (slave.state > EC_STATE_NONE) {
-        if (ec_reconfig_slave(s, kReconfigTimeoutUs)) {
+        // The library returns the last state it saw: a slave that stopped short of
+        // SAFE-OP was not reconfigured, and the next pass tries again.
+        if (ec_reconfig_slave(s, kReconfigTimeoutUs) == EC_STATE_SAFE_OP) {
             slave.islost = FALSE;
             Log("MESSAGE[1] : Slave(%d) reconfigured\r\n", s);
         }

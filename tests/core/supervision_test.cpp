@@ -1,7 +1,12 @@
 // The supervision thread keeps a simulated segment operational.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+
 #include "core/bus_fixture.hpp"
+#include "ecsim/device.hpp"
+#include "ethercat.h"
 
 namespace {
 
@@ -72,6 +77,48 @@ TEST_F(BusThreadsTest, APowerCycledSlaveIsLostRecoveredAndReconfigured) {
               L"MESSAGE[1] : Slave(2) reconfigured\r\n"
               L"WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n");
     EXPECT_EQ(CountOf(g_strSuperviseLog.copy(), L"Slave(1)"), 0u);
+}
+
+// An application that refuses PRE-OP -> SAFE-OP while told to, and counts the
+// refusals.
+class SafeOpRefusal : public ecsim::Device {
+  public:
+    struct Control {
+        std::atomic<bool> refuse{false};
+        std::atomic<int> refusals{0};
+    };
+    explicit SafeOpRefusal(std::shared_ptr<Control> control) : control_(std::move(control)) {}
+    uint16_t checkStateChange(uint16_t from, uint16_t to) override {
+        if (from != EC_STATE_PRE_OP || to != EC_STATE_SAFE_OP || !control_->refuse) return 0;
+        control_->refusals.fetch_add(1);
+        return 0x001E;  // invalid input configuration
+    }
+
+  private:
+    std::shared_ptr<Control> control_;
+};
+
+TEST_F(BusThreadsTest, AReconfigureThatStopsShortOfSafeOpIsNoSuccess) {
+    auto control = std::make_shared<SafeOpRefusal::Control>();
+    StartThreadsOn("ZR12,IO", 2);
+    segment().replaceDevice(2, std::make_unique<SafeOpRefusal>(control));
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }, 60));
+    control->refuse = true;
+    segment().powerOff(2);
+    ASSERT_TRUE(WaitUntil([] {
+        return LogHas(g_strSuperviseLog, L"ERROR[2] : Slave(2) TimeOut(lost)\r\n");
+    })) << Narrow(g_strSuperviseLog.copy());
+    segment().powerOn(2);
+    // Recovered in INIT, it gets to PRE-OP but not further: the second refusal
+    // comes from the next pass, after the first reconfigure was judged.
+    ASSERT_TRUE(WaitUntil([&] { return control->refusals.load() >= 2; }, 30))
+        << Narrow(g_strSuperviseLog.copy());
+    EXPECT_FALSE(LogHas(g_strSuperviseLog, L"reconfigured")) << Narrow(g_strSuperviseLog.copy());
+    control->refuse = false;
+    ASSERT_TRUE(ExchangesFullyAgain()) << Narrow(g_strSuperviseLog.copy());
+    EXPECT_EQ(CountOf(g_strSuperviseLog.copy(), L"MESSAGE[1] : Slave(2) reconfigured\r\n"), 1u)
+        << Narrow(g_strSuperviseLog.copy());
 }
 
 TEST_F(BusThreadsTest, SlavesCutOffForAWhileAreFoundAgain) {
