@@ -142,7 +142,9 @@ int ExchangeProcessData() {
 void ProcessDataThread() {
     while (!BusThreadsStopping()) {
         if (g_busPause.load() == 0) {
-            g_wkc = ExchangeProcessData();
+            // An exchange whose frames were all lost counts 0, not the library's
+            // no-frame code.
+            g_wkc = std::max(ExchangeProcessData(), 0);
             g_cycleCount.fetch_add(1);
         }
         BusSleep(kCyclePauseMs);

@@ -124,6 +124,8 @@ TEST_F(BusThreadsTest, AReconfigureThatStopsShortOfSafeOpIsNoSuccess) {
 TEST_F(BusThreadsTest, SlavesCutOffForAWhileAreFoundAgain) {
     ScanToOp("ZR12,ZR02", 2);
     segment().setDropRate(1.0);
+    // No frame back: the working counter reads 0.
+    EXPECT_TRUE(WaitUntil([] { return g_wkc.load() == 0; }));
     ASSERT_TRUE(WaitUntil([] {
         return LogHas(g_strSuperviseLog, L"ERROR[2] : Slave(2) TimeOut(lost)\r\n");
     })) << Narrow(g_strSuperviseLog.copy());
