@@ -82,12 +82,16 @@ TEST_F(ProcessImageTest, ControlByteCarriesOutputsExceptOnTheCoePage) {
     g_ctrlWord[0] = 0x000F;
     g_digOut[0] = 0x5;
     g_ctrlWord[1] = 0xC00F;
+    // Bits 4 to 7 of the controlword give way to the outputs.
+    g_ctrlWord[2] = 0x00F7;
+    g_digOut[2] = 0x5;
     g_targetPos[3] = 0x01020304;
     PackBridgeOutputs(out_.data());
     EXPECT_EQ(out_[6], 0x5F);
     EXPECT_EQ(out_[7], 0x00);
     EXPECT_EQ(out_[12], 0x0F);
     EXPECT_EQ(out_[13], 0xC0);
+    EXPECT_EQ(out_[18], 0x57);
     EXPECT_EQ((std::vector<uint8_t>(out_.begin() + 26, out_.begin() + 30)),
               (std::vector<uint8_t>{0x04, 0x03, 0x02, 0x01}));
     EXPECT_EQ(out_[5], 0xAA);   // before the block: untouched
@@ -96,10 +100,12 @@ TEST_F(ProcessImageTest, ControlByteCarriesOutputsExceptOnTheCoePage) {
     g_bridgeMode = 3;
     g_ctrlWord[0] = 0x001F;
     g_ctrlWord[1] = 0x010F;
+    g_ctrlWord[2] = 0x00FF;  // bits 5 to 7 are dropped
     PackBridgeOutputs(out_.data());
     EXPECT_EQ(out_[6], 0x1F);
     EXPECT_EQ(out_[12], 0x0F);
     EXPECT_EQ(out_[13], 0x01);
+    EXPECT_EQ(out_[18], 0x1F);
 }
 
 TEST_F(ProcessImageTest, UnpacksStatuswordsAndPositions) {
