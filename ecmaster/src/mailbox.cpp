@@ -68,8 +68,13 @@ bool writeMailboxEmpty(const ec_slavet& s, int timeout) {
 // that fetched it never came back) and waits for its acknowledge.
 bool requestRepeat(const ec_slavet& s, uint8 activate, PollPacer& pacer) {
     const uint8 flipped = activate ^ kRepeatBit;
-    uint8 write = flipped;
-    if (ec_FPWR(s.configadr, ECT_REG_SM1ACT, 1, &write, EC_TIMEOUTRET) <= 0) return false;
+    // A lost write is simply written again: the same value twice toggles nothing.
+    for (;;) {
+        uint8 write = flipped;
+        if (ec_FPWR(s.configadr, ECT_REG_SM1ACT, 1, &write, EC_TIMEOUTRET) > 0) break;
+        if (pacer.expired()) return false;
+        pacer.pause();
+    }
     for (;;) {
         uint8 pdi = 0;
         const int wkc = ec_FPRD(s.configadr, ECT_REG_SM1CONTR, 1, &pdi, EC_TIMEOUTRET);

@@ -224,24 +224,31 @@ TEST_F(SdoTest, SlavesWithoutMailboxOrOutOfRangeFailWithoutTraffic) {
 
 // A wire that loses, once armed, the first frame that fetched a message from
 // a read mailbox: the slave has given the message up, the master never saw it.
+// With `repeatWritesToLose`, the repeat requests that follow are lost on their
+// way back too (the slave has taken them).
 class LosingWire : public ecmaster::FrameProcessor {
   public:
     explicit LosingWire(std::shared_ptr<ecsim::Segment> segment) : segment_(std::move(segment)) {}
     ecmaster::Delivery process(std::span<uint8_t> frame) override {
         ecmaster::Delivery delivery = segment_->process(frame);
-        if (armed) {
-            const auto parsed = ecat::parseFrame(frame);
-            if (parsed.ok() && parsed.datagrams[0].cmd() == ecat::Cmd::FPRD &&
-                parsed.datagrams[0].ado() == kReadMailbox && parsed.datagrams[0].wkc() > 0) {
-                armed = false;
-                ++lost;
-                delivery.lost = true;
-            }
+        const auto parsed = ecat::parseFrame(frame);
+        if (!parsed.ok()) return delivery;
+        const ecat::Datagram& d = parsed.datagrams[0];
+        if (armed && d.cmd() == ecat::Cmd::FPRD && d.ado() == kReadMailbox && d.wkc() > 0) {
+            armed = false;
+            ++lost;
+            delivery.lost = true;
+        } else if (!armed && d.cmd() == ecat::Cmd::FPWR && d.ado() == ECT_REG_SM1ACT &&
+                   repeatWritesToLose > 0) {
+            --repeatWritesToLose;
+            ++lost;
+            delivery.lost = true;
         }
         return delivery;
     }
     static constexpr uint16_t kReadMailbox = 0x1080;
     std::atomic<bool> armed{false};
+    std::atomic<int> repeatWritesToLose{0};
     std::atomic<int> lost{0};
 
   private:
@@ -343,6 +350,14 @@ TEST(SdoRepeat, AReplyLostOnTheWayBackIsFetchedAgainByTheRepeatRequest) {
     EXPECT_EQ(ec_SDOread(1, 0x2002, 0, FALSE, &size, text.data(), EC_TIMEOUTRXM), 1);
     EXPECT_EQ(std::string(text.data(), static_cast<size_t>(size)), std::string(300, 'r'));
     EXPECT_EQ(wire->lost.load(), 2);
+
+    wire->armed = true;  // and the repeat request twice: it is written again, within the timeout
+    wire->repeatWritesToLose = 2;
+    value = 0;
+    size = sizeof value;
+    EXPECT_EQ(ec_SDOread(1, 0x2000, 3, FALSE, &size, &value, EC_TIMEOUTRXM), 1);
+    EXPECT_EQ(value, 0x33333333u);
+    EXPECT_EQ(wire->lost.load(), 5);
     EXPECT_FALSE(ec_iserror());
     ec_close();
     ecmaster::detachVirtualWire("h3losing");
