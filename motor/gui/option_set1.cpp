@@ -14,6 +14,7 @@ OptionSet1::OptionSet1(QWidget* parent)
     slaveCombo_ = AddSlaveCombo();
     QFont comboFont = slaveCombo_->font();
     comboFont.setPixelSize(14);
+    comboFont.setWeight(QFont::Thin);
     slaveCombo_->setFont(comboFont);
     connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
 
