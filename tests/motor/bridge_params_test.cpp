@@ -39,6 +39,12 @@ TEST(BridgeParams, ReadIntoTheFieldsInDecimalAndDebugSetInHex) {
     ReadBridgeParameters(1, texts);
     EXPECT_EQ(texts, (BridgeParamTexts{L"10", L"-3", L"2", L"4", L"1234", L"00a"}));
 
+    // The service level reads DEBUGSet too, into the field it does not show.
+    g_accessLevel = kServiceLevel;
+    BridgeParamTexts service;
+    ReadBridgeParameters(1, service);
+    EXPECT_EQ(service, texts);
+
     // Ordinary level: DEBUGSet is not read; a slave that is no bridge changes nothing.
     g_accessLevel = 0;
     BridgeParamTexts fresh;
