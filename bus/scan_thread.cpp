@@ -117,13 +117,12 @@ void RecordBridge(int32_t model, int slave, uint32_t outOffset, uint32_t inOffse
                   AccelerationWord(g_cia402Accel.load()));
 }
 
-// Logs every expected slave and records the bridges among them with their
+// Logs the first `expected` slaves and records the bridges among them with their
 // offsets in the process image.
-void IdentifySlaves() {
+void IdentifySlaves(int expected) {
     g_bridgeCount = 0;
     uint32_t outOffset = 0;
     uint32_t inOffset = 0;
-    const int expected = g_slaveCount.load();
     for (int s = 1; s <= expected && s < EC_MAXSLAVE && !BusThreadsStopping(); ++s) {
         const auto slave = static_cast<uint16_t>(s);
         Log(IdentityLine(slave));
@@ -180,6 +179,9 @@ void LogSlavesNotOperational() {
 }
 
 Attempt RunAttempt() {
+    // One count for the whole attempt: the page may change it meanwhile, and only
+    // slaves that the check below saw on the bus may be identified.
+    const int expected = g_slaveCount.load();
     int opened = 0;
     int found = 0;
     {
@@ -199,10 +201,10 @@ Attempt RunAttempt() {
         Log(line);
         return {Outcome::Retry, line};
     }
-    if (ec_slavecount < g_slaveCount.load()) {
+    if (ec_slavecount < expected) {
         g_strScanLog.clear();
         const std::string line =
-            FormatText("Device Not found ( %d ) Slave at  configured.\r\n", g_slaveCount.load());
+            FormatText("Device Not found ( %d ) Slave at  configured.\r\n", expected);
         Log(line);
         return {Outcome::Retry, line};
     }
@@ -211,7 +213,7 @@ Attempt RunAttempt() {
     MapProcessImage();
     ConfigureDistributedClocks();
     ec_statecheck(0, EC_STATE_SAFE_OP, kSafeOpTimeoutUs);
-    IdentifySlaves();
+    IdentifySlaves(expected);
     if (BusThreadsStopping()) return {Outcome::Stopped, {}};
     const bool operational = ReachOperational();
     BusSleep(20);

@@ -105,6 +105,18 @@ TEST_F(BusThreadsTest, OnlyTheExpectedSlavesAreIdentified) {
     EXPECT_EQ(g_bridgeCount, 2);
 }
 
+TEST_F(BusThreadsTest, ACountRaisedDuringTheAttemptIdentifiesOnlyTheSlavesFound) {
+    StartThreadsOn("IO", 1);
+    // The I/O terminal has no distributed clock: its box comes after the slaves
+    // were counted; the user then asks for three.
+    boxes_.onBox([](const std::wstring&) { g_slaveCount = 3; });
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }, 60));
+    const std::wstring log = g_strScanLog.copy();
+    EXPECT_EQ(log.rfind(L"( 1 ) slaves Device found\r\nS[1]:", 0), 0u) << log.c_str();
+    EXPECT_EQ(log.find(L"S[2]:"), std::wstring::npos) << log.c_str();
+}
+
 TEST_F(BusThreadsTest, AnAdapterThatCannotBeOpenedWaitsForTheNextScan) {
     StartThreadsOn("ZR12", 1);
     g_lanName.set("\\Device\\NPF_no-such-if0");
