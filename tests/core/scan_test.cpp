@@ -117,6 +117,38 @@ TEST_F(BusThreadsTest, ACountRaisedDuringTheAttemptIdentifiesOnlyTheSlavesFound)
     EXPECT_EQ(log.find(L"S[2]:"), std::wstring::npos) << log.c_str();
 }
 
+TEST_F(BusThreadsTest, TheFirstFifteenCharactersOfTheNameMakeABridgeCaseAndAll) {
+    StartThreadsOn("ZR12,ZR12,ZR12,ZR12", 4);
+    const char* names[] = {"torvanelix ZR01", "Torvanelix ZR0", "Torvanelix ZR01 rev.B",
+                           "Torvanelix ZR12"};
+    for (size_t position = 1; position <= 4; ++position) {
+        auto device = std::make_unique<testsupport::CoeTestDevice>();
+        // The identity objects that every bridge has: a failed read would cost
+        // the name read after it.
+        auto& od = device->od();
+        od.addString(0x1008, 0, names[position - 1]);
+        od.addU32(0x1018, 1, 0x00000A5E, ecsim::Access::ReadOnly);
+        od.addString(0x100A, 0, "V1.0");
+        od.addU32(0x1018, 4, 4711, ecsim::Access::ReadOnly);
+        device->addMapping(testsupport::kBridgeBits);
+        segment().replaceDevice(position, std::move(device));
+    }
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([] { return g_busReady.load() == 1; }, 60));
+    EXPECT_NE(g_strScanLog.copy().find(
+                  L"S[3]:Torvanelix ZR01 rev.B; vID:0x00000a5e ; Soft:V1.0; sNo:4711\r\n"),
+              std::wstring::npos)
+        << g_strScanLog.copy().c_str();
+    ASSERT_EQ(g_bridgeCount, 2);
+    EXPECT_EQ(g_bridgeSlave[0], 3);
+    EXPECT_EQ(g_bridgeModel[0], kModelZr01);
+    EXPECT_EQ(g_bridgeSlave[1], 4);
+    EXPECT_EQ(g_bridgeModel[1], kModelZr12);
+    // The two slaves ahead count in the offsets all the same.
+    EXPECT_EQ(g_bridgeOutOffset[0], 48u);
+    EXPECT_EQ(g_bridgeInOffset[1], 72u);
+}
+
 TEST_F(BusThreadsTest, AnAdapterThatCannotBeOpenedWaitsForTheNextScan) {
     StartThreadsOn("ZR12", 1);
     g_lanName.set("\\Device\\NPF_no-such-if0");
