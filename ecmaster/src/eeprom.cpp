@@ -145,6 +145,55 @@ bool validSlave(uint16_t slave) {
     return slave < EC_MAXSLAVE;
 }
 
+// The SII byte at `address` through the cache. False when the EEPROM could not
+// be read (nothing is cached then, so a later call tries again).
+bool siiByte(uint16_t slave, uint16_t address, uint8_t& value) {
+    std::lock_guard lk(siiMutex());
+    ecx_contextt& c = ecx_context;
+    value = 0xFF;
+    if (slave != c.esislave) {
+        std::memset(c.esimap, 0, EC_MAXEEPBITMAP * sizeof(uint32));
+        c.esislave = slave;
+    }
+    if (address >= EC_MAXEEPBUF || !validSlave(slave)) return true;
+    const uint16_t mapw = address >> 5;
+    const uint32_t mapb = 1u << (address & 31);
+    if ((c.esimap[mapw] & mapb) == 0) {
+        ec_eeprom2master(slave);
+        const uint16_t eadr = address >> 1;
+        uint64_t v = 0;
+        bool eight = false;
+        if (!readWord(Access{false, ec_slave[slave].configadr}, eadr, EC_TIMEOUTEEP, v, eight)) {
+            value = 0;
+            return false;
+        }
+        const int cnt = eight ? 8 : 4;
+        uint32_t ibuf = static_cast<uint32_t>(eadr) << 1;
+        for (int i = 0; i < cnt; ++i, ++ibuf) {
+            if (ibuf < EC_MAXEEPBUF) {
+                c.esibuf[ibuf] = static_cast<uint8_t>(v >> (8 * i));
+                c.esimap[ibuf >> 5] |= 1u << (ibuf & 31);
+            }
+        }
+    }
+    value = c.esibuf[address];
+    return true;
+}
+
+// The SII word at byte address `at`; words past the cache read as the end marker.
+bool siiWord(uint16_t slave, uint32_t at, uint16_t& value) {
+    value = 0xFFFF;
+    if (at + 1 >= EC_MAXEEPBUF) return true;
+    uint8_t lo = 0;
+    uint8_t hi = 0;
+    if (!siiByte(slave, static_cast<uint16_t>(at), lo) ||
+        !siiByte(slave, static_cast<uint16_t>(at + 1), hi)) {
+        return false;
+    }
+    value = static_cast<uint16_t>(lo | (hi << 8));
+    return true;
+}
+
 }  // namespace
 
 void eepromRequest(uint16_t slave, uint16_t eeproma) {
@@ -244,54 +293,32 @@ int ec_writeeeprom(uint16 slave, uint16 eeproma, uint16 data, int timeout) {
 }
 
 uint8 ec_siigetbyte(uint16 slave, uint16 address) {
-    std::lock_guard lk(ecmaster::detail::siiMutex());
-    ecx_contextt& c = ecx_context;
-    if (slave != c.esislave) {
-        std::memset(c.esimap, 0, EC_MAXEEPBITMAP * sizeof(uint32));
-        c.esislave = slave;
-    }
-    if (address >= EC_MAXEEPBUF || !ecmaster::detail::validSlave(slave)) return 0xFF;
-    const uint16 mapw = address >> 5;
-    const uint32 mapb = 1u << (address & 31);
-    if (c.esimap[mapw] & mapb) return c.esibuf[address];
-    ec_eeprom2master(slave);
-    const uint16 eadr = address >> 1;
-    uint64_t v = 0;
-    bool eight = false;
-    if (!ecmaster::detail::readWord(Access{false, ec_slave[slave].configadr}, eadr, EC_TIMEOUTEEP,
-                                    v, eight))
-        return 0;  // not cached: the next call tries again
-    const int cnt = eight ? 8 : 4;
-    uint32 ibuf = static_cast<uint32>(eadr) << 1;
-    for (int i = 0; i < cnt; ++i, ++ibuf) {
-        if (ibuf < EC_MAXEEPBUF) {
-            c.esibuf[ibuf] = static_cast<uint8>(v >> (8 * i));
-            c.esimap[ibuf >> 5] |= 1u << (ibuf & 31);
-        }
-    }
-    return c.esibuf[address];
+    uint8 value = 0;
+    ecmaster::detail::siiByte(slave, address, value);
+    return value;
 }
 
 int16 ec_siifind(uint16 slave, uint16 cat) {
     std::lock_guard lk(ecmaster::detail::siiMutex());
     if (!ecmaster::detail::validSlave(slave)) return 0;
     const uint8 eectl = ec_slave[slave].eep_pdi;
+    // A word that cannot be read ends the walk: the categories after it cannot
+    // be found, and a slave that stopped answering would otherwise cost an
+    // EEPROM timeout for every word up to the end of the cache.
+    auto word = [slave](uint32 at, uint16& w) { return ecmaster::detail::siiWord(slave, at, w); };
     uint32 a = ECT_SII_START << 1;
-    auto word = [&](uint32 at) -> uint16 {
-        if (at + 1 >= EC_MAXEEPBUF) return 0xFFFF;
-        return static_cast<uint16>(ec_siigetbyte(slave, static_cast<uint16>(at)) |
-                                   (ec_siigetbyte(slave, static_cast<uint16>(at + 1)) << 8));
-    };
-    uint16 p = word(a);
+    uint16 p = 0;
+    bool ok = word(a, p);
     a += 2;
-    while (p != cat && p != 0xFFFF) {
-        const uint16 len = word(a);
+    while (ok && p != cat && p != 0xFFFF) {
+        uint16 len = 0;
+        ok = word(a, len);
         a += 2 + (static_cast<uint32>(len) << 1);
-        p = word(a);
+        ok = ok && word(a, p);
         a += 2;
     }
     int16 result = 0;
-    if (p == cat && a < EC_MAXEEPBUF) result = static_cast<int16>(a);
+    if (ok && p == cat && a < EC_MAXEEPBUF) result = static_cast<int16>(a);
     if (eectl) ec_eeprom2pdi(slave);
     return result;
 }
@@ -303,21 +330,24 @@ void ec_siistring(char* str, uint16 slave, uint16 Sn) {
     if (!ecmaster::detail::validSlave(slave)) return;
     const uint8 eectl = ec_slave[slave].eep_pdi;
     const int16 a = ec_siifind(slave, ECT_SII_STRING);
-    if (a > 0) {
-        uint32 ba = static_cast<uint32>(a) + 2;  // skip the length word
-        const uint8 number = ec_siigetbyte(slave, static_cast<uint16>(ba++));
-        if (Sn >= 1 && Sn <= number) {
-            for (uint16 i = 1; i <= Sn && ba < EC_MAXEEPBUF; ++i) {
-                const uint8 l = ec_siigetbyte(slave, static_cast<uint16>(ba++));
-                if (i < Sn) {
-                    ba += l;
-                    continue;
-                }
-                int j = 0;
-                for (; j < l && j < EC_MAXNAME; ++j)
-                    str[j] = static_cast<char>(ec_siigetbyte(slave, static_cast<uint16>(ba + j)));
-                str[j] = '\0';
+    auto byte = [slave](uint32 at, uint8& b) {
+        return ecmaster::detail::siiByte(slave, static_cast<uint16>(at), b);
+    };
+    uint32 ba = static_cast<uint32>(a) + 2;  // skip the length word
+    uint8 number = 0;
+    if (a > 0 && byte(ba++, number) && Sn >= 1 && Sn <= number) {
+        // Strings are walked until the wanted one; an unreadable byte ends the walk.
+        for (uint16 i = 1; i <= Sn && ba < EC_MAXEEPBUF; ++i) {
+            uint8 l = 0;
+            if (!byte(ba++, l)) break;
+            if (i < Sn) {
+                ba += l;
+                continue;
             }
+            int j = 0;
+            for (uint8 ch = 0; j < l && j < EC_MAXNAME && byte(ba + j, ch); ++j)
+                str[j] = static_cast<char>(ch);
+            str[j] = '\0';
         }
     }
     if (eectl) ec_eeprom2pdi(slave);

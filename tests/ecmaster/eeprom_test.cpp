@@ -10,6 +10,7 @@
 #include "ecsim/slave_kinds.hpp"
 #include "ethercat.h"
 #include "support/virtual_bus.hpp"
+#include "tiny_wire.hpp"
 
 namespace {
 
@@ -159,6 +160,22 @@ TEST_F(Eeprom, LostFramesGiveZeroWithinTheTimeout) {
     bus.segment().setDropRate(0.0);
     EXPECT_EQ(ec_readeeprom(2, ECT_SII_MANUF, EC_TIMEOUTEEP),
               ecsim::identityOf(SlaveKind::IO).vendor);
+}
+
+TEST(SiiWalk, AnUnreadableWordEndsTheSearch) {
+    tinywire::TinyBus bus;
+    bus.wire->setSlaves(0);  // frames come back, nobody answers
+    ASSERT_GT(ec_init(bus.name.c_str()), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 0);  // also forgets the SII cache
+    ec_slave[1].configadr = 0x1001;
+    const auto before = bus.wire->frames();
+    EXPECT_EQ(ec_siifind(1, ECT_SII_GENERAL), 0);
+    char name[EC_MAXNAME + 1] = "x";
+    ec_siistring(name, 1, 1);
+    EXPECT_STREQ(name, "");
+    // One failed EEPROM read per search, not one for every word up to the end
+    // of the SII (thousands of reads, minutes of polling).
+    EXPECT_LT(bus.wire->frames() - before, 2000u);
 }
 
 }  // namespace
