@@ -149,6 +149,18 @@ TEST_F(BusThreadsTest, TheFirstFifteenCharactersOfTheNameMakeABridgeCaseAndAll) 
     EXPECT_EQ(g_bridgeInOffset[1], 72u);
 }
 
+TEST_F(BusThreadsTest, ABridgeAtSlave32IsLoggedButNotRecorded) {
+    std::string slaves;
+    for (int s = 1; s <= 30; ++s) slaves += "IO,";
+    ScanToOp(slaves + "ZR12,ZR12", 32);
+    const std::wstring log = g_strScanLog.copy();
+    EXPECT_NE(log.find(L"S[32]:Torvanelix ZR12; vID:"), std::wstring::npos) << log.c_str();
+    ASSERT_EQ(g_bridgeCount, 1);
+    EXPECT_EQ(g_bridgeSlave[0], 31);
+    EXPECT_EQ(g_bridgeOutOffset[0], 60u);  // thirty I/O terminals of 2 bytes ahead
+    EXPECT_EQ(log.find(L"TQ[32."), std::wstring::npos);
+}
+
 TEST_F(BusThreadsTest, AnAdapterThatCannotBeOpenedWaitsForTheNextScan) {
     StartThreadsOn("ZR12", 1);
     g_lanName.set("\\Device\\NPF_no-such-if0");
