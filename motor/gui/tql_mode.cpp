@@ -186,8 +186,9 @@ void TqlMode::PollMotorReplies() {
             g_tqlReplyLines = 0;
             m_responseLog = L"\r\n";
         }
+        // Only a new reply moves the view: the user may have scrolled back to read.
+        responseEdit_->verticalScrollBar()->setValue(responseEdit_->verticalScrollBar()->maximum());
     }
-    responseEdit_->verticalScrollBar()->setValue(responseEdit_->verticalScrollBar()->maximum());
 }
 
 void TqlMode::SendParameterFileLine() {

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
@@ -113,12 +114,27 @@ TEST_F(TqlModePage, CommandsToOneMotorAndToAllFourWithTheirReplies) {
     Tick(2);
     EXPECT_EQ(responses().count('\n'), 5);
 
+    // The user may scroll back: a tick without replies leaves the view where it
+    // is, and the next reply brings the end into view again.
+    for (int i = 0; i < 8; ++i) SendTqlCommand(1, kTqlAllMotors, "?99.1");
+    Tick(8);
+    QScrollBar* scroll = Child<QPlainTextEdit>(page_.get(), "responseLog")->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 0);
+    EXPECT_EQ(scroll->value(), scroll->maximum());
+    scroll->setValue(0);
+    Tick(2);
+    EXPECT_EQ(scroll->value(), 0);
+    SendTqlCommand(1, 0, "?99.1");
+    Tick(1);
+    EXPECT_EQ(scroll->value(), scroll->maximum());
+    EXPECT_EQ(g_tqlReplyLines, 38);
+
     // ClearMess empties both logs; the reply count goes on.
     Child<QPushButton>(page_.get(), "clearMessButton")->click();
     EXPECT_EQ(sentLog(), "");
     EXPECT_EQ(responses(), "");
     EXPECT_EQ(g_strTqlLog.length(), 0u);
-    EXPECT_EQ(g_tqlReplyLines, 5);
+    EXPECT_EQ(g_tqlReplyLines, 38);
 }
 
 TEST_F(TqlModePage, LengthLimitsAndSendAfterClear) {
