@@ -4,10 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "bus/process_image.hpp"
 #include "bus/sdo_text.hpp"
 #include "core/bus_fixture.hpp"
 #include "ethercat.h"
+#include "support/coe_test_device.hpp"
 
 namespace {
 
@@ -72,6 +78,65 @@ TEST_F(BusThreadsTest, SwitchingToCspHoldsEveryAxisAtItsActualPosition) {
     }
     // The image carries the same targets (the packing may have refreshed them).
     EXPECT_TRUE(WaitUntil([] { return TargetInImage(1, 4) == g_targetPos[MotorSlot(1, 4)]; }));
+}
+
+// A bridge whose axes take every mode written and keep showing mode 0; counts
+// the reads of axis 1's mode display.
+std::shared_ptr<std::atomic<int>> FitStuckBridge(ecsim::Segment& segment, size_t position) {
+    auto reads = std::make_shared<std::atomic<int>>(0);
+    auto device = std::make_unique<testsupport::CoeTestDevice>();
+    auto& od = device->od();
+    od.addString(0x1008, 0, "Torvanelix ZR02");
+    od.addString(0x100A, 0, "V1.00");
+    od.addU32(0x1018, 1, 0x0A3E, ecsim::Access::ReadOnly);
+    od.addU32(0x1018, 4, 7, ecsim::Access::ReadOnly);
+    for (int axis = 0; axis < 4; ++axis) {
+        const auto offset = static_cast<uint16_t>(axis * 0x800);
+        od.addI8(static_cast<uint16_t>(0x6060 + offset), 0, 0);
+        ecsim::Entry display;
+        display.type = ecsim::DataType::Integer8;
+        display.access = ecsim::Access::ReadOnly;
+        display.value = {0};
+        if (axis == 0) {
+            display.onUpload = [reads](std::vector<uint8_t>& data) {
+                reads->fetch_add(1);
+                data = {0};
+                return ecsim::abort_code::None;
+            };
+        }
+        od.add(static_cast<uint16_t>(0x6061 + offset), 0, display);
+    }
+    device->addMapping(testsupport::kBridgeBits);
+    segment.replaceDevice(position, std::move(device));
+    return reads;
+}
+
+TEST_F(BusThreadsTest, EachBridgeIsReadBackOnItsOwnAndReportedOnItsOwn) {
+    StartThreadsOn("ZR12,ZR02", kBridges);
+    const auto reads = FitStuckBridge(segment(), 2);
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }, 60));
+    const std::wstring scanLog = g_strScanLog.copy();
+    ASSERT_EQ(g_bridgeCount, kBridges) << std::string(scanLog.begin(), scanLog.end());
+    g_moveStop = 1;
+    // The first bridge switches; the second starts with its flags clear, gets all
+    // 50 passes and its own fault.
+    EXPECT_EQ(SetAllMotorsCspMode(), 0);
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"Error Mode Change fault!!!"});
+    EXPECT_EQ(reads->load(), 50);
+    for (int axis = 0; axis < 4; ++axis) EXPECT_EQ(AxisObject(0, axis, 0x6061), kModeCsp);
+}
+
+// Without a bridge the switches touch no controlword and show nothing.
+TEST_F(BusThreadsTest, WithoutBridgesTheSwitchesWriteNothing) {
+    g_bridgeSlave[0] = 1;
+    for (auto& control : g_ctrlWord) control = 0x1234;
+    EXPECT_EQ(SetAllMotorsMode101(), 0);
+    EXPECT_EQ(SetAllMotorsHomingMode(), 0);
+    EXPECT_EQ(SetAllMotorsCspMode(), 0);
+    EXPECT_EQ(SetCpioMode(1), 0);
+    for (const auto& control : g_ctrlWord) EXPECT_EQ(control, 0x1234);
+    EXPECT_TRUE(boxes_.texts().empty());
 }
 
 }  // namespace
