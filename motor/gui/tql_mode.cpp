@@ -211,7 +211,8 @@ void TqlMode::SendParameterFileLine() {
 void TqlMode::OnBnClickedSendCmd() {
     const int slave = SelectedBridgeSlave();
     if (slave == 0) return;
-    const auto length = static_cast<int>(m_command.size());
+    // Counted in UTF-16 units, as the edit counts them: a character beyond U+FFFF is two.
+    const auto length = static_cast<int>(QString::fromStdWString(m_command).size());
     if (length < 1 || length > kTqlCommandMaxChars) {
         ShowMessageBox(L"Motor Command Send Data Error!");
         return;

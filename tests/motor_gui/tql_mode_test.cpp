@@ -167,6 +167,15 @@ TEST_F(TqlModePage, LengthLimitsAndSendAfterClear) {
     QTest::keyClick(command(), Qt::Key_Return);
     EXPECT_EQ(sentLog(), "TQ[1.1]:" + thirty + "\nTQ[1.1]:\n");
 
+    // The limit counts UTF-16 units: a character beyond U+FFFF counts twice.
+    command()->clear();
+    QTest::keyClicks(command(), QString(29, 'A'));
+    QKeyEvent smile(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUcs4(U"\U0001F600"));
+    QApplication::sendEvent(command(), &smile);
+    QTest::keyClick(command(), Qt::Key_Return);
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>(3, L"Motor Command Send Data Error!"));
+    EXPECT_EQ(sentLog(), "TQ[1.1]:" + thirty + "\nTQ[1.1]:\n");
+
     clearBox->click();
     EXPECT_EQ(g_tqlSendAfterClear, 0);
     Type("K");  // one character goes as one byte
