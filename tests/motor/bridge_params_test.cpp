@@ -23,7 +23,8 @@ void SetParam(MotorBus& bus, uint8_t sub, int64_t v) {
 }
 
 BridgeParamTexts GoodTexts() {
-    return {L"1234", L"-12", L"3", L"7", L"9", L"1f"};
+    // Each at the longest length its field takes.
+    return {L"1234", L"-12", L"3", L"7", L"-999", L"7fffff1f"};
 }
 
 TEST(BridgeParams, ReadIntoTheFieldsInDecimalAndDebugSetInHex) {
@@ -65,8 +66,8 @@ TEST(BridgeParams, WrittenInsideTheConfigurationWindow) {
     EXPECT_EQ(Param(bus, 2), -12);
     EXPECT_EQ(Param(bus, 5), 3);
     EXPECT_EQ(Param(bus, 6), 7);
-    EXPECT_EQ(Param(bus, 7), 9);
-    EXPECT_EQ(Param(bus, 3), 0x1f);
+    EXPECT_EQ(Param(bus, 7), -999);
+    EXPECT_EQ(Param(bus, 3), 0x7fffff1f);
     EXPECT_FALSE(bus.bridge(1).configWindowOpen());
 
     // The maker level reads DEBUGSet 10 as 00a and writes it back as 10.
@@ -101,10 +102,13 @@ TEST(BridgeParams, EachBadFieldShowsItsMessageAndNothingGoesOut) {
         {kDravokMode, L"12345", L"DravokMode Data Error"},
         {kDravokMode, L"", L"DravokMode Data Error"},
         {kExFun, L"1234", L"IoEnable Data Error"},
+        {kExFun, L"", L"IoEnable Data Error"},
         {kMasterCode, L"", L"Master Mode Data Error"},
         {kMasterCode, L"12", L"Master Mode Data Error"},
         {kTqComCycle, L"", L"Tq1mSecFix Data Error"},
+        {kTqComCycle, L"12", L"Tq1mSecFix Data Error"},
         {kOption, L"12345", L"Opsition Data Error"},
+        {kOption, L"", L"Opsition Data Error"},
         {kDebugSet, L"123456789", L"DebugSet Data Error"},
         {kDebugSet, L"", L"DebugSet Data Error"},
         // A text that passes the length check but holds no number.
