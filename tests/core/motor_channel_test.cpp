@@ -2,8 +2,11 @@
 // through the master (slaves in PRE-OP, no bus threads).
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "app/settings_file.hpp"
 #include "bus/bus_threads.hpp"
@@ -131,6 +134,43 @@ TEST_F(MotorChannelTest, DrainEmptiesEveryReplyQueue) {
     DrainMotorReplies();
     EXPECT_TRUE(Reply(1, 1).starts_with("N"));
     EXPECT_TRUE(Reply(2, 4).starts_with("N"));
+}
+
+TEST_F(MotorChannelTest, NoReadOfAnotherThreadCutsIntoADrain) {
+    // Motor 1 gives twenty replies before its queue is empty, motor 4 one.
+    auto started = std::make_shared<std::atomic<bool>>(false);
+    Open("ZR12", [started](ecsim::Segment& segment) {
+        auto device = std::make_unique<testsupport::CoeTestDevice>();
+        const auto queue = [started](int replies) {
+            ecsim::Entry entry;
+            entry.type = ecsim::DataType::VisibleString;
+            entry.access = ecsim::Access::ReadOnly;
+            auto left = std::make_shared<int>(replies);
+            entry.onUpload = [started, left](std::vector<uint8_t>& data) {
+                started->store(true);
+                const std::string text = *left > 0 ? "Ux=1" : "N";
+                if (*left > 0) --*left;
+                data.assign(text.begin(), text.end());
+                return ecsim::abort_code::None;
+            };
+            return entry;
+        };
+        device->od().add(ObjMotorResponse + 1, 0, queue(20));
+        for (int m = 2; m <= 3; ++m) device->od().add(ObjMotorResponse + m, 0, queue(0));
+        device->od().add(ObjMotorResponse + 4, 0, queue(1));
+        segment.replaceDevice(1, std::move(device));
+    });
+    RecordBridges(1);
+    std::thread drain(DrainMotorReplies);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!started->load() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The drain is busy with motor 1: this read waits until it has emptied motor
+    // 4's queue too.
+    const std::string reply = started->load() ? Reply(1, 4) : "the drain never read";
+    drain.join();
+    EXPECT_EQ(reply, "N");
 }
 
 TEST_F(MotorChannelTest, OnlineCheckFlagsAnsweringMotorsAndKeepsEarlierFlags) {
