@@ -115,8 +115,11 @@ TqlMode::TqlMode(QWidget* parent) : QWidget(parent), chooseFile_(ChooseParameter
 }
 
 void TqlMode::SetupFonts() {
+    // Fixed pitch, 14 pixels high, as light as the platform has it, drawn for quality.
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPixelSize(14);
+    font.setWeight(QFont::Thin);
+    font.setStyleStrategy(QFont::PreferQuality);
     for (QWidget* w : {static_cast<QWidget*>(boardCombo_), static_cast<QWidget*>(motorCombo_),
                        static_cast<QWidget*>(commandEdit_), static_cast<QWidget*>(responseEdit_)}) {
         w->setFont(font);

@@ -36,6 +36,7 @@ VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
     status_->setGeometry(dlu::Rect(10, 32, 194, 16));
     QFont statusFont = status_->font();
     statusFont.setPixelSize(16);
+    statusFont.setWeight(QFont::Thin);
     status_->setFont(statusFont);
 
     auto* group = new QGroupBox("Tarnquisel Check Enable", this);
