@@ -112,6 +112,16 @@ TEST_F(MalformedFrames, RandomAndTruncatedFramesNeitherCrashNorStopTheSegment) {
     const std::vector<uint16_t> offsets{0x0000, 0x0120, 0x0500, 0x0502, 0x0600, 0x0800,
                                         0x0900, 0x0910, 0x0FF0, 0x1000, 0x1080, 0x1100,
                                         0x1180, 0x2FF0, 0xFFF0, 0xFFFF};
+    const std::vector<uint16_t> objects{0x1000, 0x1008, 0x1018, 0x1C12, 0x1600, 0x6040, 0x6060,
+                                        0x607A, 0x6098, 0x6099, 0x60F6, 0x60FE, 0x70FE, 0xF511,
+                                        0xF540, 0xF550, 0xF570, 0xF571, 0xF581, 0xF591};
+    // The last bridge runs process data at logical 0 (outputs) and 24 (inputs),
+    // so random logical datagrams drive its axes as well.
+    setUpBridgeMailbox(seg, 3);
+    ASSERT_EQ(requestState(seg, 3, al::PreOp).status, al::PreOp);
+    setUpBridgeProcessData(seg, 3, 0, 24);
+    ASSERT_EQ(requestState(seg, 3, al::SafeOp).status, al::SafeOp);
+    ASSERT_EQ(requestState(seg, 3, al::Op).status, al::Op);
     for (int n = 0; n < 4000; ++n) {
         std::vector<uint8_t> frame(ecat::kEthHeaderSize + ecat::kEcatHeaderSize);
         std::fill(frame.begin(), frame.begin() + 6, 0xFF);
@@ -120,16 +130,39 @@ TEST_F(MalformedFrames, RandomAndTruncatedFramesNeitherCrashNorStopTheSegment) {
         frame[13] = 0xA4;
         const size_t datagrams = pick(1, 4);
         for (size_t i = 0; i < datagrams; ++i) {
-            const size_t length = pick(0, 9) == 0 ? pick(0, kLargestDatagram) : pick(0, 140);
+            // First the bridges' mailboxes (SDO requests with random fields,
+            // reads of the replies) and the process data while the set-up
+            // stands; then mostly anything, which soon wrecks the set-up.
+            const uint32_t shape = n < 2000 ? pick(1, 3) : pick(0, 5);
+            size_t length = pick(0, 9) == 0 ? pick(0, kLargestDatagram) : pick(0, 140);
+            if (shape == 1 || shape == 2) length = 128;
             std::vector<uint8_t> d(ecat::kDatagramHeaderSize + length + ecat::kWkcSize);
             for (auto& b : d) b = static_cast<uint8_t>(pick(0, 255));
-            d[0] = static_cast<uint8_t>(pick(0, 15));
-            if (pick(0, 1) == 0) ecat::put16(&d[4], offsets[pick(0, offsets.size() - 1)]);
-            if (pick(0, 3) == 0) ecat::put16(&d[2], static_cast<uint16_t>(0xFFF0 + pick(0, 15)));
-            if (length >= 8 && pick(0, 1) == 0) {
-                // A mailbox header of any length around an SDO request.
-                d[ecat::kDatagramHeaderSize + 5] = static_cast<uint8_t>(0x03 | (pick(1, 7) << 4));
-                ecat::put16(&d[ecat::kDatagramHeaderSize + 6], 2 << 12);
+            uint8_t* data = &d[ecat::kDatagramHeaderSize];
+            switch (shape) {
+                case 1:
+                case 2:
+                    d[0] = static_cast<uint8_t>(shape == 1 ? Cmd::FPWR : Cmd::FPRD);
+                    ecat::put16(&d[2], station(pick(0, 1) == 0 ? 1 : 3));
+                    ecat::put16(&d[4], shape == 1 ? 0x1000 : 0x1080);
+                    data[5] = static_cast<uint8_t>(0x03 | (pick(1, 7) << 4));
+                    ecat::put16(&data[6], 2 << 12);
+                    if (pick(0, 1) == 0) {
+                        ecat::put16(&data[9], objects[pick(0, objects.size() - 1)]);
+                        data[11] = static_cast<uint8_t>(pick(0, 12));
+                    }
+                    break;
+                case 3:
+                    d[0] = static_cast<uint8_t>(pick(10, 12));  // LRD, LWR, LRW
+                    ecat::put32(&d[2], pick(0, 60));
+                    break;
+                default:
+                    d[0] = static_cast<uint8_t>(pick(0, 15));
+                    if (pick(0, 1) == 0) ecat::put16(&d[4], offsets[pick(0, offsets.size() - 1)]);
+                    if (pick(0, 3) == 0) {
+                        ecat::put16(&d[2], static_cast<uint16_t>(0xFFF0 + pick(0, 15)));
+                    }
+                    break;
             }
             ecat::put16(&d[6], static_cast<uint16_t>(length | (i + 1 < datagrams ? 0x8000 : 0)));
             frame.insert(frame.end(), d.begin(), d.end());
