@@ -115,12 +115,13 @@ bool WriteBridgeParameters(int slave, const BridgeParamTexts& texts) {
     OpenConfigWindow(slave);
     PauseMs(10);
     for (int i = 0; i < kDebugSet; ++i) {
-        WriteObjectInt32(slave, kObjBridgeParams, kBridgeParamFields[i].subindex, values[i]);
+        SdoWriteInt32(static_cast<uint16_t>(slave), kObjBridgeParams,
+                      kBridgeParamFields[i].subindex, values[i]);
         PauseMs(10);
     }
     if (fields > kDebugSet) {
-        WriteObjectInt32(slave, kObjBridgeParams, kBridgeParamFields[kDebugSet].subindex,
-                         values[kDebugSet]);
+        SdoWriteInt32(static_cast<uint16_t>(slave), kObjBridgeParams,
+                      kBridgeParamFields[kDebugSet].subindex, values[kDebugSet]);
     }
     PauseMs(50);
     CloseConfigWindow(slave);

@@ -26,20 +26,13 @@ bool PassesLinesSlowly(int32_t model) {
     return model == kModelZr01 || model == kModelZr02;
 }
 
-void WriteObjectInt32(int slave, uint16_t index, uint8_t subindex, int32_t value) {
-    const auto u = static_cast<uint32_t>(value);
-    const uint8_t bytes[4] = {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8),
-                              static_cast<uint8_t>(u >> 16), static_cast<uint8_t>(u >> 24)};
-    SdoWriteBytes(static_cast<uint16_t>(slave), index, subindex, sizeof bytes, bytes);
-}
-
 void OpenConfigWindow(int slave) {
-    WriteObjectInt32(slave, kObjBridgeControl, kConfigWindowSubindex,
-                     static_cast<int32_t>(kConfigWindowOpen));
+    SdoWriteInt32(static_cast<uint16_t>(slave), kObjBridgeControl, kConfigWindowSubindex,
+                  static_cast<int32_t>(kConfigWindowOpen));
 }
 
 void CloseConfigWindow(int slave) {
-    WriteObjectInt32(slave, kObjBridgeControl, kConfigWindowSubindex, 0);
+    SdoWriteInt32(static_cast<uint16_t>(slave), kObjBridgeControl, kConfigWindowSubindex, 0);
 }
 
 int32_t BridgeModelOfSlave(int slave) {

@@ -46,9 +46,6 @@ inline constexpr uint32_t kConfigWindowOpen = 0x6D3F1;
 void OpenConfigWindow(int slave);
 void CloseConfigWindow(int slave);
 
-// Writes `value` as 4 bytes little-endian, the width every numeric object takes.
-void WriteObjectInt32(int slave, uint16_t index, uint8_t subindex, int32_t value);
-
 // The model of `slave` when it is one of the first g_bridgeCount entries of the
 // bridge table (the first such entry counts), else kNotABridge.
 inline constexpr int32_t kNotABridge = -1;
