@@ -1,6 +1,7 @@
 // The supervision thread keeps a simulated segment operational.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <memory>
 
@@ -144,6 +145,11 @@ TEST_F(BusThreadsTest, SlavesCutOffForAWhileAreFoundAgain) {
 
 TEST_F(BusThreadsTest, TwentyAcknowledgementsRestartTheWholeBus) {
     ScanToOp("ZR12,ZR02", 2);
+    // Only the restart takes a slave down to INIT.
+    auto inits = std::make_shared<std::array<std::atomic<int>, 3>>();
+    segment().setStateChangeHook([inits](size_t position, uint16_t, uint16_t to) {
+        if (to == EC_STATE_INIT && position < inits->size()) (*inits)[position].fetch_add(1);
+    });
     for (size_t ack = 1; ack <= 20; ++ack) {
         ForceSafeOpErrorAndLoseAFrame(segment(), ack % 2 + 1);
         ASSERT_TRUE(WaitUntil([&] {
@@ -155,6 +161,11 @@ TEST_F(BusThreadsTest, TwentyAcknowledgementsRestartTheWholeBus) {
     ASSERT_TRUE(WaitUntil([] {
         return LogHas(g_strSuperviseLog, L"ERROR[3] :All Init-->SafeOp-->OP(1)\r\n");
     })) << Narrow(g_strSuperviseLog.copy());
+    const std::wstring log = g_strSuperviseLog.copy();
+    EXPECT_EQ(CountOf(log.substr(0, log.find(L"ERROR[3]")), L"Attempting Ack\r\n"), 20u)
+        << Narrow(log);
+    EXPECT_EQ((*inits)[1], 1);
+    EXPECT_EQ((*inits)[2], 1);
     EXPECT_EQ(g_fullRestartCount, 1);
     EXPECT_TRUE(ExchangesFullyAgain()) << Narrow(g_strSuperviseLog.copy());
     EXPECT_LT(g_ackCount, 20);
