@@ -54,13 +54,14 @@ bool SendToEachChannel(int slave, int32_t model, LineOf lineOf) {
 }
 
 // A model the bridge table never holds: the request is dropped rather than
-// retried (and reported) at every tick.
+// retried (and reported) at every tick. Dropped before the box, whose ticks
+// would otherwise run the phase again inside it.
 void DropForBadModel(int slave) {
-    ShowMessageBox(L"Error 8888");
     ++g_baudErrors;
     g_baudMode = 0;
     g_baudPhase = 0;
     CloseConfigWindow(slave);
+    ShowMessageBox(L"Error 8888");
 }
 
 void TellMotors(int slave) {
