@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bus/sdo_text.hpp"
 #include "motor/motor_setup.hpp"
 #include "motor_bus.hpp"
 
@@ -59,6 +60,13 @@ TEST(TqInit, AHealthyBridgeEndsOkWithMotorsAndChannelsAt170k) {
     for (int c = 0; c < 4; ++c) EXPECT_EQ(g_tqParamMatchCount[c], 5);
     ExpectInitialised(bus, 3, {1, 2, 3, 4});
     EXPECT_FALSE(bus.bridge(3).configWindowOpen());
+
+    // Answers left over from earlier queries are drained first, not counted.
+    ASSERT_EQ(SendTqlLine(3, 1, kParamQueryLine), 0);
+    ASSERT_EQ(SendTqlLine(3, 1, kParamQueryLine), 0);
+    EXPECT_EQ(VerifyMotorParameters(3), 0);
+    for (int c = 0; c < 4; ++c) EXPECT_EQ(g_tqParamMatchCount[c], 5);
+    EXPECT_EQ(bus.bridge(3).pendingReplies(0), 0u);
 
     // A second run starts from 170 kbit/s and succeeds again; a press during a
     // run changes nothing.
