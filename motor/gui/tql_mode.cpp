@@ -169,8 +169,11 @@ void TqlMode::OnTimer() {
     if (ec_slavecount >= 1 && g_tqInitTickActive == 0 && g_bridgeMode == 1) PollMotorReplies();
     if (g_paramFileSending == 1 && ec_slavecount >= 1) SendParameterFileLine();
     if (g_busReady == 1 && g_tqlBoardComboFilled == 0) {
-        QSignalBlocker block(boardCombo_);  // the board member follows at the next read-back
+        QSignalBlocker block(boardCombo_);
         FillSlaveCombo(boardCombo_);
+        // A read-back while the list was empty left no board; the handlers must
+        // address the board the list now shows, and a write-back must not blank it.
+        m_boardIndex = boardCombo_->currentIndex();
         g_tqlBoardComboFilled = 1;
     }
 }

@@ -86,13 +86,20 @@ TEST_F(TqlModePage, ListsAreFilledAndTheBoardListOnlyOnceTheBusIsReady) {
     g_tqlBoardComboFilled = 0;
     TqlMode fresh;
     fresh.OnTimer();
-    EXPECT_EQ(Child<QComboBox>(&fresh, "boardCombo")->count(), 0);
+    auto* freshBoard = Child<QComboBox>(&fresh, "boardCombo");
+    EXPECT_EQ(freshBoard->count(), 0);
+    // A line typed before the bus is up goes to the board the list shows once it is.
+    auto* freshCommand = Child<QLineEdit>(&fresh, "commandEdit");
+    QTest::keyClicks(freshCommand, "?99.1");
     g_busReady = 1;
     fresh.OnTimer();
-    EXPECT_EQ(Child<QComboBox>(&fresh, "boardCombo")->count(), 2);
+    EXPECT_EQ(freshBoard->count(), 2);
+    QTest::keyClick(freshCommand, Qt::Key_Return);
+    EXPECT_EQ(g_strTqlLog.copy(), L"TQ[1.1]:?99.1\r\n");
+    EXPECT_EQ(freshBoard->currentIndex(), 0);
     g_slaveCount = 5;
     fresh.OnTimer();  // filled once per run
-    EXPECT_EQ(Child<QComboBox>(&fresh, "boardCombo")->count(), 2);
+    EXPECT_EQ(freshBoard->count(), 2);
 }
 
 TEST_F(TqlModePage, CommandsToOneMotorAndToAllFourWithTheirReplies) {
