@@ -61,8 +61,7 @@ void RunPositionRamp(int slots) {
     }
 }
 
-uint8_t ControlLowByte(int slot, int32_t bridgeMode) {
-    const uint16_t control = g_ctrlWord[slot].load();
+uint8_t ControlLowByte(int slot, uint16_t control, int32_t bridgeMode) {
     if (bridgeMode == kCoePage) return static_cast<uint8_t>(control & 0x1F);
     return static_cast<uint8_t>((control & 0x0F) | ((g_digOut[slot].load() & 0x0F) << 4));
 }
@@ -102,8 +101,10 @@ void PackBridgeOutputs(uint8_t* out) {
         for (int c = 0; c < kMotorsPerBridge; ++c) {
             const int slot = b * kMotorsPerBridge + c;
             uint8_t* channel = block + kChannelBytes * c;
-            channel[0] = ControlLowByte(slot, bridgeMode);
-            channel[1] = static_cast<uint8_t>(g_ctrlWord[slot].load() >> 8);
+            // One load for both bytes: a page may change the word meanwhile.
+            const uint16_t control = g_ctrlWord[slot].load();
+            channel[0] = ControlLowByte(slot, control, bridgeMode);
+            channel[1] = static_cast<uint8_t>(control >> 8);
             PutLittleEndian32(channel + 2, g_targetPos[slot].load());
         }
     }

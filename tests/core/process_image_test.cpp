@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "bus/bus_threads.hpp"
@@ -106,6 +108,27 @@ TEST_F(ProcessImageTest, ControlByteCarriesOutputsExceptOnTheCoePage) {
     EXPECT_EQ(out_[12], 0x0F);
     EXPECT_EQ(out_[13], 0x01);
     EXPECT_EQ(out_[18], 0x1F);
+}
+
+// Both bytes of a controlword come from one value, even while a page changes it.
+TEST_F(ProcessImageTest, ControlwordBytesComeFromOneValue) {
+    OneBridgeAt(0, 0);
+    g_bridgeMode = 3;
+    std::atomic<bool> done{false};
+    std::thread page([&] {
+        while (!done) {
+            g_ctrlWord[0] = 0x0000;
+            g_ctrlWord[0] = 0xFFFF;
+        }
+    });
+    int mixed = 0;
+    for (int pass = 0; pass < 200000; ++pass) {
+        PackBridgeOutputs(out_.data());
+        if ((out_[0] == 0) != (out_[1] == 0)) ++mixed;
+    }
+    done = true;
+    page.join();
+    EXPECT_EQ(mixed, 0);
 }
 
 TEST_F(ProcessImageTest, UnpacksStatuswordsAndPositions) {
