@@ -161,6 +161,21 @@ TEST_F(BusThreadsTest, ABridgeAtSlave32IsLoggedButNotRecorded) {
     EXPECT_EQ(log.find(L"TQ[32."), std::wstring::npos);
 }
 
+TEST_F(BusThreadsTest, IdentityReadsThatFailAreLoggedAsTheLibraryErrorCutToTheirFields) {
+    StartThreadsOn("ZR12", 1);
+    auto device = std::make_unique<testsupport::CoeTestDevice>();  // no identity objects
+    device->addMapping(testsupport::kBridgeBits);
+    segment().replaceDevice(1, std::move(device));
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([] { return g_busReady.load() == 1; }, 60));
+    const std::wstring log = g_strScanLog.copy();
+    // The vendor text is cut to 20 characters, the serial text read from its 21st
+    // character to the end of its 29.
+    const std::wregex line(LR"(S\[1\]:Time:[^;]+; vID:Time:.{15}; Soft:Time:[^;]+; sNo:.{9}\r\n)");
+    EXPECT_TRUE(std::regex_search(log, line)) << log.c_str();
+    EXPECT_EQ(g_bridgeCount, 0);
+}
+
 TEST_F(BusThreadsTest, AnAdapterThatCannotBeOpenedWaitsForTheNextScan) {
     StartThreadsOn("ZR12", 1);
     g_lanName.set("\\Device\\NPF_no-such-if0");
