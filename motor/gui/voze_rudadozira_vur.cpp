@@ -20,7 +20,7 @@ const QColor kBusyColour(0, 100, 0);
 VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
     : MotorDialog(parent, /*enterCloses=*/true, /*ticks=*/true) {
     setWindowTitle("InitTarnquisel");
-    setFixedSize(dlu::Size(214, 152));
+    setFixedSize(dlu::Size(370, 134));
 
     slaveCombo_ = AddSlaveCombo();
     connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
@@ -33,27 +33,28 @@ VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
     status_->setObjectName("status");
     status_->setReadOnly(true);
     status_->setFocusPolicy(Qt::NoFocus);
-    status_->setGeometry(dlu::Rect(10, 32, 194, 16));
+    // Wide enough for the longest failure list, every channel listed.
+    status_->setGeometry(dlu::Rect(10, 32, 350, 16));
     QFont statusFont = status_->font();
     statusFont.setPixelSize(16);
     statusFont.setWeight(QFont::Thin);
     status_->setFont(statusFont);
 
     auto* group = new QGroupBox("Tarnquisel Check Enable", this);
-    group->setGeometry(dlu::Rect(10, 54, 194, 44));
+    group->setGeometry(dlu::Rect(10, 54, 350, 30));
     for (int i = 0; i < 4; ++i) {
         online_[i] = new QCheckBox(QString("ID%1_ONLINE").arg(i + 1), group);
         online_[i]->setObjectName(QString("online%1").arg(i + 1));
-        online_[i]->setGeometry(dlu::Rect(8 + 92 * (i % 2), 12 + 14 * (i / 2), 84, 12));
+        online_[i]->setGeometry(dlu::Rect(8 + 86 * i, 13, 78, 12));
         connect(online_[i], &QCheckBox::clicked, this, [this] { TakeFields(); });
     }
 
     progress_ = new QProgressBar(this);
     progress_->setObjectName("progress");
-    progress_->setGeometry(dlu::Rect(10, 104, 194, 12));
+    progress_->setGeometry(dlu::Rect(10, 90, 350, 12));
     progress_->setTextVisible(false);
 
-    QPushButton* quit = AddButton("Quit", dlu::Rect(150, 126, 54, 18));
+    QPushButton* quit = AddButton("Quit", dlu::Rect(306, 108, 54, 18));
     quit->setObjectName("quitButton");
     connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
 }

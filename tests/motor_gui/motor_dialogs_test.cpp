@@ -68,6 +68,12 @@ TEST(InitTarnquiselDialog, TheFailureListInRedUntilTheMissingChannelIsUnchecked)
     ASSERT_TRUE(WaitFor([] { return g_tqInitRunning == 0; }, 60));
     EXPECT_EQ(Status(&dialog), "ID2 ERROR! ; (0) ;");
     EXPECT_EQ(StatusColour(&dialog), QColor(255, 0, 0));
+    // The longest list the read-back can give is seen whole: every channel listed,
+    // three with two-digit counts (frame and inner margins left aside).
+    auto* status = Child<QLineEdit>(&dialog, "status");
+    const QString longest =
+        QString::fromStdString(TqInitFailureList({10, 10, 10, 0}, {true, true, true, true}));
+    EXPECT_LE(status->fontMetrics().horizontalAdvance(longest), status->contentsRect().width() - 8);
 
     Child<QCheckBox>(&dialog, "online2")->click();
     EXPECT_EQ(g_tqInitCheckOnline[1], 0);
