@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,15 @@ struct FileCloser {
 }  // namespace
 
 ParamFileLoad StartParameterFile(const std::string& path, std::string* error) {
+    // Only a file with an end is read: opening a pipe would hold the window until
+    // someone wrote to it. A missing file is left to the open, which says so.
+    std::error_code ec;
+    const auto type = std::filesystem::status(path, ec).type();
+    if (type != std::filesystem::file_type::regular &&
+        type != std::filesystem::file_type::not_found) {
+        *error = "not a regular file";
+        return ParamFileLoad::OpenFailed;
+    }
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         *error = std::strerror(errno);

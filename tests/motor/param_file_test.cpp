@@ -1,9 +1,14 @@
 #include "motor/param_file.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -113,6 +118,22 @@ TEST_F(ParamFile, SizeLimitAndAnEmptyFile) {
 
     ASSERT_EQ(Start(""), ParamFileLoad::Started);
     EXPECT_EQ(SendParameterFileLine(1, 0), ParamFileStep::Idle);
+    EXPECT_EQ(g_paramFileSending, 0);
+}
+
+// Only a file with an end is read: a pipe would hold the window until someone
+// wrote to it.
+TEST_F(ParamFile, APipeIsRefusedWithoutWaitingForAWriter) {
+    std::filesystem::create_directories(dir_);
+    const std::string path = (dir_ / "pipe.txt").string();
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    std::string error;
+    auto load = std::async(std::launch::async, [&] { return StartParameterFile(path, &error); });
+    const bool returned = load.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!returned) ::close(::open(path.c_str(), O_WRONLY));  // let the reader end
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(load.get(), ParamFileLoad::OpenFailed);
+    EXPECT_FALSE(error.empty());
     EXPECT_EQ(g_paramFileSending, 0);
 }
 
