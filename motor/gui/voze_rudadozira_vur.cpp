@@ -39,6 +39,10 @@ VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
     statusFont.setPixelSize(16);
     statusFont.setWeight(QFont::Thin);
     status_->setFont(statusFont);
+    // Its text stands on the dialog's own background, as a read-only line should.
+    QPalette statusPalette = status_->palette();
+    statusPalette.setColor(QPalette::Base, statusPalette.color(QPalette::Window));
+    status_->setPalette(statusPalette);
 
     auto* group = new QGroupBox("Tarnquisel Check Enable", this);
     group->setGeometry(dlu::Rect(10, 54, 350, 30));
