@@ -80,8 +80,7 @@ void RestartAll() {
     Log("ERROR[3] :All Init-->SafeOp-->OP(%d)\r\n", g_fullRestartCount.fetch_add(1) + 1);
 }
 
-}  // namespace
-
+// One check pass over all slaves.
 void SuperviseSlaves() {
     ec_group[0].docheckstate = FALSE;
     ec_readstate();
@@ -94,6 +93,8 @@ void SuperviseSlaves() {
         ResolveLost(slave);
     }
 }
+
+}  // namespace
 
 void SupervisionThread() {
     while (!BusThreadsStopping()) {

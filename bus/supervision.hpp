@@ -4,7 +4,3 @@
 
 // Thread body; returns when the bus threads stop.
 void SupervisionThread();
-
-// One check pass over all slaves (the body of a loop that found the working
-// counter low or a slave out of OP).
-void SuperviseSlaves();
