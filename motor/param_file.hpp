@@ -21,7 +21,8 @@ enum class ParamFileLoad { Started, TooBig, OpenFailed };
 
 // Reads the file at `path`. A file that fits replaces whatever is being sent and
 // starts from its first line; a refused or unreadable one leaves a running send
-// as it was. `error` receives the system's reason when the file can't be read.
+// as it was. `error` receives the reason when the file can't be read or is no
+// regular file (a pipe, say, that would hold the caller waiting for a writer).
 ParamFileLoad StartParameterFile(const std::string& path, std::string* error);
 
 enum class ParamLineCut { Line, TooLong, End };
