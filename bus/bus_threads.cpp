@@ -86,10 +86,10 @@ void ResetBusGlobals() {
     StoreAll(g_statusWord, 0u);
     StoreAll(g_actualPos, 0);
     StoreAll(g_motorOnline, 0u);
-    for (auto* flag :
-         {&g_scanRequest, &g_busPause, &g_bridgeMode, &g_moveStop, &g_cpioReapply, &g_lanPicked,
-          &g_eepromRequest, &g_busReady, &g_scanRetry, &g_expectedWkc, &g_lastPackedCycle, &g_wkc,
-          &g_cycleCount, &g_ackCount, &g_fullRestartCount, &g_lanScanState, &g_adapterCount}) {
+    for (auto* flag : {&g_scanRequest, &g_busPause, &g_bridgeMode, &g_moveStop, &g_cpioReapply,
+                       &g_lanPicked, &g_eepromRequest, &g_busReady, &g_slavesFound, &g_scanRetry,
+                       &g_expectedWkc, &g_lastPackedCycle, &g_wkc, &g_cycleCount, &g_ackCount,
+                       &g_fullRestartCount, &g_lanScanState, &g_adapterCount}) {
         *flag = 0;
     }
     g_inOp = 0;

@@ -25,6 +25,7 @@ std::atomic<int32_t> g_eepromRequest{0};
 
 std::atomic<int32_t> g_busReady{0};
 std::atomic<uint8_t> g_inOp{0};
+std::atomic<int32_t> g_slavesFound{0};
 std::atomic<int32_t> g_scanRetry{0};
 std::atomic<int32_t> g_expectedWkc{0};
 std::atomic<int32_t> g_lastPackedCycle{0};

@@ -47,6 +47,9 @@ extern std::atomic<int32_t> g_eepromRequest;  // 1 read to file, 2 write from fi
 // ---- written by the scan thread ----
 extern std::atomic<int32_t> g_busReady;  // 1 once a scan reached its OP request; never cleared
 extern std::atomic<uint8_t> g_inOp;      // 1 once a scan reached OP
+// The slaves the last scan attempt found: the master's count, published for the
+// windows, which must not read the master's own word while a scan writes it.
+extern std::atomic<int32_t> g_slavesFound;
 extern std::atomic<int32_t> g_scanRetry;
 extern std::atomic<int32_t> g_expectedWkc;
 extern std::atomic<int32_t> g_lastPackedCycle;

@@ -189,7 +189,10 @@ Attempt RunAttempt() {
         // while the bus is opened and enumerated.
         auto lock = LockProcessImage();
         opened = ec_init(g_ifName);
-        if (opened != 0) found = ec_config_init(FALSE);
+        if (opened != 0) {
+            found = ec_config_init(FALSE);
+            g_slavesFound = ec_slavecount;
+        }
     }
     if (opened == 0) {
         Log(FormatText("No socket connection on %s\r\nExcecute as root\r\n", g_ifName));

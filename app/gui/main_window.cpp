@@ -16,7 +16,6 @@
 #include "bus/gui/config_slave.hpp"
 #include "bus/process_image.hpp"
 #include "bus/sdo_text.hpp"
-#include "ethercat.h"
 #include "motor/gui/option_set1.hpp"
 #include "motor/gui/para_set.hpp"
 #include "motor/gui/tql_mode.hpp"
@@ -51,7 +50,7 @@ bool BusReady() {
 
 // The commands that open a device dialog need at least one slave found.
 bool SlavesFound() {
-    if (ec_slavecount >= 1) return true;
+    if (g_slavesFound.load() >= 1) return true;
     ShowMessageBox(kScanSlavePlease);
     return false;
 }

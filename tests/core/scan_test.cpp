@@ -40,6 +40,7 @@ TEST_F(BusThreadsTest, ScanLogsEverySlaveAndRecordsTheBridgesBehindAnotherSlave)
         << log.c_str();
     EXPECT_EQ(g_busReady, 1);
     EXPECT_EQ(g_scanRequest, 1);  // not taken on success
+    EXPECT_EQ(g_slavesFound, 3);
     ASSERT_EQ(g_bridgeCount, 2);
     EXPECT_EQ(g_bridgeSlave[0], 2);
     EXPECT_EQ(g_bridgeModel[0], kModelZr12);
@@ -200,6 +201,7 @@ TEST_F(BusThreadsTest, TooFewSlavesAreRetriedWithAFreshLog) {
     EXPECT_EQ(g_scanRequest, 1);
     EXPECT_EQ(g_busReady, 0);
     EXPECT_EQ(g_bridgeCount, 0);
+    EXPECT_EQ(g_slavesFound, 2);  // found, though fewer than expected
     // The user powers the third slave... by expecting two: the next retry finds them.
     g_slaveCount = 2;
     ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }));
@@ -215,6 +217,7 @@ TEST_F(BusThreadsTest, NoSlaveIsRetriedAndEveryTwentiethRetryAsksTheUser) {
     // Lines piled up until the box; then the log starts afresh.
     ASSERT_TRUE(WaitUntil([] { return g_scanRetry.load() == 1; }));
     EXPECT_EQ(g_strScanLog.copy(), L"Device Not found!\r\n");
+    EXPECT_EQ(g_slavesFound, 0);
     segment().powerOn(1);
     ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }, 60));
     EXPECT_EQ(g_bridgeCount, 1);

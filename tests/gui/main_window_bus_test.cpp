@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
 
 #include "app/gui/global_dialogs.hpp"
 #include "app/gui/main_window.hpp"
@@ -15,6 +17,7 @@
 #include "bus/globals.hpp"
 #include "bus/gui/config_slave.hpp"
 #include "gui_fixture.hpp"
+#include "motor/gui/para_set.hpp"
 
 namespace {
 
@@ -80,6 +83,16 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     QTextCursor cursor(view->document());
     cursor.setPosition(static_cast<int>(online) + 1);
     EXPECT_EQ(cursor.charFormat().foreground().color(), QColor(0, 0, 255));
+
+    // The device commands see the slaves the scan found: "ParameterSet" opens its
+    // dialog.
+    QWidget* opened = nullptr;
+    QTimer::singleShot(0, &window, [&] {
+        opened = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<MotorDialog*>(opened)) dialog->OnBnClickedQuit();
+    });
+    window.OnParameterSet();
+    EXPECT_EQ(opened, g_dlgParaSet);
 
     window.tabBar()->setCurrentIndex(1);
     EXPECT_EQ(g_bridgeMode.load(), 1);
