@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
@@ -56,7 +57,15 @@ QAction* MenuQuit(const CDuZEraDezorav1Dlg& window) {
 // A fresh folder whose settings file makes the tool scan a fresh simulated bus.
 class MainWindowOnBus : public ::testing::Test {
   protected:
-    void SetUp() override { folder.writeSettings(bus.settingsLines()); }
+    void SetUp() override { folder.writeSettings(settingsLines()); }
+
+    // The bus's settings with "Send after clear" off, which the TQL page, made
+    // before the file is read, must still show.
+    std::vector<std::string> settingsLines() const {
+        std::vector<std::string> lines = bus.settingsLines();
+        lines[7] = "0";
+        return lines;
+    }
 
     WorkFolder folder;
     ScannedBus bus;
@@ -98,6 +107,9 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     EXPECT_EQ(g_bridgeMode.load(), 1);
     EXPECT_EQ(g_moveStop.load(), 1);
     EXPECT_TRUE(window.page(1)->isVisible());
+    const auto* sendAfterClear = window.page(1)->findChild<QCheckBox*>("sendAfterClear");
+    ASSERT_NE(sendAfterClear, nullptr);
+    EXPECT_FALSE(sendAfterClear->isChecked());
     ExpectAxesInMode(bus, 101);
 
     window.tabBar()->setCurrentIndex(2);
@@ -130,7 +142,7 @@ TEST_F(MainWindowOnBus, MenuQuitLeavesTheAxesQuitButtonReturnsThemToMode101) {
         EXPECT_EQ(window.result(), QDialog::Accepted);
         EXPECT_EQ(g_busPause.load(), 1);
         ExpectAxesInMode(bus, 8);
-        std::vector<std::string> expected = bus.settingsLines();
+        std::vector<std::string> expected = settingsLines();
         expected[2] = "2";
         EXPECT_EQ(folder.readSettings(), expected);
     }

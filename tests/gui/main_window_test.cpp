@@ -82,6 +82,18 @@ TEST(MainWindow, WithoutSettingsFileEveryToolsItemIsGrey) {
     for (int i = 0; i < tabs.size(); ++i) EXPECT_EQ(window.tabBar()->tabText(i), tabs[i]);
 }
 
+TEST(MainWindow, ACountOutOfRangeInTheFileIsShownAsTheScanUsesIt) {
+    WorkFolder folder;
+    RecordedBoxes boxes;
+    folder.writeSettings({"eth9", "0", "40", "2500", "60", "0", "0", "1", "0"});
+    CDuZEraDezorav1Dlg window;
+    window.OnInitDialog();
+    EXPECT_TRUE(boxes.texts().empty());
+    EXPECT_EQ(g_slaveCount.load(), 32);
+    EXPECT_EQ(g_dlgConfigSlave->countField()->text(), QStringLiteral("32"));
+    EXPECT_EQ(g_cia402Accel.load(), 1);
+}
+
 TEST(MainWindow, TabsAndDeviceCommandsWaitForAScan) {
     OpenWindow open("9751");
     auto& [folder, boxes, window] = open;
