@@ -89,6 +89,9 @@ ConfigSlave::ConfigSlave(QWidget* parent) : QWidget(parent) {
 
     scanButton_ = new QPushButton(QStringLiteral("Scan"), this);
     scanButton_->setGeometry(dlu::Rect(19, 18, 54, 28));
+    // Enter in the page's fields does nothing: the window would otherwise make
+    // this its default button and start a scan.
+    scanButton_->setAutoDefault(false);
     connect(scanButton_, &QPushButton::clicked, this, &ConfigSlave::OnBnClickedScan);
 
     AddLabel(this, "Scan Cnt", 82, 17);
@@ -116,6 +119,7 @@ ConfigSlave::ConfigSlave(QWidget* parent) : QWidget(parent) {
 
     lanPortScan_ = new QPushButton(QStringLiteral("LAN Port Scan"), this);
     lanPortScan_->setGeometry(dlu::Rect(161, 22, 90, 18));
+    lanPortScan_->setAutoDefault(false);
     connect(lanPortScan_, &QPushButton::clicked, this, &ConfigSlave::OnBnClickedLanPortScan);
 
     timer_.setInterval(kTimerMs);

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -14,6 +15,7 @@
 
 #include "app/gui/global_dialogs.hpp"
 #include "app/settings_file.hpp"
+#include "bus/adapter_choice.hpp"
 #include "bus/globals.hpp"
 #include "bus/gui/config_slave.hpp"
 #include "gui_fixture.hpp"
@@ -143,6 +145,20 @@ TEST(MainWindow, LevelGuardsOfToolsCommandsAreSilent) {
     EXPECT_TRUE(boxes.texts().empty());
     window.OnSoftwareUpDate();
     EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"ERROR ; Scan Slave Please!."});
+}
+
+TEST(MainWindow, EnterInTheScanPageFieldsPressesNoButton) {
+    OpenWindow open("9751");
+    auto& [folder, boxes, window] = open;
+    QTest::mouseClick(g_dlgConfigSlave->selectLanBox(), Qt::LeftButton);
+    for (QLineEdit* field : {g_dlgConfigSlave->countField(), g_dlgConfigSlave->lanNameField()}) {
+        ASSERT_TRUE(field->isVisible() && field->isEnabled());
+        QTest::keyClick(field, Qt::Key_Return);
+        EXPECT_EQ(g_scanRequest.load(), 0);
+        EXPECT_EQ(g_lanScanState.load(), 0);
+        EXPECT_TRUE(window.isVisible());
+    }
+    EXPECT_TRUE(boxes.texts().empty());
 }
 
 TEST(MainWindow, EscapeAndCloseLeaveTheWindowOpen) {
