@@ -1,25 +1,34 @@
 #include "platform/single_instance.hpp"
 
-#include <stddef.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <cstdlib>
+
+std::string SingleInstanceLockPath(std::string_view name) {
+    std::string dir = "/tmp";
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
+        struct stat info{};
+        if (runtime[0] == '/' && stat(runtime, &info) == 0 && S_ISDIR(info.st_mode)) {
+            dir = runtime;
+        }
+    }
+    return dir + "/" + std::string(name) + ".lock";
+}
 
 bool AcquireSingleInstanceLock(std::string_view name) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    // An abstract name: a zero byte first, then the name; no file is left behind.
-    if (name.empty() || name.size() + 1 > sizeof address.sun_path) return false;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (name.empty() || name.find('/') != std::string_view::npos) return false;
+    const std::string path = SingleInstanceLockPath(name);
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         return false;
     }
-    // The socket stays open until the process ends; the kernel then frees the name.
+    // The descriptor stays open until the process ends; the kernel then drops
+    // the lock. The file itself stays: removing it would let two processes lock
+    // two different files of the same name.
     return true;
 }
