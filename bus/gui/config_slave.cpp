@@ -1,7 +1,6 @@
 #include "bus/gui/config_slave.hpp"
 
 #include <QCheckBox>
-#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,6 +18,7 @@
 #include "bus/gui/scan_lan_adapter.hpp"
 #include "bus/gui/scan_log_colours.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/page_font.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
 
@@ -139,11 +139,7 @@ void ConfigSlave::OnInitDialog() {
 }
 
 void ConfigSlave::InitFonts() {
-    // A fixed-pitch font of the platform's choosing, 14 pixels high.
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(14);
-    font.setWeight(QFont::Thin);
-    font.setStyleStrategy(QFont::PreferQuality);
+    const QFont font = FixedPageFont();
     countEdit_->setFont(font);
     scanView_->setFont(font);
     superviseView_->setFont(font);

@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +20,7 @@
 #include "motor/tq_init.hpp"
 #include "motor/tql_command.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/page_font.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
 
@@ -115,11 +115,7 @@ TqlMode::TqlMode(QWidget* parent) : QWidget(parent), chooseFile_(ChooseParameter
 }
 
 void TqlMode::SetupFonts() {
-    // Fixed pitch, 14 pixels high, as light as the platform has it, drawn for quality.
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(14);
-    font.setWeight(QFont::Thin);
-    font.setStyleStrategy(QFont::PreferQuality);
+    const QFont font = FixedPageFont();
     for (QWidget* w : {static_cast<QWidget*>(boardCombo_), static_cast<QWidget*>(motorCombo_),
                        static_cast<QWidget*>(commandEdit_), static_cast<QWidget*>(responseEdit_)}) {
         w->setFont(font);
