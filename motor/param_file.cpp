@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
-#include "ethercat.h"
 #include "motor/tql_command.hpp"
 
 char g_paramFileBuf[kParamFileBufBytes];
@@ -95,7 +95,7 @@ ParamFileStep SendParameterFileLine(int slave, int motorIndex) {
             break;
     }
     ParamFileStep step = ParamFileStep::Skipped;
-    if (slave >= 1 && slave <= ec_slavecount) {
+    if (slave >= 1 && slave <= g_slavesFound.load()) {
         WriteMotorCommand(static_cast<uint16_t>(slave), motorIndex + 1, text);
         LogSentTqlLine(slave, motorIndex + 1, text);
         step = ParamFileStep::Sent;

@@ -162,8 +162,8 @@ int TqlMode::SelectedBridgeSlave() const {
 
 void TqlMode::OnTimer() {
     if (g_busReady == 0) return;
-    if (ec_slavecount >= 1 && g_tqInitTickActive == 0 && g_bridgeMode == 1) PollMotorReplies();
-    if (g_paramFileSending == 1 && ec_slavecount >= 1) SendParameterFileLine();
+    if (g_slavesFound.load() >= 1 && g_tqInitTickActive == 0 && g_bridgeMode == 1) PollMotorReplies();
+    if (g_paramFileSending == 1 && g_slavesFound.load() >= 1) SendParameterFileLine();
     if (g_busReady == 1 && g_tqlBoardComboFilled == 0) {
         QSignalBlocker block(boardCombo_);
         FillSlaveCombo(boardCombo_);

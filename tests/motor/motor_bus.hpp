@@ -74,6 +74,8 @@ class MotorBus {
             ++count;
         }
         g_bridgeCount = count;
+        // What the scan publishes for the GUI thread once the slaves are counted.
+        g_slavesFound = ec_slavecount;
         g_slaveCount = static_cast<int32_t>(fitted ? fitted->size() : 0);
         g_busReady = 1;
     }
