@@ -8,6 +8,7 @@
 #include "ecmaster/codec.hpp"
 #include "ecsim/slave.hpp"
 #include "ethercat.h"
+#include "ecmaster/pre_op_bus.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace {
@@ -38,15 +39,7 @@ void mapIoTerminalByHand(uint16 slave) {
     s.FMMUunused = 2;
 }
 
-class Recovery : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_GT(ec_init(bus.name().c_str()), 0);
-        ASSERT_EQ(ec_config_init(FALSE), 3);
-        ASSERT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
-    }
-    testsupport::VirtualBus bus{"ZR12,IO,ZR02"};
-};
+class Recovery : public PreOpBus {};
 
 TEST_F(Recovery, SlaveInPlaceIsFoundAtOnce) {
     EXPECT_EQ(ec_recover_slave(2, EC_TIMEOUTRET3), 1);

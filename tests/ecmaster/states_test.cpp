@@ -5,21 +5,14 @@
 #include <chrono>
 
 #include "ethercat.h"
+#include "ecmaster/pre_op_bus.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace {
 
 using namespace std::chrono;
 
-class States : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_GT(ec_init(bus.name().c_str()), 0);
-        ASSERT_EQ(ec_config_init(FALSE), 3);
-        ASSERT_EQ(ec_statecheck(0, EC_STATE_PRE_OP, EC_TIMEOUTSTATE), EC_STATE_PRE_OP);
-    }
-    testsupport::VirtualBus bus{"ZR12,IO,ZR02"};
-};
+class States : public PreOpBus {};
 
 TEST_F(States, ReadStateWhenAllAgree) {
     EXPECT_EQ(ec_readstate(), EC_STATE_PRE_OP);
