@@ -24,17 +24,22 @@ int ec_recover_slave(uint16 slave, int timeout) {
             ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, 0, 0);
             return 0;
         }
-        s.configadr = EC_TEMPNODE;
-        ec_eeprom2master(slave);
+        // The slave is checked at the temporary address without touching its
+        // record: the process-data thread and SDOs read configadr meanwhile.
+        for (uint8 eepctl : {uint8{2}, uint8{0}}) {  // EEPROM to the master
+            ec_FPWR(EC_TEMPNODE, ECT_REG_EEPCFG, 1, &eepctl, timeout);
+        }
+        s.eep_pdi = 0;
+        const auto siiWord = [](uint16 word) {
+            return static_cast<uint32>(ec_readeepromFP(EC_TEMPNODE, word, EC_TIMEOUTEEP));
+        };
         if (ec_FPRDw(EC_TEMPNODE, ECT_REG_ALIAS, timeout) == s.aliasadr &&
-            ec_readeeprom(slave, ECT_SII_ID, EC_TIMEOUTEEP) == s.eep_id &&
-            ec_readeeprom(slave, ECT_SII_MANUF, EC_TIMEOUTEEP) == s.eep_man &&
-            ec_readeeprom(slave, ECT_SII_REV, EC_TIMEOUTEEP) == s.eep_rev) {
+            siiWord(ECT_SII_ID) == s.eep_id && siiWord(ECT_SII_MANUF) == s.eep_man &&
+            siiWord(ECT_SII_REV) == s.eep_rev) {
             rval = ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, configadr, timeout);
         } else {
             ec_FPWRw(EC_TEMPNODE, ECT_REG_STADR, 0, timeout);  // not the one we had
         }
-        s.configadr = configadr;
     }
     return rval;
 }

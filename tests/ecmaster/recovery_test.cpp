@@ -2,13 +2,15 @@
 // and brought back; a slave forced into SAFE-OP with error is reconfigured.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "ecmaster/codec.hpp"
 #include "ecsim/slave.hpp"
-#include "ethercat.h"
 #include "ecmaster/pre_op_bus.hpp"
+#include "ethercat.h"
 #include "support/virtual_bus.hpp"
 
 namespace {
@@ -66,6 +68,26 @@ TEST_F(Recovery, PowerCycledSlaveGetsItsAddressBack) {
     EXPECT_EQ(st, ec_slave[3].state & 0x0F);
     EXPECT_EQ(ec_readstate(), EC_STATE_PRE_OP);
     EXPECT_EQ(ec_slave[3].state & 0x0F, st);
+}
+
+TEST_F(Recovery, TheSlaveRecordKeepsItsAddressWhileTheSlaveIsChecked) {
+    // Other threads (process data, SDOs) address the slave by its record while
+    // a recovery runs: the record must never show the temporary address.
+    bus.segment().powerOff(3);
+    bus.segment().powerOn(3);
+    std::atomic<bool> done{false};
+    std::atomic<int> wrongSeen{0};
+    std::thread watcher([&] {
+        while (!done) {
+            if (ec_slave[3].configadr != 0x1003) ++wrongSeen;
+        }
+    });
+    const int rval = ec_recover_slave(3, EC_TIMEOUTRET3);
+    done = true;
+    watcher.join();
+    EXPECT_GT(rval, 0);
+    EXPECT_EQ(wrongSeen, 0);
+    EXPECT_EQ(bus.segment().slave(3).stationAddress(), 0x1003);
 }
 
 TEST_F(Recovery, PowerCycledTerminalIsReconfiguredToSafeOp) {
