@@ -57,6 +57,9 @@ void FirmwareLoader::write(std::string_view text, Clock::time_point now) {
         return;
     }
     if (line == kProgramMode) {
+        // Starting over drops what an interrupted download left unread, so the
+        // answer to this command is the next thing the master reads.
+        replies_.clear();
         phase_ = Phase::ProgramMode;
         lines_ = 0;
         header_.clear();

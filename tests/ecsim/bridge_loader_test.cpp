@@ -112,6 +112,15 @@ TEST_F(Loader, AnswersABadLineWithAnErrorAndKeepsTheVersion) {
     EXPECT_EQ(bridge.readText(0x100A, 0), "V1.07");
 }
 
+TEST_F(Loader, StartingOverDropsTheRepliesOfAnInterruptedDownload) {
+    open();
+    send(kGoodFile[0]);
+    send(kGoodFile[1]);  // two line acknowledgements left unread
+    send("!PRGMO\r\n");
+    EXPECT_EQ(reply(), "PrgMod OK!\r\n");
+    EXPECT_EQ(reply(), "NoData");
+}
+
 TEST_F(Loader, RefusesLinesOutOfSequence) {
     ASSERT_EQ(bridge.write(0xF550, 2, kUnlock), 0u);
     send(kGoodFile[1]);
