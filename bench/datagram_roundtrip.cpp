@@ -37,51 +37,16 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr const char* kMasterIf = "ecm0";
-constexpr const char* kSimIf = "ecs0";
+using bench::kMasterIf;
+using bench::kSimIf;
 
 bool run(const std::string& cmd) {
     return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 using bench::rawSocket;  // shared with the other veth benchmarks
+using bench::Echo;
 using bench::receiveIncoming;
-
-// The far end of the pair: echoes frames back, or lets a segment process them.
-class Responder {
-  public:
-    explicit Responder(std::shared_ptr<ecsim::Segment> segment) : segment_(std::move(segment)) {
-        fd_ = rawSocket(kSimIf);
-        thread_ = std::thread([this] { loop(); });
-    }
-    ~Responder() {
-        stop_ = true;
-        thread_.join();
-        if (fd_ >= 0) ::close(fd_);
-    }
-    bool ok() const { return fd_ >= 0; }
-
-  private:
-    void loop() {
-        std::vector<uint8_t> buf(2048);
-        while (!stop_) {
-            const ssize_t n = receiveIncoming(fd_, buf.data(), buf.size(), 50);
-            if (n <= 0) continue;
-            std::span<uint8_t> frame(buf.data(), static_cast<size_t>(n));
-            if (frame[6] & ecat::kSlaveMacBit) continue;
-            if (segment_) {
-                if (segment_->process(frame).lost) continue;
-            } else {
-                frame[6] |= ecat::kSlaveMacBit;
-            }
-            ::send(fd_, frame.data(), frame.size(), 0);
-        }
-    }
-    std::shared_ptr<ecsim::Segment> segment_;
-    int fd_ = -1;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 int g_failures = 0;  // round trips that got no answer (counted, not timed out of the run)
 
@@ -136,7 +101,7 @@ int main() {
     // is not read would queue the other's frames).
     double raw = -1, master = -1, ratio = -1;
     {
-        Responder echo(nullptr);
+        Echo echo;
         if (!echo.ok()) {
             std::printf("datagram_roundtrip: raw sockets unavailable; skipped\n");
             return 0;
@@ -191,7 +156,7 @@ int main() {
     {
         auto seg =
             std::make_shared<ecsim::Segment>(std::vector<ecsim::SlaveSpec>{ecsim::SlaveSpec{}});
-        Responder sim(seg);
+        Echo sim(seg);
         if (ec_init(kMasterIf) > 0) {
             auto trip = [] {
                 uint8_t w[2];

@@ -16,12 +16,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ecmaster/codec.hpp"
+#include "ecsim/segment.hpp"
 
 namespace bench {
 
@@ -74,11 +76,12 @@ inline ssize_t receiveIncoming(int fd, uint8_t* buf, size_t size, int timeoutMs)
     }
 }
 
-// The far end of the pair sending every master frame straight back, marked as
-// a slave marks it.
+// The far end of the pair: sends every master frame straight back, marked as a
+// slave marks it, or lets a simulated segment process it first.
 class Echo {
   public:
-    Echo() : fd_(rawSocket(kSimIf)) {
+    explicit Echo(std::shared_ptr<ecsim::Segment> segment = nullptr)
+        : segment_(std::move(segment)), fd_(rawSocket(kSimIf)) {
         if (fd_ >= 0) thread_ = std::thread([this] { loop(); });
     }
     ~Echo() {
@@ -94,10 +97,16 @@ class Echo {
         while (!stop_) {
             const ssize_t n = receiveIncoming(fd_, buf.data(), buf.size(), 50);
             if (n <= 0 || (buf[6] & ecat::kSlaveMacBit) != 0) continue;
-            buf[6] |= ecat::kSlaveMacBit;
-            ::send(fd_, buf.data(), static_cast<size_t>(n), 0);
+            std::span<uint8_t> frame(buf.data(), static_cast<size_t>(n));
+            if (segment_) {
+                if (segment_->process(frame).lost) continue;
+            } else {
+                frame[6] |= ecat::kSlaveMacBit;
+            }
+            ::send(fd_, frame.data(), frame.size(), 0);
         }
     }
+    std::shared_ptr<ecsim::Segment> segment_;
     int fd_ = -1;
     std::atomic<bool> stop_{false};
     std::thread thread_;

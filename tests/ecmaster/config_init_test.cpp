@@ -157,16 +157,21 @@ TEST(ConfigInit, RunsAgainAndClearsTheOldTable) {
     expectIdentity(1, SlaveKind::ZR12);
 }
 
+// Turns slave 2's strings category into an unknown one (type 0x0000) and
+// configures the two-slave segment again.
+void hideStringsOfSecondSlaveAndRescan() {
+    const int16 at = ec_siifind(2, ECT_SII_STRING);
+    ASSERT_GT(at, 0);
+    ASSERT_EQ(ec_writeeeprom(2, static_cast<uint16>((at - 2) / 2), 0x0000, EC_TIMEOUTEEP), 1);
+    ASSERT_EQ(ec_config_init(FALSE), 2);
+}
+
 TEST(ConfigInit, NameWithoutStringsCategoryIsMadeFromTheIdentity) {
     // (Not two terminals: the second would copy the first one's name.)
     testsupport::VirtualBus bus("ZR12,IO");
     ASSERT_GT(ec_init(bus.name().c_str()), 0);
     ASSERT_EQ(ec_config_init(FALSE), 2);
-    // Turn slave 2's strings category into an unknown one (type 0x0000).
-    const int16 at = ec_siifind(2, ECT_SII_STRING);
-    ASSERT_GT(at, 0);
-    ASSERT_EQ(ec_writeeeprom(2, static_cast<uint16>((at - 2) / 2), 0x0000, EC_TIMEOUTEEP), 1);
-    ASSERT_EQ(ec_config_init(FALSE), 2);
+    ASSERT_NO_FATAL_FAILURE(hideStringsOfSecondSlaveAndRescan());
     EXPECT_STREQ(ec_slave[1].name, "Torvanelix ZR12");
     char expected[EC_MAXNAME + 1];
     const auto id = ecsim::identityOf(SlaveKind::IO);
@@ -181,10 +186,7 @@ TEST(ConfigInit, IdenticalSlavesTakeTheFirstOnesSiiData) {
     testsupport::VirtualBus bus("IO,IO");
     ASSERT_GT(ec_init(bus.name().c_str()), 0);
     ASSERT_EQ(ec_config_init(FALSE), 2);
-    const int16 at = ec_siifind(2, ECT_SII_STRING);
-    ASSERT_GT(at, 0);
-    ASSERT_EQ(ec_writeeeprom(2, static_cast<uint16>((at - 2) / 2), 0x0000, EC_TIMEOUTEEP), 1);
-    ASSERT_EQ(ec_config_init(FALSE), 2);
+    ASSERT_NO_FATAL_FAILURE(hideStringsOfSecondSlaveAndRescan());
     // Same vendor, product and revision: slave 2's own SII categories are not read.
     EXPECT_STREQ(ec_slave[2].name, "IO 16/16");
     EXPECT_EQ(0, std::memcmp(ec_slave[2].SM, ec_slave[1].SM, sizeof ec_slave[1].SM));
