@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings_file.hpp"
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
 #include "bus/process_image.hpp"
 #include "ethercat.h"
 #include "platform/message_box.hpp"
+#include "settings/settings_values.hpp"
 #include "support/netns.hpp"
 
 namespace {

@@ -57,3 +57,10 @@ int PickFirstEthernetAdapter(char* guid, size_t guidSize) {
     }
     return 0;
 }
+
+void ResetAdapterChoice() {
+    g_lanScanState = 0;
+    g_adapterCount = 0;
+    std::memset(g_adapterNames, 0, sizeof g_adapterNames);
+    std::memset(g_adapterGuids, 0, sizeof g_adapterGuids);
+}

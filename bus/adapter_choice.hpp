@@ -30,3 +30,6 @@ int ListEthernetAdapters();
 // `guid` (bounded by `guidSize`), 0 when there is none, -1 when the adapters could
 // not be queried.
 int PickFirstEthernetAdapter(char* guid, size_t guidSize);
+
+// Empties the adapter list and its hand-shake (tests, between runs).
+void ResetAdapterChoice();

@@ -1,4 +1,5 @@
-// The three bus threads: scan and configuration, process data, supervision.
+// The three bus threads: scan and configuration, process data, supervision. The
+// top of the bus layer: only the program's start and tests include it.
 #pragma once
 
 // Starts the scan, process-data and supervision threads, in this order. Called
@@ -11,14 +12,8 @@ void StartBusThreads();
 // are not running.
 void StopBusThreads();
 
-// True while StopBusThreads is asking the threads to end.
-bool BusThreadsStopping();
-
-// Sleeps `ms` milliseconds, or less when the threads are told to stop. The bus
-// threads' pauses go through it so that a stop is prompt.
-void BusSleep(int ms);
-
 // Puts every shared value of the bus (bridge table, shadow arrays, flags,
 // counters, logs, process image, adapter hand-shake) back to its program-load
-// value. For tests, between runs of the threads; only while they are stopped.
+// value: each module's own reset. For tests, between runs of the threads; only
+// while they are stopped.
 void ResetBusGlobals();

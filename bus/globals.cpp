@@ -1,5 +1,7 @@
 #include "bus/globals.hpp"
 
+#include <cstddef>
+
 std::atomic<int32_t> g_bridgeCount{0};
 std::atomic<int32_t> g_bridgeSlave[kBridgeRows]{};
 std::atomic<int32_t> g_bridgeModel[kBridgeRows]{};
@@ -46,4 +48,39 @@ int BridgeOrdinalOfSlave(int slave) {
         if (g_bridgeSlave[b].load() == slave) return b;
     }
     return -1;
+}
+
+namespace {
+
+template <typename T, size_t N>
+void StoreAll(std::atomic<T> (&values)[N], T value) {
+    for (auto& v : values) v = value;
+}
+
+}  // namespace
+
+void ResetSharedBusState() {
+    g_bridgeCount = 0;
+    StoreAll(g_bridgeSlave, 0);
+    StoreAll(g_bridgeModel, 0);
+    StoreAll(g_bridgeOutOffset, 0u);
+    StoreAll(g_bridgeInOffset, 0u);
+    StoreAll(g_ctrlWord, uint16_t{0});
+    StoreAll(g_targetPos, 0);
+    StoreAll(g_movePos, 0);
+    StoreAll(g_moveSpeed, 0u);
+    StoreAll(g_digOut, 0u);
+    StoreAll(g_statusWord, 0u);
+    StoreAll(g_actualPos, 0);
+    StoreAll(g_motorOnline, 0u);
+    for (auto* flag :
+         {&g_scanRequest, &g_busPause, &g_bridgeMode, &g_moveStop, &g_cpioReapply, &g_lanPicked,
+          &g_eepromRequest, &g_busReady, &g_slavesFound, &g_scanRetry, &g_expectedWkc,
+          &g_lastPackedCycle, &g_wkc, &g_cycleCount, &g_ackCount, &g_fullRestartCount}) {
+        *flag = 0;
+    }
+    g_inOp = 0;
+    g_strScanLog.clear();
+    g_strSuperviseLog.clear();
+    g_strTqlLog.clear();
 }

@@ -75,3 +75,7 @@ constexpr int MotorSlot(int bridge, int motor) {
 // The bridge ordinal of `slave`, or -1 when it is none of the first g_bridgeCount
 // entries of the table.
 int BridgeOrdinalOfSlave(int slave);
+
+// Puts every value above back to its program-load value (tests, between runs of
+// the bus threads; only while they are stopped).
+void ResetSharedBusState();

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "bus/bus_threads.hpp"
+#include "bus/bus_stop.hpp"
 #include "bus/format_text.hpp"
 #include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bus/bus_threads.hpp"
+#include "bus/bus_stop.hpp"
 #include "bus/globals.hpp"
-#include "bus/sdo_text.hpp"
+#include "bus/little_endian.hpp"
 #include "ethercat.h"
 
 uint8_t g_ioMap[kIoMapSize];
@@ -17,10 +17,10 @@ constexpr uint16_t kEnableOperation = 0x000F;
 constexpr int kReceiveTimeoutUs = 2000;
 constexpr int kCyclePauseMs = 20;
 
-std::mutex g_imageLock;
-// Sizes of the last mapping's areas; guarded by g_imageLock.
-uint32_t g_outputAreaBytes = 0;
-uint32_t g_inputAreaBytes = 0;
+std::mutex imageLock;
+// Sizes of the last mapping's areas; guarded by imageLock.
+uint32_t outputAreaBytes = 0;
+uint32_t inputAreaBytes = 0;
 
 int TableBridgeCount() {
     return std::clamp(g_bridgeCount.load(), 0, kBridgeRows);
@@ -34,13 +34,13 @@ constexpr uint16_t kBridgeBlockBits = kBridgeBlockBytes * 8;
 bool OutputBlockUsable(int bridge) {
     const int slave = g_bridgeSlave[bridge].load();
     return slave >= 1 && slave < EC_MAXSLAVE && ec_slave[slave].Obits == kBridgeBlockBits &&
-           uint64_t{g_bridgeOutOffset[bridge].load()} + kBridgeBlockBytes <= g_outputAreaBytes;
+           uint64_t{g_bridgeOutOffset[bridge].load()} + kBridgeBlockBytes <= outputAreaBytes;
 }
 
 bool InputBlockUsable(int bridge) {
     const int slave = g_bridgeSlave[bridge].load();
     return slave >= 1 && slave < EC_MAXSLAVE && ec_slave[slave].Ibits == kBridgeBlockBits &&
-           uint64_t{g_bridgeInOffset[bridge].load()} + kBridgeBlockBytes <= g_inputAreaBytes;
+           uint64_t{g_bridgeInOffset[bridge].load()} + kBridgeBlockBytes <= inputAreaBytes;
 }
 
 int32_t GetInt32(const uint8_t* p) {
@@ -69,17 +69,24 @@ uint8_t ControlLowByte(int slot, uint16_t control, int32_t bridgeMode) {
 }  // namespace
 
 std::unique_lock<std::mutex> LockProcessImage() {
-    return std::unique_lock(g_imageLock);
+    return std::unique_lock(imageLock);
 }
 
 void SetMappedAreaSizes(uint32_t outputBytes, uint32_t inputBytes) {
-    g_outputAreaBytes = outputBytes;
-    g_inputAreaBytes = inputBytes;
+    outputAreaBytes = outputBytes;
+    inputAreaBytes = inputBytes;
 }
 
 void ClearIoMap() {
     auto lock = LockProcessImage();
     std::memset(g_ioMap, 0, sizeof g_ioMap);
+}
+
+void ResetProcessImage() {
+    auto lock = LockProcessImage();
+    std::memset(g_ioMap, 0, sizeof g_ioMap);
+    outputAreaBytes = 0;
+    inputAreaBytes = 0;
 }
 
 void ResetMotorOutputs() {

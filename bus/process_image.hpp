@@ -26,6 +26,9 @@ void SetMappedAreaSizes(uint32_t outputBytes, uint32_t inputBytes);
 // Zeroes all 4096 bytes of g_ioMap (takes the lock).
 void ClearIoMap();
 
+// Zeroes g_ioMap and forgets the mapped area sizes (tests, between runs).
+void ResetProcessImage();
+
 // For every bridge in the table: controlwords 0x000F, digital outputs 0.
 void ResetMotorOutputs();
 

@@ -3,9 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/settings_file.hpp"
 #include "bus/adapter_choice.hpp"
-#include "bus/bus_threads.hpp"
+#include "bus/bus_stop.hpp"
 #include "bus/format_text.hpp"
 #include "bus/globals.hpp"
 #include "bus/process_image.hpp"
@@ -14,6 +13,7 @@
 #include "ethercat.h"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
+#include "settings/settings_values.hpp"
 
 char g_ifName[kIfNameBytes];
 
@@ -33,8 +33,8 @@ constexpr uint16_t kAccelerationObject = 0xF550;
 constexpr uint8_t kAccelerationSubindex = 4;
 constexpr int32_t kAccelerationBase = 0x05B2D7E1;
 
-std::atomic<EepromJob> g_eepromRead{nullptr};
-std::atomic<EepromJob> g_eepromWrite{nullptr};
+std::atomic<EepromJob> eepromReadJob{nullptr};
+std::atomic<EepromJob> eepromWriteJob{nullptr};
 
 enum class Outcome { NoAdapter, Retry, NotOperational, Operational, Stopped };
 
@@ -260,8 +260,8 @@ void ServiceProcessImage() {
                 UnpackBridgeInputs(ec_slave[0].inputs);
             }
             const int32_t request = g_eepromRequest.load();
-            if (request == 1) RunEepromJob(g_eepromRead);
-            if (request == 2) RunEepromJob(g_eepromWrite);
+            if (request == 1) RunEepromJob(eepromReadJob);
+            if (request == 2) RunEepromJob(eepromWriteJob);
         }
         BusSleep(1);
     }
@@ -274,8 +274,8 @@ int32_t AccelerationWord(int32_t accel) {
 }
 
 void InstallEepromJobs(EepromJob readToFile, EepromJob writeFromFile) {
-    g_eepromRead = readToFile;
-    g_eepromWrite = writeFromFile;
+    eepromReadJob = readToFile;
+    eepromWriteJob = writeFromFile;
 }
 
 void ScanThread() {
@@ -304,4 +304,8 @@ void ScanThread() {
                 return;
         }
     }
+}
+
+void ResetScanThreadState() {
+    std::memset(g_ifName, 0, sizeof g_ifName);
 }

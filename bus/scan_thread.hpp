@@ -24,3 +24,6 @@ int32_t AccelerationWord(int32_t accel);
 // sets the request back to 0. Without a job the request is dropped.
 using EepromJob = void (*)();
 void InstallEepromJobs(EepromJob readToFile, EepromJob writeFromFile);
+
+// Forgets the interface name of the last scan (tests, between runs).
+void ResetScanThreadState();

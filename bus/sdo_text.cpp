@@ -5,9 +5,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "bus/bus_threads.hpp"
+#include "bus/bus_stop.hpp"
 #include "bus/format_text.hpp"
 #include "bus/globals.hpp"
+#include "bus/little_endian.hpp"
 #include "ethercat.h"
 
 namespace {
@@ -32,13 +33,6 @@ std::string ReadAsTextLocked(uint16_t slave, uint16_t index, uint8_t subindex, u
         return error != nullptr ? std::string(error) : std::string();
     }
     return FormatSdoData(g_sdoData, size, dataType);
-}
-
-template <typename T>
-T ReadLittleEndian(const uint8_t* data) {
-    T value{};
-    std::memcpy(&value, data, sizeof value);  // the host is little-endian, as the bus
-    return value;
 }
 
 std::string FormatOctets(const uint8_t* data, int size) {
@@ -130,11 +124,6 @@ void DrainMotorReplies() {
 void SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t size,
                    const void* data) {
     ec_SDOwrite(slave, index, subindex, FALSE, size, data, kSdoTimeoutUs);
-}
-
-void PutLittleEndian32(uint8_t* p, int32_t value) {
-    const auto bits = static_cast<uint32_t>(value);
-    for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(bits >> (8 * k));
 }
 
 void SdoWriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t value) {

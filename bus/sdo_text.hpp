@@ -45,9 +45,6 @@ void SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t si
 // little-endian, whatever the object's width; the outcome is not reported.
 void SdoWriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t value);
 
-// Stores `value` at `p` as 4 bytes, least significant first.
-void PutLittleEndian32(uint8_t* p, int32_t value);
-
 // Reads subindex 0 of `index` as INTEGER16. Returns 2 with the value, or -1 with
 // the value 0 when the text holds no number in parentheses among its first 25
 // characters.

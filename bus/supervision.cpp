@@ -1,6 +1,6 @@
 #include "bus/supervision.hpp"
 
-#include "bus/bus_threads.hpp"
+#include "bus/bus_stop.hpp"
 #include "bus/format_text.hpp"
 #include "bus/globals.hpp"
 #include "ethercat.h"

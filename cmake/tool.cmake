@@ -1,31 +1,75 @@
-# The tool: zr_core holds the logic of app/, bus/, motor/, tools/ and platform/
-# without widgets (so the threaded code can be built and tested under every
-# sanitizer); zr_gui holds the Qt classes from the gui/ folder of each; the
-# executable is quendrel.
-set(TOOL_DIRS platform app bus motor tools)
+# The tool, one static library per layer, bottom up:
+#   platform -> settings -> bus -> motor, tools -> their gui/ -> app.
+# Each layer sees only its own headers and those of the layers it links: its
+# include path is a folder of its own holding a link to its source folder, and a
+# library passes that path on to the layers above it. So an include of a higher
+# layer fails to compile, and a call into one fails to link.
+set(ZR_LAYER_VIEWS ${CMAKE_BINARY_DIR}/layer_views)
 
-set(ZR_CORE_SOURCES)
-set(ZR_GUI_SOURCES)
-foreach(dir ${TOOL_DIRS})
-  file(GLOB core CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${dir}/*.cpp)
-  file(GLOB gui CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${dir}/gui/*.cpp)
-  list(APPEND ZR_CORE_SOURCES ${core})
-  list(APPEND ZR_GUI_SOURCES ${gui})
-endforeach()
-list(FILTER ZR_CORE_SOURCES EXCLUDE REGEX ".*/app/main\\.cpp$")
+# zr_layer(NAME FOLDER SOURCES... LINKS ...): library NAME from SOURCES, which
+# sees FOLDER and what LINKS pass on.
+function(zr_layer name folder)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "SOURCES;LINKS")
+  set(view ${ZR_LAYER_VIEWS}/${name})
+  get_filename_component(top ${folder} NAME)
+  file(MAKE_DIRECTORY ${view})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${view}/${top} SYMBOLIC)
+  add_library(${name} STATIC ${arg_SOURCES})
+  target_include_directories(${name} PUBLIC ${view})
+  target_link_libraries(${name} PUBLIC ${arg_LINKS})
+endfunction()
 
-if(ZR_CORE_SOURCES)
-  add_library(zr_core STATIC ${ZR_CORE_SOURCES})
-  target_include_directories(zr_core PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(zr_core PUBLIC ecmaster Threads::Threads)
+# The sources of one folder, listed by name so that a lost file is an error.
+function(zr_sources out folder)
+  list(TRANSFORM ARGN PREPEND ${PROJECT_SOURCE_DIR}/${folder}/ OUTPUT_VARIABLE files)
+  set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
+zr_sources(platform_src platform adapters.cpp latin1.cpp message_box.cpp single_instance.cpp)
+zr_sources(settings_src settings access_level.cpp settings_file.cpp settings_values.cpp
+           shared_text.cpp)
+zr_sources(bus_src bus adapter_choice.cpp bus_stop.cpp bus_threads.cpp globals.cpp
+           motor_channel.cpp process_image.cpp scan_thread.cpp sdo_text.cpp supervision.cpp
+           text_log.cpp)
+zr_sources(motor_src motor bridge_params.cpp motor_setup.cpp param_file.cpp tq_init.cpp
+           tql_command.cpp tql_reply.cpp uart_speed_switch.cpp)
+zr_sources(tools_src tools axis_modes.cpp)
+
+zr_layer(zr_platform platform SOURCES ${platform_src} LINKS Threads::Threads)
+zr_layer(zr_settings settings SOURCES ${settings_src} LINKS zr_platform)
+zr_layer(zr_bus bus SOURCES ${bus_src} LINKS zr_settings ecmaster)
+zr_layer(zr_motor motor SOURCES ${motor_src} LINKS zr_bus)
+zr_layer(zr_tools tools SOURCES ${tools_src} LINKS zr_bus)
+# Everything without widgets, for the tests of the logic (every sanitizer).
+add_library(zr_core INTERFACE)
+target_link_libraries(zr_core INTERFACE zr_motor zr_tools)
+
+if(NOT QUENDREL_BUILD_GUI)
+  return()
 endif()
 
-if(QUENDREL_BUILD_GUI AND ZR_GUI_SOURCES AND TARGET zr_core)
-  set(CMAKE_AUTOMOC ON)
-  add_library(zr_gui STATIC ${ZR_GUI_SOURCES})
-  target_link_libraries(zr_gui PUBLIC zr_core Qt6::Widgets Qt6::Gui Qt6::Core)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/app/main.cpp)
-    add_executable(quendrel ${PROJECT_SOURCE_DIR}/app/main.cpp)
-    target_link_libraries(quendrel PRIVATE zr_gui)
-  endif()
-endif()
+set(CMAKE_AUTOMOC ON)
+zr_sources(platform_gui_src platform/gui qt_message_box.cpp)
+zr_sources(bus_gui_src bus/gui config_slave.cpp scan_lan_adapter.cpp scan_log_colours.cpp
+           slave_combo.cpp)
+zr_sources(motor_gui_src motor/gui motor_dialog.cpp option_set1.cpp para_set.cpp tql_mode.cpp
+           voze_rudadozira_vur.cpp)
+zr_sources(tools_gui_src tools/gui cat_tools.cpp cia402_mode.cpp)
+zr_sources(app_gui_src app/gui application.cpp global_dialogs.cpp main_window.cpp)
+
+# The gui/ folders are reached through their layer's link; their libraries add Qt.
+add_library(zr_platform_gui STATIC ${platform_gui_src})
+target_link_libraries(zr_platform_gui PUBLIC zr_platform Qt6::Widgets Qt6::Gui Qt6::Core)
+add_library(zr_bus_gui STATIC ${bus_gui_src})
+target_link_libraries(zr_bus_gui PUBLIC zr_bus zr_platform_gui)
+add_library(zr_motor_gui STATIC ${motor_gui_src})
+target_link_libraries(zr_motor_gui PUBLIC zr_motor zr_bus_gui)
+add_library(zr_tools_gui STATIC ${tools_gui_src})
+target_link_libraries(zr_tools_gui PUBLIC zr_tools zr_bus_gui)
+zr_layer(zr_app app SOURCES ${app_gui_src} LINKS zr_motor_gui zr_tools_gui)
+# Every window, for the widget tests and the executable.
+add_library(zr_gui INTERFACE)
+target_link_libraries(zr_gui INTERFACE zr_app)
+
+add_executable(quendrel ${PROJECT_SOURCE_DIR}/app/main.cpp)
+target_link_libraries(quendrel PRIVATE zr_app)

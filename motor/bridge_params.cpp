@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
-#include "app/access_level.hpp"
-#include "app/settings_file.hpp"
 #include "bus/sdo_text.hpp"
 #include "motor/motor_setup.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
+#include "settings/access_level.hpp"
+#include "settings/settings_file.hpp"
 
 const BridgeParamField kBridgeParamFields[kParamCount] = {
     {"DravokMode", 1, 1, 4, L"DravokMode Data Error", false},

@@ -103,3 +103,8 @@ ParamFileStep SendParameterFileLine(int slave, int motorIndex) {
     if (g_paramFileOffset >= g_paramFileLength) StopParameterFile();
     return step;
 }
+
+void ResetParamFile() {
+    StopParameterFile();
+    g_paramFileLength = 0;
+}

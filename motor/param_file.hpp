@@ -47,3 +47,6 @@ enum class ParamFileStep {
 ParamFileStep SendParameterFileLine(int slave, int motorIndex);
 
 void StopParameterFile();
+
+// Stops a send and forgets the file read (tests).
+void ResetParamFile();

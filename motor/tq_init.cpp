@@ -261,3 +261,12 @@ std::string TqInitFailureList(const std::array<int32_t, 4>& counts,
     }
     return list;
 }
+
+void ResetTqInit() {
+    for (auto* flag :
+         {&g_tqInitRunning, &g_tqInitStep, &g_tqInitTickActive, &g_tqInitOk, &g_tqInitError}) {
+        *flag = 0;
+    }
+    for (auto& count : g_tqParamMatchCount) count = 0;
+    for (auto& check : g_tqInitCheckOnline) check = 1;
+}

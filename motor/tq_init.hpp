@@ -47,3 +47,6 @@ int VerifyMotorParameters(int slave);
 // "ID2 ERROR! ; (3) ;..." for every checked channel whose count is not exactly 5.
 std::string TqInitFailureList(const std::array<int32_t, 4>& counts,
                               const std::array<bool, 4>& checked);
+
+// Puts the initialisation's state back to its program-load values (tests).
+void ResetTqInit();

@@ -36,3 +36,8 @@ bool ReadMotorReply(int slave, int motor, std::string* text) {
     if (text->empty() || (*text)[0] == 'N') return false;
     return text->compare(0, 2, "Ti") != 0;
 }
+
+void ResetTqlCommandState() {
+    g_tqlReplyLines = 0;
+    g_tqlBoardComboFilled = 0;
+}

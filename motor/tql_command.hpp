@@ -31,3 +31,6 @@ void SendTqlCommand(int slave, int motorIndex, std::string_view text);
 // a motor's reply; false for "nothing pending" ('N'), the master library's error
 // text ("Ti...") and the empty text.
 bool ReadMotorReply(int slave, int motor, std::string* text);
+
+// Puts the TQL page's shared counters back to their program-load values (tests).
+void ResetTqlCommandState();

@@ -137,3 +137,7 @@ void RunSpeedChangePhase(int slave) {
             return CloseAndReport(g_baudSlave);
     }
 }
+
+void ResetUartSpeedSwitch() {
+    for (auto* value : {&g_baudMode, &g_baudPhase, &g_baudErrors, &g_baudSlave}) *value = 0;
+}

@@ -25,3 +25,6 @@ bool RequestUartSpeedChange(int slave, int32_t mode);
 // pending at phase 0, silently. Phases 1 and 2 set and report the bridge whose
 // motors phase 0 told, whatever is selected by then.
 void RunSpeedChangePhase(int slave);
+
+// Puts the switch's state back to its program-load values (tests).
+void ResetUartSpeedSwitch();

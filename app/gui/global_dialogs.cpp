@@ -9,15 +9,6 @@
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/cia402_mode.hpp"
 
-OptionSet1* g_dlgOptionSet1 = nullptr;
-ParaSet* g_dlgParaSet = nullptr;
-VozeRudadoziraVur* g_dlgVozeRudadoziraVur = nullptr;
-ConfigSlave* g_dlgConfigSlave = nullptr;
-TqlMode* g_dlgTqlMode = nullptr;
-Cia402Mode* g_dlgCia402Mode = nullptr;
-CatTools* g_dlgCatTools = nullptr;
-ScanLanAdapter* g_dlgScanLanAdapter = nullptr;
-
 namespace {
 
 template <typename T>

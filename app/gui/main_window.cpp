@@ -9,9 +9,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/access_level.hpp"
 #include "app/gui/global_dialogs.hpp"
-#include "app/settings_file.hpp"
 #include "bus/globals.hpp"
 #include "bus/gui/config_slave.hpp"
 #include "bus/process_image.hpp"
@@ -22,6 +20,8 @@
 #include "motor/gui/voze_rudadozira_vur.hpp"
 #include "platform/gui/dialog_units.hpp"
 #include "platform/message_box.hpp"
+#include "settings/access_level.hpp"
+#include "settings/settings_file.hpp"
 #include "tools/axis_modes.hpp"
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/cia402_mode.hpp"

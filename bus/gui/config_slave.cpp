@@ -10,9 +10,6 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
-#include "app/access_level.hpp"
-#include "app/gui/global_dialogs.hpp"
-#include "app/settings_file.hpp"
 #include "bus/adapter_choice.hpp"
 #include "bus/globals.hpp"
 #include "bus/gui/scan_lan_adapter.hpp"
@@ -21,6 +18,10 @@
 #include "platform/gui/page_font.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
+#include "settings/access_level.hpp"
+#include "settings/settings_file.hpp"
+
+ConfigSlave* g_dlgConfigSlave = nullptr;
 
 namespace {
 

@@ -63,3 +63,6 @@ class ConfigSlave : public QWidget {
     size_t scanLogLength_ = 0;
     size_t superviseLogLength_ = 0;
 };
+
+// The one instance, made by CreateGlobalDialogs at start and kept for the run.
+extern ConfigSlave* g_dlgConfigSlave;

@@ -8,11 +8,13 @@
 #include <cstring>
 #include <string>
 
-#include "app/settings_file.hpp"
 #include "bus/adapter_choice.hpp"
 #include "bus/globals.hpp"
 #include "platform/gui/dialog_units.hpp"
 #include "platform/latin1.hpp"
+#include "settings/settings_values.hpp"
+
+ScanLanAdapter* g_dlgScanLanAdapter = nullptr;
 
 namespace {
 

@@ -36,3 +36,6 @@ class ScanLanAdapter : public QDialog {
     QTimer timer_;
     int selectedIndex_ = 0;
 };
+
+// The one instance, made by CreateGlobalDialogs at start and kept for the run.
+extern ScanLanAdapter* g_dlgScanLanAdapter;

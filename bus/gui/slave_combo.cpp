@@ -2,7 +2,7 @@
 
 #include <QComboBox>
 
-#include "app/settings_file.hpp"
+#include "settings/settings_values.hpp"
 
 void FillSlaveCombo(QComboBox* combo) {
     const int count = g_slaveCount.load();

@@ -6,6 +6,8 @@
 #include "motor/uart_speed_switch.hpp"
 #include "platform/gui/dialog_units.hpp"
 
+OptionSet1* g_dlgOptionSet1 = nullptr;
+
 OptionSet1::OptionSet1(QWidget* parent)
     : MotorDialog(parent, /*enterCloses=*/false, /*ticks=*/true) {
     setWindowTitle("BaudrateSet");

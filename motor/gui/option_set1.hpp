@@ -23,3 +23,6 @@ class OptionSet1 : public MotorDialog {
     int m_slaveIndex = 0;
     QComboBox* slaveCombo_;
 };
+
+// The one instance, made by CreateGlobalDialogs at start and kept for the run.
+extern OptionSet1* g_dlgOptionSet1;

@@ -5,8 +5,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/access_level.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "settings/access_level.hpp"
+
+ParaSet* g_dlgParaSet = nullptr;
 
 namespace {
 

@@ -31,3 +31,6 @@ class ParaSet : public MotorDialog {
     QLineEdit* edits_[kParamCount];
     QLabel* debugLabel_;
 };
+
+// The one instance, made by CreateGlobalDialogs at start and kept for the run.
+extern ParaSet* g_dlgParaSet;

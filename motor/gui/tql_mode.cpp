@@ -12,7 +12,6 @@
 #include <QScrollBar>
 #include <QShowEvent>
 
-#include "app/settings_file.hpp"
 #include "bus/globals.hpp"
 #include "bus/gui/slave_combo.hpp"
 #include "ethercat.h"
@@ -23,6 +22,9 @@
 #include "platform/gui/page_font.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
+#include "settings/settings_values.hpp"
+
+TqlMode* g_dlgTqlMode = nullptr;
 
 namespace {
 
@@ -162,7 +164,8 @@ int TqlMode::SelectedBridgeSlave() const {
 
 void TqlMode::OnTimer() {
     if (g_busReady == 0) return;
-    if (g_slavesFound.load() >= 1 && g_tqInitTickActive == 0 && g_bridgeMode == 1) PollMotorReplies();
+    if (g_slavesFound.load() >= 1 && g_tqInitTickActive == 0 && g_bridgeMode == 1)
+        PollMotorReplies();
     if (g_paramFileSending == 1 && g_slavesFound.load() >= 1) SendParameterFileLine();
     if (g_busReady == 1 && g_tqlBoardComboFilled == 0) {
         QSignalBlocker block(boardCombo_);

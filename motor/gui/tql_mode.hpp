@@ -62,3 +62,6 @@ class TqlMode : public QWidget {
     QTimer timer_;
     FileChooser chooseFile_;
 };
+
+// The one instance, made by CreateGlobalDialogs at start and kept for the run.
+extern TqlMode* g_dlgTqlMode;

@@ -9,6 +9,8 @@
 
 #include "platform/gui/dialog_units.hpp"
 
+VozeRudadoziraVur* g_dlgVozeRudadoziraVur = nullptr;
+
 namespace {
 
 const QColor kErrorColour(255, 0, 0);

@@ -36,3 +36,6 @@ class VozeRudadoziraVur : public MotorDialog, private TqInitView {
     QCheckBox* online_[4];
     QProgressBar* progress_;
 };
+
+// The one instance, made by CreateGlobalDialogs at start and kept for the run.
+extern VozeRudadoziraVur* g_dlgVozeRudadoziraVur;

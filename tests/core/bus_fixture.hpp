@@ -11,10 +11,10 @@
 #include <string>
 #include <thread>
 
-#include "app/settings_file.hpp"
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
 #include "core/message_box_recorder.hpp"
+#include "settings/settings_values.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace testsupport {

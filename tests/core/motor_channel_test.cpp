@@ -8,12 +8,12 @@
 #include <string>
 #include <thread>
 
-#include "app/settings_file.hpp"
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 #include "core/message_box_recorder.hpp"
 #include "ethercat.h"
+#include "settings/settings_values.hpp"
 #include "support/coe_test_device.hpp"
 #include "support/virtual_bus.hpp"
 

@@ -1,4 +1,4 @@
-#include "app/settings_file.hpp"
+#include "settings/settings_file.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/access_level.hpp"
 #include "core/message_box_recorder.hpp"
+#include "settings/access_level.hpp"
 
 namespace {
 

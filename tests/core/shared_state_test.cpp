@@ -5,8 +5,8 @@
 #include <atomic>
 #include <thread>
 
-#include "bus/shared_text.hpp"
 #include "bus/text_log.hpp"
+#include "settings/shared_text.hpp"
 
 namespace {
 

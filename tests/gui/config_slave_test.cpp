@@ -11,10 +11,10 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
-#include "app/settings_file.hpp"
 #include "bus/globals.hpp"
 #include "bus/gui/slave_combo.hpp"
 #include "gui_fixture.hpp"
+#include "settings/settings_values.hpp"
 
 namespace {
 

@@ -10,11 +10,11 @@
 
 #include "app/gui/application.hpp"
 #include "app/gui/global_dialogs.hpp"
-#include "app/settings_file.hpp"
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
 #include "ethercat.h"
 #include "platform/message_box.hpp"
+#include "settings/settings_file.hpp"
 
 namespace guitest {
 

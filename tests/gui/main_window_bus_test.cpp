@@ -14,11 +14,11 @@
 
 #include "app/gui/global_dialogs.hpp"
 #include "app/gui/main_window.hpp"
-#include "app/settings_file.hpp"
 #include "bus/globals.hpp"
 #include "bus/gui/config_slave.hpp"
 #include "gui_fixture.hpp"
 #include "motor/gui/para_set.hpp"
+#include "settings/settings_values.hpp"
 
 namespace {
 

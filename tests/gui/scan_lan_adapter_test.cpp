@@ -17,12 +17,12 @@
 #include <memory>
 
 #include "app/gui/global_dialogs.hpp"
-#include "app/settings_file.hpp"
 #include "bus/adapter_choice.hpp"
 #include "bus/globals.hpp"
 #include "bus/gui/config_slave.hpp"
 #include "gui_fixture.hpp"
 #include "platform/adapters.hpp"
+#include "settings/settings_values.hpp"
 
 namespace {
 

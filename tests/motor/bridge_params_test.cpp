@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "app/access_level.hpp"
-#include "app/settings_file.hpp"
 #include "motor_bus.hpp"
+#include "settings/access_level.hpp"
+#include "settings/settings_values.hpp"
 
 namespace {
 

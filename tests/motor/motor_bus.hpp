@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings_file.hpp"
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
 #include "core/message_box_recorder.hpp"
@@ -22,6 +21,7 @@
 #include "motor/tq_init.hpp"
 #include "motor/tql_command.hpp"
 #include "motor/uart_speed_switch.hpp"
+#include "settings/settings_values.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace motortest {
@@ -29,15 +29,10 @@ namespace motortest {
 inline void ResetMotorState() {
     ResetBusGlobals();
     ResetSettingsToDefaults();
-    for (auto* flag : {&g_tqInitRunning, &g_tqInitStep, &g_tqInitTickActive, &g_tqInitOk,
-                       &g_tqInitError, &g_baudMode, &g_baudPhase, &g_baudErrors, &g_baudSlave,
-                       &g_tqlReplyLines, &g_tqlBoardComboFilled}) {
-        *flag = 0;
-    }
-    for (auto& count : g_tqParamMatchCount) count = 0;
-    for (auto& check : g_tqInitCheckOnline) check = 1;
-    StopParameterFile();
-    g_paramFileLength = 0;
+    ResetTqInit();
+    ResetUartSpeedSwitch();
+    ResetTqlCommandState();
+    ResetParamFile();
 }
 
 using RecordedBoxes = testsupport::MessageBoxRecorder;

@@ -8,8 +8,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/access_level.hpp"
-#include "app/settings_file.hpp"
 #include "motor/gui/option_set1.hpp"
 #include "motor/gui/para_set.hpp"
 #include "motor/gui/voze_rudadozira_vur.hpp"
@@ -17,6 +15,8 @@
 #include "motor/tq_init.hpp"
 #include "motor/uart_speed_switch.hpp"
 #include "motor_gui_fixture.hpp"
+#include "settings/access_level.hpp"
+#include "settings/settings_values.hpp"
 
 namespace {
 

@@ -16,11 +16,11 @@
 #include <fstream>
 #include <memory>
 
-#include "app/settings_file.hpp"
 #include "motor/motor_bus.hpp"
 #include "motor/tq_init.hpp"
 #include "motor/tql_command.hpp"
 #include "motor_gui_fixture.hpp"
+#include "settings/settings_values.hpp"
 
 namespace {
 

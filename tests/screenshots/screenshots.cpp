@@ -16,7 +16,6 @@
 #include "app/gui/application.hpp"
 #include "app/gui/global_dialogs.hpp"
 #include "app/gui/main_window.hpp"
-#include "app/settings_file.hpp"
 #include "bus/adapter_choice.hpp"
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
@@ -24,6 +23,7 @@
 #include "bus/gui/scan_lan_adapter.hpp"
 #include "gui/wait_for.hpp"
 #include "screenshots/motor_windows.hpp"
+#include "settings/settings_file.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace {

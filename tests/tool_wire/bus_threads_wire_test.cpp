@@ -7,11 +7,11 @@
 #include <string>
 #include <thread>
 
-#include "app/settings_file.hpp"
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
 #include "core/message_box_recorder.hpp"
 #include "ethercat.h"
+#include "settings/settings_values.hpp"
 #include "support/netns.hpp"
 
 namespace {

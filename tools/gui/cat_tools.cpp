@@ -1,3 +1,5 @@
 #include "tools/gui/cat_tools.hpp"
 
+CatTools* g_dlgCatTools = nullptr;
+
 CatTools::CatTools(QWidget* parent) : QWidget(parent) {}

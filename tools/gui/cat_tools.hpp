@@ -8,3 +8,6 @@ class CatTools : public QWidget {
   public:
     explicit CatTools(QWidget* parent = nullptr);
 };
+
+// The one instance, made by CreateGlobalDialogs at start and kept for the run.
+extern CatTools* g_dlgCatTools;

@@ -8,3 +8,6 @@ class Cia402Mode : public QWidget {
   public:
     explicit Cia402Mode(QWidget* parent = nullptr);
 };
+
+// The one instance, made by CreateGlobalDialogs at start and kept for the run.
+extern Cia402Mode* g_dlgCia402Mode;

@@ -1,6 +1,6 @@
-#include "app/access_level.hpp"
+#include "settings/access_level.hpp"
 
-#include "app/settings_file.hpp"
+#include "settings/settings_values.hpp"
 
 bool IsMakerLevel() {
     return g_accessLevel.load() == kMakerLevel;

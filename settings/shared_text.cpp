@@ -1,4 +1,4 @@
-#include "bus/shared_text.hpp"
+#include "settings/shared_text.hpp"
 
 bool SharedText::set(std::string_view text) {
     const size_t end = text.find('\0');

@@ -1,20 +1,10 @@
-#include "app/settings_file.hpp"
+#include "settings/settings_file.hpp"
 
 #include <cstdio>
 #include <limits>
 #include <memory>
 
 #include "platform/message_box.hpp"
-
-SharedText g_lanName;
-std::atomic<int32_t> g_accessLevel{0};
-std::atomic<int32_t> g_slaveCount{1};
-std::atomic<int32_t> g_cia402Pos{2500};
-std::atomic<int32_t> g_cia402Speed{60};
-std::atomic<int32_t> g_cia402Accel{1000};
-std::atomic<int32_t> g_rxTxPdoModeless{0};
-std::atomic<int32_t> g_tqlSendAfterClear{1};
-std::atomic<int32_t> g_selectLan{0};
 
 namespace {
 
@@ -44,15 +34,6 @@ std::string_view UpToLineEnd(std::string_view text) {
     return text.substr(0, kMaxCopiedChars);
 }
 
-// The values that the rest of the program relies on: 1..32 slaves, an
-// acceleration that can divide.
-void KeepInRange() {
-    const int32_t count = g_slaveCount.load();
-    if (count < kMinSlaveCount) g_slaveCount = kMinSlaveCount;
-    if (count > kMaxSlaveCount) g_slaveCount = kMaxSlaveCount;
-    if (g_cia402Accel.load() < 1) g_cia402Accel = 1;
-}
-
 }  // namespace
 
 bool ReadLeadingInteger(std::string_view text, int32_t* value) {
@@ -71,18 +52,6 @@ bool ReadLeadingInteger(std::string_view text, int32_t* value) {
     if (signedValue > std::numeric_limits<int32_t>::max()) return false;
     *value = static_cast<int32_t>(signedValue);
     return true;
-}
-
-void ResetSettingsToDefaults() {
-    g_lanName.set("");
-    g_accessLevel = 0;
-    g_slaveCount = 1;
-    g_cia402Pos = 2500;
-    g_cia402Speed = 60;
-    g_cia402Accel = 1000;
-    g_rxTxPdoModeless = 0;
-    g_tqlSendAfterClear = 1;
-    g_selectLan = 0;
 }
 
 void LoadSettingsFileFrom(const std::string& path) {
@@ -111,7 +80,7 @@ void LoadSettingsFileFrom(const std::string& path) {
         }
         if (ReadLeadingInteger(text, &value)) *kNumberLines[line - 2] = value;
     }
-    KeepInRange();
+    KeepSettingsInRange();
 }
 
 void SaveSettingsFileTo(const std::string& path) {

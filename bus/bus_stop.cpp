@@ -1,0 +1,35 @@
+#include "bus/bus_stop.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace {
+
+std::mutex stopMutex;
+std::condition_variable stopSignal;
+std::atomic<bool> stopping{false};
+
+}  // namespace
+
+bool BusThreadsStopping() {
+    return stopping.load();
+}
+
+void BusSleep(int ms) {
+    std::unique_lock lock(stopMutex);
+    stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [] { return stopping.load(); });
+}
+
+void RequestBusStop() {
+    {
+        std::lock_guard lock(stopMutex);
+        stopping = true;
+    }
+    stopSignal.notify_all();
+}
+
+void ClearBusStop() {
+    stopping = false;
+}
