@@ -10,6 +10,7 @@
 #include "bus/globals.hpp"
 #include "bus/little_endian.hpp"
 #include "ethercat.h"
+#include "settings/number_text.hpp"
 
 namespace {
 
@@ -23,16 +24,16 @@ constexpr int kMaxDrainReads = 32;
 std::mutex g_sdoLock;
 uint8_t g_sdoData[kSdoMaxUpload + 1];
 
-// SdoReadAsText with g_sdoLock held.
-std::string ReadAsTextLocked(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
+// SdoReadText with g_sdoLock held.
+SdoText ReadAsTextLocked(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
     std::memset(g_sdoData, 0, sizeof g_sdoData);
     int size = kSdoMaxUpload;
-    ec_SDOread(slave, index, subindex, FALSE, &size, g_sdoData, kSdoTimeoutUs);
+    const int wkc = ec_SDOread(slave, index, subindex, FALSE, &size, g_sdoData, kSdoTimeoutUs);
     if (__atomic_load_n(&EcatError, __ATOMIC_ACQUIRE)) {
         const char* error = ec_elist2string();
-        return error != nullptr ? std::string(error) : std::string();
+        return {false, error != nullptr ? std::string(error) : std::string()};
     }
-    return FormatSdoData(g_sdoData, size, dataType);
+    return {wkc > 0, FormatSdoData(g_sdoData, size, dataType)};
 }
 
 std::string FormatOctets(const uint8_t* data, int size) {
@@ -100,9 +101,13 @@ std::string FormatSdoData(const uint8_t* data, int size, uint16_t dataType) {
     }
 }
 
-std::string SdoReadAsText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
+SdoText SdoReadText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
     std::lock_guard lock(g_sdoLock);
     return ReadAsTextLocked(slave, index, subindex, dataType);
+}
+
+std::string SdoReadAsText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
+    return SdoReadText(slave, index, subindex, dataType).text;
 }
 
 void DrainMotorReplies() {
@@ -114,7 +119,8 @@ void DrainMotorReplies() {
         for (int m = 1; m <= kMotorsPerBridge; ++m) {
             const auto reply = static_cast<uint16_t>(ObjMotorResponse + m);
             for (int read = 0; read < kMaxDrainReads; ++read) {
-                if (ReadAsTextLocked(slave, reply, 0, kCoeVisibleString).starts_with('N')) break;
+                if (ReadAsTextLocked(slave, reply, 0, kCoeVisibleString).text.starts_with('N'))
+                    break;
                 BusSleep(2);
             }
         }
@@ -132,18 +138,29 @@ void SdoWriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t val
     SdoWriteBytes(slave, index, subindex, sizeof bytes, bytes);
 }
 
+bool TakeParenthesisedValue(std::string_view reply, std::string* value) {
+    constexpr size_t kValueScanChars = 25;
+    if (!reply.empty() && reply[0] == 'N') return false;
+    const std::string_view head = reply.substr(0, kValueScanChars);
+    const size_t open = head.find('(');
+    if (open == std::string_view::npos) return false;
+    const size_t close = head.find(')', open + 1);
+    if (close == std::string_view::npos) return false;
+    *value = std::string(head.substr(open + 1, close - open - 1));
+    return true;
+}
+
+bool ReadParenthesisedNumber(std::string_view reply, int32_t* value) {
+    std::string inside;
+    return TakeParenthesisedValue(reply, &inside) && ReadLeadingInteger(inside, value);
+}
+
 int ReadObjectInt16(uint16_t slave, uint16_t index, int16_t* value) {
     *value = 0;
-    const std::string text = SdoReadAsText(slave, index, 0, kCoeInteger16);
-    if (!text.empty() && text[0] == 'N') return -1;
-    const std::string_view head = std::string_view(text).substr(0, 25);
-    const size_t open = head.find('(');
-    if (open == std::string_view::npos) return -1;
-    const size_t close = head.find(')', open + 1);
-    if (close == std::string_view::npos) return -1;
-    int number = 0;
-    const std::string digits(head.substr(open + 1, close - open - 1));
-    if (std::sscanf(digits.c_str(), "%d", &number) != 1) return -1;
+    int32_t number = 0;
+    if (!ReadParenthesisedNumber(SdoReadAsText(slave, index, 0, kCoeInteger16), &number)) {
+        return -1;
+    }
     *value = static_cast<int16_t>(number);
     return 2;
 }

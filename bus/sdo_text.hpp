@@ -32,6 +32,16 @@ inline constexpr uint16_t kCoeVisibleString = 9;
 // serialised; the text returned is the caller's own copy.
 std::string SdoReadAsText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType);
 
+// The text of SdoReadAsText, and whether an upload took place: false when the
+// library reported an error (the text is then its error text) or gave no data at
+// all, as for a slave without a mailbox (the text then shows the empty buffer,
+// which the caller should not present as the object's value).
+struct SdoText {
+    bool uploaded;
+    std::string text;
+};
+SdoText SdoReadText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType);
+
 // Formats uploaded bytes by a CoE data-type code, as SdoReadAsText does; the size
 // counts only for OCTET_STRING. Bounded to 1023 characters.
 std::string FormatSdoData(const uint8_t* data, int size, uint16_t dataType);
@@ -44,6 +54,13 @@ void SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t si
 // Writes a numeric value as every numeric object is written: 4 bytes,
 // little-endian, whatever the object's width; the outcome is not reported.
 void SdoWriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t value);
+
+// The text between the first '(' and the next ')' within the first 25 characters
+// of an upload's text, where the numeric forms put the decimal value ("0x000a
+// (10)"). False for a text beginning with 'N' (no data) or without both marks.
+bool TakeParenthesisedValue(std::string_view reply, std::string* value);
+// The same, read as a decimal number (see ReadLeadingInteger).
+bool ReadParenthesisedNumber(std::string_view reply, int32_t* value);
 
 // Reads subindex 0 of `index` as INTEGER16. Returns 2 with the value, or -1 with
 // the value 0 when the text holds no number in parentheses among its first 25

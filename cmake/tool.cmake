@@ -26,7 +26,7 @@ function(zr_sources out folder)
 endfunction()
 
 zr_sources(platform_src platform adapters.cpp latin1.cpp message_box.cpp single_instance.cpp)
-zr_sources(settings_src settings access_level.cpp settings_file.cpp settings_values.cpp
+zr_sources(settings_src settings access_level.cpp number_text.cpp settings_file.cpp settings_values.cpp
            shared_text.cpp)
 zr_sources(bus_src bus adapter_choice.cpp bus_stop.cpp bus_threads.cpp globals.cpp
            motor_channel.cpp process_image.cpp scan_thread.cpp sdo_text.cpp supervision.cpp
@@ -50,9 +50,9 @@ endif()
 
 set(CMAKE_AUTOMOC ON)
 zr_sources(platform_gui_src platform/gui qt_message_box.cpp)
-zr_sources(bus_gui_src bus/gui config_slave.cpp scan_lan_adapter.cpp scan_log_colours.cpp
+zr_sources(bus_gui_src bus/gui config_slave.cpp scan_lan_adapter.cpp scan_log_colours.cpp tool_dialog.cpp
            slave_combo.cpp)
-zr_sources(motor_gui_src motor/gui motor_dialog.cpp option_set1.cpp para_set.cpp tql_mode.cpp
+zr_sources(motor_gui_src motor/gui option_set1.cpp para_set.cpp tql_mode.cpp
            voze_rudadozira_vur.cpp)
 zr_sources(tools_gui_src tools/gui cat_tools.cpp cia402_mode.cpp)
 zr_sources(app_gui_src app/gui application.cpp global_dialogs.cpp main_window.cpp)

@@ -7,7 +7,7 @@
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
 #include "settings/access_level.hpp"
-#include "settings/settings_file.hpp"
+#include "settings/number_text.hpp"
 
 const BridgeParamField kBridgeParamFields[kParamCount] = {
     {"DravokMode", 1, 1, 4, L"DravokMode Data Error", false},
@@ -20,35 +20,8 @@ const BridgeParamField kBridgeParamFields[kParamCount] = {
 
 namespace {
 
-constexpr int kValueScanChars = 25;
-
 // The read order differs from the write order; the bridge does not mind either.
 constexpr BridgeParam kReadOrder[] = {kDravokMode, kExFun, kMasterCode, kOption, kTqComCycle};
-
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// Leading blanks, an optional "0x", hexadecimal digits up to the first other
-// character; false when no digit comes.
-bool ReadLeadingHex(const std::string& text, uint32_t* value) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] | 0x20) == 'x' &&
-        IsHexDigit(text[i + 2])) {
-        i += 2;
-    }
-    uint32_t v = 0;
-    const size_t first = i;
-    for (; i < text.size() && IsHexDigit(text[i]); ++i) {
-        const char c = text[i];
-        const uint32_t digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-        v = (v << 4) | digit;
-    }
-    if (i == first) return false;
-    *value = v;
-    return true;
-}
 
 // The field's value as the bridge takes it; false when its text has no number.
 bool FieldValue(const BridgeParamField& field, const std::wstring& text, int32_t* value) {
@@ -65,17 +38,6 @@ bool FieldValue(const BridgeParamField& field, const std::wstring& text, int32_t
 
 bool DebugSetInUse() {
     return IsServiceOrMakerLevel();
-}
-
-bool TakeParenthesisedValue(const std::string& reply, std::string* value) {
-    if (!reply.empty() && reply[0] == 'N') return false;
-    const std::string head = reply.substr(0, kValueScanChars);
-    const size_t open = head.find('(');
-    if (open == std::string::npos) return false;
-    const size_t close = head.find(')', open + 1);
-    if (close == std::string::npos) return false;
-    *value = head.substr(open + 1, close - open - 1);
-    return true;
 }
 
 void ReadBridgeParameters(int slave, BridgeParamTexts& texts) {

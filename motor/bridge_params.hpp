@@ -36,8 +36,3 @@ void ReadBridgeParameters(int slave, BridgeParamTexts& texts);
 // message and nothing is written. A slave that is not a bridge is ignored.
 // Returns true when the parameters were written.
 bool WriteBridgeParameters(int slave, const BridgeParamTexts& texts);
-
-// The value between the first '(' and the next ')' within the first 25
-// characters of an SDO text ("0x0000000a (10)" gives "10"); false when there is
-// none or the text says that nothing was pending.
-bool TakeParenthesisedValue(const std::string& reply, std::string* value);

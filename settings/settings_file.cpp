@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/message_box.hpp"
+#include "settings/number_text.hpp"
 
 namespace {
 
@@ -35,24 +36,6 @@ std::string_view UpToLineEnd(std::string_view text) {
 }
 
 }  // namespace
-
-bool ReadLeadingInteger(std::string_view text, int32_t* value) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    const size_t firstDigit = i;
-    int64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > int64_t{std::numeric_limits<int32_t>::max()} + 1) return false;
-    }
-    if (i == firstDigit) return false;
-    const int64_t signedValue = negative ? -magnitude : magnitude;
-    if (signedValue > std::numeric_limits<int32_t>::max()) return false;
-    *value = static_cast<int32_t>(signedValue);
-    return true;
-}
 
 void LoadSettingsFileFrom(const std::string& path) {
     File file(std::fopen(path.c_str(), "r"));

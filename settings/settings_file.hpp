@@ -2,9 +2,7 @@
 // start into the settings values, written from them at Quit.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "settings/settings_values.hpp"
 
@@ -20,8 +18,3 @@ void SaveSettingsFile();
 // The same on another path (tests).
 void LoadSettingsFileFrom(const std::string& path);
 void SaveSettingsFileTo(const std::string& path);
-
-// Reads a signed decimal integer from the start of `text` as the settings file and
-// the count field do: leading blanks skipped, an optional sign, digits up to the
-// first other character. False when there is no number or it does not fit 32 bits.
-bool ReadLeadingInteger(std::string_view text, int32_t* value);

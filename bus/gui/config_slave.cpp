@@ -19,6 +19,7 @@
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
 #include "settings/access_level.hpp"
+#include "settings/number_text.hpp"
 #include "settings/settings_file.hpp"
 
 ConfigSlave* g_dlgConfigSlave = nullptr;

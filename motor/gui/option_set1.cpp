@@ -9,7 +9,7 @@
 OptionSet1* g_dlgOptionSet1 = nullptr;
 
 OptionSet1::OptionSet1(QWidget* parent)
-    : MotorDialog(parent, /*enterCloses=*/false, /*ticks=*/true) {
+    : ToolDialog(parent, /*enterCloses=*/false, /*ticks=*/true) {
     setWindowTitle("BaudrateSet");
     setFixedSize(dlu::Size(190, 96));
 

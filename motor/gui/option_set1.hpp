@@ -2,11 +2,11 @@
 // 38400 bit/s for the chosen bridge and drives the switch one phase per tick.
 #pragma once
 
-#include "motor/gui/motor_dialog.hpp"
+#include "bus/gui/tool_dialog.hpp"
 
 class QComboBox;
 
-class OptionSet1 : public MotorDialog {
+class OptionSet1 : public ToolDialog {
     Q_OBJECT
   public:
     explicit OptionSet1(QWidget* parent = nullptr);

@@ -18,7 +18,7 @@ constexpr int kRowStep = 18;
 
 }  // namespace
 
-ParaSet::ParaSet(QWidget* parent) : MotorDialog(parent, /*enterCloses=*/false, /*ticks=*/false) {
+ParaSet::ParaSet(QWidget* parent) : ToolDialog(parent, /*enterCloses=*/false, /*ticks=*/false) {
     setWindowTitle("ParaSet");
     setFixedSize(dlu::Size(190, 176));
 

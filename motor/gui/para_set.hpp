@@ -2,14 +2,14 @@
 // into the fields and writes them back with "Set(Write)".
 #pragma once
 
+#include "bus/gui/tool_dialog.hpp"
 #include "motor/bridge_params.hpp"
-#include "motor/gui/motor_dialog.hpp"
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
 
-class ParaSet : public MotorDialog {
+class ParaSet : public ToolDialog {
     Q_OBJECT
   public:
     explicit ParaSet(QWidget* parent = nullptr);

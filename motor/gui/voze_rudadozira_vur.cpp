@@ -20,7 +20,7 @@ const QColor kBusyColour(0, 100, 0);
 }  // namespace
 
 VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
-    : MotorDialog(parent, /*enterCloses=*/true, /*ticks=*/true) {
+    : ToolDialog(parent, /*enterCloses=*/true, /*ticks=*/true) {
     setWindowTitle("InitTarnquisel");
     setFixedSize(dlu::Size(370, 134));
 

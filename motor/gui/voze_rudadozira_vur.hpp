@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "motor/gui/motor_dialog.hpp"
+#include "bus/gui/tool_dialog.hpp"
 #include "motor/tq_init.hpp"
 
 class QCheckBox;
@@ -12,7 +12,7 @@ class QComboBox;
 class QLineEdit;
 class QProgressBar;
 
-class VozeRudadoziraVur : public MotorDialog, private TqInitView {
+class VozeRudadoziraVur : public ToolDialog, private TqInitView {
     Q_OBJECT
   public:
     explicit VozeRudadoziraVur(QWidget* parent = nullptr);

@@ -9,6 +9,7 @@
 
 #include "core/message_box_recorder.hpp"
 #include "settings/access_level.hpp"
+#include "settings/number_text.hpp"
 
 namespace {
 
@@ -161,6 +162,27 @@ TEST(ReadLeadingInteger, ReadsLikeTheSettingsFile) {
     EXPECT_FALSE(ReadLeadingInteger("-", &value));
     EXPECT_FALSE(ReadLeadingInteger("2147483648", &value));
     EXPECT_EQ(value, 99);
+}
+
+// The hexadecimal fields of the device tools: "1008h" and "0x6041" address the
+// objects a user means; a text without a digit, a sign or more than 32 bits is
+// refused, never read as some other number.
+TEST(ReadLeadingHex, ReadsLikeTheToolsFields) {
+    uint32_t value = 0;
+    EXPECT_TRUE(ReadLeadingHex(" 1008h", &value));
+    EXPECT_EQ(value, 0x1008u);
+    EXPECT_TRUE(ReadLeadingHex("0x6041", &value));
+    EXPECT_EQ(value, 0x6041u);
+    EXPECT_TRUE(ReadLeadingHex("fFfFfFfF", &value));
+    EXPECT_EQ(value, 0xFFFFFFFFu);
+    EXPECT_TRUE(ReadLeadingHex("0x", &value));
+    EXPECT_EQ(value, 0u);
+    value = 99;
+    EXPECT_FALSE(ReadLeadingHex("zz", &value));
+    EXPECT_FALSE(ReadLeadingHex("", &value));
+    EXPECT_FALSE(ReadLeadingHex("-1", &value));
+    EXPECT_FALSE(ReadLeadingHex("100000000", &value));
+    EXPECT_EQ(value, 99u);
 }
 
 TEST(AccessLevel, GreysToolsItemsByLevel) {

@@ -98,7 +98,7 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     QWidget* opened = nullptr;
     QTimer::singleShot(0, &window, [&] {
         opened = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<MotorDialog*>(opened)) dialog->OnBnClickedQuit();
+        if (auto* dialog = qobject_cast<ToolDialog*>(opened)) dialog->OnBnClickedQuit();
     });
     window.OnParameterSet();
     EXPECT_EQ(opened, g_dlgParaSet);

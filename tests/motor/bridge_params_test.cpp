@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "bus/sdo_text.hpp"
 #include "motor_bus.hpp"
 #include "settings/access_level.hpp"
 #include "settings/settings_values.hpp"

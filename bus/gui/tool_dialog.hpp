@@ -1,4 +1,4 @@
-// What the motor set-up dialogs share: only their Quit button closes them
+// What the modal tool dialogs of every subsystem share: only their Quit button closes them
 // (Escape and the caption's close button leave them open), each opening starts
 // afresh from their initialisation, and a dialog with stepwise work gets a 25 ms
 // timer that ticks while it is open.
@@ -10,10 +10,10 @@
 class QComboBox;
 class QPushButton;
 
-class MotorDialog : public QDialog {
+class ToolDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit MotorDialog(QWidget* parent, bool enterCloses, bool ticks);
+    explicit ToolDialog(QWidget* parent, bool enterCloses, bool ticks);
 
     // The Quit button: takes the fields and closes the dialog.
     void OnBnClickedQuit();

@@ -1,4 +1,4 @@
-#include "motor/gui/motor_dialog.hpp"
+#include "bus/gui/tool_dialog.hpp"
 
 #include <QApplication>
 #include <QComboBox>
@@ -14,7 +14,7 @@ constexpr int kTickMs = 25;
 
 }  // namespace
 
-MotorDialog::MotorDialog(QWidget* parent, bool enterCloses, bool ticks)
+ToolDialog::ToolDialog(QWidget* parent, bool enterCloses, bool ticks)
     : QDialog(parent), enterCloses_(enterCloses), ticks_(ticks) {
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     if (!QApplication::windowIcon().isNull()) setWindowIcon(QApplication::windowIcon());
@@ -22,32 +22,32 @@ MotorDialog::MotorDialog(QWidget* parent, bool enterCloses, bool ticks)
     connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
 }
 
-void MotorDialog::OnBnClickedQuit() {
+void ToolDialog::OnBnClickedQuit() {
     TakeFields();
     accept();
 }
 
-QPushButton* MotorDialog::AddButton(const QString& caption, const QRect& geometry) {
+QPushButton* ToolDialog::AddButton(const QString& caption, const QRect& geometry) {
     auto* button = new QPushButton(caption, this);
     button->setAutoDefault(false);
     button->setGeometry(geometry);
     return button;
 }
 
-QComboBox* MotorDialog::AddSlaveCombo() {
+QComboBox* ToolDialog::AddSlaveCombo() {
     auto* combo = new QComboBox(this);
     combo->setObjectName("slaveCombo");
     combo->setGeometry(dlu::Rect(10, 10, 64, 14));
     return combo;
 }
 
-void MotorDialog::FillSlaveList(QComboBox* combo) {
+void ToolDialog::FillSlaveList(QComboBox* combo) {
     QSignalBlocker block(combo);
     FillSlaveCombo(combo);
     combo->setCurrentIndex(0);
 }
 
-void MotorDialog::showEvent(QShowEvent* event) {
+void ToolDialog::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
         OnInitDialog();
         if (ticks_) timer_.start();
@@ -56,12 +56,12 @@ void MotorDialog::showEvent(QShowEvent* event) {
 }
 
 // Closing stops the ticks; a run's state is global and goes on at the next opening.
-void MotorDialog::hideEvent(QHideEvent* event) {
+void ToolDialog::hideEvent(QHideEvent* event) {
     if (!event->spontaneous()) timer_.stop();
     QDialog::hideEvent(event);
 }
 
-void MotorDialog::keyPressEvent(QKeyEvent* event) {
+void ToolDialog::keyPressEvent(QKeyEvent* event) {
     if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
         QDialog::keyPressEvent(event);  // Escape ends in reject(), which keeps the dialog
         return;
