@@ -25,7 +25,8 @@ function(zr_sources out folder)
   set(${out} ${files} PARENT_SCOPE)
 endfunction()
 
-zr_sources(platform_src platform adapters.cpp latin1.cpp message_box.cpp single_instance.cpp)
+zr_sources(platform_src platform adapters.cpp debug_log.cpp latin1.cpp message_box.cpp
+           single_instance.cpp)
 zr_sources(settings_src settings access_level.cpp number_text.cpp settings_file.cpp settings_values.cpp
            shared_text.cpp)
 zr_sources(bus_src bus adapter_choice.cpp bus_stop.cpp bus_threads.cpp globals.cpp

@@ -1,9 +1,9 @@
 #include "platform/latin1.hpp"
 
-#include <cstdio>
+#include "platform/debug_log.hpp"
 
 namespace {
-// The error codes that the conversion has always printed: cut, not convertible.
+// The error codes of a cut text and of a text that has no bytes.
 constexpr int kCutCode = 80;
 constexpr int kNotConvertibleCode = 42;
 }  // namespace
@@ -17,7 +17,7 @@ int CStringToMultiByte(char* dest, size_t destSize, std::wstring_view text) {
     for (const wchar_t unit : fitting) {
         if (static_cast<unsigned long>(unit) > 0xFF) {
             dest[0] = '\0';
-            std::printf("wcstombs_s error!! ret=%d\n", kNotConvertibleCode);
+            DebugLog("wcstombs_s error!! ret=%d", kNotConvertibleCode);
             return -kNotConvertibleCode;
         }
     }
@@ -26,10 +26,10 @@ int CStringToMultiByte(char* dest, size_t destSize, std::wstring_view text) {
         dest[n++] = static_cast<char>(static_cast<unsigned char>(unit));
     dest[n] = '\0';
     if (cut) {
-        std::printf("wcstombs_s error!! ret=%d\n", kCutCode);
+        DebugLog("wcstombs_s error!! ret=%d", kCutCode);
         return -kCutCode;
     }
-    std::printf("wcstombs_s return value:%d\n", static_cast<int>(n + 1));
+    DebugLog("wcstombs_s return value:%d", static_cast<int>(n + 1));
     return static_cast<int>(n + 1);
 }
 

@@ -36,6 +36,16 @@ TEST(CStringToMultiByte, SizeOneGivesTheEmptyText) {
     EXPECT_EQ(buffer[0], '\0');
 }
 
+// Every field edit converts text: a user's terminal must stay quiet.
+TEST(CStringToMultiByte, WritesNothingToStandardOutput) {
+    char buffer[4];
+    testing::internal::CaptureStdout();
+    CStringToMultiByte(buffer, sizeof buffer, L"AB");
+    CStringToMultiByte(buffer, sizeof buffer, L"ABCDEF");
+    CStringToMultiByte(buffer, sizeof buffer, L"\u20ac");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
 TEST(Latin1ToWide, MapsEveryByteToTheCharacterOfTheSameValue) {
     EXPECT_EQ(Latin1ToWide("a\xe9\xff"), std::wstring(L"a\u00e9\u00ff"));
 }
