@@ -42,7 +42,9 @@ QTextEdit* AddLogView(QWidget* page, const QRect& rect) {
     auto* view = new QTextEdit(page);
     view->setGeometry(rect);
     view->setAcceptRichText(false);
-    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Lines wrap at the view's width; a log longer than the view shows a scroll
+    // bar, so that its first lines stay within reach.
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QPalette palette = view->palette();
     palette.setColor(QPalette::Base, kViewBackground);

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -141,6 +142,30 @@ TEST(ConfigSlavePage, LogsAreShownInColourWhenTheyGrow) {
     g_strScanLog.append(L"\r\nS[1]:");
     page.OnTimer();
     EXPECT_TRUE(page.scanLogView()->toPlainText().endsWith(QStringLiteral("\nS[1]:")));
+}
+
+// Three slaves' identities wrap in the view and fill more than it shows: the
+// first lines must stay within reach.
+TEST(ConfigSlavePage, ALogLongerThanItsViewCanBeScrolled) {
+    WorkFolder folder;
+    g_slaveCount = 3;
+    ConfigSlave page;
+    page.OnInitDialog();
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    g_strScanLog.append(L"( 3 ) slaves Device found\r\n");
+    for (const wchar_t* slave : {L"1]:Torvanelix ZR12", L"2]:IO 8DI8DO", L"3]:Torvanelix ZR02"}) {
+        g_strScanLog.append(L"S[" + std::wstring(slave) +
+                            L"; vID:0x00000b95 ; Soft:V2.07 2021/11/04; sNo:20210000417\r\n");
+    }
+    g_strScanLog.append(L"TQ[1.1]=ONline ; TQ[1.2]=ONline ; TQ[1.3]=OFFline; TQ[1.4]=OFFline\r\n");
+    page.OnTimer();
+    QCoreApplication::processEvents();
+
+    const QScrollBar* bar = page.scanLogView()->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->value(), bar->maximum());  // the newest lines in view
 }
 
 TEST(SlaveCombo, OffersTheExpectedSlaves) {
