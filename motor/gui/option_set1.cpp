@@ -5,6 +5,7 @@
 
 #include "motor/uart_speed_switch.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/page_font.hpp"
 
 OptionSet1* g_dlgOptionSet1 = nullptr;
 
@@ -14,10 +15,7 @@ OptionSet1::OptionSet1(QWidget* parent)
     setFixedSize(dlu::Size(190, 96));
 
     slaveCombo_ = AddSlaveCombo();
-    QFont comboFont = slaveCombo_->font();
-    comboFont.setPixelSize(14);
-    comboFont.setWeight(QFont::Thin);
-    slaveCombo_->setFont(comboFont);
+    slaveCombo_->setFont(SizedFont(slaveCombo_->font(), 14, 14));
     connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
 
     QPushButton* fast = AddButton("BoudrateSet To 170Kbps", dlu::Rect(10, 32, 110, 20));

@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/page_font.hpp"
 
 VozeRudadoziraVur* g_dlgVozeRudadoziraVur = nullptr;
 
@@ -37,10 +38,7 @@ VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
     status_->setFocusPolicy(Qt::NoFocus);
     // Wide enough for the longest failure list, every channel listed.
     status_->setGeometry(dlu::Rect(10, 32, 350, 16));
-    QFont statusFont = status_->font();
-    statusFont.setPixelSize(16);
-    statusFont.setWeight(QFont::Thin);
-    status_->setFont(statusFont);
+    status_->setFont(SizedFont(status_->font(), 16, 110));
     // Its text stands on the dialog's own background, as a read-only line should.
     QPalette statusPalette = status_->palette();
     statusPalette.setColor(QPalette::Base, statusPalette.color(QPalette::Window));
