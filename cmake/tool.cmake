@@ -56,7 +56,7 @@ zr_sources(bus_gui_src bus/gui config_slave.cpp scan_lan_adapter.cpp scan_log_co
 zr_sources(motor_gui_src motor/gui option_set1.cpp para_set.cpp tql_mode.cpp
            voze_rudadozira_vur.cpp)
 zr_sources(tools_gui_src tools/gui cat_tools.cpp cia402_mode.cpp)
-zr_sources(app_gui_src app/gui application.cpp global_dialogs.cpp main_window.cpp)
+zr_sources(app_gui_src app/gui app_icon.cpp application.cpp global_dialogs.cpp main_window.cpp)
 
 # The gui/ folders are reached through their layer's link; their libraries add Qt.
 add_library(zr_platform_gui STATIC ${platform_gui_src})
@@ -68,9 +68,16 @@ target_link_libraries(zr_motor_gui PUBLIC zr_motor zr_bus_gui)
 add_library(zr_tools_gui STATIC ${tools_gui_src})
 target_link_libraries(zr_tools_gui PUBLIC zr_tools zr_bus_gui)
 zr_layer(zr_app app SOURCES ${app_gui_src} LINKS zr_motor_gui zr_tools_gui)
+# The icon's picture is compiled into the program, so that every run has it.
+target_link_libraries(zr_app PRIVATE Qt6::Svg)
+qt_add_resources(zr_app quendrel_icon PREFIX / BASE res FILES res/quendrel.svg)
 # Every window, for the widget tests and the executable.
 add_library(zr_gui INTERFACE)
 target_link_libraries(zr_gui INTERFACE zr_app)
 
 add_executable(quendrel ${PROJECT_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(quendrel PRIVATE zr_app)
+
+include(GNUInstallDirs)
+install(TARGETS quendrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES res/quendrel.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

@@ -1,5 +1,6 @@
 #include "app/gui/application.hpp"
 
+#include "app/gui/app_icon.hpp"
 #include "app/gui/main_window.hpp"
 #include "platform/gui/qt_message_box.hpp"
 #include "platform/message_box.hpp"
@@ -7,6 +8,8 @@
 
 CDuZEraDezorav1App::CDuZEraDezorav1App(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Quendrel"));
+    // Every window without one of its own shows the tool's icon.
+    setWindowIcon(QuendrelIcon());
     // Nobody could ever close a box on the offscreen platform: there the boxes
     // keep writing their text to standard error and the program goes on.
     if (platformName() != QLatin1String("offscreen")) InstallQtMessageBoxes();

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/gui/app_icon.hpp"
 #include "app/gui/global_dialogs.hpp"
 #include "bus/globals.hpp"
 #include "bus/gui/config_slave.hpp"
@@ -122,6 +123,7 @@ void CDuZEraDezorav1Dlg::BuildMenu() {
 }
 
 void CDuZEraDezorav1Dlg::OnInitDialog() {
+    setWindowIcon(QuendrelIcon());
     LoadSettingsFile();
     ClearIoMap();
     ApplyMenuAccessLevel();

@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QIcon>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -18,6 +20,7 @@
 #include "bus/globals.hpp"
 #include "bus/gui/config_slave.hpp"
 #include "gui_fixture.hpp"
+#include "motor/gui/option_set1.hpp"
 #include "settings/settings_values.hpp"
 
 namespace {
@@ -71,6 +74,20 @@ TEST(MainWindow, AccessLevelGreysToolsItemsAndShowsTheLanField) {
                   QStringList({"BaudrateSet", "ParameterSet", "InitTarnquisel", "Quit"}));
         EXPECT_EQ(!g_dlgConfigSlave->lanNameField()->isHidden(), c.lanFieldShown);
     }
+}
+
+TEST(MainWindow, CaptionsShowTheToolsIcon) {
+    OpenWindow open("0");
+    const QIcon icon = open.window.windowIcon();
+    ASSERT_FALSE(icon.isNull());
+    for (const int size : {16, 32, 48, 256}) {
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+    }
+    // Drawn: its middle is covered, its rounded corner is not.
+    const QImage image = icon.pixmap(32).toImage();
+    EXPECT_EQ(qAlpha(image.pixel(16, 16)), 255);
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+    EXPECT_FALSE(g_dlgOptionSet1->windowIcon().isNull());
 }
 
 TEST(MainWindow, WithoutSettingsFileEveryToolsItemIsGrey) {
