@@ -14,6 +14,9 @@ namespace {
 constexpr uint16_t kModesOfOperation = 0x6060;
 constexpr uint16_t kModesOfOperationDisplay = 0x6061;
 constexpr uint16_t kAxisStride = 0x800;
+constexpr uint16_t kDigitalOutputs = 0x60FE;
+constexpr uint8_t kOutputMaskSubindex = 2;
+constexpr int32_t kAllOutputs = 0x0F;
 constexpr uint16_t kSwitchOn = 0x0007;
 constexpr uint16_t kEnableOperation = 0x000F;
 constexpr uint16_t kCpioControl = 0xC00F;
@@ -116,4 +119,9 @@ int SetCpioMode(int on) {
     SwitchAllBridges(cpio ? kCpioControl : kEnableOperation, cpio ? kModeCpio : kModeCsp, 30);
     Pause(500);
     return 0;
+}
+
+void EnableAxisOutputs(int slave, int axis) {
+    SdoWriteInt32(static_cast<uint16_t>(slave), AxisObject(kDigitalOutputs, axis),
+                  kOutputMaskSubindex, kAllOutputs);
 }

@@ -16,3 +16,7 @@ int SetAllMotorsHomingMode();
 int SetAllMotorsCspMode();
 // on 1: mode 121 with controlword 0xC00F; on 0: mode 8 with 0x000F.
 int SetCpioMode(int on);
+
+// Lets all four digital outputs of axis 0..3 of `slave` through: its output mask
+// 0x60FE:02 (+ axis * 0x800) := 15. No check; the result is not looked at.
+void EnableAxisOutputs(int slave, int axis);

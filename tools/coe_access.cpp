@@ -1,0 +1,134 @@
+#include "tools/coe_access.hpp"
+
+#include <optional>
+
+#include "bus/globals.hpp"
+#include "bus/sdo_text.hpp"
+#include "platform/latin1.hpp"
+#include "settings/number_text.hpp"
+
+std::atomic<int32_t> g_catToolsListsFilled{0};
+
+void ResetCatToolsState() {
+    g_catToolsListsFilled = 0;
+}
+
+namespace {
+
+// Field texts go through a conversion buffer of this size; a longer text is
+// refused with its field's message rather than cut.
+constexpr size_t kFieldBytes = 256;
+
+// The write and the read word their refusals differently.
+struct CoeMessages {
+    const wchar_t* slave;
+    const wchar_t* index;
+    const wchar_t* subindex;
+};
+constexpr CoeMessages kWriteMessages{L"Board Select Error!", L"COE Write Index Data Error!",
+                                     L"COE Write Sub Index Data Error!"};
+constexpr CoeMessages kReadMessages{L"COE Read Board Select Error!", L"COE Read Index Data Error!",
+                                    L"COE Read SubIndex Data Error!"};
+constexpr wchar_t kWriteTypeError[] = L"COE Write Type Error \r\nCOE WRITE : 4Byte and String";
+constexpr wchar_t kNumberDataError[] = L"COE Write Data Error!";
+constexpr wchar_t kStringDataError[] = L"COE Write CoeWrite Data Error!";
+
+constexpr size_t kMinIndexChars = 3;
+constexpr uint32_t kMaxIndex = 0xFFFF;
+constexpr uint32_t kMaxSubindex = 0xFF;
+
+struct CoeObject {
+    uint16_t slave = 0;
+    uint16_t index = 0;
+    uint8_t subindex = 0;
+};
+
+// The field as device bytes; nothing when it is too long for the buffer or holds
+// a character above U+00FF.
+std::optional<std::string> FieldBytes(const std::wstring& text) {
+    if (text.size() >= kFieldBytes) return std::nullopt;
+    char bytes[kFieldBytes];
+    if (CStringToMultiByte(bytes, sizeof bytes, text) < 0) return std::nullopt;
+    return std::string(bytes);
+}
+
+bool ReadHexField(const std::wstring& text, uint32_t max, uint32_t* value) {
+    const std::optional<std::string> bytes = FieldBytes(text);
+    return bytes && ReadLeadingHex(*bytes, value) && *value <= max;
+}
+
+// Slave number = list selection + 1, one of the slaves the last scan found; an
+// empty list (selection -1) gives none.
+bool TakeSlave(const CoeFields& fields, CoeObject* object) {
+    const int32_t slave = fields.slaveIndex + 1;
+    if (slave < 1 || slave > g_slavesFound.load()) return false;
+    object->slave = static_cast<uint16_t>(slave);
+    return true;
+}
+
+// Index: at least three characters holding a hexadecimal number up to 0xFFFF;
+// subindex: not empty, up to 0xFF. Returns the refusal, or the empty text.
+std::wstring TakeAddress(const CoeFields& fields, const CoeMessages& messages, CoeObject* object) {
+    uint32_t value = 0;
+    if (fields.index.size() < kMinIndexChars || !ReadHexField(fields.index, kMaxIndex, &value)) {
+        return messages.index;
+    }
+    object->index = static_cast<uint16_t>(value);
+    if (fields.subindex.empty() || !ReadHexField(fields.subindex, kMaxSubindex, &value)) {
+        return messages.subindex;
+    }
+    object->subindex = static_cast<uint8_t>(value);
+    return {};
+}
+
+uint16_t CoeTypeCode(int32_t dataType) {
+    switch (dataType) {
+        case kCoeTypeString:
+            return kCoeVisibleString;
+        case kCoeType2Byte:
+            return kCoeInteger16;
+        case kCoeType1Byte:
+            return kCoeInteger8;
+        default:
+            return kCoeInteger32;
+    }
+}
+
+}  // namespace
+
+std::wstring CoeWrite(const CoeFields& fields, const CoeWindowRules& rules) {
+    CoeObject object;
+    if (!TakeSlave(fields, &object)) return kWriteMessages.slave;
+    if (fields.dataType == kCoeType2Byte || fields.dataType == kCoeType1Byte) {
+        return rules.refuseNarrowWrite ? kWriteTypeError : L"";
+    }
+    if (std::wstring refusal = TakeAddress(fields, kWriteMessages, &object); !refusal.empty()) {
+        return refusal;
+    }
+    const std::optional<std::string> data = FieldBytes(fields.data);
+    if (fields.dataType == kCoeTypeString) {
+        if (!data || data->empty()) return kStringDataError;
+        SdoWriteBytes(object.slave, object.index, object.subindex,
+                      static_cast<uint16_t>(data->size()), data->data());
+        return {};
+    }
+    int32_t value = 0;
+    if (!data || !ReadLeadingInteger(*data, &value)) return kNumberDataError;
+    SdoWriteInt32(object.slave, object.index, object.subindex, value);
+    return {};
+}
+
+CoeReadOutcome CoeRead(const CoeFields& fields, const CoeWindowRules& rules) {
+    CoeObject object;
+    if (!TakeSlave(fields, &object)) return {kReadMessages.slave, {}};
+    if (std::wstring refusal = TakeAddress(fields, kReadMessages, &object); !refusal.empty()) {
+        return {refusal, {}};
+    }
+    const SdoText read =
+        SdoReadText(object.slave, object.index, object.subindex, CoeTypeCode(fields.dataType));
+    if (read.uploaded) return {{}, Latin1ToWide(read.text)};
+    if (rules.markFailedRead) return {{}, kCoeReadFailedText};
+    // Only the library's error text ("Time:...") is worth showing: a read that
+    // reached no mailbox left none, and its empty buffer is no value of the object.
+    return {{}, read.text.starts_with("Ti") ? Latin1ToWide(read.text) : std::wstring()};
+}

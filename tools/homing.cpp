@@ -1,0 +1,7 @@
+#include "tools/homing.hpp"
+
+std::atomic<int32_t> g_homingActive{0};
+
+void ResetHomingState() {
+    g_homingActive = 0;
+}
