@@ -34,7 +34,7 @@ zr_sources(bus_src bus adapter_choice.cpp bus_stop.cpp bus_threads.cpp globals.c
            text_log.cpp)
 zr_sources(motor_src motor bridge_params.cpp motor_setup.cpp param_file.cpp tq_init.cpp
            tql_command.cpp tql_reply.cpp uart_speed_switch.cpp)
-zr_sources(tools_src tools axis_modes.cpp)
+zr_sources(tools_src tools axis_modes.cpp coe_access.cpp homing.cpp)
 
 zr_layer(zr_platform platform SOURCES ${platform_src} LINKS Threads::Threads)
 zr_layer(zr_settings settings SOURCES ${settings_src} LINKS zr_platform)
@@ -55,7 +55,7 @@ zr_sources(bus_gui_src bus/gui config_slave.cpp scan_lan_adapter.cpp scan_log_co
            slave_combo.cpp)
 zr_sources(motor_gui_src motor/gui option_set1.cpp para_set.cpp tql_mode.cpp
            voze_rudadozira_vur.cpp)
-zr_sources(tools_gui_src tools/gui cat_tools.cpp cia402_mode.cpp)
+zr_sources(tools_gui_src tools/gui cat_tools.cpp cia402_mode.cpp coe_controls.cpp mail_box_coe.cpp)
 zr_sources(app_gui_src app/gui app_icon.cpp application.cpp global_dialogs.cpp main_window.cpp)
 
 # The gui/ folders are reached through their layer's link; their libraries add Qt.

@@ -8,6 +8,7 @@
 #include "motor/gui/voze_rudadozira_vur.hpp"
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/cia402_mode.hpp"
+#include "tools/gui/mail_box_coe.hpp"
 
 namespace {
 
@@ -22,6 +23,7 @@ void Destroy(T*& object) {
 void CreateGlobalDialogs() {
     if (g_dlgOptionSet1 != nullptr) return;
     g_dlgOptionSet1 = new OptionSet1;
+    g_dlgMailBoxCoe = new MailBoxCoe;
     g_dlgParaSet = new ParaSet;
     g_dlgVozeRudadoziraVur = new VozeRudadoziraVur;
     g_dlgConfigSlave = new ConfigSlave;
@@ -39,5 +41,6 @@ void DestroyGlobalDialogs() {
     Destroy(g_dlgConfigSlave);
     Destroy(g_dlgVozeRudadoziraVur);
     Destroy(g_dlgParaSet);
+    Destroy(g_dlgMailBoxCoe);
     Destroy(g_dlgOptionSet1);
 }

@@ -26,6 +26,7 @@
 #include "tools/axis_modes.hpp"
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/cia402_mode.hpp"
+#include "tools/gui/mail_box_coe.hpp"
 
 namespace {
 
@@ -250,14 +251,14 @@ void CDuZEraDezorav1Dlg::OnInitTarnquisel() {
     if (SlavesFound()) RunModal(g_dlgVozeRudadoziraVur);
 }
 
-// The device-tool dialogs are not built yet: their commands run their guards
-// and open nothing.
-void CDuZEraDezorav1Dlg::OnSoftwareUpDate() {
-    if (!IsServiceOrMakerLevel()) return;
-    SlavesFound();
+void CDuZEraDezorav1Dlg::OnMailBox() {
+    if (SlavesFound()) RunModal(g_dlgMailBoxCoe);
 }
 
-void CDuZEraDezorav1Dlg::OnMailBox() {
+// The other device-tool dialogs are not built yet: their commands run their
+// guards and open nothing.
+void CDuZEraDezorav1Dlg::OnSoftwareUpDate() {
+    if (!IsServiceOrMakerLevel()) return;
     SlavesFound();
 }
 

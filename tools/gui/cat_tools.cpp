@@ -1,5 +1,251 @@
 #include "tools/gui/cat_tools.hpp"
 
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "bus/globals.hpp"
+#include "bus/gui/slave_combo.hpp"
+#include "platform/gui/dialog_units.hpp"
+#include "platform/gui/page_font.hpp"
+#include "platform/message_box.hpp"
+#include "tools/axis_modes.hpp"
+#include "tools/coe_access.hpp"
+#include "tools/gui/coe_controls.hpp"
+#include "tools/homing.hpp"
+
 CatTools* g_dlgCatTools = nullptr;
 
-CatTools::CatTools(QWidget* parent) : QWidget(parent) {}
+namespace {
+
+constexpr int kTickMs = 25;
+constexpr int kMotors = 4;
+constexpr int kHomingInputs = 6;
+const char* const kHomingTypes[] = {"StopperCW", "StopperCCW", "SwitchCW", "SwitchCCW"};
+constexpr int kFirstSwitchType = 2;
+
+QPushButton* AddButton(QWidget* parent, const char* caption, const char* name,
+                       const QRect& geometry) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(name);
+    button->setAutoDefault(false);  // Enter on the page never presses a button
+    button->setGeometry(geometry);
+    return button;
+}
+
+QLabel* AddLabel(QWidget* parent, const char* text, const QRect& geometry) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setGeometry(geometry);
+    return label;
+}
+
+QComboBox* AddList(QWidget* parent, const char* name, const QRect& geometry) {
+    auto* list = new QComboBox(parent);
+    list->setObjectName(name);
+    list->setGeometry(geometry);
+    return list;
+}
+
+// Empties a list and fills it with `texts`, the first selected, without telling
+// the page: a fill is no choice of the user's.
+void FillList(QComboBox* list, const QStringList& texts) {
+    QSignalBlocker block(list);
+    list->clear();
+    list->addItems(texts);
+    list->setCurrentIndex(0);
+}
+
+}  // namespace
+
+CatTools::CatTools(QWidget* parent) : QWidget(parent) {
+    resize(dlu::Size(457, 295));
+    BuildCoeGroup();
+    BuildHomingGroup();
+    timer_.setInterval(kTickMs);
+    connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
+    OnInitDialog();
+}
+
+void CatTools::BuildCoeGroup() {
+    slaveCombo_ = AddList(this, "slaveCombo", dlu::Rect(16, 14, 66, 14));
+    connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
+
+    dataTypeGroup_ = AddDataTypeRadios(this, 98, 16);
+    connect(dataTypeGroup_, &QButtonGroup::idClicked, this,
+            [this](int type) { OnBnClickedDataType(type); });
+
+    AddLabel(this, "Index(Hex)", dlu::Rect(16, 38, 50, 8));
+    indexEdit_ = AddField(this, "indexEdit", dlu::Rect(16, 48, 50, 14));
+    AddLabel(this, "Sub Index(Hex)", dlu::Rect(76, 38, 60, 8));
+    subindexEdit_ = AddField(this, "subindexEdit", dlu::Rect(76, 48, 40, 14));
+    QPushButton* read = AddButton(this, "READ", "readButton", dlu::Rect(136, 46, 50, 18));
+    connect(read, &QPushButton::clicked, this, [this] { OnBnClickedRead(); });
+    QPushButton* write = AddButton(this, "WRITE", "writeButton", dlu::Rect(192, 46, 50, 18));
+    connect(write, &QPushButton::clicked, this, [this] { OnBnClickedWrite(); });
+    resultEdit_ = AddResultField(this, "resultEdit", dlu::Rect(16, 70, 300, 14));
+    dataEdit_ = AddField(this, "dataEdit", dlu::Rect(16, 90, 300, 14));
+
+    for (QLineEdit* edit : {indexEdit_, subindexEdit_, dataEdit_}) {
+        connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
+    }
+}
+
+void CatTools::BuildHomingGroup() {
+    auto* group = new QGroupBox(QStringLiteral("Homing  Mode "), this);
+    group->setGeometry(dlu::Rect(8, 116, 440, 92));
+    group->lower();
+    AddLabel(this,
+             "MotorId        modes(6098h)     offSet(607Ch)  Sw.Sp(6099h)  Stp.Sp    "
+             "accel(609Ah)",
+             dlu::Rect(16, 130, 320, 8));
+
+    motorCombo_ = AddList(this, "motorCombo", dlu::Rect(16, 142, 50, 14));
+    connect(motorCombo_, &QComboBox::currentIndexChanged, this, [this] { OnCbnSelchangeMotor(); });
+    homingTypeCombo_ = AddList(this, "homingTypeCombo", dlu::Rect(70, 142, 62, 14));
+    connect(homingTypeCombo_, &QComboBox::currentIndexChanged, this,
+            [this] { OnCbnSelchangeHomingMode(); });
+    hmOffsetEdit_ = AddField(this, "hmOffsetEdit", dlu::Rect(136, 142, 46, 14));
+    hmSpeed1Edit_ = AddField(this, "hmSpeed1Edit", dlu::Rect(186, 142, 46, 14));
+    hmSpeed2Edit_ = AddField(this, "hmSpeed2Edit", dlu::Rect(236, 142, 46, 14));
+    hmAccelEdit_ = AddField(this, "hmAccelEdit", dlu::Rect(286, 142, 46, 14));
+
+    // The torque and the homing input share one place; the homing type picks one.
+    torqueLabel_ = AddLabel(this, "torque(K47)", dlu::Rect(344, 130, 50, 8));
+    torqueEdit_ = AddField(this, "torqueEdit", dlu::Rect(344, 142, 40, 14));
+    homingInputLabel_ = AddLabel(this, "Homing INPUT", dlu::Rect(344, 130, 56, 8));
+    homingInputCombo_ = AddList(this, "homingInputCombo", dlu::Rect(344, 142, 56, 14));
+    connect(homingInputCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
+
+    for (QLineEdit* edit :
+         {hmOffsetEdit_, hmSpeed1Edit_, hmSpeed2Edit_, hmAccelEdit_, torqueEdit_}) {
+        connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
+    }
+
+    hmStartButton_ = AddButton(this, "hm Start", "hmStartButton", dlu::Rect(16, 168, 50, 18));
+    homingStatusEdit_ = AddResultField(this, "homingStatusEdit", dlu::Rect(72, 170, 300, 14));
+    stopHmButton_ = AddButton(this, "Stop hm", "stopHmButton", dlu::Rect(380, 168, 50, 18));
+}
+
+void CatTools::OnInitDialog() {
+    // Modern family (fixed pitch), 14 pixels high, any weight.
+    slaveCombo_->setFont(SizedFont(QFontDatabase::systemFont(QFontDatabase::FixedFont), 14, 0));
+    homingInputCombo_->hide();
+    homingInputLabel_->hide();
+    m_dataType = kCoeTypeString;
+    timer_.start();
+    ShowFields();
+}
+
+void CatTools::TakeFields() {
+    m_slaveIndex = slaveCombo_->currentIndex();
+    m_dataType = dataTypeGroup_->checkedId();
+    m_index = indexEdit_->text().toStdWString();
+    m_subindex = subindexEdit_->text().toStdWString();
+    m_data = dataEdit_->text().toStdWString();
+    m_hmOffset = hmOffsetEdit_->text().toStdWString();
+    m_hmSpeed1 = hmSpeed1Edit_->text().toStdWString();
+    m_hmSpeed2 = hmSpeed2Edit_->text().toStdWString();
+    m_hmAccel = hmAccelEdit_->text().toStdWString();
+    m_motorIndex = motorCombo_->currentIndex();
+    m_homingType = homingTypeCombo_->currentIndex();
+    m_torque = torqueEdit_->text().toStdWString();
+    m_homingInput = homingInputCombo_->currentIndex();
+}
+
+void CatTools::ShowFields() {
+    const QSignalBlocker blockSlave(slaveCombo_);
+    const QSignalBlocker blockMotor(motorCombo_);
+    const QSignalBlocker blockType(homingTypeCombo_);
+    const QSignalBlocker blockInput(homingInputCombo_);
+    slaveCombo_->setCurrentIndex(m_slaveIndex);
+    if (QAbstractButton* radio = dataTypeGroup_->button(m_dataType)) radio->setChecked(true);
+    indexEdit_->setText(QString::fromStdWString(m_index));
+    subindexEdit_->setText(QString::fromStdWString(m_subindex));
+    dataEdit_->setText(QString::fromStdWString(m_data));
+    hmOffsetEdit_->setText(QString::fromStdWString(m_hmOffset));
+    hmSpeed1Edit_->setText(QString::fromStdWString(m_hmSpeed1));
+    hmSpeed2Edit_->setText(QString::fromStdWString(m_hmSpeed2));
+    hmAccelEdit_->setText(QString::fromStdWString(m_hmAccel));
+    motorCombo_->setCurrentIndex(m_motorIndex);
+    homingTypeCombo_->setCurrentIndex(m_homingType);
+    torqueEdit_->setText(QString::fromStdWString(m_torque));
+    homingInputCombo_->setCurrentIndex(m_homingInput);
+}
+
+void CatTools::OnTimer() {
+    if (g_busReady.load() == 1 && g_catToolsListsFilled.load() == 0) {
+        FillLists();
+        g_catToolsListsFilled = 1;
+    }
+    if (g_homingActive.load() != 0) UpdateHomingProgress();
+}
+
+// Once per run: a later scan or slave count leaves the lists as they are.
+void CatTools::FillLists() {
+    {
+        const QSignalBlocker block(slaveCombo_);
+        FillSlaveCombo(slaveCombo_);
+    }
+    QStringList motors;
+    for (int motor = 1; motor <= kMotors; ++motor) motors << QStringLiteral("Motor.%1").arg(motor);
+    FillList(motorCombo_, motors);
+    QStringList types;
+    for (const char* type : kHomingTypes) types << QString::fromLatin1(type);
+    FillList(homingTypeCombo_, types);
+    QStringList inputs;
+    for (int input = 1; input <= kHomingInputs; ++input) {
+        inputs << QStringLiteral("INPUT%1").arg(input);
+    }
+    FillList(homingInputCombo_, inputs);
+    // The handlers address what the lists now show.
+    TakeFields();
+}
+
+void CatTools::OnBnClickedDataType(int dataType) {
+    TakeFields();
+    m_dataType = dataType;
+}
+
+void CatTools::OnBnClickedWrite() {
+    const std::wstring refusal =
+        CoeWrite({m_slaveIndex, m_dataType, m_index, m_subindex, m_data}, kCoePageRules);
+    if (!refusal.empty()) ShowMessageBox(refusal);
+}
+
+void CatTools::OnBnClickedRead() {
+    const CoeReadOutcome outcome =
+        CoeRead({m_slaveIndex, m_dataType, m_index, m_subindex, m_data}, kCoePageRules);
+    if (!outcome.message.empty()) {
+        ShowMessageBox(outcome.message);
+        return;
+    }
+    resultEdit_->setText(QString::fromStdWString(outcome.result));
+}
+
+void CatTools::OnCbnSelchangeMotor() {
+    TakeFields();
+    if (m_slaveIndex >= 0) EnableAxisOutputs(m_slaveIndex + 1, m_motorIndex);
+}
+
+void CatTools::OnCbnSelchangeHomingMode() {
+    TakeFields();
+    const bool switchType = m_homingType >= kFirstSwitchType;
+    homingInputCombo_->setVisible(switchType);
+    homingInputLabel_->setVisible(switchType);
+    torqueEdit_->setVisible(!switchType);
+    torqueLabel_->setVisible(!switchType);
+}
+
+// Enter in the page's fields presses nothing: the page has no default action.
+void CatTools::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
