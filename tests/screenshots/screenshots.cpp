@@ -22,6 +22,7 @@
 #include "bus/gui/config_slave.hpp"
 #include "bus/gui/scan_lan_adapter.hpp"
 #include "gui/wait_for.hpp"
+#include "screenshots/coe_windows.hpp"
 #include "screenshots/motor_windows.hpp"
 #include "settings/settings_file.hpp"
 #include "support/virtual_bus.hpp"
@@ -97,6 +98,7 @@ int main(int argc, char* argv[]) {
             g_dlgScanLanAdapter->hide();
 
             if (up && !SaveMotorWindows(window, folder, Save)) status = 1;
+            if (up && !SaveCoeWindows(window, folder, Save)) status = 1;
         }
         StopBusThreads();
         DestroyGlobalDialogs();
