@@ -116,8 +116,10 @@ void CatTools::BuildHomingGroup() {
 
     // The torque and the homing input share one place; the homing type picks one.
     torqueLabel_ = AddLabel(this, "torque(K47)", dlu::Rect(344, 130, 50, 8));
+    torqueLabel_->setObjectName("torqueLabel");
     torqueEdit_ = AddField(this, "torqueEdit", dlu::Rect(344, 142, 40, 14));
     homingInputLabel_ = AddLabel(this, "Homing INPUT", dlu::Rect(344, 130, 56, 8));
+    homingInputLabel_->setObjectName("homingInputLabel");
     homingInputCombo_ = AddList(this, "homingInputCombo", dlu::Rect(344, 142, 56, 14));
     connect(homingInputCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
 
