@@ -97,7 +97,7 @@ void CatTools::BuildCoeGroup() {
 
 void CatTools::BuildHomingGroup() {
     auto* group = new QGroupBox(QStringLiteral("Homing  Mode "), this);
-    group->setGeometry(dlu::Rect(8, 116, 440, 92));
+    group->setGeometry(dlu::Rect(8, 116, 440, 80));
     group->lower();
     AddLabel(this,
              "MotorId        modes(6098h)     offSet(607Ch)  Sw.Sp(6099h)  Stp.Sp    "
