@@ -20,7 +20,7 @@ std::recursive_mutex& mailboxLock(uint16_t slave) {
 
 uint8_t nextMailboxCounter(uint16_t slave) {
     ec_slavet& s = ec_slave[slave];
-    s.mbx_cnt = static_cast<uint8>(s.mbx_cnt % 7 + 1);
+    s.mbx_cnt = ecat::mbx::nextCounter(s.mbx_cnt);
     return s.mbx_cnt;
 }
 
@@ -42,11 +42,14 @@ namespace {
 
 using namespace ecmaster::detail;
 
-constexpr uint8_t kSmStatusFull = 0x08;
-constexpr uint8_t kRepeatBit = 0x02;  // SM activate: repeat request; PDI control: acknowledge
-constexpr uint8_t kMbxTypeError = 0x00;
-constexpr uint8_t kMbxTypeCoe = 0x03;
-constexpr uint16_t kCoeServiceEmergency = 1;
+namespace mbx = ecat::mbx;
+namespace coe = ecat::coe;
+
+// The API's names of the mailbox types and CoE services are the wire's.
+static_assert(ECT_MBXT_ERR == mbx::TypeError && ECT_MBXT_COE == mbx::TypeCoe);
+static_assert(ECT_COES_EMERGENCY == coe::ServiceEmergency &&
+              ECT_COES_SDOREQ == coe::ServiceSdoRequest &&
+              ECT_COES_SDORES == coe::ServiceSdoResponse);
 
 bool validSlave(uint16 slave) {
     return slave >= 1 && slave <= ec_slavecount && slave < EC_MAXSLAVE;
@@ -58,7 +61,7 @@ bool writeMailboxEmpty(const ec_slavet& s, int timeout) {
     for (;;) {
         uint8 status = 0;
         const int wkc = ec_FPRD(s.configadr, ECT_REG_SM0STAT, 1, &status, EC_TIMEOUTRET);
-        if (wkc > 0 && (status & kSmStatusFull) == 0) return true;
+        if (wkc > 0 && (status & ecat::sm::StatusMailboxFull) == 0) return true;
         if (pacer.expired()) return false;
         pacer.pause();
     }
@@ -67,7 +70,7 @@ bool writeMailboxEmpty(const ec_slavet& s, int timeout) {
 // Asks the slave to put its last message into the read mailbox again (the read
 // that fetched it never came back) and waits for its acknowledge.
 bool requestRepeat(const ec_slavet& s, uint8 activate, PollPacer& pacer) {
-    const uint8 flipped = activate ^ kRepeatBit;
+    const uint8 flipped = activate ^ ecat::sm::ActivateRepeat;
     // A lost write is simply written again: the same value twice toggles nothing.
     for (;;) {
         uint8 write = flipped;
@@ -78,7 +81,9 @@ bool requestRepeat(const ec_slavet& s, uint8 activate, PollPacer& pacer) {
     for (;;) {
         uint8 pdi = 0;
         const int wkc = ec_FPRD(s.configadr, ECT_REG_SM1CONTR, 1, &pdi, EC_TIMEOUTRET);
-        if (wkc > 0 && (pdi & kRepeatBit) == (flipped & kRepeatBit)) return true;
+        if (wkc > 0 && (pdi & ecat::sm::PdiRepeatAck) == (flipped & ecat::sm::ActivateRepeat)) {
+            return true;
+        }
         if (pacer.expired()) return false;
         pacer.pause();
     }
@@ -86,21 +91,22 @@ bool requestRepeat(const ec_slavet& s, uint8 activate, PollPacer& pacer) {
 
 // Logs an emergency or a mailbox error found in the read mailbox. True when the
 // message was one of those (the caller then keeps waiting for its reply).
-bool consumeNotification(uint16 slave, const uint8_t* m) {
-    const uint8_t type = m[kMbxTypeOffset] & 0x0F;
+bool consumeNotification(uint16 slave, std::span<const uint8_t> m) {
+    const uint8_t type = mbx::parseHeader(m)->type;
     ec_errort e{};
-    if (type == kMbxTypeError) {
-        e.ErrorCode = ecat::get16(m + kCoeDataOffset);
+    if (type == mbx::TypeError) {
+        e.ErrorCode = ecat::get16(&m[mbx::ErrorDetailOffset]);
         pushError(slave, EC_ERR_TYPE_MBX_ERROR, 0, 0, e);
         return true;
     }
-    const uint16_t service = ecat::get16(m + kCoeHeaderOffset) >> kCoeServiceShift;
-    if (type == kMbxTypeCoe && service == kCoeServiceEmergency) {
-        e.ErrorCode = ecat::get16(m + kCoeDataOffset);
-        e.ErrorReg = m[kCoeDataOffset + 2];
-        e.b1 = m[kCoeDataOffset + 3];
-        e.w1 = ecat::get16(m + kCoeDataOffset + 4);
-        e.w2 = ecat::get16(m + kCoeDataOffset + 6);
+    if (type == mbx::TypeCoe && coe::service(m) == coe::ServiceEmergency) {
+        e.ErrorCode = ecat::get16(&m[coe::EmergencyCodeOffset]);
+        e.ErrorReg = m[coe::EmergencyRegisterOffset];
+        // The 5 data bytes as the error entry holds them: a byte and two words.
+        const size_t data = coe::EmergencyDataOffset;
+        e.b1 = m[data];
+        e.w1 = ecat::get16(&m[data + 1]);
+        e.w2 = ecat::get16(&m[data + 3]);
         pushError(slave, EC_ERR_TYPE_EMERGENCY, 0, 0, e);
         return true;
     }
@@ -130,7 +136,7 @@ int ec_mbxreceive(uint16 slave, ec_mbxbuft* mbx, int timeout) {
         int wkc = 0;
         for (;;) {  // at least one poll, even with timeout 0
             wkc = ec_FPRD(s.configadr, ECT_REG_SM1STAT, 2, status, EC_TIMEOUTRET);
-            if (wkc > 0 && (status[0] & kSmStatusFull) != 0) break;
+            if (wkc > 0 && (status[0] & ecat::sm::StatusMailboxFull) != 0) break;
             if (pacer.expired()) return wkc > 0 ? EC_TIMEOUT : wkc;
             pacer.pause();
         }

@@ -10,14 +10,6 @@
 
 namespace ecmaster::detail {
 
-// Mailbox message layout: 6-byte header (length, address, channel, type |
-// counter << 4), then the protocol's own header; for CoE 2 bytes (service << 12).
-inline constexpr size_t kMbxHeaderSize = 6;
-inline constexpr size_t kMbxTypeOffset = 5;
-inline constexpr size_t kCoeHeaderOffset = kMbxHeaderSize;
-inline constexpr size_t kCoeDataOffset = kMbxHeaderSize + 2;
-inline constexpr uint16_t kCoeServiceShift = 12;
-
 // Wall-clock time stamp of error entries.
 ec_timet currentTime();
 

@@ -11,77 +11,63 @@
 namespace {
 
 using namespace ecmaster::detail;
+namespace mbx = ecat::mbx;
+namespace coe = ecat::coe;
+namespace sdo = ecat::sdo;
 
-// Offsets in an SDO message (after the 6-byte mailbox and 2-byte CoE headers).
-constexpr size_t kCommand = kCoeDataOffset;
-constexpr size_t kIndex = kCommand + 1;
-constexpr size_t kSubindex = kCommand + 3;
-constexpr size_t kField = kCommand + 4;        // expedited data, total size or abort code
-constexpr size_t kNormalData = kCommand + 8;   // data of a normal initiate
-constexpr size_t kSegmentData = kCommand + 1;  // data of a segment
-constexpr uint16_t kInitiateLength = 10;       // mailbox length of an initiate message
-constexpr uint16_t kSegmentOverhead = 3;       // CoE header + command byte
-constexpr size_t kMinSegmentData = 7;
-constexpr uint16_t kSmallestMailbox = kMbxHeaderSize + kInitiateLength;
+constexpr uint16_t kSmallestMailbox = mbx::HeaderSize + sdo::InitiateLength;
 
-constexpr uint8_t kMbxTypeCoe = 0x03;
-constexpr uint16_t kServiceRequest = 2;
-constexpr uint16_t kServiceResponse = 3;
-constexpr uint8_t kToggle = 0x10;
-constexpr uint8_t kAbort = 0x80;
+// The API's names of the request command bytes are the wire's.
+static_assert(ECT_SDO_DOWN_INIT == (sdo::CcsInitiateDownload | sdo::SizeIndicated));
+static_assert(ECT_SDO_DOWN_EXP == (sdo::CcsInitiateDownload | sdo::Expedited | sdo::SizeIndicated));
+static_assert(ECT_SDO_DOWN_INIT_CA == (ECT_SDO_DOWN_INIT | sdo::CompleteAccess));
+static_assert(ECT_SDO_UP_REQ == sdo::CcsInitiateUpload);
+static_assert(ECT_SDO_UP_REQ_CA == (sdo::CcsInitiateUpload | sdo::CompleteAccess));
+static_assert(ECT_SDO_SEG_UP_REQ == sdo::CcsUploadSegment && ECT_SDO_ABORT == sdo::Abort);
 
 // The reply as the slave sent it; its length field is trusted only as far as
 // the read mailbox reaches.
 class Reply {
   public:
-    Reply(const uint8_t* m, uint16_t readMailboxSize) : m_(m) {
-        length_ = std::min<size_t>(ecat::get16(m), readMailboxSize - kMbxHeaderSize);
-    }
-    bool isCoe() const { return (m_[kMbxTypeOffset] & 0x0F) == kMbxTypeCoe; }
-    uint16_t service() const { return ecat::get16(m_ + kCoeHeaderOffset) >> kCoeServiceShift; }
-    uint8_t command() const { return m_[kCommand]; }
-    uint16_t index() const { return ecat::get16(m_ + kIndex); }
-    uint8_t subindex() const { return m_[kSubindex]; }
-    uint32_t field() const { return ecat::get32(m_ + kField); }
+    Reply(const uint8_t* m, uint16_t readMailboxSize)
+        : m_(m, readMailboxSize), length_(mbx::contentLength(m_)) {}
+    bool isCoe() const { return mbx::parseHeader(m_)->type == mbx::TypeCoe; }
+    uint16_t service() const { return coe::service(m_); }
+    uint8_t command() const { return m_[sdo::CommandOffset]; }
+    uint16_t index() const { return ecat::get16(&m_[sdo::IndexOffset]); }
+    uint8_t subindex() const { return m_[sdo::SubindexOffset]; }
+    uint32_t field() const { return ecat::get32(&m_[sdo::FieldOffset]); }
     size_t length() const { return length_; }
-    const uint8_t* at(size_t offset) const { return m_ + offset; }
+    const uint8_t* at(size_t offset) const { return &m_[offset]; }
 
     bool isAbort() const {
-        return isCoe() && (service() == kServiceRequest || service() == kServiceResponse) &&
-               command() == kAbort;
+        return isCoe() &&
+               (service() == coe::ServiceSdoRequest || service() == coe::ServiceSdoResponse) &&
+               command() == sdo::Abort;
     }
-    // An SDO response of the given command specifier (bits 5-7).
+    // An SDO response of the given command specifier.
     bool isResponse(uint8_t specifier) const {
-        return isCoe() && service() == kServiceResponse && (command() & 0xE0) == specifier;
+        return isCoe() && service() == coe::ServiceSdoResponse &&
+               (command() & sdo::SpecifierMask) == specifier;
     }
-    // Bytes a segment carries: the mailbox length less its headers, and a
-    // minimal segment says in bits 1-3 how many of its 7 bytes are unused.
-    size_t segmentBytes() const {
-        if (length_ < kInitiateLength) return 0;
-        size_t n = length_ - kSegmentOverhead;
-        if (n == kMinSegmentData) n -= (command() >> 1) & 0x07;
-        return n;
-    }
+    size_t segmentBytes() const { return sdo::segmentSize(command(), length_); }
 
   private:
-    const uint8_t* m_;
+    std::span<const uint8_t> m_;
     size_t length_;
 };
 
 // Clears `mbx` and writes the mailbox and CoE headers of an SDO request and its command.
 void startRequest(ec_mbxbuft& mbx, uint16 slave, size_t length, uint8_t command) {
     std::memset(mbx, 0, sizeof mbx);
-    ecat::put16(mbx, static_cast<uint16_t>(length));
-    mbx[kMbxTypeOffset] = static_cast<uint8_t>(kMbxTypeCoe | (nextMailboxCounter(slave) << 4));
-    ecat::put16(mbx + kCoeHeaderOffset, kServiceRequest << kCoeServiceShift);
-    mbx[kCommand] = command;
+    sdo::putCommand(mbx, static_cast<uint16_t>(length), nextMailboxCounter(slave),
+                    coe::ServiceSdoRequest, command);
 }
 
 void startInitiate(ec_mbxbuft& mbx, uint16 slave, size_t length, uint8_t command, uint16 index,
                    uint8 subindex) {
     startRequest(mbx, slave, length, command);
-    ecat::put16(mbx + kIndex, index);
-    mbx[kSubindex] = subindex;
+    sdo::putAddress(mbx, index, subindex);
 }
 
 int exchange(uint16 slave, ec_mbxbuft& request, ec_mbxbuft& reply, int timeout) {
@@ -126,22 +112,23 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psiz
     ec_mbxreceive(slave, &reply, 0);  // drop a stale message (its notifications are logged)
 
     const uint8 sub = CA && subindex > 1 ? 1 : subindex;
-    startInitiate(request, slave, kInitiateLength, CA ? ECT_SDO_UP_REQ_CA : ECT_SDO_UP_REQ, index,
-                  sub);
+    const uint8_t upload = sdo::CcsInitiateUpload | (CA ? sdo::CompleteAccess : 0);
+    startInitiate(request, slave, sdo::InitiateLength, upload, index, sub);
     int wkc = exchange(slave, request, reply, timeout);
     if (wkc <= 0) return wkc;
     Reply r(reply, readSize);
-    if (!r.isResponse(0x40) || r.index() != index) return refuse(slave, index, subindex, r);
+    if (!r.isResponse(sdo::ScsInitiateUpload) || r.index() != index)
+        return refuse(slave, index, subindex, r);
 
     const size_t capacity = *psize > 0 ? static_cast<size_t>(*psize) : 0;
     auto* out = static_cast<uint8_t*>(p);
-    if ((r.command() & 0x02) != 0) {  // expedited; n (bits 2-3) counts unused bytes if s is set
-        const size_t size = (r.command() & 0x01) != 0 ? 4 - ((r.command() >> 2) & 0x03) : 4;
+    if ((r.command() & sdo::Expedited) != 0) {
+        const size_t size = sdo::expeditedSize(r.command());
         if (size > capacity) {
             ec_packeterror(slave, index, subindex, kPacketBufferTooSmall);
             return 0;
         }
-        std::memcpy(out, r.at(kField), size);
+        std::memcpy(out, r.at(sdo::FieldOffset), size);
         *psize = static_cast<int>(size);
         return wkc;
     }
@@ -150,31 +137,31 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psiz
         ec_packeterror(slave, index, subindex, kPacketBufferTooSmall);
         return 0;
     }
-    if (r.length() < kInitiateLength) return refuse(slave, index, subindex, r);
-    size_t received = std::min(total, r.length() - kInitiateLength);
-    if (received > 0) std::memcpy(out, r.at(kNormalData), received);
+    if (r.length() < sdo::InitiateLength) return refuse(slave, index, subindex, r);
+    size_t received = std::min(total, r.length() - sdo::InitiateLength);
+    if (received > 0) std::memcpy(out, r.at(sdo::NormalDataOffset), received);
 
     uint8_t toggle = 0;
     while (received < total) {
-        startRequest(request, slave, kInitiateLength, ECT_SDO_SEG_UP_REQ | toggle);
+        startRequest(request, slave, sdo::InitiateLength, sdo::CcsUploadSegment | toggle);
         wkc = exchange(slave, request, reply, timeout);
         if (wkc <= 0) return wkc;
         Reply seg(reply, readSize);
-        if (!seg.isResponse(0x00) || (seg.command() & kToggle) != toggle) {
+        if (!seg.isResponse(sdo::ScsUploadSegment) || (seg.command() & sdo::Toggle) != toggle) {
             return refuse(slave, index, subindex, seg);
         }
         const size_t n = seg.segmentBytes();
-        const bool last = (seg.command() & 0x01) != 0;
+        const bool last = (seg.command() & sdo::LastSegment) != 0;
         // More than announced would run past the caller's buffer; an empty
         // segment that is not the last would keep the transfer going for ever.
         if (received + n > total || (n == 0 && !last)) {
             ec_packeterror(slave, index, subindex, kPacketUnexpected);
             return 0;
         }
-        std::memcpy(out + received, seg.at(kSegmentData), n);
+        std::memcpy(out + received, seg.at(sdo::SegmentDataOffset), n);
         received += n;
         if (last) break;
-        toggle ^= kToggle;
+        toggle ^= sdo::Toggle;
     }
     *psize = static_cast<int>(received);
     return wkc;
@@ -194,12 +181,12 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
 
     const uint8 sub = CA && SubIndex > 1 ? 1 : SubIndex;
     auto initiateAccepted = [&](const Reply& r) {
-        return r.isResponse(0x60) && r.index() == Index && r.subindex() == sub;
+        return r.isResponse(sdo::ScsInitiateDownload) && r.index() == Index && r.subindex() == sub;
     };
-    if (size >= 1 && size <= 4 && !CA) {  // expedited; n counts the unused bytes
-        startInitiate(request, Slave, kInitiateLength,
-                      static_cast<uint8_t>(ECT_SDO_DOWN_EXP | ((4 - size) << 2)), Index, sub);
-        std::memcpy(request + kField, in, size);
+    if (size >= 1 && size <= sdo::ExpeditedData && !CA) {
+        startInitiate(request, Slave, sdo::InitiateLength,
+                      sdo::CcsInitiateDownload | sdo::expeditedFlags(size), Index, sub);
+        std::memcpy(request + sdo::FieldOffset, in, size);
         const int wkc = exchange(Slave, request, reply, Timeout);
         if (wkc <= 0) return wkc;
         Reply r(reply, readSize);
@@ -207,37 +194,33 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
     }
 
     // Normal transfer: as much as fits in the first message, the rest in segments.
-    const size_t firstRoom = writeSize - kNormalData;
+    const size_t firstRoom = writeSize - sdo::NormalDataOffset;
     const size_t first = std::min(size, firstRoom);
-    startInitiate(request, Slave, kInitiateLength + first,
-                  CA ? ECT_SDO_DOWN_INIT_CA : ECT_SDO_DOWN_INIT, Index, sub);
-    ecat::put32(request + kField, static_cast<uint32_t>(size));
-    if (first > 0) std::memcpy(request + kNormalData, in, first);
+    const uint8_t download =
+        sdo::CcsInitiateDownload | sdo::SizeIndicated | (CA ? sdo::CompleteAccess : 0);
+    startInitiate(request, Slave, sdo::InitiateLength + first, download, Index, sub);
+    ecat::put32(request + sdo::FieldOffset, static_cast<uint32_t>(size));
+    if (first > 0) std::memcpy(request + sdo::NormalDataOffset, in, first);
     int wkc = exchange(Slave, request, reply, Timeout);
     if (wkc <= 0) return wkc;
     if (Reply r(reply, readSize); !initiateAccepted(r)) return refuse(Slave, Index, SubIndex, r);
 
-    const size_t segmentRoom = writeSize - kSegmentData;
+    const size_t segmentRoom = writeSize - sdo::SegmentDataOffset;
     uint8_t toggle = 0;
     for (size_t sent = first; sent < size;) {
         const size_t n = std::min(size - sent, segmentRoom);
         const bool last = sent + n == size;
-        uint8_t command = toggle | (last ? 0x01 : 0x00);
-        size_t length = kSegmentOverhead + n;
-        if (n < kMinSegmentData) {  // a segment always carries 7 bytes; say how many are unused
-            command |= static_cast<uint8_t>((kMinSegmentData - n) << 1);
-            length = kInitiateLength;
-        }
-        startRequest(request, Slave, length, command);
-        std::memcpy(request + kSegmentData, in + sent, n);
+        startRequest(request, Slave, sdo::segmentLength(n),
+                     sdo::CcsDownloadSegment | toggle | sdo::segmentFlags(n, last));
+        std::memcpy(request + sdo::SegmentDataOffset, in + sent, n);
         wkc = exchange(Slave, request, reply, Timeout);
         if (wkc <= 0) return wkc;
         Reply seg(reply, readSize);
-        if (!seg.isResponse(0x20) || (seg.command() & kToggle) != toggle) {
+        if (!seg.isResponse(sdo::ScsDownloadSegment) || (seg.command() & sdo::Toggle) != toggle) {
             return refuse(Slave, Index, SubIndex, seg);
         }
         sent += n;
-        toggle ^= kToggle;
+        toggle ^= sdo::Toggle;
     }
     return wkc;
 }

@@ -58,7 +58,6 @@ bool isLower(uint16_t a, uint16_t b) {
 }
 
 constexpr uint8_t kSmWatchdogEnable = 0x40;
-constexpr uint16_t kMailboxErrorInvalidSize = 8;
 constexpr uint16_t kDlStatusPdiOperational = 0x0001;
 
 }  // namespace
@@ -427,11 +426,12 @@ void Slave::deliverMailbox() {
         if (!s.enabled() || !s.mailbox() || !s.ecatWrites() || !s.full()) continue;
         setSmFull(n, false);
         const auto area = smArea(s);
-        if (area.size() < 6) continue;
-        const uint8_t counter = (area[5] >> 4) & 0x07;
+        const std::optional<ecat::mbx::Header> header = ecat::mbx::parseHeader(area);
+        if (!header) continue;
+        const uint8_t counter = header->counter;
         if (counter != 0 && counter == lastCounter_) continue;  // a repeated message
         lastCounter_ = counter;
-        const size_t length = std::min<size_t>(get16(area.data()) + 6u, area.size());
+        const size_t length = ecat::mbx::HeaderSize + ecat::mbx::contentLength(area);
         const std::vector<uint8_t> message(area.begin(), area.begin() + length);
         Outbox outbox(*this);
         device_->onMailbox(message, outbox);
@@ -447,11 +447,7 @@ void Slave::loadReadMailbox() {
         outbox_.pop_front();
         if (lastSent_.size() > s.length) {
             // A reply that does not fit would arrive cut off; say so instead.
-            lastSent_.assign(10, 0);
-            put16(&lastSent_[0], 4);
-            lastSent_[5] = 0;  // mailbox type 0: error
-            put16(&lastSent_[6], 1);
-            put16(&lastSent_[8], kMailboxErrorInvalidSize);
+            lastSent_ = ecat::mbx::errorMessage(ecat::mbx::ErrInvalidSize, 0);
         }
         repeatReadMailbox(n);
         return;

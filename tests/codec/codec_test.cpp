@@ -9,7 +9,9 @@ using namespace ecat;
 
 namespace {
 
-std::vector<uint8_t> copyOf(std::span<const uint8_t> s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> copyOf(std::span<const uint8_t> s) {
+    return {s.begin(), s.end()};
+}
 
 TEST(FrameBuilder, BuildsTheKnownOneByteBroadcastWrite) {
     FrameBuilder b;
@@ -100,6 +102,62 @@ TEST(Sii, HeaderCrcIsCrc8Poly07InitFF) {
     std::vector<uint8_t> sixteen(16, 0);
     sixteen[15] = 0x55;  // only the first 14 bytes count
     EXPECT_EQ(sii::headerCrc(sixteen), 0x30);
+}
+
+TEST(Mailbox, HeaderBuildsAndParsesTheKnownBytesAndRefusesShortBuffers) {
+    // Length 10, address 0x1234, channel 0x41, type CoE, counter 5, then content.
+    const std::vector<uint8_t> known{0x0a, 0x00, 0x34, 0x12, 0x41, 0x53, 0xaa, 0xbb};
+    std::vector<uint8_t> built(known.size(), 0);
+    ASSERT_TRUE(mbx::putHeader(built, mbx::Header{10, 0x1234, 0x41, mbx::TypeCoe, 5}));
+    EXPECT_EQ(std::vector<uint8_t>(built.begin(), built.begin() + 6),
+              std::vector<uint8_t>(known.begin(), known.begin() + 6));
+    const auto parsed = mbx::parseHeader(known);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->length, 10);
+    EXPECT_EQ(parsed->address, 0x1234);
+    EXPECT_EQ(parsed->channel, 0x41);
+    EXPECT_EQ(parsed->type, mbx::TypeCoe);
+    EXPECT_EQ(parsed->counter, 5);
+    EXPECT_EQ(mbx::contentLength(known), 2u) << "the length field is trusted only as far as the "
+                                                "buffer reaches";
+
+    std::vector<uint8_t> five(5, 0x77);
+    EXPECT_FALSE(mbx::putHeader(five, mbx::Header{}));
+    EXPECT_EQ(five, std::vector<uint8_t>(5, 0x77));
+    EXPECT_FALSE(mbx::parseHeader(five).has_value());
+    EXPECT_EQ(mbx::contentLength(five), 0u);
+    EXPECT_EQ(coe::service(five), 0);
+}
+
+TEST(Sdo, CommandFlagsMatchTheKnownBytes) {
+    // Expedited initiates: 0x23 carries 4 bytes, 0x2f one.
+    EXPECT_EQ(sdo::CcsInitiateDownload | sdo::expeditedFlags(4), 0x23);
+    EXPECT_EQ(sdo::CcsInitiateDownload | sdo::expeditedFlags(1), 0x2f);
+    EXPECT_EQ(sdo::expeditedFlags(9), sdo::expeditedFlags(4)) << "never a negative unused count";
+    EXPECT_EQ(sdo::expeditedSize(0x4b), 2u);
+    EXPECT_EQ(sdo::expeditedSize(0x42), 4u) << "without the size indicated all 4 bytes count";
+
+    // Segments: 3 bytes, last, are padded to 7 with n = 4 in bits 1-3; 20 bytes
+    // are sent as they are.
+    EXPECT_EQ(sdo::segmentFlags(3, true), 0x09);
+    EXPECT_EQ(sdo::segmentLength(3), 10);
+    EXPECT_EQ(sdo::segmentFlags(20, false), 0x00);
+    EXPECT_EQ(sdo::segmentLength(20), 23);
+    EXPECT_EQ(sdo::segmentSize(0x09, 10), 3u);
+    EXPECT_EQ(sdo::segmentSize(0x00, 23), 20u);
+    EXPECT_EQ(sdo::segmentSize(0x00, 9), 0u) << "shorter than a minimal segment";
+
+    // An upload request of 0x1018:02 as the master writes it.
+    const std::vector<uint8_t> known{0x0a, 0x00, 0x00, 0x00, 0x00, 0x13, 0x00, 0x20,
+                                     0x40, 0x18, 0x10, 0x02, 0x00, 0x00, 0x00, 0x00};
+    std::vector<uint8_t> built(known.size(), 0);
+    ASSERT_TRUE(sdo::putCommand(built, sdo::InitiateLength, 1, coe::ServiceSdoRequest,
+                                sdo::CcsInitiateUpload));
+    ASSERT_TRUE(sdo::putAddress(built, 0x1018, 2));
+    EXPECT_EQ(built, known);
+    std::vector<uint8_t> eleven(11, 0);
+    EXPECT_FALSE(sdo::putAddress(eleven, 0x1018, 2));
+    EXPECT_EQ(eleven, std::vector<uint8_t>(11, 0));
 }
 
 }  // namespace

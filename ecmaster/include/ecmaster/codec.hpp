@@ -1,12 +1,13 @@
 // The EtherCAT wire format, shared by the master and the simulated segment:
 // frame and datagram building and parsing, register addresses, SII layout,
-// AL states and status codes.
+// AL states and status codes, and the mailbox, CoE and SDO message layouts.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,9 @@
 namespace ecat {
 
 // ---- little-endian access into byte buffers ----
-inline uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint16_t get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline uint32_t get32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -77,8 +80,12 @@ inline bool isAutoIncrement(Cmd c) {
 inline bool isConfigured(Cmd c) {
     return c == Cmd::FPRD || c == Cmd::FPWR || c == Cmd::FPRW || c == Cmd::FRMW;
 }
-inline bool isBroadcast(Cmd c) { return c == Cmd::BRD || c == Cmd::BWR || c == Cmd::BRW; }
-inline bool isLogical(Cmd c) { return c == Cmd::LRD || c == Cmd::LWR || c == Cmd::LRW; }
+inline bool isBroadcast(Cmd c) {
+    return c == Cmd::BRD || c == Cmd::BWR || c == Cmd::BRW;
+}
+inline bool isLogical(Cmd c) {
+    return c == Cmd::LRD || c == Cmd::LWR || c == Cmd::LRW;
+}
 
 // ---- ESC registers ----
 namespace reg {
@@ -220,12 +227,144 @@ inline constexpr uint16_t InvalidInputConfig = 0x001E;
 std::string_view stateName(uint16_t state);
 }  // namespace al
 
+// ---- mailbox messages (ETG.1000.4, mailbox header) ----
+namespace mbx {
+// Every message starts with a 6-byte header: length (u16, the bytes after the
+// header), address (u16), channel (bits 0-5) and priority (bits 6-7) in one
+// byte, then type (bits 0-3) and counter (bits 4-6) in the last.
+inline constexpr size_t HeaderSize = 6;
+inline constexpr uint8_t TypeError = 0x00;
+inline constexpr uint8_t TypeCoe = 0x03;
+
+// A type-0 message: service 1 and the error detail, 4 bytes after the header.
+inline constexpr uint16_t ErrorService = 0x0001;
+inline constexpr uint16_t ErrorLength = 4;
+inline constexpr size_t ErrorDetailOffset = HeaderSize + 2;
+inline constexpr uint16_t ErrSyntax = 1;
+inline constexpr uint16_t ErrUnsupportedProtocol = 2;
+inline constexpr uint16_t ErrServiceNotSupported = 4;
+inline constexpr uint16_t ErrSizeTooShort = 6;
+inline constexpr uint16_t ErrInvalidSize = 8;
+
+struct Header {
+    uint16_t length = 0;
+    uint16_t address = 0;
+    uint8_t channel = 0;  // channel and priority, as one byte
+    uint8_t type = 0;
+    uint8_t counter = 0;  // 1..7; 0 from a sender that does not count
+};
+
+// Writes `header` into the front of `message`; false (nothing written) when
+// `message` is shorter than a header.
+bool putHeader(std::span<uint8_t> message, const Header& header);
+// The header at the front of `message`; nullopt when it is shorter than one.
+std::optional<Header> parseHeader(std::span<const uint8_t> message);
+// The bytes after the header that belong to the message: its length field,
+// trusted only as far as `message` reaches.
+size_t contentLength(std::span<const uint8_t> message);
+// A sender's counter cycles 1..7, never 0.
+inline uint8_t nextCounter(uint8_t counter) {
+    return static_cast<uint8_t>(counter % 7 + 1);
+}
+// A complete mailbox error message carrying `detail`.
+std::vector<uint8_t> errorMessage(uint16_t detail, uint8_t counter);
+}  // namespace mbx
+
+// ---- CoE (ETG.1000.6 5.6) ----
+namespace coe {
+// The 2-byte CoE header follows the mailbox header: number (bits 0-8) and
+// service (bits 12-15). Offsets count from the start of the whole message.
+inline constexpr size_t HeaderSize = 2;
+inline constexpr size_t HeaderOffset = mbx::HeaderSize;
+inline constexpr size_t DataOffset = HeaderOffset + HeaderSize;
+inline constexpr uint16_t ServiceShift = 12;
+inline constexpr uint16_t ServiceEmergency = 1;
+inline constexpr uint16_t ServiceSdoRequest = 2;
+inline constexpr uint16_t ServiceSdoResponse = 3;
+
+// An emergency: error code (u16), error register (u8) and 5 bytes of data.
+inline constexpr uint16_t EmergencyLength = HeaderSize + 8;
+inline constexpr size_t EmergencyCodeOffset = DataOffset;
+inline constexpr size_t EmergencyRegisterOffset = DataOffset + 2;
+inline constexpr size_t EmergencyDataOffset = DataOffset + 3;
+
+// Writes the mailbox header (type CoE, `length` bytes after it) and the CoE
+// header of `service`; false (nothing written) when `message` is too short.
+bool putHeaders(std::span<uint8_t> message, uint16_t length, uint8_t counter, uint16_t service);
+// The service of a CoE message; 0 when `message` is too short for the CoE header.
+uint16_t service(std::span<const uint8_t> message);
+}  // namespace coe
+
+// ---- SDO transfers (ETG.1000.6 5.6.2) ----
+namespace sdo {
+// Offsets in the whole message: the command byte follows the CoE header; an
+// initiate (or abort) then carries index, subindex and a 4-byte field (the
+// expedited data, the total size or the abort code), a segment its data.
+inline constexpr size_t CommandOffset = coe::DataOffset;
+inline constexpr size_t IndexOffset = CommandOffset + 1;
+inline constexpr size_t SubindexOffset = CommandOffset + 3;
+inline constexpr size_t FieldOffset = CommandOffset + 4;
+inline constexpr size_t NormalDataOffset = CommandOffset + 8;  // after the total size
+inline constexpr size_t SegmentDataOffset = CommandOffset + 1;
+
+// Mailbox lengths: an initiate message without data, and what a segment adds
+// to its data. A segment carries at least 7 bytes, an expedited initiate 4.
+inline constexpr uint16_t InitiateLength = coe::HeaderSize + 8;
+inline constexpr uint16_t SegmentOverhead = coe::HeaderSize + 1;
+inline constexpr size_t MinSegmentData = InitiateLength - SegmentOverhead;
+inline constexpr size_t ExpeditedData = 4;
+
+// The command specifier, bits 5-7 of the command byte, of requests and of responses.
+inline constexpr uint8_t SpecifierMask = 0xE0;
+inline constexpr uint8_t CcsDownloadSegment = 0x00;
+inline constexpr uint8_t CcsInitiateDownload = 0x20;
+inline constexpr uint8_t CcsInitiateUpload = 0x40;
+inline constexpr uint8_t CcsUploadSegment = 0x60;
+inline constexpr uint8_t ScsUploadSegment = 0x00;
+inline constexpr uint8_t ScsDownloadSegment = 0x20;
+inline constexpr uint8_t ScsInitiateUpload = 0x40;
+inline constexpr uint8_t ScsInitiateDownload = 0x60;
+inline constexpr uint8_t Abort = 0x80;
+
+// Initiate flags.
+inline constexpr uint8_t SizeIndicated = 0x01;
+inline constexpr uint8_t Expedited = 0x02;
+inline constexpr uint8_t CompleteAccess = 0x10;
+// Segment flags.
+inline constexpr uint8_t Toggle = 0x10;
+inline constexpr uint8_t LastSegment = 0x01;
+
+// The data bytes of an expedited initiate: 4 less the unused count (bits 2-3)
+// when the size is indicated, else 4.
+size_t expeditedSize(uint8_t command);
+// The flags of an expedited initiate of `size` bytes (1..4; more counts as 4),
+// to be combined with its specifier.
+uint8_t expeditedFlags(size_t size);
+// The data bytes of a segment whose message has mailbox length `length`: a
+// minimal segment says in bits 1-3 how many of its 7 bytes are unused. 0 when
+// `length` is shorter than a minimal segment.
+size_t segmentSize(uint8_t command, size_t length);
+// The flags (toggle aside) and the mailbox length of a segment carrying `size`
+// bytes; one shorter than 7 bytes is padded and says how many are unused.
+uint8_t segmentFlags(size_t size, bool last);
+uint16_t segmentLength(size_t size);
+
+// Writes the mailbox and CoE headers (type CoE, `length` bytes after the
+// mailbox header, `service`) and the command byte; false (nothing written)
+// when `message` is too short for them.
+bool putCommand(std::span<uint8_t> message, uint16_t length, uint8_t counter, uint16_t service,
+                uint8_t command);
+// Writes the index and subindex of an initiate or abort; false (nothing
+// written) when `message` is too short for them.
+bool putAddress(std::span<uint8_t> message, uint16_t index, uint8_t subindex);
+}  // namespace sdo
+
 // ---- datagrams ----
 
 // One datagram inside a frame buffer. `base` points at its 10-byte header; the
 // accessors read and write the frame in place (slaves modify frames as they pass).
 class Datagram {
-public:
+  public:
     explicit Datagram(uint8_t* base) : base_(base) {}
 
     Cmd cmd() const { return static_cast<Cmd>(base_[0]); }
@@ -251,7 +390,7 @@ public:
     }
     void orIrq(uint16_t bits) { put16(base_ + 8, irq() | bits); }
 
-private:
+  private:
     uint8_t* base_;
 };
 
@@ -269,7 +408,7 @@ ParsedFrame parseFrame(std::span<uint8_t> frame);
 // Builds one frame of datagrams. The builder owns its buffer; finish() pads to
 // the Ethernet minimum and returns the bytes to send.
 class FrameBuilder {
-public:
+  public:
     FrameBuilder();
 
     // Appends a datagram; returns the offset of its data in the frame, or -1 when
@@ -285,7 +424,7 @@ public:
     std::span<const uint8_t> finish();
     std::span<uint8_t> bytes() { return {buf_.data(), size_}; }
 
-private:
+  private:
     std::array<uint8_t, kMaxFrameSize> buf_{};
     size_t size_ = 0;
     size_t count_ = 0;
