@@ -48,54 +48,54 @@ std::string FormatOctets(const uint8_t* data, int size) {
 
 std::string FormatSdoData(const uint8_t* data, int size, uint16_t dataType) {
     switch (dataType) {
-        case 1:
+        case ECT_BOOLEAN:
             return data[0] != 0 ? "TRUE" : "FALSE";
-        case 2: {
+        case ECT_INTEGER8: {
             const int value = ReadLittleEndian<int8_t>(data);
             return FormatText<kTextBytes>("0x%2.2x %d", static_cast<unsigned>(value), value);
         }
-        case 3: {
+        case ECT_INTEGER16: {
             const int value = ReadLittleEndian<int16_t>(data);
             return FormatText<kTextBytes>("0x%4.4x (%d)", static_cast<unsigned>(value), value);
         }
-        case 4:
-        case 16: {
+        case ECT_INTEGER32:
+        case ECT_INTEGER24: {
             const int32_t value = ReadLittleEndian<int32_t>(data);
             return FormatText<kTextBytes>("0x%8.8x (%d)", static_cast<unsigned>(value), value);
         }
-        case 5: {
+        case ECT_UNSIGNED8: {
             const unsigned value = data[0];
             return FormatText<kTextBytes>("0x%2.2x %u", value, value);
         }
-        case 6: {
+        case ECT_UNSIGNED16: {
             const unsigned value = ReadLittleEndian<uint16_t>(data);
             return FormatText<kTextBytes>("0x%4.4x %u", value, value);
         }
-        case 7:
-        case 22: {
+        case ECT_UNSIGNED32:
+        case ECT_UNSIGNED24: {
             const unsigned value = ReadLittleEndian<uint32_t>(data);
             return FormatText<kTextBytes>("0x%8.8x %u", value, value);
         }
-        case 8:
+        case ECT_REAL32:
             return FormatText<kTextBytes>("%f", static_cast<double>(ReadLittleEndian<float>(data)));
-        case 17:
+        case ECT_REAL64:
             return FormatText<kTextBytes>("%f", ReadLittleEndian<double>(data));
-        case 9:
+        case ECT_VISIBLE_STRING:
             return std::string(reinterpret_cast<const char*>(data),
                                strnlen(reinterpret_cast<const char*>(data), kSdoMaxUpload));
-        case 10:
+        case ECT_OCTET_STRING:
             return FormatOctets(data, size < 0 ? 0 : (size > kSdoMaxUpload ? kSdoMaxUpload : size));
-        case 21: {
+        case ECT_INTEGER64: {
             const long long value = ReadLittleEndian<int64_t>(data);
             return FormatText<kTextBytes>("0x%16.16llx %lld",
                                           static_cast<unsigned long long>(value), value);
         }
-        case 27: {
+        case ECT_UNSIGNED64: {
             const unsigned long long value = ReadLittleEndian<uint64_t>(data);
             return FormatText<kTextBytes>("0x%16.16llx %llu", value, value);
         }
         default:
-            if (dataType >= 48 && dataType <= 55)
+            if (dataType >= ECT_BIT1 && dataType <= ECT_BIT8)
                 return FormatText<kTextBytes>("0x%x", unsigned{data[0]});
             return "Unknown type";
     }

@@ -265,6 +265,37 @@ enum {
     ECT_SDO_TXPDOASSIGN = 0x1c13
 };
 
+/* CoE data types: the object dictionary's data type indices (ETG.1000.6). */
+typedef enum {
+    ECT_BOOLEAN = 0x0001,
+    ECT_INTEGER8 = 0x0002,
+    ECT_INTEGER16 = 0x0003,
+    ECT_INTEGER32 = 0x0004,
+    ECT_UNSIGNED8 = 0x0005,
+    ECT_UNSIGNED16 = 0x0006,
+    ECT_UNSIGNED32 = 0x0007,
+    ECT_REAL32 = 0x0008,
+    ECT_VISIBLE_STRING = 0x0009,
+    ECT_OCTET_STRING = 0x000A,
+    ECT_UNICODE_STRING = 0x000B,
+    ECT_TIME_OF_DAY = 0x000C,
+    ECT_TIME_DIFFERENCE = 0x000D,
+    ECT_DOMAIN = 0x000F,
+    ECT_INTEGER24 = 0x0010,
+    ECT_REAL64 = 0x0011,
+    ECT_INTEGER64 = 0x0015,
+    ECT_UNSIGNED24 = 0x0016,
+    ECT_UNSIGNED64 = 0x001B,
+    ECT_BIT1 = 0x0030,
+    ECT_BIT2 = 0x0031,
+    ECT_BIT3 = 0x0032,
+    ECT_BIT4 = 0x0033,
+    ECT_BIT5 = 0x0034,
+    ECT_BIT6 = 0x0035,
+    ECT_BIT7 = 0x0036,
+    ECT_BIT8 = 0x0037
+} ec_datatype;
+
 typedef uint8 ec_mbxbuft[EC_MAXMBX + 1];
 
 /* ---- byte order (little-endian hosts) ---- */

@@ -4,6 +4,7 @@
 
 #include "ecsim/bridge.hpp"
 #include "ecsim/sii_image.hpp"
+#include "ethercat.h"
 
 namespace ecsim {
 
@@ -12,12 +13,6 @@ namespace {
 constexpr uint32_t kBridgeVendor = 0x00000A3E;
 constexpr uint32_t kTerminalVendor = 0x00000B17;
 constexpr uint32_t kBridgeRevision = 0x00010007;
-
-constexpr uint8_t kTypeUnsigned16 = 0x06;
-constexpr uint8_t kTypeInteger32 = 0x04;
-constexpr uint8_t kCoeSdo = 0x01;
-constexpr uint8_t kCoeCompleteAccess = 0x20;
-constexpr uint16_t kMailboxCoe = 0x0004;
 
 // Register 0x0140 / SII word 0: the kind of process data interface.
 constexpr uint16_t kPdiNone = 0x0000;
@@ -53,8 +48,8 @@ void describeBridge(SlaveConfig& c, SiiDescription& d) {
     d.rxMailboxSize = 128;
     d.txMailboxOffset = 0x1080;
     d.txMailboxSize = 128;
-    d.mailboxProtocols = kMailboxCoe;
-    d.coeDetails = kCoeSdo | kCoeCompleteAccess;
+    d.mailboxProtocols = ECT_MBXPROT_COE;
+    d.coeDetails = ECT_COEDET_SDO | ECT_COEDET_SDOCA;
     d.strings = {c.name, "Bridges", std::string(kindName(c.kind))};
     d.fmmus = {1, 2, 3};
     d.syncManagers = {siiSm(*c.writeMailbox, 1), siiSm(*c.readMailbox, 2), siiSm(*c.outputs, 3),
@@ -63,12 +58,12 @@ void describeBridge(SlaveConfig& c, SiiDescription& d) {
         const auto base = static_cast<uint16_t>(ch * 0x800);
         d.rxPdos.push_back(SiiPdo{static_cast<uint16_t>(0x1600 + ch),
                                   2,
-                                  {{static_cast<uint16_t>(0x6040 + base), 0, kTypeUnsigned16, 16},
-                                   {static_cast<uint16_t>(0x607A + base), 0, kTypeInteger32, 32}}});
+                                  {{static_cast<uint16_t>(0x6040 + base), 0, ECT_UNSIGNED16, 16},
+                                   {static_cast<uint16_t>(0x607A + base), 0, ECT_INTEGER32, 32}}});
         d.txPdos.push_back(SiiPdo{static_cast<uint16_t>(0x1A00 + ch),
                                   3,
-                                  {{static_cast<uint16_t>(0x6041 + base), 0, kTypeUnsigned16, 16},
-                                   {static_cast<uint16_t>(0x6064 + base), 0, kTypeInteger32, 32}}});
+                                  {{static_cast<uint16_t>(0x6041 + base), 0, ECT_UNSIGNED16, 16},
+                                   {static_cast<uint16_t>(0x6064 + base), 0, ECT_INTEGER32, 32}}});
     }
 }
 
@@ -81,8 +76,8 @@ void describeIo(SlaveConfig& c, SiiDescription& d) {
     d.strings = {c.name, "I/O terminals"};
     d.fmmus = {1, 2};
     d.syncManagers = {siiSm(*c.outputs, 3), siiSm(*c.inputs, 4)};
-    d.rxPdos = {SiiPdo{0x1600, 0, {{0x7000, 1, kTypeUnsigned16, 16}}}};
-    d.txPdos = {SiiPdo{0x1A00, 1, {{0x6000, 1, kTypeUnsigned16, 16}}}};
+    d.rxPdos = {SiiPdo{0x1600, 0, {{0x7000, 1, ECT_UNSIGNED16, 16}}}};
+    d.txPdos = {SiiPdo{0x1A00, 1, {{0x6000, 1, ECT_UNSIGNED16, 16}}}};
     d.ebusCurrent = 90;
 }
 

@@ -13,22 +13,24 @@
 #include <vector>
 
 #include "ecsim/device.hpp"
+#include "ethercat.h"
 
 namespace ecsim {
 
+// The standard CoE data type indices, as the master's API names them.
 enum class DataType : uint16_t {
-    Boolean = 0x0001,
-    Integer8 = 0x0002,
-    Integer16 = 0x0003,
-    Integer32 = 0x0004,
-    Unsigned8 = 0x0005,
-    Unsigned16 = 0x0006,
-    Unsigned32 = 0x0007,
-    Real32 = 0x0008,
-    VisibleString = 0x0009,
-    OctetString = 0x000A,
-    Integer64 = 0x0015,
-    Unsigned64 = 0x001B,
+    Boolean = ECT_BOOLEAN,
+    Integer8 = ECT_INTEGER8,
+    Integer16 = ECT_INTEGER16,
+    Integer32 = ECT_INTEGER32,
+    Unsigned8 = ECT_UNSIGNED8,
+    Unsigned16 = ECT_UNSIGNED16,
+    Unsigned32 = ECT_UNSIGNED32,
+    Real32 = ECT_REAL32,
+    VisibleString = ECT_VISIBLE_STRING,
+    OctetString = ECT_OCTET_STRING,
+    Integer64 = ECT_INTEGER64,
+    Unsigned64 = ECT_UNSIGNED64,
 };
 
 enum class Access : uint8_t { ReadOnly, WriteOnly, ReadWrite };
