@@ -5,6 +5,7 @@
 #include "ecmaster/codec.hpp"
 #include "eeprom.hpp"
 #include "ethercat.h"
+#include "sm_fmmu.hpp"
 
 namespace {
 
@@ -17,6 +18,16 @@ constexpr uint32 kDefaultMbxSm1 = 0x00010022;
 uint16 siiWord(uint16 slave, uint32 at) {
     return static_cast<uint16>(ec_siigetbyte(slave, static_cast<uint16>(at)) |
                                (ec_siigetbyte(slave, static_cast<uint16>(at + 1)) << 8));
+}
+
+// One 8-byte entry of the SII sync manager category, at byte address `p`.
+void readSmEntry(uint16 slave, uint32 p, ec_eepromSMt& sm) {
+    sm.PhStart = siiWord(slave, p);
+    sm.Plength = siiWord(slave, p + 2);
+    sm.Creg = ec_siigetbyte(slave, static_cast<uint16>(p + 4));
+    sm.Sreg = ec_siigetbyte(slave, static_cast<uint16>(p + 5));
+    sm.Activate = ec_siigetbyte(slave, static_cast<uint16>(p + 6));
+    sm.PDIctrl = ec_siigetbyte(slave, static_cast<uint16>(p + 7));
 }
 
 void resetContext() {
@@ -152,13 +163,7 @@ uint16 ec_siiSM(uint16 slave, ec_eepromSMt* SM) {
     if (a > 0) {
         const uint16 words = siiWord(slave, a);
         SM->nSM = static_cast<uint8>(words / 4);
-        const uint32 p = static_cast<uint32>(a) + 2;
-        SM->PhStart = siiWord(slave, p);
-        SM->Plength = siiWord(slave, p + 2);
-        SM->Creg = ec_siigetbyte(slave, static_cast<uint16>(p + 4));
-        SM->Sreg = ec_siigetbyte(slave, static_cast<uint16>(p + 5));
-        SM->Activate = ec_siigetbyte(slave, static_cast<uint16>(p + 6));
-        SM->PDIctrl = ec_siigetbyte(slave, static_cast<uint16>(p + 7));
+        readSmEntry(slave, static_cast<uint32>(a) + 2, *SM);
     }
     if (eectl) ec_eeprom2pdi(slave);
     return SM->nSM;
@@ -169,13 +174,7 @@ uint16 ec_siiSMnext(uint16 slave, ec_eepromSMt* SM, uint16 n) {
     const uint8 eectl = ec_slave[slave].eep_pdi;
     uint16 ret = 0;
     if (n < SM->nSM) {
-        const uint32 p = static_cast<uint32>(SM->Startpos) + 2 + n * 8u;
-        SM->PhStart = siiWord(slave, p);
-        SM->Plength = siiWord(slave, p + 2);
-        SM->Creg = ec_siigetbyte(slave, static_cast<uint16>(p + 4));
-        SM->Sreg = ec_siigetbyte(slave, static_cast<uint16>(p + 5));
-        SM->Activate = ec_siigetbyte(slave, static_cast<uint16>(p + 6));
-        SM->PDIctrl = ec_siigetbyte(slave, static_cast<uint16>(p + 7));
+        readSmEntry(slave, static_cast<uint32>(SM->Startpos) + 2 + n * 8u, *SM);
         ret = 1;
     }
     if (eectl) ec_eeprom2pdi(slave);
@@ -310,9 +309,7 @@ int ec_config_init(uint8 usetable) {
                 s.SM[1] = {0x1080, 0x0080, kDefaultMbxSm1};
                 s.SMtype[1] = 2;
             }
-            uint8 sms[16];
-            std::memcpy(sms, &s.SM[0], sizeof sms);  // SM0 and SM1 images, one datagram
-            ec_FPWR(configadr, ECT_REG_SM0, sizeof sms, sms, EC_TIMEOUTRET3);
+            ecmaster::detail::writeSyncManagers(s, 0, 2, EC_TIMEOUTRET3);  // one datagram
         }
         ec_eeprom2pdi(static_cast<uint16>(slave));  // some slaves need it for INIT -> PRE-OP
         if (ecx_context.manualstatechange == 0)

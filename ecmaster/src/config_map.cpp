@@ -9,8 +9,12 @@
 #include "ecmaster/codec.hpp"
 #include "ecmaster/extras.hpp"
 #include "ethercat.h"
+#include "sm_fmmu.hpp"
 
 namespace {
+
+using ecmaster::detail::writeFmmu;
+using ecmaster::detail::writeSyncManagers;
 
 constexpr uint8_t kSmOutputs = 3;
 constexpr uint8_t kSmInputs = 4;
@@ -370,22 +374,17 @@ void programSlave(uint16 i) {
     ec_slavet& s = ec_slave[i];
     if (s.mbx_l == 0) {  // slaves with a mailbox had SM0/SM1 set by config_init
         for (int sm = 0; sm < 2; ++sm) {
-            if (s.SM[sm].StartAddr == 0) continue;
-            ec_FPWR(s.configadr, static_cast<uint16>(ECT_REG_SM0 + 8 * sm), sizeof(ec_smt),
-                    &s.SM[sm], EC_TIMEOUTRET3);
+            if (s.SM[sm].StartAddr != 0) writeSyncManagers(s, sm, 1, EC_TIMEOUTRET3);
         }
     }
     for (int sm = 2; sm < EC_MAXSM; ++sm) {
         if (s.SM[sm].StartAddr == 0) continue;
         s.SM[sm].SMflags = s.SM[sm].SMlength != 0 ? (s.SM[sm].SMflags | kSmEnable)
                                                   : (s.SM[sm].SMflags & EC_SMENABLEMASK);
-        ec_FPWR(s.configadr, static_cast<uint16>(ECT_REG_SM0 + 8 * sm), sizeof(ec_smt), &s.SM[sm],
-                EC_TIMEOUTRET3);
+        writeSyncManagers(s, sm, 1, EC_TIMEOUTRET3);
     }
     for (int f = 0; f < s.FMMUunused; ++f) {
-        if (s.FMMU[f].LogLength == 0) continue;
-        ec_FPWR(s.configadr, static_cast<uint16>(ECT_REG_FMMU0 + 16 * f), sizeof(ec_fmmut),
-                &s.FMMU[f], EC_TIMEOUTRET3);
+        if (s.FMMU[f].LogLength != 0) writeFmmu(s, f, EC_TIMEOUTRET3);
     }
     ec_eeprom2pdi(i);  // some slaves need the EEPROM for the change to SAFE-OP
     if (ecx_context.manualstatechange == 0) {

@@ -11,20 +11,16 @@ namespace ecmaster::detail {
 int datagram(ecat::Cmd cmd, uint16_t adp, uint16_t ado, uint16_t length, void* data, int timeout,
              bool copyBack) {
     if (length > ecat::kMaxDatagramData) return EC_NOFRAME;
-    const int idx = allocIndexWait(timeout);
-    if (idx < 0) return EC_NOFRAME;
+    const FrameIndex idx(timeout);
+    if (!idx.valid()) return EC_NOFRAME;
     ecat::FrameBuilder b;
     std::span<const uint8_t> payload;
     if (data != nullptr && length > 0) payload = {static_cast<const uint8_t*>(data), length};
-    const int dataOffset = b.add(cmd, static_cast<uint8_t>(idx), adp, ado, length, payload);
-    if (dataOffset < 0) {
-        releaseIndex(idx);
-        return EC_NOFRAME;
-    }
+    const int dataOffset = b.add(cmd, idx.tag(), adp, ado, length, payload);
+    if (dataOffset < 0) return EC_NOFRAME;
     std::array<uint8_t, EC_BUFSIZE> in;
     size_t got = 0;
-    const int wkc = roundTrip(idx, b.finish(), in, got, timeout);
-    releaseIndex(idx);
+    const int wkc = roundTrip(idx.get(), b.finish(), in, got, timeout);
     if (wkc > 0 && copyBack && data != nullptr && got >= static_cast<size_t>(dataOffset) + length) {
         std::memcpy(data, in.data() + dataOffset, length);
     }
@@ -36,6 +32,22 @@ int datagram(ecat::Cmd cmd, uint16_t adp, uint16_t ado, uint16_t length, void* d
 using ecat::Cmd;
 using ecmaster::detail::datagram;
 using ecmaster::detail::datagramLogical;
+
+namespace {
+
+uint16 readWord(Cmd cmd, uint16 adp, uint16 ado, int timeout) {
+    uint8 w[2] = {0, 0};
+    datagram(cmd, adp, ado, 2, w, timeout, true);
+    return ecat::get16(w);
+}
+
+int writeWord(Cmd cmd, uint16 adp, uint16 ado, uint16 data, int timeout) {
+    uint8 w[2];
+    std::memcpy(w, &data, 2);  // raw bytes: the caller passes an LE value
+    return datagram(cmd, adp, ado, 2, w, timeout, false);
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -55,30 +67,22 @@ int ec_FRMW(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
     return datagram(Cmd::FRMW, ADP, ADO, length, data, timeout, true);
 }
 uint16 ec_APRDw(uint16 ADP, uint16 ADO, int timeout) {
-    uint8 w[2] = {0, 0};
-    ec_APRD(ADP, ADO, 2, w, timeout);
-    return ecat::get16(w);
+    return readWord(Cmd::APRD, ADP, ADO, timeout);
 }
 int ec_FPRD(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
     return datagram(Cmd::FPRD, ADP, ADO, length, data, timeout, true);
 }
 uint16 ec_FPRDw(uint16 ADP, uint16 ADO, int timeout) {
-    uint8 w[2] = {0, 0};
-    ec_FPRD(ADP, ADO, 2, w, timeout);
-    return ecat::get16(w);
+    return readWord(Cmd::FPRD, ADP, ADO, timeout);
 }
 int ec_APWRw(uint16 ADP, uint16 ADO, uint16 data, int timeout) {
-    uint8 w[2];
-    std::memcpy(w, &data, 2);  // raw bytes: the caller passes an LE value
-    return ec_APWR(ADP, ADO, 2, w, timeout);
+    return writeWord(Cmd::APWR, ADP, ADO, data, timeout);
 }
 int ec_APWR(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
     return datagram(Cmd::APWR, ADP, ADO, length, data, timeout, false);
 }
 int ec_FPWRw(uint16 ADP, uint16 ADO, uint16 data, int timeout) {
-    uint8 w[2];
-    std::memcpy(w, &data, 2);
-    return ec_FPWR(ADP, ADO, 2, w, timeout);
+    return writeWord(Cmd::FPWR, ADP, ADO, data, timeout);
 }
 int ec_FPWR(uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout) {
     return datagram(Cmd::FPWR, ADP, ADO, length, data, timeout, false);

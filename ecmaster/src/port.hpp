@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "ethercat.h"
 
@@ -27,6 +28,26 @@ void releaseIndex(int idx);
 // As allocIndex(), but when all indexes are in use waits up to `timeoutUs` for
 // one to be released (many threads at once). -1 when none came free.
 int allocIndexWait(int timeoutUs);
+
+// A frame index held while a frame built with it is on its way, released when
+// the holder goes out of scope unless keep() handed it on.
+class FrameIndex {
+  public:
+    // As allocIndexWait(timeoutUs); invalid when none came free.
+    explicit FrameIndex(int timeoutUs) : idx_(allocIndexWait(timeoutUs)) {}
+    ~FrameIndex() { releaseIndex(idx_); }
+    FrameIndex(const FrameIndex&) = delete;
+    FrameIndex& operator=(const FrameIndex&) = delete;
+
+    bool valid() const { return idx_ >= 0; }
+    int get() const { return idx_; }
+    uint8_t tag() const { return static_cast<uint8_t>(idx_); }  // as datagrams carry it
+    // Hands the index to the caller, who releases it with releaseIndex().
+    int keep() { return std::exchange(idx_, -1); }
+
+  private:
+    int idx_;
+};
 
 // Sends a complete Ethernet frame (header included, as ecat::FrameBuilder
 // builds it; padded to 60 bytes here if shorter) whose datagrams carry `idx`.

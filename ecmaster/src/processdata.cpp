@@ -11,7 +11,7 @@
 
 namespace {
 
-using ecmaster::detail::allocIndex;
+using ecmaster::detail::FrameIndex;
 using ecmaster::detail::releaseIndex;
 
 // One frame in flight: which part of the image its logical datagram carries.
@@ -69,24 +69,24 @@ int ec_send_processdata_group(uint8 group) {
     bool dcPending = g.hasdc && g.DCnext > 0 && g.DCnext < EC_MAXSLAVE;
     auto sendPiece = [&](const Piece& piece) {
         if (frames.count >= frames.frames.size()) return;
-        const int idx = allocIndex();
-        if (idx < 0) return;  // every index busy: that piece misses this cycle
+        FrameIndex idx(0);
+        if (!idx.valid()) return;  // every index busy: that piece misses this cycle
         ecat::FrameBuilder builder;
         const uint8_t* data = g.outputs + piece.offset;
-        if (builder.addLogical(piece.cmd, static_cast<uint8_t>(idx), g.logstartaddr + piece.offset,
+        if (builder.addLogical(piece.cmd, idx.tag(), g.logstartaddr + piece.offset,
                                static_cast<uint16_t>(piece.length), {data, piece.length}) < 0) {
-            releaseIndex(idx);
             return;
         }
         InFlight& f = frames.frames[frames.count++];
-        f = InFlight{idx, piece.cmd, piece.offset, static_cast<uint16_t>(piece.length), false};
-        if (dcPending &&
-            builder.add(ecat::Cmd::FRMW, static_cast<uint8_t>(idx), ec_slave[g.DCnext].configadr,
-                        ECT_REG_DCSYSTIME, sizeof(int64)) >= 0) {
+        f = InFlight{idx.get(), piece.cmd, piece.offset, static_cast<uint16_t>(piece.length),
+                     false};
+        if (dcPending && builder.add(ecat::Cmd::FRMW, idx.tag(), ec_slave[g.DCnext].configadr,
+                                     ECT_REG_DCSYSTIME, sizeof(int64)) >= 0) {
             f.carriesDcTime = true;  // the reference reads it, every other DC slave adopts it
             dcPending = false;
         }
-        ecmaster::detail::sendFrame(idx, builder.finish());
+        ecmaster::detail::sendFrame(idx.get(), builder.finish());
+        idx.keep();  // released when the frame is received or given up
     };
     if (g.blockLRW == 0) {
         forEachPiece(g, 0, total, ecat::Cmd::LRW, sendPiece);

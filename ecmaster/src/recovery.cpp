@@ -1,8 +1,10 @@
 // ec_recover_slave and ec_reconfig_slave (facts 12.3, 12.4).
-#include <cstring>
-
 #include "ecmaster/codec.hpp"
 #include "ethercat.h"
+#include "sm_fmmu.hpp"
+
+using ecmaster::detail::writeFmmu;
+using ecmaster::detail::writeSyncManagers;
 
 extern "C" {
 
@@ -57,12 +59,7 @@ int ec_reconfig_slave(uint16 slave, int timeout) {
     int state = ec_statecheck(slave, EC_STATE_INIT, EC_TIMEOUTSTATE);
     if (state == EC_STATE_INIT) {
         for (int k = 0; k < EC_MAXSM; ++k) {
-            if (s.SM[k].StartAddr) {
-                uint8 img[sizeof(ec_smt)];
-                std::memcpy(img, &s.SM[k], sizeof img);
-                ec_FPWR(configadr, static_cast<uint16>(ECT_REG_SM0 + k * sizeof(ec_smt)),
-                        sizeof img, img, timeout);
-            }
+            if (s.SM[k].StartAddr) writeSyncManagers(s, k, 1, timeout);
         }
         ec_FPWRw(configadr, ECT_REG_ALCTL, EC_STATE_PRE_OP, timeout);
         state = ec_statecheck(slave, EC_STATE_PRE_OP, EC_TIMEOUTSTATE);
@@ -74,12 +71,7 @@ int ec_reconfig_slave(uint16 slave, int timeout) {
             // The FMMUs go in before SAFE-OP is requested (SOEM writes them after
             // the request): a slave that checks its process data configuration
             // on PRE-OP -> SAFE-OP then finds them, as after ec_config_map.
-            for (int f = 0; f < s.FMMUunused && f < EC_MAXFMMU; ++f) {
-                uint8 img[sizeof(ec_fmmut)];
-                std::memcpy(img, &s.FMMU[f], sizeof img);
-                ec_FPWR(configadr, static_cast<uint16>(ECT_REG_FMMU0 + f * sizeof(ec_fmmut)),
-                        sizeof img, img, timeout);
-            }
+            for (int f = 0; f < s.FMMUunused && f < EC_MAXFMMU; ++f) writeFmmu(s, f, timeout);
             ec_FPWRw(configadr, ECT_REG_ALCTL, EC_STATE_SAFE_OP, timeout);
             state = ec_statecheck(slave, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE);
         }

@@ -17,22 +17,17 @@ constexpr int kMaxFprdMulti = 64;
 // frame came back. Result: wkc of the frame or EC_NOFRAME.
 int fprdMulti(int n, const uint16* configadr, std::array<uint8_t, 6>* out, int timeout) {
     using namespace ecmaster::detail;
-    const int idx = allocIndexWait(timeout);
-    if (idx < 0) return EC_NOFRAME;
+    const FrameIndex idx(timeout);
+    if (!idx.valid()) return EC_NOFRAME;
     ecat::FrameBuilder b;
     std::array<int, kMaxFprdMulti> offsets{};
     for (int i = 0; i < n; ++i) {
-        offsets[i] = b.add(ecat::Cmd::FPRD, static_cast<uint8_t>(idx), configadr[i], ECT_REG_ALSTAT,
-                           6, out[i]);
-        if (offsets[i] < 0) {
-            releaseIndex(idx);
-            return EC_NOFRAME;
-        }
+        offsets[i] = b.add(ecat::Cmd::FPRD, idx.tag(), configadr[i], ECT_REG_ALSTAT, 6, out[i]);
+        if (offsets[i] < 0) return EC_NOFRAME;
     }
     std::array<uint8_t, EC_BUFSIZE> in;
     size_t got = 0;
-    const int wkc = roundTrip(idx, b.finish(), in, got, timeout);
-    releaseIndex(idx);
+    const int wkc = roundTrip(idx.get(), b.finish(), in, got, timeout);
     if (wkc >= 0) {
         for (int i = 0; i < n; ++i)
             if (got >= static_cast<size_t>(offsets[i]) + 6)
