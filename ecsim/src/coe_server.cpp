@@ -55,6 +55,11 @@ void CoeServer::handle(std::span<const uint8_t> message, MailboxOutbox& out) {
         sdo::putAddress(m, index, subindex);
         return m;
     };
+    auto store = [this](bool completeAccess, uint16_t index, uint8_t subindex,
+                        std::span<const uint8_t> data) {
+        return completeAccess ? od_.downloadComplete(index, subindex, data)
+                              : od_.download(index, subindex, data);
+    };
 
     const std::optional<mbx::Header> header = mbx::parseHeader(message);
     if (!header) return mailboxError(mbx::ErrSyntax);
@@ -71,23 +76,34 @@ void CoeServer::handle(std::span<const uint8_t> message, MailboxOutbox& out) {
     const uint8_t subindex = message[sdo::SubindexOffset];
     const size_t end = mbx::HeaderSize + length;
     std::vector<uint8_t> value;
+    // Whether a segment continues the transfer in progress in its direction with
+    // the expected toggle; if not, the transfer is aborted.
+    auto continues = [&](bool upload) {
+        if (!transfer_ || transfer_->upload != upload) {
+            abortTransfer(0, 0, abort_code::CommandSpecifier);
+            return false;
+        }
+        if ((command & sdo::Toggle) != transfer_->toggle) {
+            abortTransfer(transfer_->index, transfer_->subindex, abort_code::ToggleBit);
+            return false;
+        }
+        return true;
+    };
 
     switch (command & sdo::SpecifierMask) {
         case sdo::CcsInitiateDownload: {
             transfer_.reset();
             const bool ca = (command & sdo::CompleteAccess) != 0;
-            auto store = [&](std::span<const uint8_t> data) {
-                return ca ? od_.downloadComplete(index, subindex, data)
-                          : od_.download(index, subindex, data);
-            };
             uint32_t code = abort_code::None;
             if ((command & sdo::Expedited) != 0) {
-                code = store(message.subspan(sdo::FieldOffset, sdo::expeditedSize(command)));
+                code = store(ca, index, subindex,
+                             message.subspan(sdo::FieldOffset, sdo::expeditedSize(command)));
             } else {
                 const size_t total = ecat::get32(&message[sdo::FieldOffset]);
                 const size_t here = end - sdo::NormalDataOffset;
                 if (here >= total) {
-                    code = store(message.subspan(sdo::NormalDataOffset, total));
+                    code =
+                        store(ca, index, subindex, message.subspan(sdo::NormalDataOffset, total));
                 } else if (!ca && !od_.has(index, subindex)) {
                     code = od_.hasObject(index) ? abort_code::SubindexMissing
                                                 : abort_code::ObjectMissing;
@@ -106,13 +122,8 @@ void CoeServer::handle(std::span<const uint8_t> message, MailboxOutbox& out) {
                 initiateResponse(sdo::InitiateLength, sdo::ScsInitiateDownload, index, subindex));
         }
         case sdo::CcsDownloadSegment: {
-            if (!transfer_ || transfer_->upload) {
-                return abortTransfer(0, 0, abort_code::CommandSpecifier);
-            }
+            if (!continues(false)) return;
             Transfer& t = *transfer_;
-            if ((command & sdo::Toggle) != t.toggle) {
-                return abortTransfer(t.index, t.subindex, abort_code::ToggleBit);
-            }
             const size_t bytes = sdo::segmentSize(command, length);
             if (t.data.size() + bytes > t.total) {
                 return abortTransfer(t.index, t.subindex, abort_code::LengthTooHigh);
@@ -125,9 +136,7 @@ void CoeServer::handle(std::span<const uint8_t> message, MailboxOutbox& out) {
                 if (t.data.size() < t.total) {
                     return abortTransfer(t.index, t.subindex, abort_code::LengthTooLow);
                 }
-                const uint32_t code = t.completeAccess
-                                          ? od_.downloadComplete(t.index, t.subindex, t.data)
-                                          : od_.download(t.index, t.subindex, t.data);
+                const uint32_t code = store(t.completeAccess, t.index, t.subindex, t.data);
                 if (code != abort_code::None) return abortTransfer(t.index, t.subindex, code);
                 transfer_.reset();
             }
@@ -168,13 +177,8 @@ void CoeServer::handle(std::span<const uint8_t> message, MailboxOutbox& out) {
             return out.post(std::move(m));
         }
         case sdo::CcsUploadSegment: {
-            if (!transfer_ || !transfer_->upload) {
-                return abortTransfer(0, 0, abort_code::CommandSpecifier);
-            }
+            if (!continues(true)) return;
             Transfer& t = *transfer_;
-            if ((command & sdo::Toggle) != t.toggle) {
-                return abortTransfer(t.index, t.subindex, abort_code::ToggleBit);
-            }
             const size_t room =
                 outSize_ > sdo::SegmentDataOffset ? outSize_ - sdo::SegmentDataOffset : 0;
             const size_t bytes = std::min(room, t.data.size());
