@@ -1,4 +1,5 @@
-// ec_config_init (facts 7) and the SII category readers it uses (facts 8).
+// ec_config_init and the SII category readers it uses (ec_siiSM, ec_siiSMnext,
+// ec_siiFMMU; the categories as ETG.2010 lays them out).
 #include <cstdio>
 #include <cstring>
 

@@ -1,4 +1,5 @@
-// One-datagram round trips with SOEM's rules (facts 4.3), for every module.
+// One-datagram round trips as SOEM's blocking primitives (ec_APRD, ec_FPWR, ...)
+// make them, for every module.
 #pragma once
 
 #include <cstdint>

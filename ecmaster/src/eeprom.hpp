@@ -1,5 +1,6 @@
-// SII EEPROM access through ESC registers 0x0500-0x050F (facts 14) and the SII
-// byte cache (facts 8), for config_init, recovery and the mapping code.
+// SII EEPROM access through the ESC's EEPROM interface (registers 0x0500-0x050F)
+// and the SII byte cache behind ec_siigetbyte, for config_init, recovery and the
+// mapping code.
 #pragma once
 
 #include <cstdint>

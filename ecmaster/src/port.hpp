@@ -62,9 +62,10 @@ bool sendFrame(int idx, std::span<const uint8_t> frame);
 // came back is consumed by this call.
 int waitFrame(int idx, std::span<uint8_t> out, size_t& length, int timeoutUs);
 
-// SOEM's blocking pattern (facts 4.3): send `frame`, wait min(timeoutUs,
-// EC_TIMEOUTRET); re-send while nothing came back and `timeoutUs` has not run
-// out. Result as waitFrame. A frame that returns with wkc 0 is not retried.
+// The blocking pattern of SOEM's primitives (ec_APRD, ec_FPWR, ...): send
+// `frame`, wait min(timeoutUs, EC_TIMEOUTRET); re-send while nothing came back
+// and `timeoutUs` has not run out. Result as waitFrame. A frame that returns
+// with wkc 0 is not retried.
 int roundTrip(int idx, std::span<const uint8_t> frame, std::span<uint8_t> out, size_t& length,
               int timeoutUs);
 

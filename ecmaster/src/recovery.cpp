@@ -1,4 +1,5 @@
-// ec_recover_slave and ec_reconfig_slave (facts 12.3, 12.4).
+// ec_recover_slave (find a slave that lost its address) and ec_reconfig_slave
+// (bring one slave back to SAFE-OP).
 #include "ecmaster/codec.hpp"
 #include "ethercat.h"
 #include "sm_fmmu.hpp"

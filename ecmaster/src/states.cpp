@@ -1,4 +1,5 @@
-// AL state functions: ec_readstate, ec_writestate, ec_statecheck (facts 5, 12).
+// AL state functions: ec_readstate, ec_writestate, ec_statecheck (AL control
+// 0x0120, AL status 0x0130 and its status code 0x0134).
 #include <algorithm>
 #include <array>
 #include <chrono>

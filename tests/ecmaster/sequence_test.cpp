@@ -1,5 +1,5 @@
 // The datagrams ec_config_init sends, recorded on the wire in front of a
-// simulated segment, against the observed SOEM sequence (facts 7.7, with the
+// simulated segment, against the sequence SOEM's ec_config_init sends (with the
 // late-1.4 16-bit AL control writes).
 #include <gtest/gtest.h>
 
