@@ -136,44 +136,9 @@ bool putAddress(std::span<uint8_t> message, uint16_t index, uint8_t subindex) {
 
 ParsedFrame parseFrame(std::span<uint8_t> frame) {
     ParsedFrame out;
-    if (frame.size() < kEthHeaderSize + kEcatHeaderSize) {
-        out.error = "frame shorter than the Ethernet and EtherCAT headers";
-        return out;
-    }
-    if (((frame[12] << 8) | frame[13]) != kEtherType) {
-        out.error = "not an EtherCAT frame";
-        return out;
-    }
-    const uint16_t header = get16(&frame[kEthHeaderSize]);
-    if ((header >> 12) != kEcatTypeDatagrams) {
-        out.error = "EtherCAT type is not datagrams";
-        return out;
-    }
-    const size_t length = header & 0x07FF;
-    const size_t start = kEthHeaderSize + kEcatHeaderSize;
-    if (start + length > frame.size()) {
-        out.error = "EtherCAT length runs past the frame";
-        return out;
-    }
-    size_t pos = start;
-    const size_t end = start + length;
-    for (;;) {
-        if (end - pos < kDatagramHeaderSize + kWkcSize) {
-            out.error = "datagram header runs past the EtherCAT length";
-            out.datagrams.clear();
-            return out;
-        }
-        Datagram d(&frame[pos]);
-        if (end - pos < d.totalSize()) {
-            out.error = "datagram data runs past the EtherCAT length";
-            out.datagrams.clear();
-            return out;
-        }
-        out.datagrams.push_back(d);
-        pos += d.totalSize();
-        if (!d.more()) break;
-    }
-    if (out.datagrams.empty()) out.error = "no datagram";
+    out.error = forEachDatagram(
+        frame, [&](size_t pos, size_t) { out.datagrams.emplace_back(&frame[pos]); });
+    if (!out.ok()) out.datagrams.clear();
     return out;
 }
 

@@ -195,29 +195,7 @@ bool validIndex(int idx) {
 }
 static_assert(EC_MAXBUF == 16, "the index byte holds the index in its low nibble");
 
-// Walks the datagrams of an EtherCAT frame without allocating: calls
-// f(offset of the datagram header) for each. False when the frame is malformed
-// (nothing is called then for the bad part; callers check before acting).
-template <class F>
-bool forEachDatagram(std::span<const uint8_t> frame, F&& f) {
-    constexpr size_t start = ecat::kEthHeaderSize + ecat::kEcatHeaderSize;
-    if (frame.size() < start + ecat::kDatagramHeaderSize + ecat::kWkcSize) return false;
-    if (frame[12] != 0x88 || frame[13] != 0xA4) return false;
-    const uint16_t header = ecat::get16(&frame[ecat::kEthHeaderSize]);
-    if ((header >> 12) != ecat::kEcatTypeDatagrams) return false;
-    const size_t end = start + (header & 0x07FF);
-    if (end > frame.size()) return false;
-    size_t pos = start;
-    for (;;) {
-        if (end - pos < ecat::kDatagramHeaderSize + ecat::kWkcSize) return false;
-        const uint16_t flags = ecat::get16(&frame[pos + 6]);
-        const size_t total = ecat::kDatagramHeaderSize + (flags & 0x07FF) + ecat::kWkcSize;
-        if (end - pos < total) return false;
-        f(pos, total);
-        pos += total;
-        if ((flags & 0x8000) == 0) return true;
-    }
-}
+using ecat::forEachDatagram;
 
 // Called with p.m held: files a received frame under its index if somebody sent one.
 void store(ecx_portt& p, std::span<uint8_t> frame) {
@@ -225,13 +203,13 @@ void store(ecx_portt& p, std::span<uint8_t> frame) {
         return;
     size_t first = 0, last = 0, lastTotal = 0;
     bool any = false;
-    const bool good = forEachDatagram(frame, [&](size_t pos, size_t total) {
+    auto note = [&](size_t pos, size_t total) {
         if (!any) first = pos;
         any = true;
         last = pos;
         lastTotal = total;
-    });
-    if (!good || !any) return;
+    };
+    if (!forEachDatagram(frame, note).empty() || !any) return;
     const uint8_t tag = frame[first + 1];
     const int idx = tag & 0x0F;
     if (p.state[idx] != Slot::Sent || (tag >> 4) != p.generation[idx]) return;  // stale or foreign

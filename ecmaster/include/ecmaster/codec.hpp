@@ -401,8 +401,36 @@ struct ParsedFrame {
     bool ok() const { return error.empty(); }
 };
 
-// Parses an Ethernet frame carrying EtherCAT datagrams. Never reads past
-// `frame`; the EtherCAT length field, not the frame size, delimits the content.
+// Walks the datagrams of an Ethernet frame carrying EtherCAT datagrams without
+// allocating: calls f(offset of a datagram's header, its size with data and
+// wkc) for each in turn. Never reads past `frame`; the EtherCAT length field,
+// not the frame size, delimits the content. Returns why the frame is malformed
+// (`f` has then seen the datagrams before the bad part), empty when it is good.
+template <class F>
+std::string_view forEachDatagram(std::span<const uint8_t> frame, F&& f) {
+    if (frame.size() < kEthHeaderSize + kEcatHeaderSize) {
+        return "frame shorter than the Ethernet and EtherCAT headers";
+    }
+    if (((frame[12] << 8) | frame[13]) != kEtherType) return "not an EtherCAT frame";
+    const uint16_t header = get16(&frame[kEthHeaderSize]);
+    if ((header >> 12) != kEcatTypeDatagrams) return "EtherCAT type is not datagrams";
+    const size_t start = kEthHeaderSize + kEcatHeaderSize;
+    const size_t end = start + (header & 0x07FF);
+    if (end > frame.size()) return "EtherCAT length runs past the frame";
+    for (size_t pos = start;;) {
+        if (end - pos < kDatagramHeaderSize + kWkcSize) {
+            return "datagram header runs past the EtherCAT length";
+        }
+        const uint16_t flags = get16(&frame[pos + 6]);
+        const size_t total = kDatagramHeaderSize + (flags & 0x07FF) + kWkcSize;
+        if (end - pos < total) return "datagram data runs past the EtherCAT length";
+        f(pos, total);
+        pos += total;
+        if ((flags & 0x8000) == 0) return {};
+    }
+}
+
+// Parses an Ethernet frame carrying EtherCAT datagrams, as forEachDatagram walks it.
 ParsedFrame parseFrame(std::span<uint8_t> frame);
 
 // Builds one frame of datagrams. The builder owns its buffer; finish() pads to
