@@ -12,23 +12,20 @@ namespace {
 
 using ecmaster::detail::eepromCollect;
 using ecmaster::detail::eepromRequest;
+using ecmaster::detail::siiGetByte;
+using ecmaster::detail::siiGetWord;
 
 constexpr uint32 kDefaultMbxSm0 = 0x00010026;
 constexpr uint32 kDefaultMbxSm1 = 0x00010022;
 
-uint16 siiWord(uint16 slave, uint32 at) {
-    return static_cast<uint16>(ec_siigetbyte(slave, static_cast<uint16>(at)) |
-                               (ec_siigetbyte(slave, static_cast<uint16>(at + 1)) << 8));
-}
-
 // One 8-byte entry of the SII sync manager category, at byte address `p`.
 void readSmEntry(uint16 slave, uint32 p, ec_eepromSMt& sm) {
-    sm.PhStart = siiWord(slave, p);
-    sm.Plength = siiWord(slave, p + 2);
-    sm.Creg = ec_siigetbyte(slave, static_cast<uint16>(p + 4));
-    sm.Sreg = ec_siigetbyte(slave, static_cast<uint16>(p + 5));
-    sm.Activate = ec_siigetbyte(slave, static_cast<uint16>(p + 6));
-    sm.PDIctrl = ec_siigetbyte(slave, static_cast<uint16>(p + 7));
+    sm.PhStart = siiGetWord(slave, p);
+    sm.Plength = siiGetWord(slave, p + 2);
+    sm.Creg = siiGetByte(slave, p + 4);
+    sm.Sreg = siiGetByte(slave, p + 5);
+    sm.Activate = siiGetByte(slave, p + 6);
+    sm.PDIctrl = siiGetByte(slave, p + 7);
 }
 
 void resetContext() {
@@ -122,7 +119,7 @@ void parseSii(uint16 slave) {
             s.blockLRW = 1;
             ec_slave[0].blockLRW++;
         }
-        s.Ebuscurrent = static_cast<int16>(siiWord(slave, gen + 0x0E));
+        s.Ebuscurrent = static_cast<int16>(siiGetWord(slave, gen + 0x0E));
         ec_slave[0].Ebuscurrent = static_cast<int16>(ec_slave[0].Ebuscurrent + s.Ebuscurrent);
     }
     if (ec_siifind(slave, ECT_SII_STRING) > 0) {
@@ -162,7 +159,7 @@ uint16 ec_siiSM(uint16 slave, ec_eepromSMt* SM) {
     int16 a = ec_siifind(slave, ECT_SII_SM);
     SM->Startpos = static_cast<uint16>(a);
     if (a > 0) {
-        const uint16 words = siiWord(slave, a);
+        const uint16 words = siiGetWord(slave, a);
         SM->nSM = static_cast<uint8>(words / 4);
         readSmEntry(slave, static_cast<uint32>(a) + 2, *SM);
     }
@@ -190,7 +187,7 @@ uint8 ec_siiFMMU(uint16 slave, ec_eepromFMMUt* FMMU) {
     const int16 a = ec_siifind(slave, ECT_SII_FMMU);
     FMMU->Startpos = static_cast<uint16>(a);
     if (a > 0) {
-        const uint16 words = siiWord(slave, a);
+        const uint16 words = siiGetWord(slave, a);
         FMMU->nFMMU = static_cast<uint8>(words * 2);
         const uint32 p = static_cast<uint32>(a) + 2;
         FMMU->FMMU0 = ec_siigetbyte(slave, static_cast<uint16>(p));

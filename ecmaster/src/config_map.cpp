@@ -8,11 +8,14 @@
 
 #include "ecmaster/codec.hpp"
 #include "ecmaster/extras.hpp"
+#include "eeprom.hpp"
 #include "ethercat.h"
 #include "sm_fmmu.hpp"
 
 namespace {
 
+using ecmaster::detail::siiGetByte;
+using ecmaster::detail::siiGetWord;
 using ecmaster::detail::writeFmmu;
 using ecmaster::detail::writeSyncManagers;
 
@@ -144,12 +147,9 @@ bool coeSizesCA(uint16 slave, uint32_t& outBits, uint32_t& inBits) {
 uint32_t siiPdoBits(uint16 slave, uint16 cat, uint8_t type) {
     const int16 found = ec_siifind(slave, cat);
     if (found <= 0) return 0;
-    auto byte = [slave](uint32_t a) {
-        return a < EC_MAXEEPBUF ? ec_siigetbyte(slave, static_cast<uint16>(a)) : uint8_t{0xFF};
-    };
-    auto word = [&byte](uint32_t a) { return static_cast<uint16_t>(byte(a) | (byte(a + 1) << 8)); };
+    auto byte = [slave](uint32_t a) { return siiGetByte(slave, a); };
     uint32_t a = static_cast<uint32_t>(found);
-    const uint32_t end = a + 2 + 2u * word(a);
+    const uint32_t end = a + 2 + 2u * siiGetWord(slave, a);
     a += 2;
     uint32_t smBits[EC_MAXSM] = {};
     while (a + 8 <= end) {

@@ -221,6 +221,15 @@ void siiCacheClear() {
     ecx_context.esislave = 0;
 }
 
+uint8_t siiGetByte(uint16_t slave, uint32_t address) {
+    return address < EC_MAXEEPBUF ? ec_siigetbyte(slave, static_cast<uint16_t>(address)) : 0xFF;
+}
+
+uint16_t siiGetWord(uint16_t slave, uint32_t address) {
+    return static_cast<uint16_t>(siiGetByte(slave, address) |
+                                 (siiGetByte(slave, address + 1) << 8));
+}
+
 }  // namespace ecmaster::detail
 
 using ecmaster::detail::Access;

@@ -18,4 +18,9 @@ uint32_t eepromCollect(uint16_t slave, int timeout);
 // Forgets the SII byte cache.
 void siiCacheClear();
 
+// ec_siigetbyte for byte addresses of any width (0xFF past the cache), and the
+// little-endian word of two such bytes.
+uint8_t siiGetByte(uint16_t slave, uint32_t address);
+uint16_t siiGetWord(uint16_t slave, uint32_t address);
+
 }  // namespace ecmaster::detail
