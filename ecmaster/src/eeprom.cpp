@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ecmaster/codec.hpp"
+#include "ecmaster/extras.hpp"
 #include "ethercat.h"
 
 namespace ecmaster::detail {
@@ -363,3 +364,16 @@ void ec_siistring(char* str, uint16 slave, uint16 Sn) {
 }
 
 }  // extern "C"
+
+int ec_readeepromAP_checked(uint16_t aiadr, uint16_t eeproma, int timeout, uint64_t* value) {
+    uint64_t v = 0;
+    bool eight = false;
+    const bool read = ecmaster::detail::readWord(Access{true, aiadr}, eeproma, timeout, v, eight);
+    if (value != nullptr) *value = read ? v : 0;
+    return read ? 1 : 0;
+}
+
+void ec_siicache_drop(uint16_t slave) {
+    std::lock_guard lk(ecmaster::detail::siiMutex());
+    if (ecx_context.esislave == slave) ecmaster::detail::siiCacheClear();
+}
