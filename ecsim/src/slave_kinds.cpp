@@ -143,6 +143,7 @@ SlaveConfig slaveConfigFor(const SlaveSpec& spec) {
     d.product = id.product;
     d.revision = id.revision;
     d.serial = spec.serial;
+    if (spec.eepromBytes != 0) d.sizeBytes = spec.eepromBytes;
     d.nameString = 1;
     d.groupString = 2;
     if (isBridge(spec.kind)) {

@@ -8,6 +8,11 @@ namespace ecsim {
 namespace {
 
 constexpr size_t kMaxSlaves = 199;  // what a master's slave table holds
+// EEPROM sizes a slave list may give: whole 128-byte steps (the SII size word
+// counts kibibits), enough for every kind's content, within 16-bit word addresses.
+constexpr size_t kEepromStep = 128;
+constexpr size_t kMinEepromBytes = 512;
+constexpr size_t kMaxEepromBytes = 65536;
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -73,6 +78,22 @@ bool parseChannels(std::string_view text, std::array<bool, 4>& motors, std::stri
     return true;
 }
 
+// "1024": a decimal byte count within the sizes above.
+bool parseEepromSize(std::string_view text, size_t& bytes, std::string* error) {
+    bytes = 0;
+    bool valid = !text.empty() && text.size() <= 6;  // no overflow below
+    for (char c : text) valid = valid && c >= '0' && c <= '9';
+    if (valid) {
+        for (char c : text) bytes = bytes * 10 + static_cast<size_t>(c - '0');
+    }
+    if (!valid || bytes < kMinEepromBytes || bytes > kMaxEepromBytes || bytes % kEepromStep != 0) {
+        *error = "EEPROM size '" + std::string(text) + "' is not a multiple of 128 from " +
+                 std::to_string(kMinEepromBytes) + " to " + std::to_string(kMaxEepromBytes);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string_view kindName(SlaveKind kind) {
@@ -110,9 +131,18 @@ std::optional<std::vector<SlaveSpec>> parseSlaveList(std::string_view text, std:
             why = where + "empty entry";
             return std::nullopt;
         }
-        const size_t colon = item.find(':');
-        const std::string_view name = trim(item.substr(0, colon));
         SlaveSpec spec;
+        const size_t at = item.find('@');
+        if (at != std::string_view::npos) {
+            std::string sizeError;
+            if (!parseEepromSize(trim(item.substr(at + 1)), spec.eepromBytes, &sizeError)) {
+                why = where + sizeError;
+                return std::nullopt;
+            }
+        }
+        const std::string_view slave = trim(item.substr(0, at));
+        const size_t colon = slave.find(':');
+        const std::string_view name = trim(slave.substr(0, colon));
         bool known = false;
         for (SlaveKind k : kKinds) {
             if (equalsIgnoreCase(name, kindName(k))) {
@@ -130,7 +160,7 @@ std::optional<std::vector<SlaveSpec>> parseSlaveList(std::string_view text, std:
                 return std::nullopt;
             }
             std::string channelError;
-            if (!parseChannels(trim(item.substr(colon + 1)), spec.motors, &channelError)) {
+            if (!parseChannels(trim(slave.substr(colon + 1)), spec.motors, &channelError)) {
                 why = where + channelError;
                 return std::nullopt;
             }

@@ -7,7 +7,8 @@ namespace zrsim {
 const char* const kUsage =
     "usage: zrsim --iface IF --slaves LIST [--control PATH] [--watchdog MS]\n"
     "  --iface IF       network interface to serve the segment on (needs CAP_NET_RAW)\n"
-    "  --slaves LIST    slaves in line order, e.g. ZR12,IO,ZR02 or ZR12:1-3,CPL\n"
+    "  --slaves LIST    slaves in line order, e.g. ZR12,IO,ZR02 or ZR12:1-3,CPL@1024\n"
+    "                   (@BYTES: EEPROM size)\n"
     "  --control PATH   Unix socket taking fault commands, one per line\n"
     "  --watchdog MS    sync manager watchdog in ms (default 100, 0 = off)\n";
 

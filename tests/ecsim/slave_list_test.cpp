@@ -5,6 +5,7 @@
 #include "ecmaster/codec.hpp"
 #include "ecsim/segment.hpp"
 #include "ecsim/sii_image.hpp"
+#include "ecsim/slave.hpp"
 #include "ecsim/slave_kinds.hpp"
 
 namespace {
@@ -31,6 +32,22 @@ TEST(SlaveList, KindsAndMotorChannels) {
     }
 }
 
+TEST(SlaveList, EepromSizeSetsTheImageAndItsSizeWord) {
+    std::string error;
+    auto list = ecsim::parseSlaveList("IO@1024, ZR12:1-3 @ 4096,CPL", &error);
+    ASSERT_TRUE(list) << error;
+    EXPECT_EQ((*list)[0].eepromBytes, 1024u);
+    EXPECT_EQ((*list)[1].motors, (std::array<bool, 4>{true, true, true, false}));
+    EXPECT_EQ((*list)[1].eepromBytes, 4096u);
+    ecsim::Segment segment(*list);
+    const size_t bytes[] = {1024, 4096, 2048};
+    for (size_t position = 1; position <= 3; ++position) {
+        const auto words = segment.slave(position).eeprom().words();
+        EXPECT_EQ(words.size() * 2, bytes[position - 1]);
+        EXPECT_EQ((words[ecat::sii::SizeCode] + 1u) * 128u, bytes[position - 1]);
+    }
+}
+
 TEST(SlaveList, BadListsSayWhatIsWrong) {
     const struct {
         const char* text;
@@ -44,6 +61,11 @@ TEST(SlaveList, BadListsSayWhatIsWrong) {
         {"ZR01:3-1", "backwards"},
         {"ZR01:1-", "no end"},
         {"ZR01:1-22", "channel 2 named twice"},
+        {"IO@1000", "EEPROM size '1000'"},
+        {"IO@256", "EEPROM size '256'"},
+        {"ZR12:1@131072", "EEPROM size '131072'"},
+        {"IO@", "EEPROM size ''"},
+        {"IO@1k", "EEPROM size '1k'"},
     };
     for (const auto& c : cases) {
         std::string error;

@@ -28,10 +28,13 @@ struct SlaveSpec {
     // Serial number in the SII (and the bridge's 0x1018:04); 0 lets the segment
     // number the slaves by position.
     uint32_t serial = 0;
+    // Size of the SII EEPROM in bytes; 0 is the usual 2048.
+    size_t eepromBytes = 0;
 };
 
 // Parses "ZR12,IO,ZR02"; a bridge may name its fitted channels, "ZR12:1-3" or
-// "ZR01:124" (channels 1 to 4 by digit; "ZR01:" alone = no motors). Returns
+// "ZR01:124" (channels 1 to 4 by digit; "ZR01:" alone = no motors). Any slave may
+// give its EEPROM size in bytes after '@': "IO@1024", "ZR12:1-3@4096". Returns
 // nothing and sets `error` on a bad list.
 std::optional<std::vector<SlaveSpec>> parseSlaveList(std::string_view text, std::string* error);
 std::string_view kindName(SlaveKind kind);
