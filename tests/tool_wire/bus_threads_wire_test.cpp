@@ -3,16 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
+#include "bus/scan_thread.hpp"
 #include "core/message_box_recorder.hpp"
 #include "ethercat.h"
 #include "settings/settings_values.hpp"
 #include "support/netns.hpp"
+#include "support/working_folder.hpp"
+#include "tools/eeprom_image.hpp"
 
 namespace {
 
@@ -43,6 +48,8 @@ class ToolOnWire : public ::testing::Test {
         if (sim_) sim_->stop();
         ResetBusGlobals();
         ResetSettingsToDefaults();
+        InstallEepromJobs(nullptr, nullptr);
+        ResetEepromImageState();
     }
     // zrsim serves `slaves`; the tool scans them through the adapter name as the
     // settings file keeps it.
@@ -109,6 +116,40 @@ TEST_F(ToolOnWire, SupervisionBringsBackAPowerCycledSlave) {
         30))
         << Narrow(g_strSuperviseLog.copy());
     EXPECT_TRUE(WaitUntil([] { return g_wkc.load() == g_expectedWkc.load(); }, 30));
+}
+
+TEST_F(ToolOnWire, EepromReadJobSavesTheFirstSlavesEepromAsIntelHex) {
+    WIRE_TIER_OR_SKIP();
+    testsupport::ScopedWorkingFolder folder;
+    InstallEepromImageJobs();
+    ScanToOp("ZR12,IO", 2);
+    g_eepromRequest = 1;
+    ASSERT_TRUE(WaitUntil([] { return g_eepromRequest.load() == 0; }, 60))
+        << Narrow(g_strSuperviseLog.copy());
+    const std::string log = Narrow(g_strSuperviseLog.copy());
+    EXPECT_NE(log.find(" Vendor ID        : 00000A3E\r\n"
+                       " Product Code     : 00005212\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(" Size             : 000F = 2048 bytes\r\n"), std::string::npos);
+    EXPECT_NE(log.find("--- Slave[1] EEPROM  Read End ---\r\n\r\n"), std::string::npos);
+
+    std::ifstream in(kEepromReadFileName, std::ios::binary);
+    std::stringstream file;
+    file << in.rdbuf();
+    std::array<uint8_t, kHexImageBytes> image{};
+    HexCoverage covered;
+    const HexLoad load = ParseIntelHex(file.str(), image, covered);
+    EXPECT_EQ(load.result, kHexLoaded);
+    EXPECT_EQ(load.start, 0u);
+    EXPECT_EQ(load.length, 2048u);
+    // The identity words as the log shows them, and the end of the categories.
+    EXPECT_EQ(image[0x10], 0x3E);
+    EXPECT_EQ(image[0x11], 0x0A);
+    EXPECT_EQ(image[0x14], 0x12);
+    EXPECT_EQ(image[0x15], 0x52);
+    EXPECT_EQ(image[2047], 0xFF);
+    EXPECT_TRUE(boxes_.texts().empty());
 }
 
 }  // namespace
