@@ -27,6 +27,8 @@ constexpr uint16_t kBoardParams = 0xF540;
 constexpr uint16_t kBoardCommand = 0xF550;
 constexpr uint16_t kLoaderCommand = 0xF570;
 constexpr uint16_t kLoaderReply = 0xF571;
+constexpr uint16_t kVendorFirst = 0xF500;
+constexpr uint16_t kVendorLast = 0xF5FF;
 
 constexpr uint8_t kSubMotorKind = 1;
 constexpr uint8_t kSubUartSpeed = 2;
@@ -104,6 +106,7 @@ BridgeDevice::BridgeDevice(const SlaveSpec& spec, Clock::time_point now)
     }
     addVendorObjects(spec);
     addLoaderObjects();
+    recordVendorAccesses();
 }
 
 void BridgeDevice::addIdentityObjects(const SlaveSpec& spec) {
@@ -227,6 +230,42 @@ uint32_t BridgeDevice::sendLine(size_t c, std::span<const uint8_t> line) {
     }
     for (std::string& reply : ch.motor->runLine(asText(line))) ch.replies.push(std::move(reply));
     return abort_code::None;
+}
+
+// Every vendor entry notes each access before it does what it did before; an
+// entry without hooks stores and reads its value as the dictionary would.
+void BridgeDevice::recordVendorAccesses() {
+    for (unsigned index = kVendorFirst; index <= kVendorLast; ++index) {
+        if (!od_.hasObject(static_cast<uint16_t>(index))) continue;
+        for (unsigned sub = 0; sub <= 0xFF; ++sub) {
+            Entry* e = od_.find(static_cast<uint16_t>(index), static_cast<uint8_t>(sub));
+            if (e == nullptr) continue;
+            const VendorAccess at{
+                false, static_cast<uint16_t>(index), static_cast<uint8_t>(sub), {}};
+            auto download = std::move(e->onDownload);
+            auto upload = std::move(e->onUpload);
+            e->onDownload = [this, e, at, download](std::span<const uint8_t> data) {
+                VendorAccess access = at;
+                access.download = true;
+                access.data.assign(data.begin(), data.end());
+                record(std::move(access));
+                if (download) return download(data);
+                e->value.assign(data.begin(), data.end());
+                return abort_code::None;
+            };
+            e->onUpload = [this, e, at, upload](std::vector<uint8_t>& out) {
+                record(at);
+                if (upload) return upload(out);
+                out = e->value;
+                return abort_code::None;
+            };
+        }
+    }
+}
+
+void BridgeDevice::record(VendorAccess access) {
+    if (accessRecord_.size() == kAccessRecordLimit) accessRecord_.pop_front();
+    accessRecord_.push_back(std::move(access));
 }
 
 void BridgeDevice::onMailbox(std::span<const uint8_t> message, MailboxOutbox& out) {

@@ -111,4 +111,38 @@ TEST(BridgeObjects, TakeEveryNumberAsFourBytesAndKeepTheLowBytes) {
     EXPECT_EQ(bridge.device.dictionary().upload(0xF550, 6, data), abort_code::WriteOnly);
 }
 
+TEST(AccessRecord, KeepsTheNewestVendorAccessesInOrder) {
+    using ecsim::VendorAccess;
+    Bridge bridge;
+    const std::vector<uint8_t> open = {0xF1, 0xD3, 0x06, 0x00};
+    EXPECT_EQ(bridge.write(0x6060, 0, 8), 0u);  // not a vendor object
+    EXPECT_EQ(bridge.write(0xF540, 1, 10), abort_code::DeviceState);
+    ASSERT_EQ(bridge.write(0xF550, 3, kWindowKey), 0u);
+    EXPECT_EQ(bridge.writeText(0xF582, 0, "K20.1=0"), 0u);
+    EXPECT_EQ(bridge.readText(0xF592, 0), "NoData");
+    EXPECT_EQ(bridge.readInt(0xF550, 3), kWindowKey);
+    EXPECT_EQ(bridge.write(0xF550, 0, 1), abort_code::ReadOnly);  // refused before the object
+    const std::vector<VendorAccess> expected = {
+        {true, 0xF540, 1, {10, 0, 0, 0}},
+        {true, 0xF550, 3, open},
+        {true, 0xF582, 0, {'K', '2', '0', '.', '1', '=', '0'}},
+        {false, 0xF592, 0, {}},
+        {false, 0xF550, 3, {}},
+    };
+    EXPECT_EQ(std::vector<VendorAccess>(bridge.device.accessRecord().begin(),
+                                        bridge.device.accessRecord().end()),
+              expected);
+
+    // A bounded record: the oldest accesses go first.
+    const size_t limit = ecsim::BridgeDevice::kAccessRecordLimit;
+    for (size_t i = 0; i < limit; ++i) bridge.readInt(0xF550, 2);
+    bridge.readInt(0xF550, 4);
+    const auto& record = bridge.device.accessRecord();
+    ASSERT_EQ(record.size(), limit);
+    EXPECT_EQ(record.front(), (VendorAccess{false, 0xF550, 2, {}}));
+    EXPECT_EQ(record.back(), (VendorAccess{false, 0xF550, 4, {}}));
+    bridge.device.clearAccessRecord();
+    EXPECT_TRUE(bridge.device.accessRecord().empty());
+}
+
 }  // namespace

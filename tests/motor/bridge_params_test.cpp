@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "bus/sdo_text.hpp"
 #include "motor_bus.hpp"
@@ -89,6 +90,38 @@ TEST(BridgeParams, WrittenInsideTheConfigurationWindow) {
     ASSERT_TRUE(WriteBridgeParameters(1, noDebug));
     EXPECT_EQ(Param(bus, 1), 55);
     EXPECT_EQ(Param(bus, 3), 10);
+}
+
+TEST(BridgeParams, ReadAndWrittenInTheirOwnOrders) {
+    using motortest::Read;
+    using motortest::Write;
+    MotorBus bus("ZR12");
+    g_accessLevel = kMakerLevel;
+    BridgeParamTexts texts;
+    ReadBridgeParameters(1, texts);
+    EXPECT_EQ(bus.received(1),
+              (std::vector<std::string>{Read(kParams, 1), Read(kParams, 2), Read(kParams, 5),
+                                        Read(kParams, 7), Read(kParams, 6), Read(kParams, 3)}));
+
+    bus.forgetReceived(1);
+    ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()));
+    EXPECT_EQ(bus.received(1),
+              (std::vector<std::string>{Write(0xF550, 3, 0x6D3F1), Write(kParams, 1, 1234),
+                                        Write(kParams, 2, -12), Write(kParams, 5, 3),
+                                        Write(kParams, 6, 7), Write(kParams, 7, -999),
+                                        Write(kParams, 3, 0x7fffff1f), Write(0xF550, 3, 0)}));
+
+    // Below the service level DEBUGSet is neither read nor written.
+    g_accessLevel = 0;
+    bus.forgetReceived(1);
+    ReadBridgeParameters(1, texts);
+    ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()));
+    EXPECT_EQ(bus.received(1),
+              (std::vector<std::string>{
+                  Read(kParams, 1), Read(kParams, 2), Read(kParams, 5), Read(kParams, 7),
+                  Read(kParams, 6), Write(0xF550, 3, 0x6D3F1), Write(kParams, 1, 1234),
+                  Write(kParams, 2, -12), Write(kParams, 5, 3), Write(kParams, 6, 7),
+                  Write(kParams, 7, -999), Write(0xF550, 3, 0)}));
 }
 
 TEST(BridgeParams, EachBadFieldShowsItsMessageAndNothingGoesOut) {

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -36,6 +38,37 @@ inline void ResetMotorState() {
 }
 
 using RecordedBoxes = testsupport::MessageBoxRecorder;
+
+// One access to a bridge's vendor objects as text, so that a whole sequence
+// compares at once and a difference shows where it is: "F581:00 < W.1=358" a
+// motor line (CR and LF shown as \r and \n), "F511:02 < 6" a number,
+// "F591:00 >" an upload.
+inline std::string AccessText(uint16_t index, uint8_t sub, const char* rest) {
+    char head[16];
+    std::snprintf(head, sizeof head, "%04X:%02X", index, sub);
+    return std::string(head) + rest;
+}
+inline std::string Line(int channel, std::string_view text) {
+    std::string shown;
+    for (const char c : text) shown += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    return AccessText(static_cast<uint16_t>(0xF580 + channel), 0, (" < " + shown).c_str());
+}
+inline std::string Write(uint16_t index, uint8_t sub, int64_t value) {
+    return AccessText(index, sub, (" < " + std::to_string(value)).c_str());
+}
+inline std::string Read(uint16_t index, uint8_t sub = 0) {
+    return AccessText(index, sub, " >");
+}
+inline std::string AccessText(const ecsim::VendorAccess& a) {
+    if (!a.download) return Read(a.index, a.subindex);
+    if (a.index >= 0xF581 && a.index <= 0xF584) {
+        return Line(a.index - 0xF580,
+                    std::string_view(reinterpret_cast<const char*>(a.data.data()), a.data.size()));
+    }
+    uint32_t v = 0;
+    for (size_t i = 0; i < a.data.size() && i < 4; ++i) v |= uint32_t{a.data[i]} << (8 * i);
+    return Write(a.index, a.subindex, static_cast<int32_t>(v));
+}
 
 inline int32_t ModelOf(ecsim::SlaveKind kind) {
     switch (kind) {
@@ -90,6 +123,17 @@ class MotorBus {
         return *m;
     }
     uint64_t frames() const { return bus_.segment().framesProcessed(); }
+
+    // What the bridge at `slave` received on its vendor objects, in order, as
+    // AccessText; forgetReceived() starts the record afresh.
+    std::vector<std::string> received(int slave) {
+        std::vector<std::string> texts;
+        for (const ecsim::VendorAccess& a : bridge(slave).accessRecord()) {
+            texts.push_back(AccessText(a));
+        }
+        return texts;
+    }
+    void forgetReceived(int slave) { bridge(slave).clearAccessRecord(); }
 
   private:
     mutable testsupport::VirtualBus bus_;

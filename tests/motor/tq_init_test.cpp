@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,81 @@ void ExpectInitialised(MotorBus& bus, int slave, std::initializer_list<int> chan
         EXPECT_EQ(motor.param(20), motor.kind() == ecsim::MotorKind::A ? 6 : 8);
         EXPECT_EQ(bus.bridge(slave).channelSpeedCode(static_cast<size_t>(c - 1)), kUartCode170k);
     }
+}
+
+// Everything a run sends to a bridge whose motors take every line, from the
+// start button to the closing of the window, with `checks` read-back checks.
+// `kinds` is the motor kind ('A' or 'B') of channels 1 to 4.
+std::vector<std::string> ExpectedRun(const char (&kinds)[5], int checks) {
+    using motortest::Line;
+    using motortest::Read;
+    using motortest::Write;
+    const std::string blank = "  \r\n";
+    std::vector<std::string> sent;
+    const auto eachChannel = [&](const std::function<void(int, bool)>& send) {
+        for (int c = 1; c <= 4; ++c) send(c, kinds[c - 1] == 'A');
+    };
+    const auto unlockGroup = [&] {
+        eachChannel([&](int c, bool a) {
+            sent.push_back(Line(c, blank));
+            sent.push_back(Line(c, a ? "W.1=358" : "W.1=6042"));
+        });
+    };
+    const auto setupLines = [&](const std::function<const char*(bool)>& line) {
+        eachChannel([&](int c, bool a) {
+            sent.push_back(Line(c, blank));
+            sent.push_back(Line(c, line(a)));
+        });
+    };
+    const auto channelCodes = [&](int code) {
+        eachChannel([&](int c, bool) { sent.push_back(Write(uint16_t(0xF510 + c), 2, code)); });
+    };
+
+    sent.push_back(Write(0xF550, 3, 0x6D3F1));  // the start button opens the window
+    // Step 0: unlock, motors and channels to 38400 bit/s.
+    unlockGroup();
+    setupLines([](bool) { return "K20.1=0"; });
+    channelCodes(0);
+    // Step 1: the parameter set.
+    setupLines([](bool) { return "K16.1=4,K23.1=9,K70.1=0,K67.1=1,K37.1=10"; });
+    // Step 2: unlock again, motors and channels to 170 kbit/s.
+    unlockGroup();
+    setupLines([](bool a) { return a ? "K20.1=6" : "K20.1=8"; });
+    channelCodes(6);
+    // Steps 3 and 4: drain (nothing pending: one read each), query without a
+    // blank line, ten rounds of reads.
+    for (int check = 0; check < checks; ++check) {
+        eachChannel([&](int c, bool) { sent.push_back(Read(uint16_t(0xF590 + c))); });
+        eachChannel([&](int c, bool) { sent.push_back(Line(c, "K16.1,K23.1,K70.1,K67.1,K37.1")); });
+        for (int round = 0; round < 10; ++round) {
+            eachChannel([&](int c, bool) { sent.push_back(Read(uint16_t(0xF590 + c))); });
+        }
+    }
+    sent.push_back(Write(0xF550, 3, 0));  // step 5 closes it
+    return sent;
+}
+
+TEST(TqInit, SendsExactlyTheLinesOfItsStepsInOrder) {
+    MotorBus bus("ZR12");
+    RecordingView view;
+    ASSERT_TRUE(RunInit(1, view));
+    EXPECT_EQ(view.status(), "TQ Init Parameter OK.");
+    EXPECT_EQ(bus.received(1), ExpectedRun("AABB", 1));
+}
+
+TEST(TqInit, AnUncheckedMissingMotorEndsAfterTheFirstCheck) {
+    // Channel 3 has no motor: the first check finds three channels at 5 and an
+    // unchecked one, an empty failure list, and goes straight to the end.
+    MotorBus bus("ZR01:124");
+    RecordingView view;
+    g_tqInitCheckOnline[2] = 0;
+    ASSERT_TRUE(RunInit(1, view));
+    EXPECT_EQ(view.statuses,
+              (std::vector<std::string>{"Step< 1 >", "Step< 2 >", "Step< 3 >", "Step< 4 >",
+                                        "Step< 5 >", "TQ Init Parameter OK."}));
+    EXPECT_EQ(view.progress, (std::vector<int>{1, 2, 3, 5}));
+    EXPECT_EQ(g_tqParamMatchCount[2], 0);
+    EXPECT_EQ(bus.received(1), ExpectedRun("AAAA", 1));
 }
 
 TEST(TqInit, AHealthyBridgeEndsOkWithMotorsAndChannelsAt170k) {

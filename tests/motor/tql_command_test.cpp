@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "motor_bus.hpp"
 
@@ -15,7 +16,11 @@ TEST(TqlCommand, OneMotorOrAllFourAndTheSentLog) {
     SendTqlCommand(1, 2, "?99.1");
     EXPECT_EQ(bus.bridge(1).pendingReplies(2), 1u);
     EXPECT_EQ(bus.bridge(1).pendingReplies(0), 0u);
+    bus.forgetReceived(1);
     SendTqlCommand(1, kTqlAllMotors, "?99.1");
+    EXPECT_EQ(bus.received(1),
+              (std::vector<std::string>{motortest::Line(1, "?99.1"), motortest::Line(2, "?99.1"),
+                                        motortest::Line(3, "?99.1"), motortest::Line(4, "?99.1")}));
     for (size_t c = 0; c < 4; ++c) EXPECT_EQ(bus.bridge(1).pendingReplies(c), c == 2 ? 2u : 1u);
     EXPECT_EQ(g_strTqlLog.copy(), L"TQ[1.3]:?99.1\r\nTQ[1.0]:?99.1\r\n");
 

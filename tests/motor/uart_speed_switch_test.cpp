@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "motor/motor_setup.hpp"
 #include "motor_bus.hpp"
@@ -53,6 +54,35 @@ TEST(UartSpeedSwitch, BothWaysOnEveryBridgeModel) {
     }
     EXPECT_EQ(boxes.texts().size(), 6u);
     EXPECT_EQ(g_baudErrors, 0);
+}
+
+TEST(UartSpeedSwitch, UnlocksAndTellsEachMotorBeforeTheChannelsFollow) {
+    using motortest::Line;
+    using motortest::Write;
+    MotorBus bus("ZR12,ZR02");
+    RecordedBoxes boxes;
+    // No blank lines; the unlock line before the K20 line of every motor; the
+    // window is opened again for the channel codes (phase 1).
+    ASSERT_TRUE(RequestUartSpeedChange(1, kBaudMode170k));
+    ASSERT_TRUE(RunSwitch(1));
+    EXPECT_EQ(
+        bus.received(1),
+        (std::vector<std::string>{
+            Write(0xF550, 3, 0x6D3F1), Line(1, "W.1=358"), Line(2, "W.1=358"), Line(3, "W.1=6042"),
+            Line(4, "W.1=6042"), Line(1, "K20.1=6"), Line(2, "K20.1=6"), Line(3, "K20.1=8"),
+            Line(4, "K20.1=8"), Write(0xF550, 3, 0x6D3F1), Write(0xF511, 2, 6), Write(0xF512, 2, 6),
+            Write(0xF513, 2, 6), Write(0xF514, 2, 6), Write(0xF550, 3, 0)}));
+
+    ASSERT_TRUE(RequestUartSpeedChange(2, kBaudMode38400));
+    ASSERT_TRUE(RunSwitch(2));
+    EXPECT_EQ(
+        bus.received(2),
+        (std::vector<std::string>{
+            Write(0xF550, 3, 0x6D3F1), Line(1, "W.1=6042"), Line(2, "W.1=6042"),
+            Line(3, "W.1=6042"), Line(4, "W.1=6042"), Line(1, "K20.1=0"), Line(2, "K20.1=0"),
+            Line(3, "K20.1=0"), Line(4, "K20.1=0"), Write(0xF550, 3, 0x6D3F1), Write(0xF511, 2, 0),
+            Write(0xF512, 2, 0), Write(0xF513, 2, 0), Write(0xF514, 2, 0), Write(0xF550, 3, 0)}));
+    EXPECT_EQ(boxes.texts(), (std::vector<std::wstring>{Report(1, 3), Report(2, 1)}));
 }
 
 TEST(UartSpeedSwitch, ANonBridgeLeavesTheRequestPendingUntilABridgeIsChosen) {

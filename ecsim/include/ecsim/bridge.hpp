@@ -5,9 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ecsim/cia402_axis.hpp"
 #include "ecsim/device.hpp"
@@ -24,6 +26,17 @@ std::unique_ptr<Device> makeBridgeDevice(const SlaveSpec& spec);
 // Physical motor kind on each channel of a bridge model.
 MotorKind bridgeMotorKind(SlaveKind bridge, size_t channel);
 
+// One SDO access that reached a vendor object (0xF500..0xF5FF) of a bridge: the
+// motor lines and replies, channel speeds, bridge parameters, configuration
+// window and loader.
+struct VendorAccess {
+    bool download = false;  // else an upload
+    uint16_t index = 0;
+    uint8_t subindex = 0;
+    std::vector<uint8_t> data;  // a download's bytes; numbers at the entry's width
+    bool operator==(const VendorAccess&) const = default;
+};
+
 class BridgeDevice : public Device {
   public:
     static constexpr size_t kChannels = 4;
@@ -34,6 +47,8 @@ class BridgeDevice : public Device {
 
     static constexpr uint32_t kConfigWindowKey = 0x6D3F1;
     static constexpr uint32_t kUnlockWord = 0x7E2B;
+    // The access record keeps this many, the newest.
+    static constexpr size_t kAccessRecordLimit = 1024;
 
     explicit BridgeDevice(const SlaveSpec& spec, Clock::time_point now = Clock::now());
     BridgeDevice(const BridgeDevice&) = delete;
@@ -55,6 +70,10 @@ class BridgeDevice : public Device {
     bool unlocked() const { return unlocked_; }
     bool configWindowOpen() const;
     std::string firmwareVersion() const;
+    // The vendor-object accesses received so far, oldest first (the last
+    // kAccessRecordLimit of them); those the object refused are included.
+    const std::deque<VendorAccess>& accessRecord() const { return accessRecord_; }
+    void clearAccessRecord() { accessRecord_.clear(); }
 
   private:
     struct Channel {
@@ -69,6 +88,8 @@ class BridgeDevice : public Device {
     void addVendorObjects(const SlaveSpec& spec);
     void addLoaderObjects();
     uint32_t sendLine(size_t c, std::span<const uint8_t> line);
+    void recordVendorAccesses();
+    void record(VendorAccess access);
 
     SlaveKind kind_;
     ObjectDictionary od_;
@@ -77,6 +98,7 @@ class BridgeDevice : public Device {
     FirmwareLoader loader_;
     bool unlocked_ = false;
     Clock::time_point now_;
+    std::deque<VendorAccess> accessRecord_;
 };
 
 }  // namespace ecsim
