@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -20,6 +21,10 @@ bool BusThreadsStopping() {
 void BusSleep(int ms) {
     std::unique_lock lock(stopMutex);
     stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [] { return stopping.load(); });
+}
+
+void PauseMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 void RequestBusStop() {

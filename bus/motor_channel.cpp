@@ -1,7 +1,5 @@
 // The bridges' motor text channel: TQL lines out, replies in, the channels'
 // serial speed, and the online check that ends a scan.
-#include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -19,17 +17,8 @@ bool IsMotorNumber(int motor) {
     return motor >= 1 && motor <= kMotorsPerBridge;
 }
 
-int CheckedBridgeCount() {
-    return std::min(g_bridgeCount.load(), kMaxQueriedBridges);
-}
-
 uint16_t BridgeSlave(int bridge) {
     return static_cast<uint16_t>(g_bridgeSlave[bridge].load());
-}
-
-std::string ReadMotorReply(uint16_t slave, int motor) {
-    return SdoReadAsText(slave, static_cast<uint16_t>(ObjMotorResponse + motor), 0,
-                         kCoeVisibleString);
 }
 
 // Two queries "?99.1", each followed by up to two reads, until one reads "Ux".
@@ -38,7 +27,7 @@ bool MotorAnswersOnlineQuery(uint16_t slave, int motor) {
         WriteMotorCommand(slave, motor, "?99.1");
         BusSleep(10);
         for (int read = 0; read < 2; ++read) {
-            if (ReadMotorReply(slave, motor).starts_with("Ux")) return true;
+            if (ReadMotorResponse(slave, motor).starts_with("Ux")) return true;
             BusSleep(2);
         }
     }
@@ -59,6 +48,11 @@ std::string OnlineLine(int bridge) {
 }
 
 }  // namespace
+
+std::string ReadMotorResponse(uint16_t slave, int motor) {
+    return SdoReadAsText(slave, static_cast<uint16_t>(ObjMotorResponse + motor), 0,
+                         kCoeVisibleString);
+}
 
 void WriteMotorCommand(uint16_t slave, int motor, std::string_view line) {
     SdoWriteBytes(slave, static_cast<uint16_t>(ObjMotorCommand + motor), 0,
@@ -83,7 +77,7 @@ int SetBridgeUartSpeed(int slave, int motor, uint32_t speedCode) {
 }
 
 void CheckMotorsOnline() {
-    const int count = CheckedBridgeCount();
+    const int count = QueriedBridgeCount();
     DrainMotorReplies();
     for (int b = 0; b < count && !BusThreadsStopping(); ++b) {
         BusSleep(20);

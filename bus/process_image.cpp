@@ -43,12 +43,6 @@ bool InputBlockUsable(int bridge) {
            uint64_t{g_bridgeInOffset[bridge].load()} + kBridgeBlockBytes <= inputAreaBytes;
 }
 
-int32_t GetInt32(const uint8_t* p) {
-    uint32_t bits = 0;
-    for (int k = 0; k < 4; ++k) bits |= uint32_t{p[k]} << (8 * k);
-    return static_cast<int32_t>(bits);
-}
-
 // Moves each target toward its goal by at most three times the motor's speed.
 void RunPositionRamp(int slots) {
     for (int i = 0; i < slots; ++i) {
@@ -126,8 +120,8 @@ void UnpackBridgeInputs(const uint8_t* in) {
         for (int c = 0; c < kMotorsPerBridge; ++c) {
             const int slot = b * kMotorsPerBridge + c;
             const uint8_t* channel = block + kChannelBytes * c;
-            g_statusWord[slot] = uint32_t{channel[0]} | (uint32_t{channel[1]} << 8);
-            g_actualPos[slot] = GetInt32(channel + 2);
+            g_statusWord[slot] = ReadLittleEndian<uint16_t>(channel);
+            g_actualPos[slot] = ReadLittleEndian<int32_t>(channel + 2);
         }
     }
 }

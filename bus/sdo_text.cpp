@@ -1,7 +1,6 @@
 #include "bus/sdo_text.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -110,9 +109,13 @@ std::string SdoReadAsText(uint16_t slave, uint16_t index, uint8_t subindex, uint
     return SdoReadText(slave, index, subindex, dataType).text;
 }
 
+int QueriedBridgeCount() {
+    return std::min(g_bridgeCount.load(), kMaxQueriedBridges);
+}
+
 void DrainMotorReplies() {
     std::lock_guard lock(g_sdoLock);
-    const int count = std::min(g_bridgeCount.load(), kMaxQueriedBridges);
+    const int count = QueriedBridgeCount();
     for (int b = 0; b < count && !BusThreadsStopping(); ++b) {
         BusSleep(20);
         const auto slave = static_cast<uint16_t>(g_bridgeSlave[b].load());

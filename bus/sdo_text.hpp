@@ -17,6 +17,8 @@ inline constexpr uint16_t ObjUartChannel = 0xF510;    // :02 serial speed code (
 inline constexpr uint8_t kUartSpeedSubindex = 2;
 // Only the motors of the first 16 bridges are drained and checked online.
 inline constexpr int kMaxQueriedBridges = 16;
+// g_bridgeCount, at most kMaxQueriedBridges.
+int QueriedBridgeCount();
 
 // CoE data-type codes that the program's own callers use.
 inline constexpr uint16_t kCoeInteger8 = 2;
@@ -70,6 +72,10 @@ int ReadObjectInt16(uint16_t slave, uint16_t index, int16_t* value);
 // Downloads `line` as it is (no terminator) to ObjMotorCommand + motor; no checks.
 // The TQL page and the online check use it with their own length rules.
 void WriteMotorCommand(uint16_t slave, int motor, std::string_view line);
+
+// Takes the next reply of motor 1..4 off its queue (ObjMotorResponse + motor), as
+// SdoReadAsText gives it.
+std::string ReadMotorResponse(uint16_t slave, int motor);
 
 // Sends one TQL line to motor 1..4 of a bridge. Returns 0 written; -1 the slave is
 // not a bridge of the table; -2 motor outside 1..4; -3 line length outside 2..60.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "bus/bus_stop.hpp"
 #include "bus/sdo_text.hpp"
 #include "motor/motor_setup.hpp"
 #include "platform/latin1.hpp"

@@ -1,8 +1,6 @@
 #include "motor/motor_setup.hpp"
 
-#include <chrono>
-#include <thread>
-
+#include "bus/bus_stop.hpp"
 #include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 
@@ -22,6 +20,41 @@ bool MotorKindOf(int32_t model, int channel, MotorKind* kind) {
     }
 }
 
+namespace {
+
+void SendToMotor(int slave, int motor, const char* line, BlankFirst blank) {
+    if (blank == BlankFirst::Yes) {
+        SendTqlLine(slave, motor, kBlankLine);
+        PauseMs(20);
+    }
+    SendTqlLine(slave, motor, line);
+    PauseMs(20);
+}
+
+}  // namespace
+
+void SendToEachMotor(int slave, const char* line, BlankFirst blank) {
+    for (int motor = 1; motor <= kMotorsPerBridge; ++motor) SendToMotor(slave, motor, line, blank);
+}
+
+bool SendToEachMotor(int slave, int32_t model, const char* (*lineOf)(MotorKind), BlankFirst blank) {
+    MotorKind kinds[kMotorsPerBridge];
+    for (int motor = 1; motor <= kMotorsPerBridge; ++motor) {
+        if (!MotorKindOf(model, motor, &kinds[motor - 1])) return false;
+    }
+    for (int motor = 1; motor <= kMotorsPerBridge; ++motor) {
+        SendToMotor(slave, motor, lineOf(kinds[motor - 1]), blank);
+    }
+    return true;
+}
+
+void SetBridgeChannelSpeeds(int slave, uint32_t code) {
+    for (int channel = 1; channel <= kMotorsPerBridge; ++channel) {
+        SetBridgeUartSpeed(slave, channel, code);
+        PauseMs(20);
+    }
+}
+
 bool PassesLinesSlowly(int32_t model) {
     return model == kModelZr01 || model == kModelZr02;
 }
@@ -38,8 +71,4 @@ void CloseConfigWindow(int slave) {
 int32_t BridgeModelOfSlave(int slave) {
     const int ordinal = BridgeOrdinalOfSlave(slave);
     return ordinal < 0 ? kNotABridge : g_bridgeModel[ordinal].load();
-}
-
-void PauseMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }

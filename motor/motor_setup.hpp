@@ -34,6 +34,19 @@ inline const char* Speed170kLine(MotorKind kind) {
     return kind == MotorKind::A ? kSpeed170kLineA : kSpeed170kLineB;
 }
 
+// Sends `line` to motors 1..4 of `slave` in order, 20 ms after each line; with
+// BlankFirst::Yes the blank line, and 20 ms, before each (the initialisation
+// clears whatever a motor may hold of a broken line; the speed switch doesn't).
+enum class BlankFirst : bool { No, Yes };
+void SendToEachMotor(int slave, const char* line, BlankFirst blank);
+// The same with the line for each motor's kind on a bridge of `model`; false,
+// and nothing sent, when the model names no motor kinds.
+bool SendToEachMotor(int slave, int32_t model, const char* (*lineOf)(MotorKind), BlankFirst blank);
+
+// Writes `code` to the serial speed of the four channels of `slave`, 20 ms after
+// each write.
+void SetBridgeChannelSpeeds(int slave, uint32_t code);
+
 // ZR01 and ZR02 take a little longer to pass the last of a group of lines on;
 // the procedures wait 20 ms more for them.
 bool PassesLinesSlowly(int32_t model);
@@ -50,6 +63,3 @@ void CloseConfigWindow(int slave);
 // bridge table (the first such entry counts), else kNotABridge.
 inline constexpr int32_t kNotABridge = -1;
 int32_t BridgeModelOfSlave(int slave);
-
-// A fixed pause between device accesses; the calling thread blocks.
-void PauseMs(int ms);

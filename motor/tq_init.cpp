@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "bus/bus_stop.hpp"
+#include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 #include "motor/motor_setup.hpp"
 #include "motor/tql_command.hpp"
@@ -12,12 +14,11 @@ std::atomic<int32_t> g_tqInitStep{0};
 std::atomic<int32_t> g_tqInitTickActive{0};
 std::atomic<int32_t> g_tqInitOk{0};
 std::atomic<int32_t> g_tqInitError{0};
-std::atomic<int32_t> g_tqParamMatchCount[4]{};
-std::atomic<int32_t> g_tqInitCheckOnline[4]{1, 1, 1, 1};
+std::atomic<int32_t> g_tqParamMatchCount[kMotorsPerBridge]{};
+std::atomic<int32_t> g_tqInitCheckOnline[kMotorsPerBridge]{1, 1, 1, 1};
 
 namespace {
 
-constexpr int kChannels = 4;
 constexpr int kDrainReadsPerChannel = 64;
 constexpr int kReadBackRounds = 10;
 
@@ -34,25 +35,13 @@ bool IsExpected(int32_t number, int32_t value) {
     return false;
 }
 
-// The blank line first clears whatever a motor may hold of a broken line.
-void SendSetupLine(int slave, int channel, const char* line) {
-    SendTqlLine(slave, channel, kBlankLine);
-    PauseMs(20);
-    SendTqlLine(slave, channel, line);
-    PauseMs(20);
-}
-
 void TrailingPause(int32_t model) {
     if (PassesLinesSlowly(model)) PauseMs(20);
 }
 
 // Unlocks the four motors of a bridge of a known model.
 void UnlockGroup(int slave, int32_t model) {
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        MotorKind kind = MotorKind::A;
-        MotorKindOf(model, channel, &kind);
-        SendSetupLine(slave, channel, UnlockLine(kind));
-    }
+    SendToEachMotor(slave, model, UnlockLine, BlankFirst::Yes);
     TrailingPause(model);
 }
 
@@ -74,14 +63,9 @@ void Step0(int slave, TqInitView& view) {
     if (!IsKnownModel(model)) return Stop(view, "SlaveNo Error !");
     UnlockGroup(slave, model);
     PauseMs(120);
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        SendSetupLine(slave, channel, kSpeed38400Line);
-    }
+    SendToEachMotor(slave, kSpeed38400Line, BlankFirst::Yes);
     PauseMs(150);
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        SetBridgeUartSpeed(slave, channel, kUartCode38400);
-        PauseMs(20);
-    }
+    SetBridgeChannelSpeeds(slave, kUartCode38400);
     view.showStatus("Step< 2 >");
     g_tqInitStep = 1;
     PauseMs(50);
@@ -90,9 +74,7 @@ void Step0(int slave, TqInitView& view) {
 void Step1(int slave, TqInitView& view) {
     view.showProgress(2);
     PauseMs(100);
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        SendSetupLine(slave, channel, kParamSetLine);
-    }
+    SendToEachMotor(slave, kParamSetLine, BlankFirst::Yes);
     g_tqInitStep = 2;
     PauseMs(20);
     view.showStatus("Step< 3 >");
@@ -106,17 +88,12 @@ void Step2(int slave, TqInitView& view) {
     PauseMs(20);
     model = BridgeModelOfSlave(slave);
     if (model == kNotABridge) return Stop(view, "SlaveNo Erro !");
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        MotorKind kind;
-        if (!MotorKindOf(model, channel, &kind)) return Stop(view, "Slave Type Error !");
-        SendSetupLine(slave, channel, Speed170kLine(kind));
+    if (!SendToEachMotor(slave, model, Speed170kLine, BlankFirst::Yes)) {
+        return Stop(view, "Slave Type Error !");
     }
     TrailingPause(model);
     PauseMs(50);
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        SetBridgeUartSpeed(slave, channel, kUartCode170k);
-        PauseMs(20);
-    }
+    SetBridgeChannelSpeeds(slave, kUartCode170k);
     PauseMs(20);
     view.showStatus("Step< 4 >");
     g_tqInitStep = 3;
@@ -124,9 +101,9 @@ void Step2(int slave, TqInitView& view) {
 }
 
 std::string CurrentFailureList() {
-    std::array<int32_t, 4> counts;
-    std::array<bool, 4> checked;
-    for (int i = 0; i < kChannels; ++i) {
+    std::array<int32_t, kMotorsPerBridge> counts;
+    std::array<bool, kMotorsPerBridge> checked;
+    for (int i = 0; i < kMotorsPerBridge; ++i) {
         counts[i] = g_tqParamMatchCount[i];
         checked[i] = g_tqInitCheckOnline[i] != 0;
     }
@@ -207,26 +184,20 @@ void RunInitStep(int slave, TqInitView& view) {
 }
 
 int VerifyMotorParameters(int slave) {
-    int32_t counts[kChannels] = {};
+    int32_t counts[kMotorsPerBridge] = {};
     for (auto& count : g_tqParamMatchCount) count = 0;
-    const auto slaveNo = static_cast<uint16_t>(slave);
-    for (int channel = 1; channel <= kChannels; ++channel) {
+    for (int channel = 1; channel <= kMotorsPerBridge; ++channel) {
         for (int read = 0; read < kDrainReadsPerChannel; ++read) {
             PauseMs(10);
-            const std::string reply = SdoReadAsText(
-                slaveNo, static_cast<uint16_t>(ObjMotorResponse + channel), 0, kCoeVisibleString);
-            if (!reply.empty() && reply[0] == 'N') break;
+            if (ReadMotorResponse(static_cast<uint16_t>(slave), channel).starts_with('N')) break;
         }
     }
     PauseMs(50);
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        SendTqlLine(slave, channel, kParamQueryLine);
-        PauseMs(20);
-    }
+    SendToEachMotor(slave, kParamQueryLine, BlankFirst::No);
     PauseMs(50);
     for (int round = 0; round < kReadBackRounds; ++round) {
         PauseMs(20);
-        for (int channel = 1; channel <= kChannels; ++channel) {
+        for (int channel = 1; channel <= kMotorsPerBridge; ++channel) {
             PauseMs(20);
             std::string reply;
             if (!ReadMotorReply(slave, channel, &reply) || reply[0] != 'K') continue;
@@ -240,19 +211,19 @@ int VerifyMotorParameters(int slave) {
         }
     }
     int below = 0;
-    for (int i = 0; i < kChannels; ++i) {
+    for (int i = 0; i < kMotorsPerBridge; ++i) {
         g_tqParamMatchCount[i] = counts[i];
         if (counts[i] < kTqExpectedMatches) ++below;
     }
     return below;
 }
 
-std::string TqInitFailureList(const std::array<int32_t, 4>& counts,
-                              const std::array<bool, 4>& checked) {
-    static const char* const kLabels[kChannels] = {"ID1 ERROR! ", "ID2 ERROR! ; ", "ID3 ERROR! ; ",
-                                                   "ID4 ERROR! ; "};
+std::string TqInitFailureList(const std::array<int32_t, kMotorsPerBridge>& counts,
+                              const std::array<bool, kMotorsPerBridge>& checked) {
+    static const char* const kLabels[kMotorsPerBridge] = {"ID1 ERROR! ", "ID2 ERROR! ; ",
+                                                          "ID3 ERROR! ; ", "ID4 ERROR! ; "};
     std::string list;
-    for (int i = 0; i < kChannels; ++i) {
+    for (int i = 0; i < kMotorsPerBridge; ++i) {
         if (counts[i] == kTqExpectedMatches || !checked[i]) continue;
         char count[24];
         std::snprintf(count, sizeof count, "(%d) ;", counts[i]);

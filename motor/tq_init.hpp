@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "bus/globals.hpp"
+
 extern std::atomic<int32_t> g_tqInitRunning;  // 1 while a run is in progress
 extern std::atomic<int32_t> g_tqInitStep;     // the step the next tick runs, 0..5
 extern std::atomic<int32_t>
@@ -16,10 +18,10 @@ extern std::atomic<int32_t>
 extern std::atomic<int32_t> g_tqInitOk;     // the last run ended well
 extern std::atomic<int32_t> g_tqInitError;  // the last run ended with a read-back failure
 // Matching read-back replies per channel 1..4 of the last check.
-extern std::atomic<int32_t> g_tqParamMatchCount[4];
+extern std::atomic<int32_t> g_tqParamMatchCount[kMotorsPerBridge];
 // "ID1_ONLINE".."ID4_ONLINE": motors expected to answer. All start checked and
 // keep the user's choice for the rest of the run.
-extern std::atomic<int32_t> g_tqInitCheckOnline[4];
+extern std::atomic<int32_t> g_tqInitCheckOnline[kMotorsPerBridge];
 
 inline constexpr int kTqInitProgressMax = 5;
 inline constexpr int kTqExpectedMatches = 5;
@@ -45,8 +47,8 @@ void RunInitStep(int slave, TqInitView& view);
 int VerifyMotorParameters(int slave);
 
 // "ID2 ERROR! ; (3) ;..." for every checked channel whose count is not exactly 5.
-std::string TqInitFailureList(const std::array<int32_t, 4>& counts,
-                              const std::array<bool, 4>& checked);
+std::string TqInitFailureList(const std::array<int32_t, kMotorsPerBridge>& counts,
+                              const std::array<bool, kMotorsPerBridge>& checked);
 
 // Puts the initialisation's state back to its program-load values (tests).
 void ResetTqInit();

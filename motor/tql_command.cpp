@@ -22,7 +22,8 @@ void LogSentTqlLine(int slave, int motor, std::string_view text) {
 void SendTqlCommand(int slave, int motorIndex, std::string_view text) {
     const auto slaveNo = static_cast<uint16_t>(slave);
     if (motorIndex == kTqlAllMotors) {
-        for (int motor = 1; motor <= 4; ++motor) WriteMotorCommand(slaveNo, motor, text);
+        for (int motor = 1; motor <= kMotorsPerBridge; ++motor)
+            WriteMotorCommand(slaveNo, motor, text);
         LogSentTqlLine(slave, 0, text);
     } else if (motorIndex >= 0 && motorIndex < kTqlAllMotors) {
         WriteMotorCommand(slaveNo, motorIndex + 1, text);
@@ -31,8 +32,7 @@ void SendTqlCommand(int slave, int motorIndex, std::string_view text) {
 }
 
 bool ReadMotorReply(int slave, int motor, std::string* text) {
-    *text = SdoReadAsText(static_cast<uint16_t>(slave),
-                          static_cast<uint16_t>(ObjMotorResponse + motor), 0, kCoeVisibleString);
+    *text = ReadMotorResponse(static_cast<uint16_t>(slave), motor);
     if (text->empty() || (*text)[0] == 'N') return false;
     return text->compare(0, 2, "Ti") != 0;
 }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "bus/sdo_text.hpp"
+#include "bus/bus_stop.hpp"
 #include "motor/motor_setup.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
@@ -14,19 +14,6 @@ std::atomic<int32_t> g_baudSlave{0};
 
 namespace {
 
-constexpr int kChannels = 4;
-
-const char* MotorSpeedLine(int32_t mode, MotorKind kind) {
-    switch (mode) {
-        case kBaudMode38400:
-            return kSpeed38400Line;
-        case kBaudModeThird:
-            return kSpeedThirdLine;
-        default:
-            return Speed170kLine(kind);
-    }
-}
-
 uint32_t ChannelCode(int32_t mode) {
     switch (mode) {
         case kBaudMode38400:
@@ -36,21 +23,6 @@ uint32_t ChannelCode(int32_t mode) {
         default:
             return kUartCode170k;
     }
-}
-
-// Sends one line per channel, each by its motor kind, 20 ms after each; false
-// (nothing sent) when the model names no motor kinds.
-template <typename LineOf>
-bool SendToEachChannel(int slave, int32_t model, LineOf lineOf) {
-    MotorKind kinds[kChannels];
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        if (!MotorKindOf(model, channel, &kinds[channel - 1])) return false;
-    }
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        SendTqlLine(slave, channel, lineOf(kinds[channel - 1]));
-        PauseMs(20);
-    }
-    return true;
 }
 
 // A model the bridge table never holds: the request is dropped rather than
@@ -72,17 +44,21 @@ void TellMotors(int slave) {
         return;
     }
     const int32_t mode = g_baudMode;
-    if (!SendToEachChannel(slave, model, UnlockLine)) return DropForBadModel(slave);
+    if (!SendToEachMotor(slave, model, UnlockLine, BlankFirst::No)) {
+        return DropForBadModel(slave);
+    }
     PauseMs(PassesLinesSlowly(model) ? 40 : 20);
     if (mode == kBaudMode170k) {
         int32_t now = BridgeModelOfSlave(slave);
         if (now == kNotABridge) now = model;
-        if (!SendToEachChannel(slave, now, [](MotorKind k) { return Speed170kLine(k); })) {
+        if (!SendToEachMotor(slave, now, Speed170kLine, BlankFirst::No)) {
             return DropForBadModel(slave);
         }
         PauseMs(PassesLinesSlowly(now) ? 40 : 20);
     } else {
-        SendToEachChannel(slave, model, [mode](MotorKind k) { return MotorSpeedLine(mode, k); });
+        // Both kinds take the same line at these speeds.
+        SendToEachMotor(slave, mode == kBaudMode38400 ? kSpeed38400Line : kSpeedThirdLine,
+                        BlankFirst::No);
         PauseMs(20);
     }
     g_baudSlave = slave;
@@ -95,11 +71,7 @@ void TellMotors(int slave) {
 void SetChannels(int slave) {
     OpenConfigWindow(slave);
     PauseMs(40);
-    const uint32_t code = ChannelCode(g_baudMode);
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        SetBridgeUartSpeed(slave, channel, code);
-        PauseMs(20);
-    }
+    SetBridgeChannelSpeeds(slave, ChannelCode(g_baudMode));
     PauseMs(40);
     g_baudPhase = 2;
 }

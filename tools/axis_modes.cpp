@@ -1,9 +1,8 @@
 #include "tools/axis_modes.hpp"
 
-#include <chrono>
 #include <cstdint>
-#include <thread>
 
+#include "bus/bus_stop.hpp"
 #include "bus/globals.hpp"
 #include "bus/process_image.hpp"
 #include "bus/sdo_text.hpp"
@@ -22,10 +21,6 @@ constexpr uint16_t kEnableOperation = 0x000F;
 constexpr uint16_t kCpioControl = 0xC00F;
 constexpr int kReadBackPasses = 50;
 constexpr int kCopyPasses = 8;
-
-void Pause(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 uint16_t AxisObject(uint16_t base, int axis) {
     return static_cast<uint16_t>(base + axis * kAxisStride);
@@ -51,7 +46,7 @@ void SwitchAllBridges(uint16_t control, int32_t mode, int pauseMs) {
         SetControlWords(b, control);
         for (int axis = 0; axis < kMotorsPerBridge; ++axis) {
             WriteMode(b, axis, mode);
-            Pause(pauseMs);
+            PauseMs(pauseMs);
         }
     }
 }
@@ -77,7 +72,7 @@ void SettleBridgeInCsp(int bridge) {
     for (int pass = 0; pass < kReadBackPasses && !all; ++pass) {
         for (int axis = 0; axis < kMotorsPerBridge; ++axis) {
             HoldAtActualPosition(bridge, axis);
-            Pause(20);
+            PauseMs(20);
             if (AxisReportsCsp(bridge, axis)) switched[axis] = true;
         }
         all = switched[0] && switched[1] && switched[2] && switched[3];
@@ -86,9 +81,9 @@ void SettleBridgeInCsp(int bridge) {
     for (int pass = 0; pass < kCopyPasses; ++pass) {
         for (int axis = 0; axis < kMotorsPerBridge; ++axis) {
             HoldAtActualPosition(bridge, axis);
-            Pause(20);
+            PauseMs(20);
         }
-        Pause(20);
+        PauseMs(20);
     }
 }
 
@@ -96,13 +91,13 @@ void SettleBridgeInCsp(int bridge) {
 
 int SetAllMotorsMode101() {
     SwitchAllBridges(kSwitchOn, kModeTql, 30);
-    Pause(100);
+    PauseMs(100);
     return 0;
 }
 
 int SetAllMotorsHomingMode() {
     SwitchAllBridges(kSwitchOn, kModeHoming, 30);
-    Pause(100);
+    PauseMs(100);
     return 0;
 }
 
@@ -110,14 +105,14 @@ int SetAllMotorsCspMode() {
     SwitchAllBridges(kEnableOperation, kModeCsp, 20);
     const int count = g_bridgeCount.load();
     for (int b = 0; b < count; ++b) SettleBridgeInCsp(b);
-    Pause(20);
+    PauseMs(20);
     return 0;
 }
 
 int SetCpioMode(int on) {
     const bool cpio = on == 1;
     SwitchAllBridges(cpio ? kCpioControl : kEnableOperation, cpio ? kModeCpio : kModeCsp, 30);
-    Pause(500);
+    PauseMs(500);
     return 0;
 }
 

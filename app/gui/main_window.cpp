@@ -6,11 +6,10 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "app/gui/app_icon.hpp"
 #include "app/gui/global_dialogs.hpp"
+#include "bus/bus_stop.hpp"
 #include "bus/globals.hpp"
 #include "bus/gui/config_slave.hpp"
 #include "bus/process_image.hpp"
@@ -39,12 +38,6 @@ constexpr int kCoeTab = 3;
 
 const wchar_t kScanDevicePlease[] = L"Scan Device Please...";
 const wchar_t kScanSlavePlease[] = L"ERROR ; Scan Slave Please!.";
-
-// The device operations block the window on purpose: its users know that it
-// freezes while it talks to the devices.
-void Pause(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 bool BusReady() {
     return g_busReady.load() != 0;
@@ -205,7 +198,7 @@ void CDuZEraDezorav1Dlg::OnTcnSelchangeTab(int selected) {
             g_bridgeMode = kCoeTab;
             g_moveStop = 1;
             ResetMotorOutputs();
-            for (int i = 0; i < 3; ++i) Pause(50);
+            for (int i = 0; i < 3; ++i) PauseMs(50);
             SetAllMotorsHomingMode();
             ResetMotorOutputs();
             break;
@@ -218,19 +211,19 @@ void CDuZEraDezorav1Dlg::OnTcnSelchangeTab(int selected) {
 
 void CDuZEraDezorav1Dlg::OnBnClickedQuit() {
     g_busPause = 1;
-    Pause(500);
+    PauseMs(500);
     SaveSettingsFile();
     if (g_busReady.load() == 1) {
         SetAllMotorsMode101();
         DrainMotorReplies();
-        Pause(100);
+        PauseMs(100);
     }
     accept();
 }
 
 void CDuZEraDezorav1Dlg::OnQuit() {
     g_busPause = 1;
-    Pause(1000);
+    PauseMs(1000);
     SaveSettingsFile();
     accept();
 }
