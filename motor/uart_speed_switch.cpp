@@ -10,9 +10,11 @@
 std::atomic<int32_t> g_baudMode{0};
 std::atomic<int32_t> g_baudPhase{0};
 std::atomic<int32_t> g_baudErrors{0};
-std::atomic<int32_t> g_baudSlave{0};
 
 namespace {
+
+// The bridge whose motors phase 0 told; phases 1 and 2 set and report it.
+std::atomic<int32_t> toldSlave{0};
 
 uint32_t ChannelCode(int32_t mode) {
     switch (mode) {
@@ -61,7 +63,7 @@ void TellMotors(int slave) {
                         BlankFirst::No);
         PauseMs(20);
     }
-    g_baudSlave = slave;
+    toldSlave = slave;
     g_baudPhase = 1;
 }
 
@@ -104,12 +106,12 @@ void RunSpeedChangePhase(int slave) {
         case 0:
             return TellMotors(slave);
         case 1:
-            return SetChannels(g_baudSlave);
+            return SetChannels(toldSlave);
         default:
-            return CloseAndReport(g_baudSlave);
+            return CloseAndReport(toldSlave);
     }
 }
 
 void ResetUartSpeedSwitch() {
-    for (auto* value : {&g_baudMode, &g_baudPhase, &g_baudErrors, &g_baudSlave}) *value = 0;
+    for (auto* value : {&g_baudMode, &g_baudPhase, &g_baudErrors, &toldSlave}) *value = 0;
 }

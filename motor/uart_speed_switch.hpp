@@ -10,7 +10,6 @@
 extern std::atomic<int32_t> g_baudMode;    // requested speed mode; 0 = no request
 extern std::atomic<int32_t> g_baudPhase;   // the phase the next tick runs, 0..2
 extern std::atomic<int32_t> g_baudErrors;  // errors of the current phase-0 attempt
-extern std::atomic<int32_t> g_baudSlave;   // the bridge whose motors phase 0 told
 
 inline constexpr int32_t kBaudMode38400 = 1;
 inline constexpr int32_t kBaudModeThird = 2;  // not offered to the user
