@@ -1,5 +1,6 @@
 #include "tools/axis_modes.hpp"
 
+#include <atomic>
 #include <cstdint>
 
 #include "bus/bus_stop.hpp"
@@ -12,7 +13,6 @@ namespace {
 
 constexpr uint16_t kModesOfOperation = 0x6060;
 constexpr uint16_t kModesOfOperationDisplay = 0x6061;
-constexpr uint16_t kAxisStride = 0x800;
 constexpr uint16_t kDigitalOutputs = 0x60FE;
 constexpr uint8_t kOutputMaskSubindex = 2;
 constexpr int32_t kAllOutputs = 0x0F;
@@ -22,9 +22,7 @@ constexpr uint16_t kCpioControl = 0xC00F;
 constexpr int kReadBackPasses = 50;
 constexpr int kCopyPasses = 8;
 
-uint16_t AxisObject(uint16_t base, int axis) {
-    return static_cast<uint16_t>(base + axis * kAxisStride);
-}
+std::atomic<uint32_t> axisModeSwitches{0};
 
 uint16_t BridgeSlave(int bridge) {
     return static_cast<uint16_t>(g_bridgeSlave[bridge].load());
@@ -41,6 +39,7 @@ void SetControlWords(int bridge, uint16_t control) {
 // Every bridge: the four axes' controlwords, then the mode of each axis with a
 // pause after every write.
 void SwitchAllBridges(uint16_t control, int32_t mode, int pauseMs) {
+    ++axisModeSwitches;
     const int count = g_bridgeCount.load();
     for (int b = 0; b < count; ++b) {
         SetControlWords(b, control);
@@ -114,6 +113,10 @@ int SetCpioMode(int on) {
     SwitchAllBridges(cpio ? kCpioControl : kEnableOperation, cpio ? kModeCpio : kModeCsp, 30);
     PauseMs(500);
     return 0;
+}
+
+uint32_t AxisModeSwitches() {
+    return axisModeSwitches.load();
 }
 
 void EnableAxisOutputs(int slave, int axis) {

@@ -4,10 +4,18 @@
 // controlwords; all run on the GUI thread with fixed pauses. All return 0.
 #pragma once
 
+#include <cstdint>
+
 inline constexpr int kModeTql = 101;
 inline constexpr int kModeHoming = 6;
 inline constexpr int kModeCsp = 8;
 inline constexpr int kModeCpio = 121;
+
+// CiA402 object `base` of axis 0..3 (motor 1..4): each axis's objects lie 0x800
+// above the one before.
+constexpr uint16_t AxisObject(uint16_t base, int axis) {
+    return static_cast<uint16_t>(base + axis * 0x800);
+}
 
 int SetAllMotorsMode101();
 int SetAllMotorsHomingMode();
@@ -16,6 +24,11 @@ int SetAllMotorsHomingMode();
 int SetAllMotorsCspMode();
 // on 1: mode 121 with controlword 0xC00F; on 0: mode 8 with 0x000F.
 int SetCpioMode(int on);
+
+// How many switches of all axes there have been, each counted before its first
+// write: a procedure that needs the axes to stay in one mode (a homing run) sees
+// any switch made meanwhile.
+uint32_t AxisModeSwitches();
 
 // Lets all four digital outputs of axis 0..3 of `slave` through: its output mask
 // 0x60FE:02 (+ axis * 0x800) := 15. No check; the result is not looked at.

@@ -96,6 +96,11 @@ uint16_t CoeTypeCode(int32_t dataType) {
 
 }  // namespace
 
+bool ReadDecimalField(const std::wstring& text, int32_t* value) {
+    const std::optional<std::string> bytes = FieldBytes(text);
+    return bytes && ReadLeadingInteger(*bytes, value);
+}
+
 std::wstring CoeWrite(const CoeFields& fields, const CoeWindowRules& rules) {
     CoeObject object;
     if (!TakeSlave(fields, &object)) return kWriteMessages.slave;
@@ -105,15 +110,15 @@ std::wstring CoeWrite(const CoeFields& fields, const CoeWindowRules& rules) {
     if (std::wstring refusal = TakeAddress(fields, kWriteMessages, &object); !refusal.empty()) {
         return refusal;
     }
-    const std::optional<std::string> data = FieldBytes(fields.data);
     if (fields.dataType == kCoeTypeString) {
+        const std::optional<std::string> data = FieldBytes(fields.data);
         if (!data || data->empty()) return kStringDataError;
         SdoWriteBytes(object.slave, object.index, object.subindex,
                       static_cast<uint16_t>(data->size()), data->data());
         return {};
     }
     int32_t value = 0;
-    if (!data || !ReadLeadingInteger(*data, &value)) return kNumberDataError;
+    if (!ReadDecimalField(fields.data, &value)) return kNumberDataError;
     SdoWriteInt32(object.slave, object.index, object.subindex, value);
     return {};
 }

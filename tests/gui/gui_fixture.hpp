@@ -60,6 +60,8 @@ class ScannedBus {
     // Reads an axis's modes of operation (0x6060 + axis * 0x800) over the bus;
     // -1 when the read fails.
     int axisMode(int slave, int axis) const;
+    // The simulated slaves; inspect them only under segment().lock().
+    ecsim::Segment& segment() { return bus_.segment(); }
 
   private:
     testsupport::VirtualBus bus_;

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 
 #include "bus/globals.hpp"
@@ -131,6 +132,8 @@ void CatTools::BuildHomingGroup() {
     hmStartButton_ = AddButton(this, "hm Start", "hmStartButton", dlu::Rect(16, 168, 50, 18));
     homingStatusEdit_ = AddResultField(this, "homingStatusEdit", dlu::Rect(72, 170, 300, 14));
     stopHmButton_ = AddButton(this, "Stop hm", "stopHmButton", dlu::Rect(380, 168, 50, 18));
+    connect(hmStartButton_, &QPushButton::clicked, this, [this] { OnBnClickedHmStart(); });
+    connect(stopHmButton_, &QPushButton::clicked, this, [this] { OnBnClickedStopHm(); });
 }
 
 void CatTools::OnInitDialog() {
@@ -141,6 +144,7 @@ void CatTools::OnInitDialog() {
     m_dataType = kCoeTypeString;
     timer_.start();
     ShowFields();
+    ShowHomingColour();
 }
 
 void CatTools::TakeFields() {
@@ -185,6 +189,43 @@ void CatTools::OnTimer() {
         g_catToolsListsFilled = 1;
     }
     if (g_homingActive.load() != 0) UpdateHomingProgress();
+    ShowHomingColour();
+}
+
+void CatTools::OnBnClickedHmStart() {
+    HomingFields fields;
+    fields.slaveIndex = m_slaveIndex;
+    fields.motorIndex = m_motorIndex;
+    fields.homingType = m_homingType;
+    fields.storeFlag = m_storeFlag;
+    fields.offset = m_hmOffset;
+    fields.switchSpeed = m_hmSpeed1;
+    fields.zeroSpeed = m_hmSpeed2;
+    fields.acceleration = m_hmAccel;
+    fields.torque = m_torque;
+    fields.homingInput = m_homingInput;
+    const std::wstring refusal = StartHoming(fields);
+    // The old status text stays until the first supervision step; its colour
+    // already says that a run is on.
+    ShowHomingColour();
+    if (!refusal.empty()) ShowMessageBox(refusal);
+}
+
+void CatTools::OnBnClickedStopHm() {
+    StopHoming();
+}
+
+void CatTools::UpdateHomingProgress() {
+    homingStatusEdit_->setText(QString::fromStdWString(SuperviseHoming()));
+}
+
+void CatTools::ShowHomingColour() {
+    const int32_t result = g_homingResult.load();
+    if (result == shownHomingResult_) return;
+    shownHomingResult_ = result;
+    QPalette palette = homingStatusEdit_->palette();
+    palette.setColor(QPalette::Text, QColor::fromRgb(HomingStatusColour(result)));
+    homingStatusEdit_->setPalette(palette);
 }
 
 // Once per run: a later scan or slave count leaves the lists as they are.

@@ -5,6 +5,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <cstdint>
 #include <string>
 
 class QButtonGroup;
@@ -28,9 +29,12 @@ class CatTools : public QWidget {
     // A new homing type: the stopper types show the torque field, the switch
     // types the homing input list in its place.
     void OnCbnSelchangeHomingMode();
+    // "hm Start" and "Stop hm" of the homing group.
+    void OnBnClickedHmStart();
+    void OnBnClickedStopHm();
     // One supervision step of an active homing run, on every tick while
-    // g_homingActive is set; the run's procedure is not part of the page yet.
-    void UpdateHomingProgress() {}
+    // g_homingActive is set: the status text and its colour.
+    void UpdateHomingProgress();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -42,6 +46,8 @@ class CatTools : public QWidget {
     void FillLists();
     void TakeFields();
     void ShowFields();
+    // The status field's text colour follows the homing result.
+    void ShowHomingColour();
 
     // CoE group.
     int m_slaveIndex = 0;
@@ -80,6 +86,7 @@ class CatTools : public QWidget {
     QPushButton* hmStartButton_;
     QPushButton* stopHmButton_;
     QTimer timer_;
+    int32_t shownHomingResult_ = -1;
 };
 
 // The one instance, made by CreateGlobalDialogs at start and kept for the run.

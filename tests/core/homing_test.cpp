@@ -1,0 +1,284 @@
+// The homing procedure on an operational simulated segment: the objects hm Start
+// writes, the run the controlword pulse starts, its supervision, the halt, and
+// the refusals that leave the device alone.
+#include "tools/homing.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bus/process_image.hpp"
+#include "bus/sdo_text.hpp"
+#include "core/bus_fixture.hpp"
+#include "ecsim/bridge.hpp"
+#include "ecsim/slave.hpp"
+#include "tools/axis_modes.hpp"
+
+namespace {
+
+using testsupport::BusThreadsTest;
+
+// A ZR12 without a motor on channel 4, an I/O terminal and a ZR02.
+constexpr char kSegment[] = "ZR12:1-3,IO,ZR02";
+constexpr int kSlaves = 3;
+constexpr int kIoSlave = 2;
+constexpr int kZr02Slave = 3;
+
+class HomingOnBus : public BusThreadsTest {
+  protected:
+    void SetUp() override {
+        BusThreadsTest::SetUp();
+        ResetHomingState();
+        ScanToOp(kSegment, kSlaves);
+        // What choosing the CoE page does to the axes.
+        g_bridgeMode = 3;
+        g_moveStop = 1;
+        ResetMotorOutputs();
+        SetAllMotorsHomingMode();
+        ResetMotorOutputs();
+    }
+    void TearDown() override {
+        ResetHomingState();
+        BusThreadsTest::TearDown();
+    }
+
+    ecsim::BridgeDevice& bridge(int slave) {
+        return dynamic_cast<ecsim::BridgeDevice&>(
+            segment().slave(static_cast<size_t>(slave)).device());
+    }
+    // An object of the simulated bridge, read by the device model itself.
+    int64_t Object(int slave, uint16_t index, uint8_t sub = 0) {
+        auto lock = segment().lock();
+        return bridge(slave).dictionary().getInt(index, sub);
+    }
+    int32_t MotorParam(int slave, int channel, int k) {
+        auto lock = segment().lock();
+        return bridge(slave).motor(static_cast<size_t>(channel - 1))->param(k);
+    }
+
+    // Supervises the run at the page's pace until it ends; every text it showed.
+    std::vector<std::wstring> SuperviseToEnd(int seconds = 30) {
+        std::vector<std::wstring> texts;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (g_homingActive.load() != 0 && std::chrono::steady_clock::now() < deadline) {
+            texts.push_back(SuperviseHoming());
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        EXPECT_EQ(g_homingActive.load(), 0) << "the run did not end";
+        return texts;
+    }
+};
+
+HomingFields Stopper(int slave, int motor, const wchar_t* offset, const wchar_t* switchSpeed) {
+    HomingFields fields;
+    fields.slaveIndex = slave - 1;
+    fields.motorIndex = motor - 1;
+    fields.homingType = kHomingStopperCcw;
+    fields.offset = offset;
+    fields.switchSpeed = switchSpeed;
+    fields.torque = L"55";
+    return fields;
+}
+
+TEST_F(HomingOnBus, StopperHomingEndsAtTheOffsetAndASecondStartMeanwhileWritesNothing) {
+    // About 3.3 s: long enough to press hm Start again while it runs.
+    ASSERT_EQ(StartHoming(Stopper(1, 2, L"1234", L"10")), L"");
+    EXPECT_EQ(g_homingActive.load(), 1);
+    EXPECT_EQ(g_homingResult.load(), kHomingRunning);
+    EXPECT_EQ(g_ctrlWord[MotorSlot(0, 2)].load(), 0x000F);
+    EXPECT_EQ(Object(1, 0x6898), 2);  // StopperCCW, motor 2's axis
+    EXPECT_EQ(Object(1, 0x687C), 1234);
+    EXPECT_EQ(Object(1, 0x6899, 1), 10);
+    EXPECT_EQ(Object(1, 0x6899, 2), 500);
+    EXPECT_EQ(Object(1, 0x689A), 500);
+    EXPECT_EQ(MotorParam(1, 2, 47), 55);
+
+    EXPECT_EQ(StartHoming(Stopper(1, 2, L"-99", L"40000")), L"Motor Homing!!!!");
+    EXPECT_EQ(Object(1, 0x687C), 1234);
+    EXPECT_EQ(Object(1, 0x6899, 1), 10);
+
+    const std::vector<std::wstring> texts = SuperviseToEnd();
+    ASSERT_GT(texts.size(), 16u);
+    EXPECT_EQ(texts[0], L"Homing Run ( Elapsed time: 0 ) ");
+    EXPECT_EQ(texts[7], L"Homing Run ( Elapsed time: 0 ) ");
+    EXPECT_EQ(texts[8], L"    ");
+    EXPECT_EQ(texts[15], L"    ");
+    EXPECT_EQ(texts[16], L"Homing Run ( Elapsed time: 0 ) ");
+    const int seconds = static_cast<int>(texts.size()) / 32;
+    EXPECT_EQ(texts.back(), L"Homing Run End. Time ( " + std::to_wstring(seconds) + L" ) .....");
+    EXPECT_EQ(g_homingResult.load(), kHomingEnded);
+    EXPECT_EQ(HomingStatusColour(g_homingResult.load()), 0x0000FFu);
+    EXPECT_EQ(g_homingTicks.load(), 0);
+    EXPECT_EQ(g_actualPos[MotorSlot(0, 2)].load(), 1234);
+    EXPECT_TRUE(boxes_.texts().empty());
+}
+
+TEST_F(HomingOnBus, SwitchHomingOfMotor3MarksItsInputInK27AndUsesItsOwnObjects) {
+    SdoWriteInt32(kZr02Slave, 0x70F6, 7, 12);  // K27 of motor 3
+    HomingFields fields;
+    fields.slaveIndex = kZr02Slave - 1;
+    fields.motorIndex = 2;
+    fields.homingType = kHomingSwitchCcw;
+    fields.homingInput = 3;  // INPUT4
+    fields.offset = L"-300";
+    fields.switchSpeed = L"4000";
+    fields.zeroSpeed = L"3000";
+    fields.acceleration = L"2000";
+    fields.torque = L"";  // not a switch type's field
+    ASSERT_EQ(StartHoming(fields), L"");
+
+    EXPECT_EQ(Object(kZr02Slave, 0x7098), 4);
+    EXPECT_EQ(Object(kZr02Slave, 0x707C), -300);
+    EXPECT_EQ(Object(kZr02Slave, 0x7099, 1), 4000);
+    EXPECT_EQ(Object(kZr02Slave, 0x7099, 2), 3000);
+    EXPECT_EQ(Object(kZr02Slave, 0x709A), 2000);
+    EXPECT_EQ(MotorParam(kZr02Slave, 3, 27), 2011);
+    EXPECT_EQ(MotorParam(kZr02Slave, 3, 47), 30);  // factory value, untouched
+    // The other axes and the other bridge keep their defaults.
+    EXPECT_EQ(Object(kZr02Slave, 0x6098), 1);
+    EXPECT_EQ(Object(kZr02Slave, 0x607C), 0);
+    EXPECT_EQ(Object(1, 0x7098), 1);
+
+    SuperviseToEnd();
+    EXPECT_EQ(g_homingResult.load(), kHomingEnded);
+    EXPECT_EQ(g_actualPos[MotorSlot(1, 3)].load(), -300);
+}
+
+TEST_F(HomingOnBus, RefusalsComeBeforeAnyHomingObjectIsWritten) {
+    struct Case {
+        HomingFields fields;
+        const wchar_t* message;
+    };
+    std::vector<Case> cases;
+    const auto add = [&](HomingFields fields, const wchar_t* message) {
+        cases.push_back({std::move(fields), message});
+    };
+    const HomingFields good = Stopper(1, 1, L"0", L"500");
+    add(Stopper(kIoSlave, 1, L"0", L"500"), L"Motor OffLine Error!!!");
+    add(Stopper(1, 4, L"0", L"500"), L"Motor OffLine Error!!!");  // no motor fitted
+    HomingFields f = good;
+    f.offset = L"-32517";
+    add(f, L"Data Error at hmOffset, data error");
+    f.offset = L"32516";
+    add(f, L"Data Error at hmOffset, data error");
+    f.offset = L"";
+    add(f, L"Data Error at hmOffset");
+    f.offset = L"abc";
+    add(f, L"Data Error at hmOffset");
+    f = good;
+    f.switchSpeed = L"0";
+    add(f, L"Data Error at hmSpeed1, data error");
+    f.switchSpeed = L"";
+    add(f, L"Data Error at hmSpeed1");
+    f = good;
+    f.zeroSpeed = L"40001";
+    add(f, L"Data Error at hmSpeed2, data error");
+    f = good;
+    f.acceleration = L"0";
+    add(f, L"Data Error at hmAccel, data error");
+    f.acceleration = L"";
+    add(f, L"Data Error at hmAccel");
+    f = good;
+    f.torque = L"9";
+    add(f, L"Data Error at hmK47, data error");
+    f.torque = L"101";
+    add(f, L"Data Error at hmK47, data error");
+    f.torque = L"";
+    add(f, L"Data Error at hmK47");
+    for (const Case& c : cases) {
+        EXPECT_EQ(StartHoming(c.fields), c.message);
+    }
+    // The motor of channel 4 answered once and has gone since: its parameters
+    // cannot be read, and a switch homing needs K27.
+    g_motorOnline[MotorSlot(0, 4)] = 1;
+    f = Stopper(1, 4, L"0", L"500");
+    f.homingType = kHomingSwitchCw;
+    EXPECT_EQ(StartHoming(f), L"Data Error , at Read K27");
+    f.switchSpeed = L"40001";  // the speeds are checked before K27 is read
+    EXPECT_EQ(StartHoming(f), L"Data Error at hmSpeed1, data error");
+
+    EXPECT_EQ(g_homingActive.load(), 0);
+    EXPECT_EQ(g_homingResult.load(), kHomingNoRun);
+    for (int axis = 0; axis < 4; ++axis) {
+        const auto offset = static_cast<uint16_t>(axis * 0x800);
+        EXPECT_EQ(Object(1, 0x6098 + offset), 1) << "axis " << axis;
+        EXPECT_EQ(Object(1, 0x607C + offset), 0) << "axis " << axis;
+        EXPECT_EQ(Object(1, 0x6099 + offset, 1), 500) << "axis " << axis;
+    }
+    EXPECT_EQ(MotorParam(1, 1, 47), 30);
+}
+
+TEST_F(HomingOnBus, StopHmEndsASlowRunAsAHomingError) {
+    ASSERT_EQ(StartHoming(Stopper(kZr02Slave, 1, L"5000", L"1")), L"");  // over a minute
+    SuperviseHoming();
+    StopHoming();
+    SuperviseToEnd(10);
+    EXPECT_EQ(g_homingResult.load(), kHomingError);
+    EXPECT_EQ(HomingStatusColour(g_homingResult.load()), 0xFF00FFu);
+    EXPECT_EQ(g_ctrlWord[MotorSlot(1, 1)].load(), 0x000F);
+    EXPECT_NE(g_actualPos[MotorSlot(1, 1)].load(), 5000);
+}
+
+TEST_F(HomingOnBus, ARunThatCannotReportEndsAfterTheHalt) {
+    ASSERT_EQ(StartHoming(Stopper(1, 1, L"5000", L"1")), L"");
+    // The bridge goes silent: its statusword never changes again.
+    segment().powerOff(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int tick = 0; tick < 200; ++tick) SuperviseHoming();
+    EXPECT_EQ(g_homingActive.load(), 1);  // no time limit of its own
+    EXPECT_EQ(StartHoming(Stopper(kZr02Slave, 1, L"0", L"500")), L"Motor Homing!!!!");
+
+    StopHoming();
+    std::wstring text;
+    int ticks = 0;
+    while (g_homingActive.load() != 0 && ticks < 1000) {
+        text = SuperviseHoming();
+        ++ticks;
+    }
+    EXPECT_EQ(g_homingActive.load(), 0);
+    EXPECT_EQ(ticks, 64);
+    // 1 + 200 + 64 ticks of 32 a second.
+    EXPECT_EQ(text, L"Homing Run ERROR  timeOut , Time ( 8 ) .....");
+    EXPECT_EQ(g_homingResult.load(), kHomingError);
+}
+
+TEST(HomingProcedure, FieldRangesAcceptTheirEnds) {
+    HomingFields fields;
+    HomingValues values;
+    fields.offset = L"-32516";
+    EXPECT_EQ(CheckHomingFields(fields, &values), L"");
+    EXPECT_EQ(values.offset, -32516);
+    fields.offset = L"32515";
+    fields.switchSpeed = fields.zeroSpeed = fields.acceleration = L"1";
+    fields.torque = L"10";
+    EXPECT_EQ(CheckHomingFields(fields, &values), L"");
+    EXPECT_EQ(values.torque, 10);
+    fields.switchSpeed = fields.zeroSpeed = fields.acceleration = L"40000";
+    fields.torque = L"100";
+    EXPECT_EQ(CheckHomingFields(fields, &values), L"");
+    EXPECT_EQ(values.acceleration, 40000);
+    // A switch type does not look at the torque.
+    fields.torque = L"";
+    fields.homingType = kHomingSwitchCw;
+    EXPECT_EQ(CheckHomingFields(fields, &values), L"");
+}
+
+TEST(HomingProcedure, K27MarksTheChosenInputDigit) {
+    EXPECT_EQ(SetHomingInputDigit(12, 3), 2011);  // INPUT4
+    EXPECT_EQ(SetHomingInputDigit(0, 0), 2);      // INPUT1 is the units digit
+    EXPECT_EQ(SetHomingInputDigit(222222, 5), 211111);
+    EXPECT_EQ(SetHomingInputDigit(999999, 2), 999299);
+    EXPECT_EQ(SetHomingInputDigit(-5, 0), -5);
+    EXPECT_EQ(SetHomingInputDigit(1000000, 0), 1000000);
+    // Bad parameter or motor numbers are refused before any device access.
+    int32_t value = 7;
+    EXPECT_EQ(ReadMotorParamK(1, 100, &value, 1), -2);
+    EXPECT_EQ(ReadMotorParamK(0, 27, &value, 1), -2);
+    EXPECT_EQ(ReadMotorParamK(5, 27, &value, 1), -2);
+    EXPECT_EQ(value, 7);
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+// Homing from the CoE page of the main window on a scanned ZR12, IO, ZR02
+// segment: the status field's texts and colours, Stop hm on the run's own motor
+// whatever the list shows later, and a run cut short by leaving the page.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTest>
+
+#include "app/gui/main_window.hpp"
+#include "bus/globals.hpp"
+#include "bus/gui/config_slave.hpp"
+#include "ecsim/bridge.hpp"
+#include "ecsim/slave.hpp"
+#include "gui_fixture.hpp"
+#include "tools/coe_access.hpp"
+#include "tools/gui/cat_tools.hpp"
+#include "tools/homing.hpp"
+
+namespace {
+
+using guitest::RecordedBoxes;
+using guitest::ScannedBus;
+using guitest::WaitFor;
+using guitest::WorkFolder;
+
+constexpr int kCoeTab = 3;
+constexpr int kCia402Tab = 2;
+constexpr int kZr02Slave = 3;
+
+template <typename T>
+T* Child(const char* name) {
+    T* child = g_dlgCatTools->findChild<T*>(name);
+    if (child == nullptr) qFatal("no control %s", name);
+    return child;
+}
+
+void Type(const char* field, const QString& text) {
+    auto* edit = Child<QLineEdit>(field);
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+QString Status() {
+    return Child<QLineEdit>("homingStatusEdit")->text();
+}
+
+QColor StatusColour() {
+    return Child<QLineEdit>("homingStatusEdit")->palette().color(QPalette::Text);
+}
+
+class HomingPage : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetHomingState();
+        ResetCatToolsState();
+        folder_.writeSettings(bus_.settingsLines());
+        window_.OnInitDialog();
+        window_.show();
+        QTest::mouseClick(g_dlgConfigSlave->scanButton(), Qt::LeftButton);
+        ASSERT_TRUE(bus_.waitOperational());
+        window_.tabBar()->setCurrentIndex(kCoeTab);
+        ASSERT_TRUE(WaitFor([] { return Child<QComboBox>("slaveCombo")->count() == 3; }, 10));
+    }
+    void TearDown() override {
+        ResetHomingState();
+        ResetCatToolsState();
+    }
+
+    ecsim::HomingState AxisHoming(int slave, int channel) {
+        auto lock = bus_.segment().lock();
+        auto& bridge = dynamic_cast<ecsim::BridgeDevice&>(
+            bus_.segment().slave(static_cast<size_t>(slave)).device());
+        return bridge.axis(static_cast<size_t>(channel - 1)).homing();
+    }
+    // Starts a homing so slow (switch-search speed 1) that only a halt or a
+    // mode switch ends it, and waits until the page shows it running.
+    void StartSlowRun() {
+        Type("hmOffsetEdit", "5000");
+        Type("hmSpeed1Edit", "1");
+        Child<QPushButton>("hmStartButton")->click();
+        ASSERT_EQ(g_homingActive.load(), 1);
+        ASSERT_TRUE(WaitFor([] { return Status().startsWith("Homing Run ( Elapsed time: "); }, 10));
+    }
+
+    WorkFolder folder_;
+    ScannedBus bus_;
+    RecordedBoxes boxes_;
+    CDuZEraDezorav1Dlg window_;
+};
+
+TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
+    Type("hmOffsetEdit", "1500");
+    Type("hmSpeed1Edit", "40");
+    Child<QPushButton>("hmStartButton")->click();
+    EXPECT_EQ(StatusColour(), QColor(0, 0, 100));
+    ASSERT_TRUE(WaitFor([] { return g_homingActive.load() == 0; }, 20));
+    EXPECT_TRUE(QRegularExpression(R"(^Homing Run End\. Time \( \d+ \) \.\.\.\.\.$)")
+                    .match(Status())
+                    .hasMatch())
+        << Status().toStdString();
+    ASSERT_TRUE(WaitFor([] { return StatusColour() == QColor(0, 0, 255); }, 5));
+    EXPECT_EQ(g_actualPos[MotorSlot(0, 1)].load(), 1500);
+
+    ASSERT_NO_FATAL_FAILURE(StartSlowRun());
+    // Another bridge and motor picked meanwhile do not take the halt.
+    Child<QComboBox>("slaveCombo")->setCurrentIndex(kZr02Slave - 1);
+    Child<QComboBox>("motorCombo")->setCurrentIndex(1);
+    Child<QPushButton>("stopHmButton")->click();
+    ASSERT_TRUE(WaitFor([] { return g_homingActive.load() == 0; }, 10));
+    EXPECT_TRUE(Status().startsWith("Homing Run ERROR  timeOut , Time ( "))
+        << Status().toStdString();
+    ASSERT_TRUE(WaitFor([] { return StatusColour() == QColor(255, 0, 255); }, 5));
+    EXPECT_EQ(AxisHoming(1, 1), ecsim::HomingState::Failed);
+    EXPECT_EQ(AxisHoming(kZr02Slave, 2), ecsim::HomingState::NotStarted);
+    EXPECT_TRUE(boxes_.texts().empty());
+
+    // Stop hm without a run does nothing.
+    Child<QPushButton>("stopHmButton")->click();
+    EXPECT_EQ(g_ctrlWord[MotorSlot(0, 1)].load(), 0x000F);
+}
+
+TEST_F(HomingPage, LeavingThePageMidRunEndsTheRunAsAHomingError) {
+    ASSERT_NO_FATAL_FAILURE(StartSlowRun());
+    window_.tabBar()->setCurrentIndex(kCia402Tab);
+    // In cyclic position mode bit 12 says "following", not "homing attained".
+    ASSERT_TRUE(WaitFor([] { return (g_statusWord[MotorSlot(0, 1)].load() & 0x1000) != 0; }, 10));
+    ASSERT_TRUE(WaitFor([] { return g_homingActive.load() == 0; }, 10));
+    EXPECT_FALSE(Status().contains("Homing Run End")) << Status().toStdString();
+    EXPECT_TRUE(Status().startsWith("Homing Run ERROR  timeOut , Time ( "))
+        << Status().toStdString();
+    EXPECT_EQ(g_homingResult.load(), kHomingError);
+    EXPECT_TRUE(WaitFor([] { return StatusColour() == QColor(255, 0, 255); }, 5));
+}
+
+}  // namespace
