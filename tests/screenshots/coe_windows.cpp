@@ -1,6 +1,7 @@
 #include "screenshots/coe_windows.hpp"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
 
@@ -8,6 +9,7 @@
 #include "gui/wait_for.hpp"
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/mail_box_coe.hpp"
+#include "tools/homing.hpp"
 
 namespace {
 
@@ -15,6 +17,36 @@ using guitest::WaitFor;
 
 void Settle() {
     WaitFor([] { return false; }, 1);
+}
+
+QLineEdit* Field(const char* name) {
+    return g_dlgCatTools->findChild<QLineEdit*>(name);
+}
+
+// Fills a field as if typed, so that the page takes it.
+void Enter(const char* name, const QString& text) {
+    Field(name)->setText(text);
+    emit Field(name)->textEdited(text);
+}
+
+// A stopper homing of the first motor, slow enough to be seen running, then
+// halted.
+bool SaveHomingRun(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow save) {
+    g_dlgCatTools->findChild<QComboBox*>("homingTypeCombo")->setCurrentIndex(0);
+    Enter("hmOffsetEdit", QStringLiteral("8000"));
+    Enter("hmSpeed1Edit", QStringLiteral("5"));
+    Enter("hmSpeed2Edit", QStringLiteral("200"));
+    g_dlgCatTools->findChild<QPushButton*>("hmStartButton")->click();
+    const bool running = WaitFor(
+        [] {
+            return Field("homingStatusEdit")->text() ==
+                   QStringLiteral("Homing Run ( Elapsed time: 1 ) ");
+        },
+        10);
+    const bool ok = running && save(&window, folder, "cat_tools_homing.png");
+    g_dlgCatTools->findChild<QPushButton*>("stopHmButton")->click();
+    WaitFor([] { return g_homingActive.load() == 0; }, 10);
+    return ok;
 }
 
 }  // namespace
@@ -28,6 +60,7 @@ bool SaveCoeWindows(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow s
     g_dlgCatTools->findChild<QComboBox*>("homingTypeCombo")->setCurrentIndex(2);
     Settle();
     bool ok = save(&window, folder, "cat_tools.png");
+    ok = SaveHomingRun(window, folder, save) && ok;
 
     g_dlgMailBoxCoe->show();
     Settle();

@@ -1,4 +1,5 @@
-// Pictures of the CoE page after a read and of the mailbox dialog.
+// Pictures of the CoE page after a read and during a homing run, and of the
+// mailbox dialog.
 #pragma once
 
 #include "screenshots/motor_windows.hpp"
