@@ -33,7 +33,7 @@ class CatTools : public QWidget {
     void OnBnClickedHmStart();
     void OnBnClickedStopHm();
     // One supervision step of an active homing run, on every tick while
-    // g_homingActive is set: the status text and its colour.
+    // g_homingActive is set: the status text (the timer then colours it).
     void UpdateHomingProgress();
 
   protected:
