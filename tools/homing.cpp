@@ -1,9 +1,8 @@
 #include "tools/homing.hpp"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
+#include "bus/bus_stop.hpp"
 #include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 #include "platform/latin1.hpp"
@@ -78,10 +77,6 @@ struct Run {
     int haltTicksLeft = 0;      // counts down after Stop hm; 0 while no halt waits
 };
 Run run;
-
-void Pause(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 // Shadow-array entry of motor 1..4 of `slave`; -1 when the slave is not a bridge.
 int MotorSlotOf(int slave, int motor) {
@@ -188,17 +183,17 @@ std::wstring StartHoming(const HomingFields& fields) {
     }
 
     const int axis = motor - 1;
-    Pause(kWritePauseMs);
+    PauseMs(kWritePauseMs);
     SdoWriteInt32(target, AxisObject(kHomingMethod, axis), 0, fields.homingType + 1);
-    Pause(kWritePauseMs);
+    PauseMs(kWritePauseMs);
     SdoWriteInt32(target, AxisObject(kHomeOffset, axis), 0, values.offset);
-    Pause(kWritePauseMs);
+    PauseMs(kWritePauseMs);
     SdoWriteInt32(target, AxisObject(kHomingSpeeds, axis), kSwitchSpeedSubindex,
                   values.switchSpeed);
     SdoWriteInt32(target, AxisObject(kHomingSpeeds, axis), kZeroSpeedSubindex, values.zeroSpeed);
-    Pause(kWritePauseMs);
+    PauseMs(kWritePauseMs);
     SdoWriteInt32(target, AxisObject(kHomingAcceleration, axis), 0, values.acceleration);
-    Pause(kWritePauseMs);
+    PauseMs(kWritePauseMs);
     if (switchType) {
         SdoWriteInt32(target, AxisObject(kMotorParams, axis), kHomingInputParam - kMotorParamBase,
                       SetHomingInputDigit(k27, fields.homingInput));
@@ -208,9 +203,9 @@ std::wstring StartHoming(const HomingFields& fields) {
     }
 
     run = Run{slave, motor, AxisModeSwitches(), 0};
-    Pause(kPulseMs);
+    PauseMs(kPulseMs);
     SetRunControlWord(kControlHomingStart);
-    Pause(kPulseMs);
+    PauseMs(kPulseMs);
     g_homingActive = 1;
     g_homingResult = kHomingRunning;
     SetRunControlWord(kControlEnable);
@@ -244,7 +239,7 @@ std::wstring SuperviseHoming() {
 void StopHoming() {
     if (g_homingActive.load() != 1) return;
     SetRunControlWord(kControlHalt);
-    for (int step = 0; step < kHaltSteps; ++step) Pause(kWritePauseMs);
+    for (int step = 0; step < kHaltSteps; ++step) PauseMs(kWritePauseMs);
     SetRunControlWord(kControlEnable);
     // A second halt does not put the end further off.
     if (run.haltTicksLeft == 0) run.haltTicksLeft = kHaltReportTicks;
