@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -78,6 +79,39 @@ TEST_F(BusThreadsTest, SwitchingToCspHoldsEveryAxisAtItsActualPosition) {
     }
     // The image carries the same targets (the packing may have refreshed them).
     EXPECT_TRUE(WaitUntil([] { return TargetInImage(1, 4) == g_targetPos[MotorSlot(1, 4)]; }));
+}
+
+// The switch writes each axis's target into its own channel's target field and
+// nowhere else: not over a controlword, not into the neighbours' bytes.
+TEST_F(BusThreadsTest, SwitchingToCspWritesOnlyTheTargetFieldsOfTheBlock) {
+    ScanToOp("IO,ZR12,IO", 3);
+    ASSERT_EQ(g_bridgeCount, 1);
+    ASSERT_EQ(g_bridgeOutOffset[0], 2u);
+    // Without the threads nothing else writes the image: what it holds afterwards
+    // is the switch's doing alone.
+    StopBusThreads();
+    const int32_t actual[4] = {0x01020304, -2, 0x7F6E5D4C, -0x12345678};
+    for (int m = 1; m <= 4; ++m) g_actualPos[MotorSlot(0, m)] = actual[m - 1];
+    const size_t area = ec_slave[0].Obytes;
+    ASSERT_EQ(area, 28u);  // 2 + 24 + 2
+    {
+        auto lock = LockProcessImage();
+        std::fill_n(ec_slave[0].outputs, area, uint8_t{0xA5});
+        std::fill_n(ec_slave[0].outputs + 2, 24, uint8_t{0xEE});
+    }
+    EXPECT_EQ(SetAllMotorsCspMode(), 0);
+    EXPECT_TRUE(boxes_.texts().empty());
+
+    std::vector<uint8_t> expected = {0xA5, 0xA5};
+    for (const int32_t value : actual) {
+        const auto bits = static_cast<uint32_t>(value);
+        expected.insert(expected.end(),
+                        {0xEE, 0xEE, static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
+                         static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(bits >> 24)});
+    }
+    expected.insert(expected.end(), {0xA5, 0xA5});
+    auto lock = LockProcessImage();
+    EXPECT_EQ(std::vector<uint8_t>(ec_slave[0].outputs, ec_slave[0].outputs + area), expected);
 }
 
 // A bridge whose axes take every mode written and keep showing mode 0; counts
