@@ -19,6 +19,7 @@
 #include "gui_fixture.hpp"
 #include "motor/gui/para_set.hpp"
 #include "settings/settings_values.hpp"
+#include "tools/axis_modes.hpp"
 
 namespace {
 
@@ -127,6 +128,34 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     EXPECT_TRUE(window.page(0)->isVisible());
     EXPECT_FALSE(window.page(3)->isVisible());
     ExpectAxesInMode(bus, 6);
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
+// The MailBox tab first puts every axis into enable operation and gives that
+// time to reach the bridges, before it writes the homing mode. Seen on an axis in
+// mode 8 that is switched on but not enabled, with a target far away: only the
+// enable command that reaches it while it is still in mode 8 moves it.
+TEST_F(MainWindowOnBus, TheMailBoxTabEnablesTheAxesOnTheBusBeforeTheHomingMode) {
+    CDuZEraDezorav1Dlg window;
+    ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
+    g_moveStop = 1;
+    SetAllMotorsCspMode();
+    ExpectAxesInMode(bus, 8);
+    for (int slot = 0; slot < 8; ++slot) g_ctrlWord[slot] = 0x0007;
+    const int slot = MotorSlot(0, 1);
+    ASSERT_TRUE(WaitFor([&] { return (g_statusWord[slot].load() & 0x6F) == 0x23; }, 10))
+        << "the axis is not switched on";
+    const int32_t before = g_actualPos[slot].load();
+    g_targetPos[slot] = before + 50000;
+
+    window.tabBar()->setCurrentIndex(3);
+    ExpectAxesInMode(bus, 6);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(g_ctrlWord[i].load(), 0x000F) << i;
+        EXPECT_EQ(g_digOut[i].load(), 0u) << i;
+    }
+    EXPECT_TRUE(WaitFor([&] { return g_actualPos[slot].load() > before; }, 10))
+        << "the enable command did not reach the bridge before its homing mode";
     EXPECT_TRUE(boxes.texts().empty());
 }
 
