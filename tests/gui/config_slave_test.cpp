@@ -58,6 +58,16 @@ TEST(ConfigSlavePage, CountFieldTakesOneToThirtyTwo) {
         EXPECT_EQ(g_slaveCount.load(), 3);
     }
     boxes.clear();
+    // Both ends of the range are taken, and the pages offer that many slaves.
+    Enter(field, QStringLiteral("32"));
+    EXPECT_EQ(g_slaveCount.load(), 32);
+    EXPECT_EQ(field->text(), QStringLiteral("32"));
+    QComboBox combo;
+    FillSlaveCombo(&combo);
+    ASSERT_EQ(combo.count(), 32);
+    EXPECT_EQ(combo.itemText(31), QStringLiteral("SlaveNo.32"));
+    Enter(field, QStringLiteral("1"));
+    EXPECT_EQ(g_slaveCount.load(), 1);
     Enter(field, QStringLiteral("12abc"));
     EXPECT_EQ(g_slaveCount.load(), 12);
     EXPECT_EQ(field->text(), QStringLiteral("12abc"));
