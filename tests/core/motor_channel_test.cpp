@@ -2,11 +2,16 @@
 // through the master (slaves in PRE-OP, no bus threads).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
@@ -182,6 +187,57 @@ TEST_F(MotorChannelTest, OnlineCheckFlagsAnsweringMotorsAndKeepsEarlierFlags) {
     EXPECT_EQ(g_strScanLog.copy(),
               L"TQ[1.1]=ONline ; TQ[1.2]=OFFline; TQ[1.3]=ONline ; TQ[1.4]=OFFline\r\n"
               L"TQ[2.1]=OFFline; TQ[2.2]=OFFline; TQ[2.3]=OFFline; TQ[2.4]=ONline\r\n");
+}
+
+// A bridge whose motors answer by script: each reply depends on how many
+// queries the motor has had and how many reads since the last one.
+using ReplyScript = std::function<std::string(int queries, int readsSinceQuery)>;
+
+void FitScriptedBridge(ecsim::Segment& segment, const std::array<ReplyScript, 4>& scripts) {
+    auto device = std::make_unique<testsupport::CoeTestDevice>();
+    for (int m = 1; m <= 4; ++m) {
+        auto counts = std::make_shared<std::pair<int, int>>(0, 0);  // queries, reads since
+        ecsim::Entry command;
+        command.type = ecsim::DataType::VisibleString;
+        command.access = ecsim::Access::WriteOnly;
+        command.maxLength = 64;
+        command.onDownload = [counts](std::span<const uint8_t> line) {
+            if (std::string(line.begin(), line.end()) == "?99.1") *counts = {counts->first + 1, 0};
+            return ecsim::abort_code::None;
+        };
+        device->od().add(static_cast<uint16_t>(ObjMotorCommand + m), 0, command);
+        ecsim::Entry reply;
+        reply.type = ecsim::DataType::VisibleString;
+        reply.access = ecsim::Access::ReadOnly;
+        reply.onUpload = [counts, script = scripts[m - 1]](std::vector<uint8_t>& data) {
+            const std::string text = script(counts->first, ++counts->second);
+            data.assign(text.begin(), text.end());
+            return ecsim::abort_code::None;
+        };
+        device->od().add(static_cast<uint16_t>(ObjMotorResponse + m), 0, reply);
+    }
+    segment.replaceDevice(1, std::move(device));
+}
+
+// Two queries with two reads each, and only a reply that begins "Ux" counts.
+TEST_F(MotorChannelTest, OnlineCheckQueriesTwiceReadsTwiceAndTakesOnlyUx) {
+    Open("ZR12", [](ecsim::Segment& segment) {
+        FitScriptedBridge(
+            segment,
+            {// Answers at the last chance: the second read after the second query.
+             [](int q, int r) { return q == 2 && r == 2 ? "Ux=1" : "N"; },
+             // Replies that are not the online answer.
+             [](int q, int) { return q > 0 ? "Uv=1" : "N"; },
+             [](int q, int) { return q > 0 ? "vUx=1" : "N"; },
+             // Would answer only to a third query or at a third read.
+             [](int q, int r) { return q == 3 || (q > 0 && r == 3) ? "Ux=1" : "N"; }});
+    });
+    RecordBridges(1);
+    CheckMotorsOnline();
+    EXPECT_EQ(g_strScanLog.copy(),
+              L"TQ[1.1]=ONline ; TQ[1.2]=OFFline; TQ[1.3]=OFFline; TQ[1.4]=OFFline\r\n");
+    EXPECT_EQ(g_motorOnline[MotorSlot(0, 1)], 1u);
+    for (int m = 2; m <= 4; ++m) EXPECT_EQ(g_motorOnline[MotorSlot(0, m)], 0u) << m;
 }
 
 TEST_F(MotorChannelTest, OnlineCheckCoversTheFirstSixteenBridgesOnly) {
