@@ -213,9 +213,22 @@ TEST_F(BusThreadsTest, TooFewSlavesAreRetriedWithAFreshLog) {
 TEST_F(BusThreadsTest, NoSlaveIsRetriedAndEveryTwentiethRetryAsksTheUser) {
     StartThreadsOn("ZR12", 1);
     segment().powerOff(1);
+    // What the thread has done when the box is up: one line per attempt.
+    struct AtBox {
+        std::atomic<int32_t> retries{-1};
+        std::atomic<size_t> lines{0};
+    };
+    auto atBox = std::make_shared<AtBox>();
+    boxes_.onBox([atBox](const std::wstring&) {
+        if (atBox->lines.load() != 0) return;
+        atBox->retries = g_scanRetry.load();
+        atBox->lines = testsupport::CountOf(g_strScanLog.copy(), L"Device Not found!\r\n");
+    });
     g_scanRequest = 1;
-    ASSERT_TRUE(WaitUntil([&] { return boxes_.texts().size() == 1; }, 60));
+    ASSERT_TRUE(WaitUntil([&] { return atBox->lines.load() != 0; }, 60));
     EXPECT_EQ(boxes_.texts()[0], L"Device Not found!\r\nSlave Power On,  After Scan Please ");
+    EXPECT_EQ(atBox->retries.load(), 20);
+    EXPECT_EQ(atBox->lines.load(), 20u);
     // Lines piled up until the box; then the log starts afresh.
     ASSERT_TRUE(WaitUntil([] { return g_scanRetry.load() == 1; }));
     EXPECT_EQ(g_strScanLog.copy(), L"Device Not found!\r\n");
