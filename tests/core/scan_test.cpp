@@ -9,12 +9,15 @@
 #include <fstream>
 #include <memory>
 #include <regex>
+#include <span>
+#include <string>
 
 #include "bus/adapter_choice.hpp"
 #include "bus/process_image.hpp"
 #include "bus/scan_thread.hpp"
 #include "bus/sdo_text.hpp"
 #include "core/bus_fixture.hpp"
+#include "ecsim/bridge.hpp"
 #include "ethercat.h"
 #include "platform/adapters.hpp"
 #include "support/coe_test_device.hpp"
@@ -265,6 +268,43 @@ TEST_F(BusThreadsTest, ASlaveThatDoesNotReachOpIsReportedAndTheBusStillCountsAsR
     EXPECT_EQ(boxes_.texts().size(), 2u);
     EXPECT_EQ(g_strScanLog.copy().rfind(L"( 1 ) slaves Device found\r\nS[1]:", 0), 0u);
     EXPECT_FALSE(LogHas(g_strScanLog, L"Not all slaves"));
+}
+
+// A bridge that refuses OP and works as a bridge in every other way.
+class BridgeRefusingOp : public ecsim::Device {
+  public:
+    explicit BridgeRefusingOp(const std::string& spec)
+        : bridge_(ecsim::makeBridgeDevice(ecsim::parseSlaveList(spec, nullptr)->front())) {}
+    void onMailbox(std::span<const uint8_t> message, ecsim::MailboxOutbox& out) override {
+        bridge_->onMailbox(message, out);
+    }
+    void onOutputs(std::span<const uint8_t> outputs) override { bridge_->onOutputs(outputs); }
+    void fillInputs(std::span<uint8_t> inputs) override { bridge_->fillInputs(inputs); }
+    uint16_t checkStateChange(uint16_t from, uint16_t to) override {
+        return to == EC_STATE_OPERATIONAL ? 0x001D : bridge_->checkStateChange(from, to);
+    }
+    void onStateChange(uint16_t from, uint16_t to) override { bridge_->onStateChange(from, to); }
+    void tick(ecsim::Clock::time_point now) override { bridge_->tick(now); }
+
+  private:
+    std::unique_ptr<ecsim::Device> bridge_;
+};
+
+TEST_F(BusThreadsTest, TheMotorsAreCheckedAlsoWhenOpIsNotReached) {
+    StartThreadsOn("ZR12", 1);
+    segment().replaceDevice(1, std::make_unique<BridgeRefusingOp>("ZR12:2-3"));
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([] { return g_scanRequest.load() == 0; }, 60));
+    EXPECT_EQ(g_inOp, 0);
+    EXPECT_EQ(g_busReady, 1);
+    const std::wstring log = g_strScanLog.copy();
+    EXPECT_NE(log.find(L"TQ[1.1]=OFFline; TQ[1.2]=ONline ; TQ[1.3]=ONline ; TQ[1.4]=OFFline\r\n"
+                       L"Not all slaves reached operational state.\r\n"
+                       L"Slave 1 State=0x14 StatusCode=0x001d : "),
+              std::wstring::npos)
+        << log.c_str();
+    EXPECT_EQ(g_motorOnline[MotorSlot(0, 2)], 1u);
+    EXPECT_EQ(g_motorOnline[MotorSlot(0, 3)], 1u);
 }
 
 TEST_F(BusThreadsTest, AProcessImageBeyond4096BytesIsRefusedNotOverrun) {
