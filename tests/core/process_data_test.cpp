@@ -30,6 +30,37 @@ TEST_F(BusThreadsTest, WhilePausedNoFrameGoesOutAndNothingIsPacked) {
     EXPECT_NE(channel[1], 0x0F) << "the controlword was packed while paused";
 }
 
+int32_t TargetInImage(int bridge, int motor) {
+    auto lock = LockProcessImage();
+    const uint8_t* p = ec_slave[0].outputs + g_bridgeOutOffset[bridge] + 6 * (motor - 1) + 2;
+    return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24);
+}
+
+// Exchanges that come back short are not served: the image keeps what was last
+// packed until the working counter is whole again.
+TEST_F(BusThreadsTest, OnlyExchangesWithTheFullWorkingCounterArePacked) {
+    ScanToOp("ZR12,ZR02", 2);
+    g_moveStop = 1;
+    // The second slave goes: the first one still answers, so the count is short
+    // but not zero.
+    segment().powerOff(2);
+    const auto shortCount = [] { return g_wkc.load() > 0 && g_wkc.load() < g_expectedWkc.load(); };
+    ASSERT_TRUE(WaitUntil(shortCount));
+    const int32_t seen = g_cycleCount;
+    ASSERT_TRUE(WaitUntil([&] { return g_cycleCount.load() > seen + 1; }));
+    const int32_t packed = g_lastPackedCycle;
+    const int32_t cycles = g_cycleCount;
+    const int slot = MotorSlot(0, 2);
+    g_targetPos[slot] = 0x12345678;
+    ASSERT_TRUE(WaitUntil([&] { return g_cycleCount.load() > cycles + 5; }));
+    EXPECT_TRUE(shortCount());
+    EXPECT_EQ(g_lastPackedCycle, packed);
+    EXPECT_NE(TargetInImage(0, 2), 0x12345678);
+    // Back whole again, the next exchange is served.
+    segment().powerOn(2);
+    EXPECT_TRUE(WaitUntil([] { return TargetInImage(0, 2) == 0x12345678; }));
+}
+
 TEST_F(BusThreadsTest, TheRampDrivesAnAxisToItsGoalThroughTheBus) {
     ScanToOp("ZR12", 1);
     g_moveStop = 1;
