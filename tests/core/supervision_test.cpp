@@ -4,8 +4,13 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <span>
+#include <string>
+#include <utility>
 
 #include "core/bus_fixture.hpp"
+#include "ecmaster/codec.hpp"
+#include "ecmaster/virtual_wire.hpp"
 #include "ecsim/device.hpp"
 #include "ethercat.h"
 
@@ -141,6 +146,108 @@ TEST_F(BusThreadsTest, SlavesCutOffForAWhileAreFoundAgain) {
             LogHas(g_strSuperviseLog, std::wstring(L"MESSAGE[2] : ") + slave + L" recovered"))
             << Narrow(log);
     }
+}
+
+// A wire in front of the segment that loses chosen kinds of frame on their way
+// back (the slaves still see them, so their outputs keep arriving).
+class SelectiveWire : public ecmaster::FrameProcessor {
+  public:
+    enum class Loss { Nothing, StateReadsAndExchanges, Everything, RecoveryAndExchanges };
+
+    explicit SelectiveWire(ecsim::Segment& segment) : segment_(segment) {}
+    void lose(Loss loss) { loss_ = loss; }
+    // Frames of ec_readstate seen so far: one or two per check pass.
+    int stateReads() const { return stateReads_.load(); }
+
+    ecmaster::Delivery process(std::span<uint8_t> frame) override {
+        bool exchange = false;
+        bool stateRead = false;
+        bool recovery = false;
+        int statusReads = 0;
+        for (const ecat::Datagram& d : ecat::parseFrame(frame).datagrams) {
+            exchange = exchange || d.cmd() == ecat::Cmd::LRW;
+            recovery = recovery || d.cmd() == ecat::Cmd::APRD;
+            if (d.ado() == ECT_REG_ALSTAT && d.cmd() == ecat::Cmd::BRD) stateRead = true;
+            if (d.ado() == ECT_REG_ALSTAT && d.cmd() == ecat::Cmd::FPRD) ++statusReads;
+        }
+        // A single status read is a state check; the state read asks all at once.
+        stateRead = stateRead || statusReads > 1;
+        if (stateRead) stateReads_.fetch_add(1);
+        ecmaster::Delivery delivery = segment_.process(frame);
+        switch (loss_.load()) {
+            case Loss::Nothing:
+                break;
+            case Loss::StateReadsAndExchanges:
+                delivery.lost = delivery.lost || stateRead || exchange;
+                break;
+            case Loss::Everything:
+                delivery.lost = true;
+                break;
+            case Loss::RecoveryAndExchanges:
+                delivery.lost = delivery.lost || recovery || exchange;
+                break;
+        }
+        return delivery;
+    }
+
+  private:
+    ecsim::Segment& segment_;
+    std::atomic<Loss> loss_{Loss::Nothing};
+    std::atomic<int> stateReads_{0};
+};
+
+// Puts a frame processor on the in-process wire under a name of its own.
+struct AttachedWire {
+    AttachedWire(std::string wireName, std::shared_ptr<ecmaster::FrameProcessor> processor)
+        : name(std::move(wireName)) {
+        ecmaster::attachVirtualWire(name, std::move(processor));
+    }
+    ~AttachedWire() { ecmaster::detachVirtualWire(name); }
+    const std::string name;
+};
+
+TEST_F(BusThreadsTest, OnlyASlaveSilentInItsStateCheckIsLostAndAFoundOneIsReportedOnce) {
+    StartThreadsOn("ZR12,ZR02", 2);
+    auto wire = std::make_shared<SelectiveWire>(segment());
+    const AttachedWire attached(bus_->name() + "-selective", wire);
+    g_lanName.set(attached.name);
+    g_scanRequest = 1;
+    ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }, 60));
+    const auto passesGoOn = [&] {
+        const int from = wire->stateReads();
+        return WaitUntil([&] { return wire->stateReads() > from + 5; });
+    };
+
+    // Short exchanges keep the passes going; their state reads get no answer,
+    // but each slave answers its own state check: nobody is lost.
+    wire->lose(SelectiveWire::Loss::StateReadsAndExchanges);
+    ASSERT_TRUE(passesGoOn());
+    EXPECT_EQ(g_strSuperviseLog.length(), 0u) << Narrow(g_strSuperviseLog.copy());
+
+    // Silent in their state checks too: both are lost.
+    wire->lose(SelectiveWire::Loss::Everything);
+    ASSERT_TRUE(WaitUntil([] {
+        return LogHas(g_strSuperviseLog, L"ERROR[2] : Slave(1) TimeOut(lost)\r\n") &&
+               LogHas(g_strSuperviseLog, L"ERROR[2] : Slave(2) TimeOut(lost)\r\n");
+    })) << Narrow(g_strSuperviseLog.copy());
+
+    // Their states read again while a recovery still gets no answer: each is
+    // found, once, however many passes follow.
+    wire->lose(SelectiveWire::Loss::RecoveryAndExchanges);
+    ASSERT_TRUE(WaitUntil([] {
+        return LogHas(g_strSuperviseLog, L"MESSAGE[3] : Slave(1) found\r\n") &&
+               LogHas(g_strSuperviseLog, L"MESSAGE[3] : Slave(2) found\r\n");
+    })) << Narrow(g_strSuperviseLog.copy());
+    ASSERT_TRUE(passesGoOn());
+    const std::wstring log = g_strSuperviseLog.copy();
+    EXPECT_EQ(CountOf(log, L"\r\n"), 4u) << Narrow(log);
+    for (const wchar_t* line :
+         {L"ERROR[2] : Slave(1) TimeOut(lost)\r\n", L"ERROR[2] : Slave(2) TimeOut(lost)\r\n",
+          L"MESSAGE[3] : Slave(1) found\r\n", L"MESSAGE[3] : Slave(2) found\r\n"}) {
+        EXPECT_EQ(CountOf(log, line), 1u) << Narrow(line) << "\n" << Narrow(log);
+    }
+    wire->lose(SelectiveWire::Loss::Nothing);
+    EXPECT_TRUE(ExchangesFullyAgain()) << Narrow(g_strSuperviseLog.copy());
 }
 
 TEST_F(BusThreadsTest, TwentyAcknowledgementsRestartTheWholeBus) {
