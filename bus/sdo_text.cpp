@@ -20,10 +20,10 @@ constexpr int kMaxDrainReads = 32;
 // The one upload buffer: SdoReadAsText holds this lock for its whole upload and
 // formatting, and DrainMotorReplies for its whole run, so no two of these calls
 // from the scan thread and the GUI thread ever overlap.
-std::mutex g_sdoLock;
+std::mutex sdoLock;
 uint8_t g_sdoData[kSdoMaxUpload + 1];
 
-// SdoReadText with g_sdoLock held.
+// SdoReadText with sdoLock held.
 SdoText ReadAsTextLocked(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
     std::memset(g_sdoData, 0, sizeof g_sdoData);
     int size = kSdoMaxUpload;
@@ -101,7 +101,7 @@ std::string FormatSdoData(const uint8_t* data, int size, uint16_t dataType) {
 }
 
 SdoText SdoReadText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
-    std::lock_guard lock(g_sdoLock);
+    std::lock_guard lock(sdoLock);
     return ReadAsTextLocked(slave, index, subindex, dataType);
 }
 
@@ -114,7 +114,7 @@ int QueriedBridgeCount() {
 }
 
 void DrainMotorReplies() {
-    std::lock_guard lock(g_sdoLock);
+    std::lock_guard lock(sdoLock);
     const int count = QueriedBridgeCount();
     for (int b = 0; b < count && !BusThreadsStopping(); ++b) {
         BusSleep(20);

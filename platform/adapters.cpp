@@ -14,12 +14,12 @@ constexpr int kArphrdEther = 1;
 constexpr int kArphrdLoopback = 772;
 constexpr char kDefaultRoot[] = "/sys/class/net";
 
-std::mutex g_rootMutex;
-std::string g_root = kDefaultRoot;
+std::mutex rootMutex;
+std::string sysfsRoot = kDefaultRoot;
 
 std::string Root() {
-    std::lock_guard lock(g_rootMutex);
-    return g_root;
+    std::lock_guard lock(rootMutex);
+    return sysfsRoot;
 }
 
 // The first integer of a small attribute file; false when it can't be read (an
@@ -52,8 +52,8 @@ uint64_t LinkSpeed(const fs::path& dir) {
 }  // namespace
 
 void SetNetworkClassRoot(const std::string& root) {
-    std::lock_guard lock(g_rootMutex);
-    g_root = root.empty() ? kDefaultRoot : root;
+    std::lock_guard lock(rootMutex);
+    sysfsRoot = root.empty() ? kDefaultRoot : root;
 }
 
 bool EnumerateNetworkAdapters(std::vector<NetworkAdapter>* adapters) {
