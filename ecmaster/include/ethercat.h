@@ -623,6 +623,19 @@ int ecx_FPWRw(ecx_portt* port, uint16 ADP, uint16 ADO, uint16 data, int timeout)
 int ecx_FPWR(ecx_portt* port, uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout);
 int ecx_FPRD(ecx_portt* port, uint16 ADP, uint16 ADO, uint16 length, void* data, int timeout);
 
+/* ---- slave registers by configured station address (the tool's own helpers) ----
+ * slave is the index into the slave table; writes wait 6000 us, reads 2000 us.
+ * Result: the working counter (0 when no slave answered; a read then leaves the
+ * caller's word or buffer as it was), EC_NOFRAME when nothing could be sent. */
+int ec_writeregw(uint16 slave, uint16 regadr, uint16 value);
+int ec_readregw(uint16 slave, uint16 regadr, uint16* value);
+int ec_writereg(uint16 slave, uint16 regadr, uint8* data, uint16 length);
+int ec_readreg(uint16 slave, uint16 regadr, uint8* data, uint16 length);
+int ecx_writeregw(ecx_contextt* context, uint16 slave, uint16 regadr, uint16 value);
+int ecx_readregw(ecx_contextt* context, uint16 slave, uint16 regadr, uint16* value);
+int ecx_writereg(ecx_contextt* context, uint16 slave, uint16 regadr, uint8* data, uint16 length);
+int ecx_readreg(ecx_contextt* context, uint16 slave, uint16 regadr, uint8* data, uint16 length);
+
 /* ---- recovery ---- */
 int ec_recover_slave(uint16 slave, int timeout);
 int ec_reconfig_slave(uint16 slave, int timeout);
