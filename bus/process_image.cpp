@@ -71,6 +71,14 @@ void SetMappedAreaSizes(uint32_t outputBytes, uint32_t inputBytes) {
     inputAreaBytes = inputBytes;
 }
 
+uint32_t MappedOutputBytes() {
+    return outputAreaBytes;
+}
+
+uint32_t MappedInputBytes() {
+    return inputAreaBytes;
+}
+
 void ClearIoMap() {
     auto lock = LockProcessImage();
     std::memset(g_ioMap, 0, sizeof g_ioMap);

@@ -22,6 +22,10 @@ std::unique_lock<std::mutex> LockProcessImage();
 // exactly 24 bytes that way and the block lies inside its area. Set by the scan
 // under the image lock.
 void SetMappedAreaSizes(uint32_t outputBytes, uint32_t inputBytes);
+// The sizes SetMappedAreaSizes left; 0 before a mapping. The caller holds
+// LockProcessImage().
+uint32_t MappedOutputBytes();
+uint32_t MappedInputBytes();
 
 // Zeroes all 4096 bytes of g_ioMap (takes the lock).
 void ClearIoMap();

@@ -34,7 +34,8 @@ zr_sources(bus_src bus adapter_choice.cpp bus_stop.cpp bus_threads.cpp globals.c
            text_log.cpp)
 zr_sources(motor_src motor bridge_params.cpp motor_setup.cpp param_file.cpp tq_init.cpp
            tql_command.cpp tql_reply.cpp uart_speed_switch.cpp)
-zr_sources(tools_src tools axis_modes.cpp coe_access.cpp eeprom_image.cpp homing.cpp intel_hex.cpp)
+zr_sources(tools_src tools axis_modes.cpp coe_access.cpp eeprom_image.cpp field_number.cpp
+           homing.cpp intel_hex.cpp pdo_views.cpp slave_registers.cpp)
 
 zr_layer(zr_platform platform SOURCES ${platform_src} LINKS Threads::Threads)
 zr_layer(zr_settings settings SOURCES ${settings_src} LINKS zr_platform)
