@@ -9,6 +9,8 @@
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/cia402_mode.hpp"
 #include "tools/gui/mail_box_coe.hpp"
+#include "tools/gui/rx_pdo_and_tx_pdo.hpp"
+#include "tools/gui/slave_memory.hpp"
 
 namespace {
 
@@ -24,7 +26,9 @@ void CreateGlobalDialogs() {
     if (g_dlgOptionSet1 != nullptr) return;
     g_dlgOptionSet1 = new OptionSet1;
     g_dlgMailBoxCoe = new MailBoxCoe;
+    g_dlgSlaveMemory = new SlaveMemory;
     g_dlgParaSet = new ParaSet;
+    g_dlgRxPdoAndTxPdo = new RxPdoAndTxPdo;
     g_dlgVozeRudadoziraVur = new VozeRudadoziraVur;
     g_dlgConfigSlave = new ConfigSlave;
     g_dlgTqlMode = new TqlMode;
@@ -40,7 +44,9 @@ void DestroyGlobalDialogs() {
     Destroy(g_dlgTqlMode);
     Destroy(g_dlgConfigSlave);
     Destroy(g_dlgVozeRudadoziraVur);
+    Destroy(g_dlgRxPdoAndTxPdo);
     Destroy(g_dlgParaSet);
+    Destroy(g_dlgSlaveMemory);
     Destroy(g_dlgMailBoxCoe);
     Destroy(g_dlgOptionSet1);
 }

@@ -5,6 +5,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTabBar>
+#include <QWindow>
 #include <algorithm>
 
 #include "app/gui/app_icon.hpp"
@@ -22,10 +23,13 @@
 #include "platform/message_box.hpp"
 #include "settings/access_level.hpp"
 #include "settings/settings_file.hpp"
+#include "settings/settings_values.hpp"
 #include "tools/axis_modes.hpp"
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/cia402_mode.hpp"
 #include "tools/gui/mail_box_coe.hpp"
+#include "tools/gui/rx_pdo_and_tx_pdo.hpp"
+#include "tools/gui/slave_memory.hpp"
 
 namespace {
 
@@ -248,19 +252,24 @@ void CDuZEraDezorav1Dlg::OnMailBox() {
     if (SlavesFound()) RunModal(g_dlgMailBoxCoe);
 }
 
-// The other device-tool dialogs are not built yet: their commands run their
-// guards and open nothing.
-void CDuZEraDezorav1Dlg::OnSoftwareUpDate() {
-    if (!IsServiceOrMakerLevel()) return;
-    SlavesFound();
-}
-
+// Settings line 7 chooses between a modal dialog and one that stays open beside
+// the window; choosing it again while it is open brings it to the front.
 void CDuZEraDezorav1Dlg::OnRxPdoTxPdo() {
-    if (!IsServiceOrMakerLevel()) return;
-    SlavesFound();
+    if (!IsServiceOrMakerLevel() || !SlavesFound()) return;
+    if (g_rxTxPdoModeless.load() == 0) {
+        RunModal(g_dlgRxPdoAndTxPdo);
+    } else {
+        ShowModeless(g_dlgRxPdoAndTxPdo);
+    }
 }
 
 void CDuZEraDezorav1Dlg::OnSlaveMemory() {
+    if (IsServiceOrMakerLevel() && SlavesFound()) RunModal(g_dlgSlaveMemory);
+}
+
+// The other device-tool dialogs are not built yet: their commands run their
+// guards and open nothing.
+void CDuZEraDezorav1Dlg::OnSoftwareUpDate() {
     if (!IsServiceOrMakerLevel()) return;
     SlavesFound();
 }
@@ -274,6 +283,20 @@ void CDuZEraDezorav1Dlg::RunModal(QDialog* dialog) {
     if (dialog == nullptr) return;
     dialog->move(geometry().center() - dialog->rect().center());
     dialog->exec();
+}
+
+void CDuZEraDezorav1Dlg::ShowModeless(QDialog* dialog) {
+    if (dialog == nullptr) return;
+    if (!dialog->isVisible()) {
+        dialog->move(geometry().center() - dialog->rect().center());
+        dialog->show();
+        // Owned by the window: kept above it and minimised with it.
+        if (dialog->windowHandle() != nullptr) {
+            dialog->windowHandle()->setTransientParent(windowHandle());
+        }
+    }
+    dialog->raise();
+    dialog->activateWindow();
 }
 
 void CDuZEraDezorav1Dlg::closeEvent(QCloseEvent* event) {

@@ -54,6 +54,7 @@ class CDuZEraDezorav1Dlg : public QDialog {
     void CreateTabPages();
     void ShowPage(int index);
     void RunModal(QDialog* dialog);
+    void ShowModeless(QDialog* dialog);
 
     QMenuBar* menuBar_;
     QMenu* mainMenu_;

@@ -1,7 +1,7 @@
-// What the modal tool dialogs of every subsystem share: only their Quit button closes them
-// (Escape and the caption's close button leave them open), each opening starts
-// afresh from their initialisation, and a dialog with stepwise work gets a 25 ms
-// timer that ticks while it is open.
+// What the tool dialogs of every subsystem share, whether opened modal or
+// modeless: only their Quit button closes them (Escape and the caption's close
+// button leave them open), each opening starts afresh from their initialisation,
+// and a dialog with stepwise work gets a 25 ms timer that ticks while it is open.
 #pragma once
 
 #include <QDialog>
@@ -16,7 +16,7 @@ class ToolDialog : public QDialog {
     explicit ToolDialog(QWidget* parent, bool enterCloses, bool ticks);
 
     // The Quit button: takes the fields and closes the dialog.
-    void OnBnClickedQuit();
+    virtual void OnBnClickedQuit();
 
   public slots:
     void reject() override {}
