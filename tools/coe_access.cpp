@@ -5,7 +5,7 @@
 #include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 #include "platform/latin1.hpp"
-#include "settings/number_text.hpp"
+#include "tools/field_number.hpp"
 
 std::atomic<int32_t> g_catToolsListsFilled{0};
 
@@ -14,10 +14,6 @@ void ResetCatToolsState() {
 }
 
 namespace {
-
-// Field texts go through a conversion buffer of this size; a longer text is
-// refused with its field's message rather than cut.
-constexpr size_t kFieldBytes = 256;
 
 // The write and the read word their refusals differently.
 struct CoeMessages {
@@ -43,18 +39,8 @@ struct CoeObject {
     uint8_t subindex = 0;
 };
 
-// The field as device bytes; nothing when it is too long for the buffer or holds
-// a character above U+00FF.
-std::optional<std::string> FieldBytes(const std::wstring& text) {
-    if (text.size() >= kFieldBytes) return std::nullopt;
-    char bytes[kFieldBytes];
-    if (CStringToMultiByte(bytes, sizeof bytes, text) < 0) return std::nullopt;
-    return std::string(bytes);
-}
-
-bool ReadHexField(const std::wstring& text, uint32_t max, uint32_t* value) {
-    const std::optional<std::string> bytes = FieldBytes(text);
-    return bytes && ReadLeadingHex(*bytes, value) && *value <= max;
+bool ReadHexFieldUpTo(const std::wstring& text, uint32_t max, uint32_t* value) {
+    return ReadHexField(text, value) && *value <= max;
 }
 
 // Slave number = list selection + 1, one of the slaves the last scan found; an
@@ -70,11 +56,12 @@ bool TakeSlave(const CoeFields& fields, CoeObject* object) {
 // subindex: not empty, up to 0xFF. Returns the refusal, or the empty text.
 std::wstring TakeAddress(const CoeFields& fields, const CoeMessages& messages, CoeObject* object) {
     uint32_t value = 0;
-    if (fields.index.size() < kMinIndexChars || !ReadHexField(fields.index, kMaxIndex, &value)) {
+    if (fields.index.size() < kMinIndexChars ||
+        !ReadHexFieldUpTo(fields.index, kMaxIndex, &value)) {
         return messages.index;
     }
     object->index = static_cast<uint16_t>(value);
-    if (fields.subindex.empty() || !ReadHexField(fields.subindex, kMaxSubindex, &value)) {
+    if (fields.subindex.empty() || !ReadHexFieldUpTo(fields.subindex, kMaxSubindex, &value)) {
         return messages.subindex;
     }
     object->subindex = static_cast<uint8_t>(value);
@@ -95,11 +82,6 @@ uint16_t CoeTypeCode(int32_t dataType) {
 }
 
 }  // namespace
-
-bool ReadDecimalField(const std::wstring& text, int32_t* value) {
-    const std::optional<std::string> bytes = FieldBytes(text);
-    return bytes && ReadLeadingInteger(*bytes, value);
-}
 
 std::wstring CoeWrite(const CoeFields& fields, const CoeWindowRules& rules) {
     CoeObject object;

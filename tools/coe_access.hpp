@@ -22,10 +22,6 @@ extern std::atomic<int32_t> g_catToolsListsFilled;
 // Puts the CoE page's shared state back to its program-load value (tests).
 void ResetCatToolsState();
 
-// A decimal field of the tool's windows (text under 256 characters, Latin-1, a
-// leading number that fits 32 bits); false when it holds no such number.
-bool ReadDecimalField(const std::wstring& text, int32_t* value);
-
 // What the window's fields hold when a button is pressed.
 struct CoeFields {
     int32_t slaveIndex = 0;  // selection of the slave list; -1 while the list is empty

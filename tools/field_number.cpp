@@ -5,18 +5,23 @@
 
 namespace {
 
-// Fields go through a conversion buffer of this size; a text cut to fit it is
-// refused, not read in part.
-constexpr size_t kFieldBytes = 128;
+constexpr size_t kFieldBytes = 256;
 
 }  // namespace
 
-bool ReadDecimalField(std::wstring_view text, int32_t* value) {
+std::optional<std::string> FieldBytes(std::wstring_view text) {
+    if (text.size() >= kFieldBytes) return std::nullopt;
     char bytes[kFieldBytes];
-    return CStringToMultiByte(bytes, sizeof bytes, text) >= 0 && ReadLeadingInteger(bytes, value);
+    if (CStringToMultiByte(bytes, sizeof bytes, text) < 0) return std::nullopt;
+    return std::string(bytes);
+}
+
+bool ReadDecimalField(std::wstring_view text, int32_t* value) {
+    const std::optional<std::string> bytes = FieldBytes(text);
+    return bytes && ReadLeadingInteger(*bytes, value);
 }
 
 bool ReadHexField(std::wstring_view text, uint32_t* value) {
-    char bytes[kFieldBytes];
-    return CStringToMultiByte(bytes, sizeof bytes, text) >= 0 && ReadLeadingHex(bytes, value);
+    const std::optional<std::string> bytes = FieldBytes(text);
+    return bytes && ReadLeadingHex(*bytes, value);
 }

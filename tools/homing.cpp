@@ -8,6 +8,7 @@
 #include "platform/latin1.hpp"
 #include "tools/axis_modes.hpp"
 #include "tools/coe_access.hpp"
+#include "tools/field_number.hpp"
 
 std::atomic<int32_t> g_homingActive{0};
 std::atomic<int32_t> g_homingResult{kHomingNoRun};
