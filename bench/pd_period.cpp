@@ -21,6 +21,7 @@
 #include "platform/message_box.hpp"
 #include "settings/settings_values.hpp"
 #include "support/netns.hpp"
+#include "support/wait_until.hpp"
 
 namespace {
 
@@ -44,15 +45,6 @@ double Percentile(std::vector<double> values, double fraction) {
     std::sort(values.begin(), values.end());
     const auto at = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1));
     return values[at];
-}
-
-bool WaitUntil(bool (*done)(), std::chrono::seconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 // Times each new value of g_cycleCount, polling finely.
@@ -115,7 +107,7 @@ int main() {
     g_slaveCount = 3;
     StartBusThreads();
     g_scanRequest = 1;
-    if (!WaitUntil([] { return g_inOp.load() == 1; }, std::chrono::seconds(60))) {
+    if (!testsupport::WaitUntil([] { return g_inOp.load() == 1; }, 60)) {
         return Fail("the scan did not reach OP");
     }
     const std::vector<double> periods = MeasurePeriods(kCycles);

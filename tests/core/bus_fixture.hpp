@@ -5,29 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
 #include "core/message_box_recorder.hpp"
 #include "settings/settings_values.hpp"
 #include "support/virtual_bus.hpp"
+#include "support/wait_until.hpp"
 
 namespace testsupport {
-
-// Polls `done` until it holds or `seconds` have passed.
-inline bool WaitUntil(const std::function<bool()>& done, int seconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 inline bool LogHas(const TextLog& log, const std::wstring& text) {
     return log.copy().find(text) != std::wstring::npos;

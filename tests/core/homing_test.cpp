@@ -62,12 +62,10 @@ class HomingOnBus : public BusThreadsTest {
     // Supervises the run at the page's pace until it ends; every text it showed.
     std::vector<std::wstring> SuperviseToEnd(int seconds = 30) {
         std::vector<std::wstring> texts;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (g_homingActive.load() != 0 && std::chrono::steady_clock::now() < deadline) {
-            texts.push_back(SuperviseHoming());
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-        EXPECT_EQ(g_homingActive.load(), 0) << "the run did not end";
+        EXPECT_TRUE(testsupport::WaitUntil([] { return g_homingActive.load() == 0; }, seconds,
+                                           {.between = [&] { texts.push_back(SuperviseHoming()); },
+                                            .pause = std::chrono::milliseconds(25)}))
+            << "the run did not end";
         return texts;
     }
 };

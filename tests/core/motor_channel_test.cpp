@@ -21,6 +21,7 @@
 #include "settings/settings_values.hpp"
 #include "support/coe_test_device.hpp"
 #include "support/virtual_bus.hpp"
+#include "support/wait_until.hpp"
 
 namespace {
 
@@ -167,10 +168,8 @@ TEST_F(MotorChannelTest, NoReadOfAnotherThreadCutsIntoADrain) {
     });
     RecordBridges(1);
     std::thread drain(DrainMotorReplies);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!started->load() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    testsupport::WaitUntil([&] { return started->load(); }, 10,
+                           {.pause = std::chrono::milliseconds(1)});
     // The drain is busy with motor 1: this read waits until it has emptied motor
     // 4's queue too.
     const std::string reply = started->load() ? Reply(1, 4) : "the drain never read";

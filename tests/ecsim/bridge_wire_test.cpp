@@ -7,18 +7,17 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "bridge_test_util.hpp"
 #include "ecsim/bridge.hpp"
 #include "ecsim/slave.hpp"
 #include "ethercat.h"
 #include "support/virtual_bus.hpp"
+#include "support/wait_until.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 constexpr uint16 kBridge = 1;    // ZR12, motors on channels 1, 2 and 4
 constexpr uint16 kTerminal = 2;  // plain I/O
@@ -113,13 +112,12 @@ class BridgeOnWire : public ::testing::Test {
     }
     // Runs process-data cycles until `done` holds; false after 15 s.
     static bool waitFor(const std::function<bool()>& done) {
-        const auto deadline = Clock::now() + 15s;
-        while (Clock::now() < deadline) {
-            cycle();
-            if (done()) return true;
-            std::this_thread::sleep_for(2ms);
-        }
-        return false;
+        return testsupport::WaitUntil(
+            [&] {
+                cycle();
+                return done();
+            },
+            15, {.pause = 2ms});
     }
     static void setOutputs(int channel, uint16_t controlword, int32_t target = 0) {
         uint8* p = ec_slave[kBridge].outputs + 6 * channel;

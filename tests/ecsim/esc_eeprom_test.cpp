@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "ecsim/sii_image.hpp"
 #include "ecsim/slave.hpp"
 #include "segment_frames.hpp"
+#include "support/wait_until.hpp"
 
 using namespace ecsim_test;
 using ecat::Cmd;
@@ -36,12 +36,8 @@ class Eeprom : public ::testing::Test {
     }
     // Waits (with a deadline) until the busy bit clears.
     bool waitNotBusy(size_t p) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (status(p) & eep::Busy) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
-        return true;
+        return testsupport::WaitUntil([&] { return (status(p) & eep::Busy) == 0; }, 2,
+                                      {.pause = std::chrono::microseconds(100)});
     }
     std::vector<uint8_t> expectedWords(size_t p, uint16_t word, size_t bytes) {
         const auto words = seg.slave(p).eeprom().words();

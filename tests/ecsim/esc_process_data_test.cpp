@@ -9,6 +9,7 @@
 #include "ecsim/device.hpp"
 #include "ecsim/slave.hpp"
 #include "segment_frames.hpp"
+#include "support/wait_until.hpp"
 
 using namespace ecsim_test;
 using ecat::Cmd;
@@ -107,11 +108,8 @@ TEST_F(ProcessData, WatchdogDropsToSafeOpWhenOutputsStop) {
     seg.setWatchdog(std::chrono::milliseconds(20));
     std::vector<uint8_t> image(52, 0);
     cycle(image);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (seg.slave(1).alStatus() == al::Op && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        seg.tick();
-    }
+    testsupport::WaitUntil([this] { return seg.slave(1).alStatus() != al::Op; }, 5,
+                           {.between = [this] { seg.tick(); }});
     for (size_t p = 1; p <= 2; ++p) {
         const auto r = AlResult{read16(seg, p, reg::AlStatus), read16(seg, p, reg::AlStatusCode)};
         EXPECT_EQ(r.status, al::SafeOp | al::ErrorFlag);

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
+#include <functional>
 
 #include "ethercat.h"
 #include "support/virtual_bus.hpp"
+#include "support/wait_until.hpp"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 class MasterOnSegment : public ::testing::Test {
   protected:
@@ -34,15 +33,13 @@ class MasterOnSegment : public ::testing::Test {
         return ec_receive_processdata(EC_TIMEOUTRET);
     }
     // Cycles (every millisecond or so) until `done`, at most two seconds.
-    template <typename Done>
-    bool cycleUntil(Done done) {
-        const auto deadline = Clock::now() + std::chrono::seconds(2);
-        while (Clock::now() < deadline) {
-            cycle();
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
+    bool cycleUntil(const std::function<bool()>& done) {
+        return testsupport::WaitUntil(
+            [&] {
+                cycle();
+                return done();
+            },
+            2, {.pause = std::chrono::milliseconds(1)});
     }
 
     testsupport::VirtualBus bus{"ZR12,IO"};
@@ -62,11 +59,9 @@ TEST_F(MasterOnSegment, TerminalInputsEchoItsOutputsWithTheFullWorkingCounter) {
 TEST_F(MasterOnSegment, StoppedCyclesTripTheWatchdogAndAnAcknowledgeBringsOpBack) {
     bus.segment().setWatchdog(std::chrono::milliseconds(50));
     // No process data for a while: both slaves fall to SAFE-OP with error.
-    const auto deadline = Clock::now() + std::chrono::seconds(2);
-    while (ec_readstate() != EC_STATE_SAFE_OP && Clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        bus.segment().tick();
-    }
+    testsupport::WaitUntil(
+        [] { return ec_readstate() == EC_STATE_SAFE_OP; }, 2,
+        {.between = [this] { bus.segment().tick(); }, .pause = std::chrono::milliseconds(10)});
     for (int s = 1; s <= 2; ++s) {
         EXPECT_EQ(ec_slave[s].state, EC_STATE_SAFE_OP | EC_STATE_ERROR);
         EXPECT_EQ(ec_slave[s].ALstatuscode, 0x001B);

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QThread>
 #include <fstream>
 
 #include "app/gui/application.hpp"
@@ -107,7 +104,8 @@ std::vector<std::string> ScannedBus::settingsLines() const {
 }
 
 bool ScannedBus::waitOperational(int seconds) const {
-    return WaitFor([] { return g_inOp.load() == 1 && g_busReady.load() == 1; }, seconds);
+    return testsupport::WaitWithEvents([] { return g_inOp.load() == 1 && g_busReady.load() == 1; },
+                                       seconds);
 }
 
 int ScannedBus::axisMode(int slave, int axis) const {

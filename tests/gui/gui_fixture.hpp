@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/wait_for.hpp"
+#include "support/qt_helpers.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace guitest {

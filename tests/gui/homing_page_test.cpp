@@ -24,8 +24,8 @@ namespace {
 
 using guitest::RecordedBoxes;
 using guitest::ScannedBus;
-using guitest::WaitFor;
 using guitest::WorkFolder;
+using testsupport::WaitWithEvents;
 
 constexpr int kCoeTab = 3;
 constexpr int kCia402Tab = 2;
@@ -64,7 +64,8 @@ class HomingPage : public ::testing::Test {
         QTest::mouseClick(g_dlgConfigSlave->scanButton(), Qt::LeftButton);
         ASSERT_TRUE(bus_.waitOperational());
         window_.tabBar()->setCurrentIndex(kCoeTab);
-        ASSERT_TRUE(WaitFor([] { return Child<QComboBox>("slaveCombo")->count() == 3; }, 10));
+        ASSERT_TRUE(
+            WaitWithEvents([] { return Child<QComboBox>("slaveCombo")->count() == 3; }, 10));
     }
     void TearDown() override {
         ResetHomingState();
@@ -84,7 +85,8 @@ class HomingPage : public ::testing::Test {
         Type("hmSpeed1Edit", "1");
         Child<QPushButton>("hmStartButton")->click();
         ASSERT_EQ(g_homingActive.load(), 1);
-        ASSERT_TRUE(WaitFor([] { return Status().startsWith("Homing Run ( Elapsed time: "); }, 10));
+        ASSERT_TRUE(
+            WaitWithEvents([] { return Status().startsWith("Homing Run ( Elapsed time: "); }, 10));
     }
 
     WorkFolder folder_;
@@ -98,12 +100,12 @@ TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
     Type("hmSpeed1Edit", "40");
     Child<QPushButton>("hmStartButton")->click();
     EXPECT_EQ(StatusColour(), QColor(0, 0, 100));
-    ASSERT_TRUE(WaitFor([] { return g_homingActive.load() == 0; }, 20));
+    ASSERT_TRUE(WaitWithEvents([] { return g_homingActive.load() == 0; }, 20));
     EXPECT_TRUE(QRegularExpression(R"(^Homing Run End\. Time \( \d+ \) \.\.\.\.\.$)")
                     .match(Status())
                     .hasMatch())
         << Status().toStdString();
-    ASSERT_TRUE(WaitFor([] { return StatusColour() == QColor(0, 0, 255); }, 5));
+    ASSERT_TRUE(WaitWithEvents([] { return StatusColour() == QColor(0, 0, 255); }, 5));
     EXPECT_EQ(g_actualPos[MotorSlot(0, 1)].load(), 1500);
 
     ASSERT_NO_FATAL_FAILURE(StartSlowRun());
@@ -111,10 +113,10 @@ TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
     Child<QComboBox>("slaveCombo")->setCurrentIndex(kZr02Slave - 1);
     Child<QComboBox>("motorCombo")->setCurrentIndex(1);
     Child<QPushButton>("stopHmButton")->click();
-    ASSERT_TRUE(WaitFor([] { return g_homingActive.load() == 0; }, 10));
+    ASSERT_TRUE(WaitWithEvents([] { return g_homingActive.load() == 0; }, 10));
     EXPECT_TRUE(Status().startsWith("Homing Run ERROR  timeOut , Time ( "))
         << Status().toStdString();
-    ASSERT_TRUE(WaitFor([] { return StatusColour() == QColor(255, 0, 255); }, 5));
+    ASSERT_TRUE(WaitWithEvents([] { return StatusColour() == QColor(255, 0, 255); }, 5));
     EXPECT_EQ(AxisHoming(1, 1), ecsim::HomingState::Failed);
     EXPECT_EQ(AxisHoming(kZr02Slave, 2), ecsim::HomingState::NotStarted);
     EXPECT_TRUE(boxes_.texts().empty());
@@ -128,13 +130,14 @@ TEST_F(HomingPage, LeavingThePageMidRunEndsTheRunAsAHomingError) {
     ASSERT_NO_FATAL_FAILURE(StartSlowRun());
     window_.tabBar()->setCurrentIndex(kCia402Tab);
     // In cyclic position mode bit 12 says "following", not "homing attained".
-    ASSERT_TRUE(WaitFor([] { return (g_statusWord[MotorSlot(0, 1)].load() & 0x1000) != 0; }, 10));
-    ASSERT_TRUE(WaitFor([] { return g_homingActive.load() == 0; }, 10));
+    ASSERT_TRUE(
+        WaitWithEvents([] { return (g_statusWord[MotorSlot(0, 1)].load() & 0x1000) != 0; }, 10));
+    ASSERT_TRUE(WaitWithEvents([] { return g_homingActive.load() == 0; }, 10));
     EXPECT_FALSE(Status().contains("Homing Run End")) << Status().toStdString();
     EXPECT_TRUE(Status().startsWith("Homing Run ERROR  timeOut , Time ( "))
         << Status().toStdString();
     EXPECT_EQ(g_homingResult.load(), kHomingError);
-    EXPECT_TRUE(WaitFor([] { return StatusColour() == QColor(255, 0, 255); }, 5));
+    EXPECT_TRUE(WaitWithEvents([] { return StatusColour() == QColor(255, 0, 255); }, 5));
 }
 
 }  // namespace

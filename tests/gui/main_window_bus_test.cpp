@@ -25,8 +25,8 @@ namespace {
 
 using guitest::RecordedBoxes;
 using guitest::ScannedBus;
-using guitest::WaitFor;
 using guitest::WorkFolder;
+using testsupport::WaitWithEvents;
 
 constexpr int kBridgeSlaves[] = {1, 3};  // ZR12, IO, ZR02
 
@@ -82,7 +82,7 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
         QString log = QString::fromStdWString(g_strScanLog.copy());
         return view->toPlainText() == log.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     };
-    ASSERT_TRUE(WaitFor(shownWhole, 10));
+    ASSERT_TRUE(WaitWithEvents(shownWhole, 10));
     const QString shown = view->toPlainText();
     EXPECT_TRUE(shown.startsWith(QStringLiteral("( 3 ) slaves Device found\n")))
         << shown.toStdString();
@@ -143,7 +143,7 @@ TEST_F(MainWindowOnBus, TheMailBoxTabEnablesTheAxesOnTheBusBeforeTheHomingMode) 
     ExpectAxesInMode(bus, 8);
     for (int slot = 0; slot < 8; ++slot) g_ctrlWord[slot] = 0x0007;
     const int slot = MotorSlot(0, 1);
-    ASSERT_TRUE(WaitFor([&] { return (g_statusWord[slot].load() & 0x6F) == 0x23; }, 10))
+    ASSERT_TRUE(WaitWithEvents([&] { return (g_statusWord[slot].load() & 0x6F) == 0x23; }, 10))
         << "the axis is not switched on";
     const int32_t before = g_actualPos[slot].load();
     g_targetPos[slot] = before + 50000;
@@ -154,7 +154,7 @@ TEST_F(MainWindowOnBus, TheMailBoxTabEnablesTheAxesOnTheBusBeforeTheHomingMode) 
         EXPECT_EQ(g_ctrlWord[i].load(), 0x000F) << i;
         EXPECT_EQ(g_digOut[i].load(), 0u) << i;
     }
-    EXPECT_TRUE(WaitFor([&] { return g_actualPos[slot].load() > before; }, 10))
+    EXPECT_TRUE(WaitWithEvents([&] { return g_actualPos[slot].load() > before; }, 10))
         << "the enable command did not reach the bridge before its homing mode";
     EXPECT_TRUE(boxes.texts().empty());
 }

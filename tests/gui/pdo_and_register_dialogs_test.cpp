@@ -16,7 +16,6 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <chrono>
-#include <thread>
 
 #include "app/gui/main_window.hpp"
 #include "bus/globals.hpp"
@@ -32,8 +31,10 @@ namespace {
 
 using guitest::RecordedBoxes;
 using guitest::ScannedBus;
-using guitest::WaitFor;
 using guitest::WorkFolder;
+using testsupport::WaitUntil;
+using testsupport::WaitWithEvents;
+using namespace std::chrono_literals;
 
 const QColor kInputColours[] = {QColor(200, 0, 0), QColor(200, 0, 200), QColor(0, 0, 200)};
 const QColor kOutputColours[] = {QColor(200, 0, 200), QColor(0, 0, 200), QColor(0, 200, 200)};
@@ -87,7 +88,7 @@ class DialogsOnBus : public ::testing::Test {
     // Waits until the scan thread has packed `cycles` more exchanges.
     static void WaitPacked(int cycles) {
         const int32_t from = g_lastPackedCycle.load();
-        ASSERT_TRUE(WaitFor([&] { return g_lastPackedCycle.load() - from >= cycles; }, 20));
+        ASSERT_TRUE(WaitWithEvents([&] { return g_lastPackedCycle.load() - from >= cycles; }, 20));
     }
 
     WorkFolder folder;
@@ -108,10 +109,12 @@ class PdoDialogOnBus : public DialogsOnBus {
     // Ticks the dialog as its timer would, without the event loop, until the
     // tick counter stands at `tick` (5: changes marked, 0: views rebuilt).
     void TickTo(int tick) {
-        do {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-            dialog.RefreshPdoViews();
-        } while (g_pdoTick != tick);
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                dialog.RefreshPdoViews();
+                return g_pdoTick == tick;
+            },
+            20, {.pause = 25ms}));
     }
     bool Highlighted(const char* view, int line) {
         return FormatAt(&dialog, view, line, 0).background().color() == kChangedBackground;
@@ -183,7 +186,7 @@ TEST_F(PdoDialogOnBus, RefusedWritesLeaveTheTerminalsOutputsAlone) {
 TEST_F(PdoDialogOnBus, QuitKeepsAStopAndReleasesOnlyTheBoxsOwnHold) {
     g_moveSpeed[0] = 100;
     g_movePos[0] = 100000000;
-    ASSERT_TRUE(WaitFor([] { return g_targetPos[0].load() > 0; }, 20));  // the ramp runs
+    ASSERT_TRUE(WaitWithEvents([] { return g_targetPos[0].load() > 0; }, 20));  // the ramp runs
 
     // STOP on the CiA402 page holds the ramp; the dialog's Quit leaves it held,
     // also after its box was ticked and cleared meanwhile.
@@ -212,7 +215,7 @@ TEST_F(PdoDialogOnBus, QuitKeepsAStopAndReleasesOnlyTheBoxsOwnHold) {
     EXPECT_EQ(g_targetPos[0].load(), held);
     Click(&dialog, "quitButton");
     EXPECT_EQ(g_moveStop.load(), 0);
-    EXPECT_TRUE(WaitFor([&] { return g_targetPos[0].load() > held; }, 20));
+    EXPECT_TRUE(WaitWithEvents([&] { return g_targetPos[0].load() > held; }, 20));
     dialog.show();
     EXPECT_TRUE(box->isChecked());  // the box keeps its state for the next opening
 }

@@ -11,8 +11,8 @@
 #include <atomic>
 #include <thread>
 
-#include "gui/wait_for.hpp"
 #include "platform/message_box.hpp"
+#include "support/qt_helpers.hpp"
 
 namespace {
 
@@ -58,7 +58,7 @@ TEST(QtMessageBoxes, BoxesOfAnyThreadAreShownOnTheGuiThreadUntilClosed) {
         ShowMessageBox(L"Device Not found!\r\nSlave Power On,  After Scan Please ");
         askerReturned = true;
     });
-    const bool returned = guitest::WaitFor([&] { return askerReturned.load(); }, 20);
+    const bool returned = testsupport::WaitWithEvents([&] { return askerReturned.load(); }, 20);
     if (!returned) CancelMessageBoxWaits();  // never leave the thread hanging
     asker.join();
     AllowMessageBoxWaits();

@@ -27,8 +27,8 @@
 namespace {
 
 using guitest::ScannedBus;
-using guitest::WaitFor;
 using guitest::WorkFolder;
+using testsupport::WaitWithEvents;
 
 // Publishes a list as the scan thread does: entries first, the state last.
 void PublishAdapters(const std::vector<std::string>& names) {
@@ -53,7 +53,7 @@ TEST(ScanLanAdapterDialog, ExitStoresTheChosenAdapter) {
     ScanLanAdapter dialog;
     dialog.OnInitDialog();
     dialog.show();
-    ASSERT_TRUE(WaitFor([] { return g_lanScanState.load() == 3; }, 10));
+    ASSERT_TRUE(WaitWithEvents([] { return g_lanScanState.load() == 3; }, 10));
     EXPECT_EQ(Entries(dialog.adapterList()), QStringList({"enp1s0", "enp2s0"}));
     EXPECT_EQ(dialog.adapterList()->currentIndex(), 0);
     dialog.adapterList()->setCurrentIndex(1);
@@ -72,7 +72,7 @@ TEST(ScanLanAdapterDialog, EnterAndEscapeCloseWithoutStoring) {
         ScanLanAdapter dialog;
         dialog.OnInitDialog();
         dialog.show();
-        ASSERT_TRUE(WaitFor([] { return g_lanScanState.load() == 3; }, 10));
+        ASSERT_TRUE(WaitWithEvents([] { return g_lanScanState.load() == 3; }, 10));
         QTest::keyClick(&dialog, key);
         EXPECT_FALSE(dialog.isVisible());
         EXPECT_EQ(g_lanName.get(), "eth-old");
@@ -154,7 +154,7 @@ TEST(ScanLanAdapterDialog, PortScanListsFastEthernetAdaptersOnce) {
     deadline.stop();
 
     EXPECT_EQ(listed, QStringList({"enp1", "fast1"}));
-    EXPECT_TRUE(WaitFor(
+    EXPECT_TRUE(WaitWithEvents(
         [&] { return page.lanNameField()->text() == QStringLiteral("\\Device\\NPF_fast1"); }, 5));
 
     // The hand-shake runs once a run: the button does nothing from now on.

@@ -2,11 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+
+#include "support/wait_until.hpp"
 
 namespace {
 
@@ -37,12 +38,14 @@ TEST(SingleInstance, SecondStartEndsWithMinusNineAndLeavesTheFirstRunning) {
     ASSERT_TRUE(first.waitForStarted(10000));
     // Up once it has read (and missed) its settings file, after taking the lock.
     QByteArray firstErrors;
-    QDeadlineTimer deadline(30000);
-    while (!firstErrors.contains("SetDataFile Read Error") && !deadline.hasExpired()) {
-        first.waitForReadyRead(100);
-        firstErrors += first.readAllStandardError();
-    }
-    ASSERT_TRUE(firstErrors.contains("SetDataFile Read Error")) << firstErrors.toStdString();
+    const bool up = testsupport::WaitUntil(
+        [&] {
+            first.waitForReadyRead(100);
+            firstErrors += first.readAllStandardError();
+            return firstErrors.contains("SetDataFile Read Error");
+        },
+        30);
+    ASSERT_TRUE(up) << firstErrors.toStdString();
 
     QProcess second;
     Start(second, secondFolder.path());

@@ -5,12 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "bus/bus_threads.hpp"
@@ -25,6 +22,7 @@
 #include "motor/uart_speed_switch.hpp"
 #include "settings/settings_values.hpp"
 #include "support/virtual_bus.hpp"
+#include "support/wait_until.hpp"
 
 namespace motortest {
 
@@ -138,17 +136,5 @@ class MotorBus {
   private:
     mutable testsupport::VirtualBus bus_;
 };
-
-// Calls `step` until `done` holds; false when `seconds` pass first.
-inline bool StepUntil(const std::function<void()>& step, const std::function<bool()>& done,
-                      int seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        step();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 }  // namespace motortest

@@ -9,8 +9,10 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 using motortest::RecordedBoxes;
-using motortest::StepUntil;
+using testsupport::WaitUntil;
 
 class NullView : public TqInitView {
   public:
@@ -34,17 +36,19 @@ TEST(OnTheToolsScannedBus, InitialisationAndSpeedSwitchWhileTheBusThreadsRun) {
     g_slaveCount = 3;
     StartBusThreads();
     g_scanRequest = 1;
-    ASSERT_TRUE(StepUntil([] {}, [] { return g_busReady == 1 && g_inOp == 1; }, 60));
+    ASSERT_TRUE(WaitUntil([] { return g_busReady == 1 && g_inOp == 1; }, 60));
     ASSERT_EQ(g_bridgeCount, 2);
     ASSERT_EQ(g_bridgeSlave[1], 3);
 
     NullView view;
     ASSERT_TRUE(StartTqInit(3, view));
-    ASSERT_TRUE(StepUntil([&] { RunInitStep(3, view); }, [] { return g_tqInitRunning == 0; }, 60));
+    ASSERT_TRUE(WaitUntil([] { return g_tqInitRunning == 0; }, 60,
+                          {.between = [&] { RunInitStep(3, view); }, .pause = 1ms}));
     EXPECT_EQ(view.status, "TQ Init Parameter OK.");
 
     ASSERT_TRUE(RequestUartSpeedChange(1, kBaudMode170k));
-    ASSERT_TRUE(StepUntil([] { RunSpeedChangePhase(1); }, [] { return g_baudMode == 0; }, 30));
+    ASSERT_TRUE(WaitUntil([] { return g_baudMode == 0; }, 30,
+                          {.between = [] { RunSpeedChangePhase(1); }, .pause = 1ms}));
     EXPECT_EQ(boxes.texts().back(), L"UartSpeedChange OK\r\nSlaveNo = 1 ,SpeedNo = 3 ");
 
     StopBusThreads();

@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 using motortest::MotorBus;
 
 class RecordingView : public TqInitView {
@@ -27,8 +29,8 @@ class RecordingView : public TqInitView {
 // Starts a run on `slave` and ticks it on the same slave until it stops.
 bool RunInit(int slave, RecordingView& view) {
     if (!StartTqInit(slave, view)) return false;
-    return motortest::StepUntil([&] { RunInitStep(slave, view); },
-                                [] { return g_tqInitRunning == 0; }, 60);
+    return testsupport::WaitUntil([] { return g_tqInitRunning == 0; }, 60,
+                                  {.between = [&] { RunInitStep(slave, view); }, .pause = 1ms});
 }
 
 void ExpectInitialised(MotorBus& bus, int slave, std::initializer_list<int> channels) {
@@ -148,8 +150,8 @@ TEST(TqInit, AHealthyBridgeEndsOkWithMotorsAndChannelsAt170k) {
     // run changes nothing.
     ASSERT_TRUE(StartTqInit(3, view));
     EXPECT_FALSE(StartTqInit(3, view));
-    ASSERT_TRUE(motortest::StepUntil([&] { RunInitStep(3, view); },
-                                     [] { return g_tqInitRunning == 0; }, 60));
+    ASSERT_TRUE(testsupport::WaitUntil([] { return g_tqInitRunning == 0; }, 60,
+                                       {.between = [&] { RunInitStep(3, view); }, .pause = 1ms}));
     EXPECT_EQ(view.status(), "TQ Init Parameter OK.");
     ExpectInitialised(bus, 3, {1, 2, 3, 4});
     EXPECT_EQ(bus.motor(1, 1).serialSpeed(), ecsim::SerialSpeed::Baud38400);  // not touched

@@ -10,12 +10,15 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 using motortest::MotorBus;
 using motortest::RecordedBoxes;
 
 bool RunSwitch(int slave) {
-    return motortest::StepUntil([slave] { RunSpeedChangePhase(slave); },
-                                [] { return g_baudMode == 0; }, 30);
+    return testsupport::WaitUntil(
+        [] { return g_baudMode == 0; }, 30,
+        {.between = [slave] { RunSpeedChangePhase(slave); }, .pause = 1ms});
 }
 
 std::wstring Report(int slave, int mode) {

@@ -14,16 +14,17 @@
 #include "motor/motor_bus.hpp"
 #include "motor/tq_init.hpp"
 #include "motor/uart_speed_switch.hpp"
-#include "motor_gui_fixture.hpp"
 #include "settings/access_level.hpp"
 #include "settings/settings_values.hpp"
+#include "support/qt_helpers.hpp"
 
 namespace {
 
-using motorgui::Child;
-using motorgui::WaitFor;
 using motortest::MotorBus;
 using motortest::RecordedBoxes;
+using testsupport::Child;
+using testsupport::WaitWithEvents;
+using namespace std::chrono_literals;
 
 QString Status(QWidget* dialog) {
     return Child<QLineEdit>(dialog, "status")->text();
@@ -39,23 +40,23 @@ TEST(InitTarnquiselDialog, ARunEndsOkAndGoesOnWhenTheDialogOpensAgain) {
     dialog.show();
     Child<QPushButton>(&dialog, "initButton")->click();
     EXPECT_EQ(Status(&dialog), "Step< 1 >");
-    ASSERT_TRUE(WaitFor([] { return g_tqInitStep >= 1; }, 30));
+    ASSERT_TRUE(WaitWithEvents([] { return g_tqInitStep >= 1; }, 30));
 
     // Closed mid-run: the ticks stop, the TQL page keeps its polling suspended.
     Child<QPushButton>(&dialog, "quitButton")->click();
     EXPECT_FALSE(dialog.isVisible());
     const int step = g_tqInitStep;
-    motorgui::Spin(300);
+    testsupport::RunEventsFor(300ms);
     EXPECT_EQ(g_tqInitStep, step);
     EXPECT_EQ(g_tqInitRunning, 1);
     EXPECT_EQ(g_tqInitTickActive, 1);
 
     dialog.show();
     EXPECT_EQ(Status(&dialog), "");  // a fresh opening
-    ASSERT_TRUE(WaitFor([&] { return Status(&dialog) == "TQ Init Parameter OK."; }, 60));
+    ASSERT_TRUE(WaitWithEvents([&] { return Status(&dialog) == "TQ Init Parameter OK."; }, 60));
     EXPECT_EQ(StatusColour(&dialog), QColor(0, 0, 255));
     EXPECT_EQ(Child<QProgressBar>(&dialog, "progress")->value(), 5);
-    ASSERT_TRUE(WaitFor([] { return g_tqInitTickActive == 0; }, 5));
+    ASSERT_TRUE(WaitWithEvents([] { return g_tqInitTickActive == 0; }, 5));
     EXPECT_EQ(bus.motor(1, 3).param(37), 10);
     EXPECT_EQ(bus.bridge(1).channelSpeedCode(2), 6u);
 }
@@ -65,7 +66,7 @@ TEST(InitTarnquiselDialog, TheFailureListInRedUntilTheMissingChannelIsUnchecked)
     VozeRudadoziraVur dialog;
     dialog.show();
     Child<QPushButton>(&dialog, "initButton")->click();
-    ASSERT_TRUE(WaitFor([] { return g_tqInitRunning == 0; }, 60));
+    ASSERT_TRUE(WaitWithEvents([] { return g_tqInitRunning == 0; }, 60));
     EXPECT_EQ(Status(&dialog), "ID2 ERROR! ; (0) ;");
     EXPECT_EQ(StatusColour(&dialog), QColor(255, 0, 0));
     // The longest list the read-back can give is seen whole: every channel listed,
@@ -78,9 +79,9 @@ TEST(InitTarnquiselDialog, TheFailureListInRedUntilTheMissingChannelIsUnchecked)
     Child<QCheckBox>(&dialog, "online2")->click();
     EXPECT_EQ(g_tqInitCheckOnline[1], 0);
     Child<QPushButton>(&dialog, "initButton")->click();
-    ASSERT_TRUE(WaitFor([] { return g_tqInitStep >= 1; }, 30));
+    ASSERT_TRUE(WaitWithEvents([] { return g_tqInitStep >= 1; }, 30));
     EXPECT_EQ(StatusColour(&dialog), QColor(0, 100, 0));  // a run in progress
-    ASSERT_TRUE(WaitFor([] { return g_tqInitRunning == 0; }, 60));
+    ASSERT_TRUE(WaitWithEvents([] { return g_tqInitRunning == 0; }, 60));
     EXPECT_EQ(Status(&dialog), "TQ Init Parameter OK.");
 
     // The boxes keep the user's choice from one opening to the next; Escape
@@ -110,7 +111,7 @@ TEST(BaudrateSetDialog, SwitchesTheChosenBridgeAndReports) {
     EXPECT_EQ(combo->font().weight(), QFont::Normal);  // light weights read as normal
     combo->setCurrentIndex(2);
     Child<QPushButton>(&dialog, "baud170kButton")->click();
-    ASSERT_TRUE(WaitFor([&] { return !boxes.texts().empty(); }, 30));
+    ASSERT_TRUE(WaitWithEvents([&] { return !boxes.texts().empty(); }, 30));
     EXPECT_EQ(boxes.texts()[0], L"UartSpeedChange OK\r\nSlaveNo = 3 ,SpeedNo = 3 ");
     for (int c = 1; c <= 4; ++c) EXPECT_EQ(bus.motor(3, c).param(20), 6);
     EXPECT_EQ(bus.motor(1, 1).param(20), 0);
@@ -124,7 +125,7 @@ TEST(BaudrateSetDialog, SwitchesTheChosenBridgeAndReports) {
     Child<QPushButton>(&dialog, "quitButton")->click();
     EXPECT_EQ(g_baudMode, kBaudMode170k);
     dialog.show();
-    ASSERT_TRUE(WaitFor([&] { return !boxes.texts().empty(); }, 30));
+    ASSERT_TRUE(WaitWithEvents([&] { return !boxes.texts().empty(); }, 30));
     EXPECT_EQ(boxes.texts()[0], L"UartSpeedChange OK\r\nSlaveNo = 1 ,SpeedNo = 3 ");
     EXPECT_EQ(bus.motor(1, 3).param(20), 8);
     EXPECT_EQ(bus.bridge(1).channelSpeedCode(3), 6u);

@@ -19,14 +19,14 @@
 #include "motor/motor_bus.hpp"
 #include "motor/tq_init.hpp"
 #include "motor/tql_command.hpp"
-#include "motor_gui_fixture.hpp"
 #include "settings/settings_values.hpp"
+#include "support/qt_helpers.hpp"
 
 namespace {
 
-using motorgui::Child;
 using motortest::MotorBus;
 using motortest::RecordedBoxes;
+using testsupport::Child;
 
 class TqlModePage : public ::testing::Test {
   protected:
@@ -246,7 +246,7 @@ TEST_F(TqlModePage, AParameterFileGoesLineByLineOnAnyTab) {
     Child<QPushButton>(page_.get(), "sendFileButton")->click();
     EXPECT_EQ(g_paramFileSending, 1);
     g_bridgeMode = 0;
-    ASSERT_TRUE(motorgui::WaitFor([] { return g_paramFileSending == 0; }, 10));
+    ASSERT_TRUE(testsupport::WaitWithEvents([] { return g_paramFileSending == 0; }, 10));
     EXPECT_EQ(sentLog(), "TQ[1.2]:W.1=358\nTQ[1.2]:\nTQ[1.2]:K33.1=5\nTQ[1.2]:K34.1=6\n");
     EXPECT_EQ(bus_->motor(1, 2).param(33), 5);
     EXPECT_EQ(bus_->motor(1, 2).param(34), 6);
@@ -255,7 +255,7 @@ TEST_F(TqlModePage, AParameterFileGoesLineByLineOnAnyTab) {
     // A line too long stops the send after the lines before it.
     chosenFile_ = WriteFile("K35.1=1\n" + std::string(60, 'K') + "\r\nK36.1=1\n");
     Child<QPushButton>(page_.get(), "sendFileButton")->click();
-    ASSERT_TRUE(motorgui::WaitFor([] { return g_paramFileSending == 0; }, 10));
+    ASSERT_TRUE(testsupport::WaitWithEvents([] { return g_paramFileSending == 0; }, 10));
     EXPECT_EQ(boxes_.texts(),
               std::vector<std::wstring>{L"Motor Parameter Send Data Error!, 1Line too Big"});
     EXPECT_EQ(bus_->motor(1, 2).param(35), 1);

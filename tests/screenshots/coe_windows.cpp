@@ -6,17 +6,15 @@
 #include <QTabBar>
 
 #include "app/gui/main_window.hpp"
-#include "gui/wait_for.hpp"
+#include "support/qt_helpers.hpp"
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/mail_box_coe.hpp"
 #include "tools/homing.hpp"
 
 namespace {
 
-using guitest::WaitFor;
-
 void Settle() {
-    WaitFor([] { return false; }, 1);
+    testsupport::RunEventsFor(std::chrono::seconds(1));
 }
 
 QLineEdit* Field(const char* name) {
@@ -37,7 +35,7 @@ bool SaveHomingRun(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow sa
     Enter("hmSpeed1Edit", QStringLiteral("5"));
     Enter("hmSpeed2Edit", QStringLiteral("200"));
     g_dlgCatTools->findChild<QPushButton*>("hmStartButton")->click();
-    const bool running = WaitFor(
+    const bool running = testsupport::WaitWithEvents(
         [] {
             return Field("homingStatusEdit")->text() ==
                    QStringLiteral("Homing Run ( Elapsed time: 1 ) ");
@@ -45,7 +43,7 @@ bool SaveHomingRun(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow sa
         10);
     const bool ok = running && save(&window, folder, "cat_tools_homing.png");
     g_dlgCatTools->findChild<QPushButton*>("stopHmButton")->click();
-    WaitFor([] { return g_homingActive.load() == 0; }, 10);
+    testsupport::WaitWithEvents([] { return g_homingActive.load() == 0; }, 10);
     return ok;
 }
 

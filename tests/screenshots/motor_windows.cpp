@@ -9,16 +9,18 @@
 
 #include "app/gui/global_dialogs.hpp"
 #include "app/gui/main_window.hpp"
-#include "gui/wait_for.hpp"
 #include "motor/gui/option_set1.hpp"
 #include "motor/gui/para_set.hpp"
 #include "motor/gui/tql_mode.hpp"
 #include "motor/gui/voze_rudadozira_vur.hpp"
 #include "motor/tq_init.hpp"
+#include "support/qt_helpers.hpp"
 
 namespace {
 
-using guitest::WaitFor;
+using namespace std::chrono_literals;
+using testsupport::RunEventsFor;
+using testsupport::WaitWithEvents;
 
 // Types a command line into the page as the user would, and presses Enter.
 void TypeCommand(QLineEdit* edit, const QString& line) {
@@ -32,7 +34,7 @@ void TypeCommand(QLineEdit* edit, const QString& line) {
 
 bool Shot(QDialog* dialog, const QDir& folder, const char* name, SaveWindow save) {
     dialog->show();
-    WaitFor([] { return false; }, 1);
+    RunEventsFor(1s);
     const bool saved = save(dialog, folder, name);
     dialog->hide();
     return saved;
@@ -49,7 +51,7 @@ bool SaveMotorWindows(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow
     motor->setCurrentIndex(1);
     TypeCommand(command, "K16.1,K20.1,K37.1");
     TypeCommand(command, "X.1");
-    WaitFor([] { return false; }, 1);
+    RunEventsFor(1s);
     bool ok = save(&window, folder, "tql_mode.png");
 
     ok = Shot(g_dlgOptionSet1, folder, "option_set1.png", save) && ok;
@@ -58,8 +60,8 @@ bool SaveMotorWindows(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow
     // The initialisation dialog at the end of a run on the first bridge.
     g_dlgVozeRudadoziraVur->show();
     g_dlgVozeRudadoziraVur->findChild<QPushButton*>("initButton")->click();
-    WaitFor([] { return g_tqInitRunning == 0; }, 60);
-    WaitFor([] { return false; }, 1);
+    WaitWithEvents([] { return g_tqInitRunning == 0; }, 60);
+    RunEventsFor(1s);
     ok = save(g_dlgVozeRudadoziraVur, folder, "voze_rudadozira_vur.png") && ok;
     g_dlgVozeRudadoziraVur->hide();
     return ok;

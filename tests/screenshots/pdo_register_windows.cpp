@@ -3,14 +3,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "gui/wait_for.hpp"
+#include "support/qt_helpers.hpp"
 #include "tools/gui/rx_pdo_and_tx_pdo.hpp"
 #include "tools/gui/slave_memory.hpp"
 #include "tools/pdo_views.hpp"
 
 namespace {
-
-using guitest::WaitFor;
 
 void Fill(QWidget* dialog, const char* field, const char* text) {
     auto* edit = dialog->findChild<QLineEdit*>(field);
@@ -32,8 +30,8 @@ bool SavePdoAndRegisterWindows(const QDir& folder, SaveWindow save) {
     Fill(g_dlgRxPdoAndTxPdo, "bytesEdit", "2");
     Fill(g_dlgRxPdoAndTxPdo, "txPdoDataEdit", "1234");
     Press(g_dlgRxPdoAndTxPdo, "writeTxPdoButton");
-    WaitFor([] { return false; }, 1);
-    WaitFor([] { return g_pdoTick >= 6 && g_pdoTick < 10; }, 2);
+    testsupport::RunEventsFor(std::chrono::seconds(1));
+    testsupport::WaitWithEvents([] { return g_pdoTick >= 6 && g_pdoTick < 10; }, 2);
     bool ok = save(g_dlgRxPdoAndTxPdo, folder, "rx_pdo_and_tx_pdo.png");
     Press(g_dlgRxPdoAndTxPdo, "quitButton");
 

@@ -1,17 +1,13 @@
 // Renders the main window after a scan of a simulated ZR12, IO, ZR02 segment,
 // and the adapter list with made-up adapters, to PNG files for a look by eye.
 // Usage: screenshot_maker OUTPUT_FOLDER   (offscreen platform)
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTextEdit>
-#include <QThread>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <functional>
 
 #include "app/gui/application.hpp"
 #include "app/gui/global_dialogs.hpp"
@@ -21,16 +17,18 @@
 #include "bus/globals.hpp"
 #include "bus/gui/config_slave.hpp"
 #include "bus/gui/scan_lan_adapter.hpp"
-#include "gui/wait_for.hpp"
 #include "screenshots/coe_windows.hpp"
 #include "screenshots/motor_windows.hpp"
 #include "screenshots/pdo_register_windows.hpp"
 #include "settings/settings_file.hpp"
+#include "support/qt_helpers.hpp"
 #include "support/virtual_bus.hpp"
 
 namespace {
 
-using guitest::WaitFor;
+using namespace std::chrono_literals;
+using testsupport::RunEventsFor;
+using testsupport::WaitWithEvents;
 
 bool Save(QWidget* widget, const QDir& folder, const char* name) {
     const QString path = folder.filePath(QString::fromLatin1(name));
@@ -78,23 +76,23 @@ int main(int argc, char* argv[]) {
             window.OnInitDialog();
             window.show();
             g_dlgConfigSlave->scanButton()->click();
-            const bool up = WaitFor([] { return g_inOp.load() == 1; }, 60) &&
-                            WaitFor([] { return g_strScanLog.length() > 0; }, 10);
+            const bool up = WaitWithEvents([] { return g_inOp.load() == 1; }, 60) &&
+                            WaitWithEvents([] { return g_strScanLog.length() > 0; }, 10);
             // Two page ticks after the last change show the log as it stands.
-            WaitFor([] { return false; }, 1);
+            RunEventsFor(1s);
             if (!up) {
                 std::fprintf(stderr, "screenshots: the simulated bus did not come up\n");
                 status = 1;
             }
             if (!Save(&window, folder, "main_window.png")) status = 1;
             window.tabBar()->setCurrentIndex(1);
-            WaitFor([] { return false; }, 1);
+            RunEventsFor(1s);
             if (!Save(&window, folder, "main_window_tql.png")) status = 1;
 
             PublishFakeAdapters();
             g_dlgScanLanAdapter->OnInitDialog();
             g_dlgScanLanAdapter->show();
-            WaitFor([] { return g_lanScanState.load() == 3; }, 10);
+            WaitWithEvents([] { return g_lanScanState.load() == 3; }, 10);
             if (!Save(g_dlgScanLanAdapter, folder, "scan_lan_adapter.png")) status = 1;
             g_dlgScanLanAdapter->hide();
 

@@ -17,15 +17,13 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "ethercat.h"
+#include "support/wait_until.hpp"
 
 namespace testsupport {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct NetState {
     bool tried = false;
@@ -172,15 +170,18 @@ bool Zrsim::start(std::string* error) {
         ::_exit(127);
     }
     ::close(logFd);
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline) {
-        if (!running()) {
-            *error = "zrsim exited: " + output();
-            return false;
-        }
-        if (control("drop 0") == "ok") return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    bool exited = false;
+    const bool answered = WaitUntil(
+        [&] {
+            exited = !running();
+            return exited || control("drop 0") == "ok";
+        },
+        10, {.pause = std::chrono::milliseconds(20)});
+    if (exited) {
+        *error = "zrsim exited: " + output();
+        return false;
     }
+    if (answered) return true;
     *error = "zrsim did not come up: " + output();
     stop();
     return false;
@@ -200,17 +201,16 @@ bool Zrsim::running() {
 void Zrsim::stop() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(2);
         int status = 0;
-        for (;;) {
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_ || (r < 0 && errno != EINTR)) break;
-            if (Clock::now() >= deadline) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const bool ended = WaitUntil(
+            [&] {
+                const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+                return r == pid_ || (r < 0 && errno != EINTR);
+            },
+            2);
+        if (!ended) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
         }
         pid_ = -1;
     }
@@ -246,13 +246,12 @@ std::string Zrsim::output() const {
 
 bool waitForSlaves(const char* iface, int count, std::chrono::milliseconds timeout) {
     if (ec_init(iface) <= 0) return false;
-    const auto deadline = Clock::now() + timeout;
-    while (Clock::now() < deadline) {
-        uint8_t w[2] = {};
-        if (ec_BRD(0, 0x0000, 2, w, EC_TIMEOUTRET3) == count) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return WaitUntil(
+        [&] {
+            uint8_t w[2] = {};
+            return ec_BRD(0, 0x0000, 2, w, EC_TIMEOUTRET3) == count;
+        },
+        timeout, {.pause = std::chrono::milliseconds(10)});
 }
 
 }  // namespace testsupport

@@ -2,12 +2,10 @@
 // veth pair, as the program meets a simulated bus.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
@@ -16,21 +14,14 @@
 #include "ethercat.h"
 #include "settings/settings_values.hpp"
 #include "support/netns.hpp"
+#include "support/wait_until.hpp"
 #include "support/working_folder.hpp"
 #include "tools/eeprom_image.hpp"
 
 namespace {
 
 using testsupport::PrivateNetwork;
-
-bool WaitUntil(const std::function<bool()>& done, int seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
