@@ -3,13 +3,9 @@
 // 20 ms after each exchange, so its nominal period is 20 ms plus one exchange;
 // the ratios of the measured median and 99th percentile to that show how much
 // the scheduling and the rest of the tool add.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,8 +16,8 @@
 #include "ethercat.h"
 #include "platform/message_box.hpp"
 #include "settings/settings_values.hpp"
-#include "support/netns.hpp"
 #include "support/wait_until.hpp"
+#include "wire_bench.hpp"
 
 namespace {
 
@@ -30,16 +26,6 @@ using Micros = std::chrono::duration<double, std::micro>;
 constexpr int kCycles = 1000;
 constexpr int kExchanges = 200;
 constexpr double kPauseUs = 20000.0;
-
-void UseZrsimBesideThisProgram() {
-    if (std::getenv("ZRSIM") != nullptr) return;
-    char self[PATH_MAX] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return;
-    std::string dir(self, static_cast<size_t>(n));
-    dir.erase(dir.find_last_of('/'));
-    setenv("ZRSIM", (dir + "/../ecsim/zrsim").c_str(), 0);
-}
 
 double Percentile(std::vector<double> values, double fraction) {
     std::sort(values.begin(), values.end());
@@ -87,7 +73,7 @@ int Fail(const std::string& why) {
 }  // namespace
 
 int main() {
-    UseZrsimBesideThisProgram();
+    bench::UseZrsimBesideThisProgram();
     if (!testsupport::PrivateNetwork::enter()) {
         std::printf("pd_period: skipped, %s\n", testsupport::PrivateNetwork::reason().c_str());
         return 0;

@@ -5,75 +5,18 @@
 // An expedited upload takes at least five round trips (flush poll, SM0 check,
 // request write, SM1 poll, reply read), so sdo/raw near 5 means the mailbox
 // code adds little beyond the frames it must send; an LRW cycle is one frame.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <climits>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "ethercat.h"
-#include "veth_pair.hpp"
+#include "wire_bench.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::PrivateNetwork;
 constexpr const char* kSlaves = "ZR12,IO,ZR02";
 constexpr int kSlaveCount = 3;
-
-std::string zrsimPath() {
-    if (const char* env = std::getenv("ZRSIM")) return env;
-    char self[PATH_MAX] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return "zrsim";
-    std::string dir(self, static_cast<size_t>(n));
-    dir.erase(dir.find_last_of('/'));
-    return dir + "/../ecsim/zrsim";
-}
-
-// zrsim serving the segment on the far end; stopped with the object, and
-// killed with this process whatever happens.
-class ZrsimProcess {
-  public:
-    explicit ZrsimProcess(const std::string& exe) {
-        const pid_t parent = ::getpid();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent) ::_exit(1);
-            const int quiet = ::open("/dev/null", O_WRONLY);
-            ::dup2(quiet, 1);
-            ::dup2(quiet, 2);
-            ::execl(exe.c_str(), exe.c_str(), "--iface", bench::kSimIf, "--slaves", kSlaves,
-                    "--watchdog", "0", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-    }
-    ~ZrsimProcess() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    bool started() const { return pid_ > 0; }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-bool waitForSlaves(std::chrono::seconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-        uint16_t w = 0;
-        if (ec_BRD(0, ECT_REG_TYPE, 2, &w, EC_TIMEOUTRET) == kSlaveCount) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
 
 int fail(const char* what) {
     std::printf("sdo_roundtrip: %s\n", what);
@@ -84,8 +27,9 @@ int fail(const char* what) {
 }  // namespace
 
 int main() {
-    if (const std::string problem = bench::enterVethNamespace(); !problem.empty()) {
-        std::printf("sdo_roundtrip: %s; skipped\n", problem.c_str());
+    bench::UseZrsimBesideThisProgram();
+    if (!PrivateNetwork::enter()) {
+        std::printf("sdo_roundtrip: %s; skipped\n", PrivateNetwork::reason().c_str());
         return 0;
     }
     constexpr int kBatches = 9;
@@ -106,10 +50,13 @@ int main() {
         return 1;
     }
 
-    ZrsimProcess zrsim(zrsimPath());
-    if (!zrsim.started()) return fail("cannot start zrsim");
-    if (ec_init(bench::kMasterIf) <= 0) return fail("ec_init failed");
-    if (!waitForSlaves(std::chrono::seconds(10))) return fail("zrsim did not come up");
+    testsupport::Zrsim zrsim(kSlaves, 0);
+    if (std::string error; !zrsim.start(&error))
+        return fail(("cannot start zrsim: " + error).c_str());
+    if (!testsupport::waitForSlaves(PrivateNetwork::kMasterIf, kSlaveCount,
+                                    std::chrono::seconds(10))) {
+        return fail("the master found no slaves on the pair");
+    }
     static uint8_t iomap[4096];
     if (ec_config_init(FALSE) != kSlaveCount) return fail("ec_config_init failed");
     if (ec_config_map(iomap) <= 0) return fail("ec_config_map failed");

@@ -1,21 +1,20 @@
-// Helpers for benchmarks on a veth pair in a private network namespace: the
-// namespace and the pair, raw sockets, a frame echo on the far end, medians.
+// What the benchmarks on the wire tier's veth pair share (the namespace and the
+// pair are testsupport::PrivateNetwork's): raw sockets, a frame echo on the far
+// end, a raw ping-pong to compare with, zrsim's path, medians.
 #pragma once
 
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -24,28 +23,21 @@
 
 #include "ecmaster/codec.hpp"
 #include "ecsim/segment.hpp"
+#include "support/netns.hpp"
 
 namespace bench {
 
-inline constexpr const char* kMasterIf = "ecm0";
-inline constexpr const char* kSimIf = "ecs0";
+using testsupport::PrivateNetwork;
 
-// Enters a network namespace of this process's own and brings up the pair
-// kMasterIf/kSimIf. "" on success, else why it cannot run.
-inline std::string enterVethNamespace() {
-    if (::geteuid() != 0) return "needs root (a network namespace and raw sockets)";
-    if (::unshare(CLONE_NEWNET) != 0) {
-        return std::string("cannot make a network namespace: ") + std::strerror(errno);
-    }
-    auto run = [](const std::string& cmd) {
-        return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
-    };
-    if (!run(std::string("ip link add ") + kMasterIf + " type veth peer name " + kSimIf) ||
-        !run(std::string("ip link set ") + kMasterIf + " up") ||
-        !run(std::string("ip link set ") + kSimIf + " up")) {
-        return "cannot set up the veth pair (iproute2 missing?)";
-    }
-    return "";
+// zrsim from the build folder beside this program, unless $ZRSIM names one.
+inline void UseZrsimBesideThisProgram() {
+    if (std::getenv("ZRSIM") != nullptr) return;
+    char self[PATH_MAX] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return;
+    std::string dir(self, static_cast<size_t>(n));
+    dir.erase(dir.find_last_of('/'));
+    ::setenv("ZRSIM", (dir + "/../ecsim/zrsim").c_str(), 0);
 }
 
 inline int rawSocket(const char* ifname) {
@@ -81,7 +73,7 @@ inline ssize_t receiveIncoming(int fd, uint8_t* buf, size_t size, int timeoutMs)
 class Echo {
   public:
     explicit Echo(std::shared_ptr<ecsim::Segment> segment = nullptr)
-        : segment_(std::move(segment)), fd_(rawSocket(kSimIf)) {
+        : segment_(std::move(segment)), fd_(rawSocket(PrivateNetwork::kSimIf)) {
         if (fd_ >= 0) thread_ = std::thread([this] { loop(); });
     }
     ~Echo() {
@@ -112,10 +104,10 @@ class Echo {
     std::thread thread_;
 };
 
-// Sends a one-datagram frame from kMasterIf and waits for it to come back.
+// Sends a one-datagram frame from the master's end and waits for it to come back.
 class RawPingPong {
   public:
-    RawPingPong() : fd_(rawSocket(kMasterIf)) {
+    RawPingPong() : fd_(rawSocket(PrivateNetwork::kMasterIf)) {
         ecat::FrameBuilder b;
         b.add(ecat::Cmd::BRD, 0, 0, 0, 2);
         const auto f = b.finish();
@@ -142,15 +134,18 @@ class RawPingPong {
     std::vector<uint8_t> in_ = std::vector<uint8_t>(2048);
 };
 
-// Median over `batches` of the mean time per call in a batch; -1 if a call failed.
+// Median over `batches` of the mean time per call in a batch. A failed call
+// gives -1, unless `failures` is given: then it is counted and timing goes on.
 template <class F>
-double medianMicros(F&& call, int batches, int perBatch) {
+double medianMicros(F&& call, int batches, int perBatch, int* failures = nullptr) {
     using Clock = std::chrono::steady_clock;
     std::vector<double> per;
     for (int b = 0; b < batches; ++b) {
         const auto t0 = Clock::now();
         for (int i = 0; i < perBatch; ++i) {
-            if (!call()) return -1.0;
+            if (call()) continue;
+            if (failures == nullptr) return -1.0;
+            ++*failures;
         }
         per.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count() /
                       perBatch);
