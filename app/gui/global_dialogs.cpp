@@ -31,9 +31,13 @@ void CreateGlobalDialogs() {
     g_dlgRxPdoAndTxPdo = new RxPdoAndTxPdo;
     g_dlgVozeRudadoziraVur = new VozeRudadoziraVur;
     g_dlgConfigSlave = new ConfigSlave;
+    g_dlgConfigSlave->setObjectName("configSlavePage");
     g_dlgTqlMode = new TqlMode;
+    g_dlgTqlMode->setObjectName("tqlModePage");
     g_dlgCia402Mode = new Cia402Mode;
+    g_dlgCia402Mode->setObjectName("cia402ModePage");
     g_dlgCatTools = new CatTools;
+    g_dlgCatTools->setObjectName("catToolsPage");
     g_dlgScanLanAdapter = new ScanLanAdapter;
 }
 

@@ -82,10 +82,12 @@ CDuZEraDezorav1Dlg::CDuZEraDezorav1Dlg(QWidget* parent)
 
     client_ = new QWidget(this);
     tabBar_ = new QTabBar(client_);
+    tabBar_->setObjectName("tabBar");
     tabBar_->setExpanding(false);
     connect(tabBar_, &QTabBar::currentChanged, this, &CDuZEraDezorav1Dlg::OnTcnSelchangeTab);
 
     quitButton_ = new QPushButton(QStringLiteral("Quit"), client_);
+    quitButton_->setObjectName("quitButton");
     quitButton_->setGeometry(dlu::Rect(422, 0, 33, 18));
     quitButton_->setAutoDefault(false);
     connect(quitButton_, &QPushButton::clicked, this, &CDuZEraDezorav1Dlg::OnBnClickedQuit);
@@ -106,6 +108,7 @@ CDuZEraDezorav1Dlg::~CDuZEraDezorav1Dlg() {
 
 void CDuZEraDezorav1Dlg::BuildMenu() {
     mainMenu_ = menuBar_->addMenu(QStringLiteral("Menu"));
+    mainMenu_->setObjectName("mainMenu");
     mainMenu_->addAction(QStringLiteral("BaudrateSet"), this, &CDuZEraDezorav1Dlg::OnBaudrateSet);
     mainMenu_->addAction(QStringLiteral("ParameterSet"), this, &CDuZEraDezorav1Dlg::OnParameterSet);
     mainMenu_->addAction(QStringLiteral("InitTarnquisel"), this,
@@ -113,6 +116,7 @@ void CDuZEraDezorav1Dlg::BuildMenu() {
     mainMenu_->addAction(QStringLiteral("Quit"), this, &CDuZEraDezorav1Dlg::OnQuit);
 
     toolsMenu_ = menuBar_->addMenu(QStringLiteral("Tools"));
+    toolsMenu_->setObjectName("toolsMenu");
     for (const ToolsCommand& command : kToolsCommands) {
         QAction* action =
             toolsMenu_->addAction(QString::fromLatin1(command.caption), this, command.handler);

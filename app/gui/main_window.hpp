@@ -36,12 +36,6 @@ class CDuZEraDezorav1Dlg : public QDialog {
     void OnBoardInit();
     void OnTcnSelchangeTab(int selected);
 
-    QTabBar* tabBar() const { return tabBar_; }
-    QMenu* mainMenu() const { return mainMenu_; }
-    QMenu* toolsMenu() const { return toolsMenu_; }
-    QPushButton* quitButton() const { return quitButton_; }
-    QWidget* page(int index) const { return pages_[static_cast<size_t>(index)]; }
-
     // Escape does nothing: the window ends only through a Quit command.
     void reject() override {}
 

@@ -92,6 +92,7 @@ ConfigSlave::ConfigSlave(QWidget* parent) : QWidget(parent) {
     resize(dlu::Size(395, 288));
 
     scanButton_ = new QPushButton(QStringLiteral("Scan"), this);
+    scanButton_->setObjectName("scanButton");
     scanButton_->setGeometry(dlu::Rect(19, 18, 54, 28));
     // Enter in the page's fields does nothing: the window would otherwise make
     // this its default button and start a scan.
@@ -100,19 +101,24 @@ ConfigSlave::ConfigSlave(QWidget* parent) : QWidget(parent) {
 
     AddLabel(this, "Scan Cnt", 82, 17);
     countEdit_ = new QLineEdit(this);
+    countEdit_->setObjectName("countEdit");
     countEdit_->setGeometry(dlu::Rect(84, 26, 24, 12));
     connect(countEdit_, &QLineEdit::textEdited, this, &ConfigSlave::OnEnChangeScanSlaveCounter);
 
     AddLabel(this, "SlaveConfigInfo", 262, 42);
     scanView_ = AddLogView(this, dlu::Rect(17, 53, 304, 86));
+    scanView_->setObjectName("scanLog");
     AddLabel(this, "EtherCatStatusMessage", 233, 156);
     superviseView_ = AddLogView(this, dlu::Rect(17, 169, 303, 84));
+    superviseView_->setObjectName("superviseLog");
 
     selectLan_ = new QCheckBox(QStringLiteral("Select\n LAN"), this);
+    selectLan_->setObjectName("selectLan");
     selectLan_->setGeometry(dlu::Rect(121, 23, 35, 16));
     connect(selectLan_, &QCheckBox::clicked, this, &ConfigSlave::OnBnClickedSelectLan);
 
     lanNameEdit_ = new QLineEdit(this);
+    lanNameEdit_->setObjectName("lanNameEdit");
     lanNameEdit_->setGeometry(dlu::Rect(152, 7, 239, 14));
     // The name goes to the device layer as one byte a character: the field takes
     // no more characters than the name holds, and only those that have a byte.
@@ -122,6 +128,7 @@ ConfigSlave::ConfigSlave(QWidget* parent) : QWidget(parent) {
     connect(lanNameEdit_, &QLineEdit::textEdited, this, &ConfigSlave::OnEnChangeLanName);
 
     lanPortScan_ = new QPushButton(QStringLiteral("LAN Port Scan"), this);
+    lanPortScan_->setObjectName("lanPortScanButton");
     lanPortScan_->setGeometry(dlu::Rect(161, 22, 90, 18));
     lanPortScan_->setAutoDefault(false);
     connect(lanPortScan_, &QPushButton::clicked, this, &ConfigSlave::OnBnClickedLanPortScan);

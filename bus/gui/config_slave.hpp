@@ -30,14 +30,6 @@ class ConfigSlave : public QWidget {
     void OnBnClickedLanPortScan();
     void OnTimer();
 
-    QLineEdit* countField() const { return countEdit_; }
-    QLineEdit* lanNameField() const { return lanNameEdit_; }
-    QCheckBox* selectLanBox() const { return selectLan_; }
-    QPushButton* scanButton() const { return scanButton_; }
-    QPushButton* lanPortScanButton() const { return lanPortScan_; }
-    QTextEdit* scanLogView() const { return scanView_; }
-    QTextEdit* superviseLogView() const { return superviseView_; }
-
   private:
     void TakeFields();
     void ShowFields();

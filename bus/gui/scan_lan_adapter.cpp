@@ -34,6 +34,7 @@ ScanLanAdapter::ScanLanAdapter(QWidget* parent) : QDialog(parent) {
     setFixedSize(dlu::Size(415, 194));
 
     adapterList_ = new QComboBox(this);
+    adapterList_->setObjectName("adapterCombo");
     adapterList_->setGeometry(dlu::Rect(14, 20, 260, 14));
     connect(adapterList_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
 
@@ -42,6 +43,7 @@ ScanLanAdapter::ScanLanAdapter(QWidget* parent) : QDialog(parent) {
     label->adjustSize();
 
     exitButton_ = new QPushButton(QStringLiteral("Exit"), this);
+    exitButton_->setObjectName("exitButton");
     exitButton_->setGeometry(dlu::Rect(330, 160, 70, 20));
     // Enter closes the dialog without storing; only a click on Exit stores.
     exitButton_->setAutoDefault(false);

@@ -21,9 +21,6 @@ class ScanLanAdapter : public QDialog {
     void FillAdapterCombo();
     void OnBnClickedExit();
 
-    QComboBox* adapterList() const { return adapterList_; }
-    QPushButton* exitButton() const { return exitButton_; }
-
   protected:
     void keyPressEvent(QKeyEvent* event) override;
 

@@ -13,6 +13,7 @@ void PresentBox(const std::wstring& text) {
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), shown,
                     QMessageBox::Ok, QApplication::activeWindow());
+    box.setObjectName("messageBox");
     box.exec();
 }
 

@@ -9,7 +9,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -30,16 +29,10 @@ namespace {
 
 using guitest::RecordedBoxes;
 using guitest::WorkFolder;
+using testsupport::Child;
 
 constexpr int kIoSlave = 2;
 constexpr int kZr02Slave = 3;
-
-template <typename T>
-T* Child(QWidget* window, const char* name) {
-    T* child = window->findChild<T*>(name);
-    if (child == nullptr) qFatal("no control %s", name);
-    return child;
-}
 
 // Replaces a field's text by typing, as the user does.
 void Type(QWidget* window, const char* field, const QString& text) {
@@ -239,18 +232,10 @@ TEST_F(CoePageOnBus, SwitchTypesShowTheHomingInputInPlaceOfTheTorque) {
     EXPECT_FALSE(shown("homingInputCombo"));
 }
 
-QAction* MenuItem(const CDuZEraDezorav1Dlg& window, const QString& caption) {
-    for (QAction* action : window.toolsMenu()->actions()) {
-        if (action->text() == caption) return action;
-    }
-    return nullptr;
-}
-
 // Opens the dialog from the Tools menu, runs `use` on it while it is open, and
 // closes it with Quit.
 void UseMailBox(const CDuZEraDezorav1Dlg& window, const std::function<void(QWidget*)>& use) {
-    QAction* item = MenuItem(window, "MailBox");
-    ASSERT_NE(item, nullptr);
+    QAction* item = guitest::MenuItem(&window, "toolsMenu", "MailBox");
     QWidget* opened = nullptr;
     QTimer::singleShot(0, [&] {
         opened = QApplication::activeModalWidget();

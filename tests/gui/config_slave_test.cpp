@@ -21,6 +21,7 @@ namespace {
 
 using guitest::RecordedBoxes;
 using guitest::WorkFolder;
+using testsupport::Child;
 
 const std::wstring kRangeMessage = L"ScanSlaveCounter Input Error\r\n[Info : Value Range 1 --32]";
 
@@ -46,7 +47,7 @@ TEST(ConfigSlavePage, CountFieldTakesOneToThirtyTwo) {
     g_slaveCount = 3;
     ConfigSlave page;
     page.OnInitDialog();
-    QLineEdit* field = page.countField();
+    auto* field = Child<QLineEdit>(&page, "countEdit");
     EXPECT_EQ(field->text(), QStringLiteral("3"));
 
     for (const char* bad : {"0", "33", "-1", "abc"}) {
@@ -82,27 +83,30 @@ TEST(ConfigSlavePage, LanControlsFollowTheCheckBox) {
     ConfigSlave page;
     page.OnInitDialog();
     page.show();
-    EXPECT_FALSE(page.selectLanBox()->isChecked());
-    EXPECT_FALSE(page.lanPortScanButton()->isVisible());
-    EXPECT_FALSE(page.lanNameField()->isEnabled());
-    EXPECT_EQ(page.lanNameField()->text(), QStringLiteral("eth1"));
+    auto* selectLan = Child<QCheckBox>(&page, "selectLan");
+    auto* portScan = Child<QPushButton>(&page, "lanPortScanButton");
+    auto* lanName = Child<QLineEdit>(&page, "lanNameEdit");
+    EXPECT_FALSE(selectLan->isChecked());
+    EXPECT_FALSE(portScan->isVisible());
+    EXPECT_FALSE(lanName->isEnabled());
+    EXPECT_EQ(lanName->text(), QStringLiteral("eth1"));
 
     // Typing is taken only while manual choice is on.
-    page.lanNameField()->setEnabled(true);
-    Enter(page.lanNameField(), QStringLiteral("eth2"));
+    lanName->setEnabled(true);
+    Enter(lanName, QStringLiteral("eth2"));
     EXPECT_EQ(g_lanName.get(), "eth1");
 
-    QTest::mouseClick(page.selectLanBox(), Qt::LeftButton);
+    QTest::mouseClick(selectLan, Qt::LeftButton);
     EXPECT_EQ(g_selectLan.load(), 1);
-    EXPECT_TRUE(page.lanPortScanButton()->isVisible());
-    EXPECT_TRUE(page.lanNameField()->isEnabled());
-    Enter(page.lanNameField(), QStringLiteral("eth3"));
+    EXPECT_TRUE(portScan->isVisible());
+    EXPECT_TRUE(lanName->isEnabled());
+    Enter(lanName, QStringLiteral("eth3"));
     EXPECT_EQ(g_lanName.get(), "eth3");
 
-    QTest::mouseClick(page.selectLanBox(), Qt::LeftButton);
+    QTest::mouseClick(selectLan, Qt::LeftButton);
     EXPECT_EQ(g_selectLan.load(), 0);
-    EXPECT_FALSE(page.lanPortScanButton()->isVisible());
-    EXPECT_FALSE(page.lanNameField()->isEnabled());
+    EXPECT_FALSE(portScan->isVisible());
+    EXPECT_FALSE(lanName->isEnabled());
     EXPECT_EQ(g_lanName.get(), "eth3");
 
     // A name picked in the adapter list shows within one tick.
@@ -110,7 +114,7 @@ TEST(ConfigSlavePage, LanControlsFollowTheCheckBox) {
     g_lanPicked = 1;
     page.OnTimer();
     EXPECT_EQ(g_lanPicked.load(), 0);
-    EXPECT_EQ(page.lanNameField()->text(), QStringLiteral("\\Device\\NPF_eth7"));
+    EXPECT_EQ(lanName->text(), QStringLiteral("\\Device\\NPF_eth7"));
 }
 
 TEST(ConfigSlavePage, ManualChoiceAtStartShowsThePortScanButton) {
@@ -119,9 +123,9 @@ TEST(ConfigSlavePage, ManualChoiceAtStartShowsThePortScanButton) {
     ConfigSlave page;
     page.OnInitDialog();
     page.show();
-    EXPECT_TRUE(page.selectLanBox()->isChecked());
-    EXPECT_TRUE(page.lanPortScanButton()->isVisible());
-    EXPECT_TRUE(page.lanNameField()->isEnabled());
+    EXPECT_TRUE(Child<QCheckBox>(&page, "selectLan")->isChecked());
+    EXPECT_TRUE(Child<QPushButton>(&page, "lanPortScanButton")->isVisible());
+    EXPECT_TRUE(Child<QLineEdit>(&page, "lanNameEdit")->isEnabled());
 }
 
 TEST(ConfigSlavePage, LogsAreShownInColourWhenTheyGrow) {
@@ -132,26 +136,28 @@ TEST(ConfigSlavePage, LogsAreShownInColourWhenTheyGrow) {
     g_strScanLog.append(L"( 1 ) slaves Device found\r\nTQ[1.1]=ONline ; TQ[1.2]=OFFline; ");
     g_strSuperviseLog.append(L"ERROR[1] : slave 1 lost\r\n");
     page.OnTimer();
+    auto* scanLog = Child<QTextEdit>(&page, "scanLog");
+    auto* superviseLog = Child<QTextEdit>(&page, "superviseLog");
 
-    const QString shown = page.scanLogView()->toPlainText();
+    const QString shown = scanLog->toPlainText();
     EXPECT_EQ(shown,
               QStringLiteral("( 1 ) slaves Device found\nTQ[1.1]=ONline ; TQ[1.2]=OFFline; "));
     const int online = static_cast<int>(shown.indexOf(QStringLiteral("ONline")));
     const int offline = static_cast<int>(shown.indexOf(QStringLiteral("OFFline")));
-    EXPECT_EQ(ColourAt(page.scanLogView(), online), QColor(0, 0, 255));
-    EXPECT_EQ(ColourAt(page.scanLogView(), offline - 8), QColor(255, 0, 0));
-    EXPECT_EQ(ColourAt(page.scanLogView(), 0), QColor(255, 0, 100));
-    EXPECT_NE(ColourAt(page.scanLogView(), online - 2), QColor(0, 0, 255));
-    EXPECT_EQ(page.superviseLogView()->toPlainText(), QStringLiteral("ERROR[1] : slave 1 lost\n"));
-    EXPECT_EQ(ColourAt(page.superviseLogView(), 3), QColor(255, 128, 0));
+    EXPECT_EQ(ColourAt(scanLog, online), QColor(0, 0, 255));
+    EXPECT_EQ(ColourAt(scanLog, offline - 8), QColor(255, 0, 0));
+    EXPECT_EQ(ColourAt(scanLog, 0), QColor(255, 0, 100));
+    EXPECT_NE(ColourAt(scanLog, online - 2), QColor(0, 0, 255));
+    EXPECT_EQ(superviseLog->toPlainText(), QStringLiteral("ERROR[1] : slave 1 lost\n"));
+    EXPECT_EQ(ColourAt(superviseLog, 3), QColor(255, 128, 0));
 
     // Unchanged logs leave the views alone; a grown one is shown whole again.
-    page.scanLogView()->setPlainText(QStringLiteral("typed"));
+    scanLog->setPlainText(QStringLiteral("typed"));
     page.OnTimer();
-    EXPECT_EQ(page.scanLogView()->toPlainText(), QStringLiteral("typed"));
+    EXPECT_EQ(scanLog->toPlainText(), QStringLiteral("typed"));
     g_strScanLog.append(L"\r\nS[1]:");
     page.OnTimer();
-    EXPECT_TRUE(page.scanLogView()->toPlainText().endsWith(QStringLiteral("\nS[1]:")));
+    EXPECT_TRUE(scanLog->toPlainText().endsWith(QStringLiteral("\nS[1]:")));
 }
 
 // Three slaves' identities wrap in the view and fill more than it shows: the
@@ -172,7 +178,7 @@ TEST(ConfigSlavePage, ALogLongerThanItsViewCanBeScrolled) {
     page.OnTimer();
     QCoreApplication::processEvents();
 
-    const QScrollBar* bar = page.scanLogView()->verticalScrollBar();
+    const QScrollBar* bar = Child<QTextEdit>(&page, "scanLog")->verticalScrollBar();
     EXPECT_GT(bar->maximum(), 0);
     EXPECT_TRUE(bar->isVisible());
     EXPECT_EQ(bar->value(), bar->maximum());  // the newest lines in view

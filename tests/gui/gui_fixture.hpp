@@ -3,6 +3,8 @@
 // tool's own bus threads.
 #pragma once
 
+#include <QAction>
+#include <QMenu>
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
@@ -15,6 +17,24 @@
 #include "support/virtual_bus.hpp"
 
 namespace guitest {
+
+// The main window's tab pages by object name, in tab order. Tests reach a
+// page's controls through their page: two pages may name controls alike.
+inline constexpr const char* kPageNames[] = {"configSlavePage", "tqlModePage", "cia402ModePage",
+                                             "catToolsPage"};
+
+inline QWidget* Page(const QWidget* window, int tab) {
+    return testsupport::Child<QWidget>(window, kPageNames[tab]);
+}
+
+// The item of the window's menu `menu` (an object name) with the caption given;
+// a missing one ends the program with a message that says which.
+inline QAction* MenuItem(const QWidget* window, const char* menu, const QString& caption) {
+    for (QAction* action : testsupport::Child<QMenu>(window, menu)->actions()) {
+        if (action->text() == caption) return action;
+    }
+    qFatal("no item \"%s\" in the menu \"%s\"", qPrintable(caption), menu);
+}
 
 // Records every box instead of showing it (from any thread) until it goes.
 class RecordedBoxes {

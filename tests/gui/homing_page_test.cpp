@@ -12,7 +12,6 @@
 
 #include "app/gui/main_window.hpp"
 #include "bus/globals.hpp"
-#include "bus/gui/config_slave.hpp"
 #include "ecsim/bridge.hpp"
 #include "ecsim/slave.hpp"
 #include "gui_fixture.hpp"
@@ -22,35 +21,30 @@
 
 namespace {
 
+using guitest::Page;
 using guitest::RecordedBoxes;
 using guitest::ScannedBus;
 using guitest::WorkFolder;
+using testsupport::Child;
 using testsupport::WaitWithEvents;
 
 constexpr int kCoeTab = 3;
 constexpr int kCia402Tab = 2;
 constexpr int kZr02Slave = 3;
 
-template <typename T>
-T* Child(const char* name) {
-    T* child = g_dlgCatTools->findChild<T*>(name);
-    if (child == nullptr) qFatal("no control %s", name);
-    return child;
-}
-
 void Type(const char* field, const QString& text) {
-    auto* edit = Child<QLineEdit>(field);
+    auto* edit = Child<QLineEdit>(g_dlgCatTools, field);
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
     QTest::keyClicks(edit, text);
 }
 
 QString Status() {
-    return Child<QLineEdit>("homingStatusEdit")->text();
+    return Child<QLineEdit>(g_dlgCatTools, "homingStatusEdit")->text();
 }
 
 QColor StatusColour() {
-    return Child<QLineEdit>("homingStatusEdit")->palette().color(QPalette::Text);
+    return Child<QLineEdit>(g_dlgCatTools, "homingStatusEdit")->palette().color(QPalette::Text);
 }
 
 class HomingPage : public ::testing::Test {
@@ -61,11 +55,11 @@ class HomingPage : public ::testing::Test {
         folder_.writeSettings(bus_.settingsLines());
         window_.OnInitDialog();
         window_.show();
-        QTest::mouseClick(g_dlgConfigSlave->scanButton(), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(Page(&window_, 0), "scanButton"), Qt::LeftButton);
         ASSERT_TRUE(bus_.waitOperational());
-        window_.tabBar()->setCurrentIndex(kCoeTab);
-        ASSERT_TRUE(
-            WaitWithEvents([] { return Child<QComboBox>("slaveCombo")->count() == 3; }, 10));
+        Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCoeTab);
+        ASSERT_TRUE(WaitWithEvents(
+            [] { return Child<QComboBox>(g_dlgCatTools, "slaveCombo")->count() == 3; }, 10));
     }
     void TearDown() override {
         ResetHomingState();
@@ -83,7 +77,7 @@ class HomingPage : public ::testing::Test {
     void StartSlowRun() {
         Type("hmOffsetEdit", "5000");
         Type("hmSpeed1Edit", "1");
-        Child<QPushButton>("hmStartButton")->click();
+        Child<QPushButton>(g_dlgCatTools, "hmStartButton")->click();
         ASSERT_EQ(g_homingActive.load(), 1);
         ASSERT_TRUE(
             WaitWithEvents([] { return Status().startsWith("Homing Run ( Elapsed time: "); }, 10));
@@ -98,7 +92,7 @@ class HomingPage : public ::testing::Test {
 TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
     Type("hmOffsetEdit", "1500");
     Type("hmSpeed1Edit", "40");
-    Child<QPushButton>("hmStartButton")->click();
+    Child<QPushButton>(g_dlgCatTools, "hmStartButton")->click();
     EXPECT_EQ(StatusColour(), QColor(0, 0, 100));
     ASSERT_TRUE(WaitWithEvents([] { return g_homingActive.load() == 0; }, 20));
     EXPECT_TRUE(QRegularExpression(R"(^Homing Run End\. Time \( \d+ \) \.\.\.\.\.$)")
@@ -110,9 +104,9 @@ TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
 
     ASSERT_NO_FATAL_FAILURE(StartSlowRun());
     // Another bridge and motor picked meanwhile do not take the halt.
-    Child<QComboBox>("slaveCombo")->setCurrentIndex(kZr02Slave - 1);
-    Child<QComboBox>("motorCombo")->setCurrentIndex(1);
-    Child<QPushButton>("stopHmButton")->click();
+    Child<QComboBox>(g_dlgCatTools, "slaveCombo")->setCurrentIndex(kZr02Slave - 1);
+    Child<QComboBox>(g_dlgCatTools, "motorCombo")->setCurrentIndex(1);
+    Child<QPushButton>(g_dlgCatTools, "stopHmButton")->click();
     ASSERT_TRUE(WaitWithEvents([] { return g_homingActive.load() == 0; }, 10));
     EXPECT_TRUE(Status().startsWith("Homing Run ERROR  timeOut , Time ( "))
         << Status().toStdString();
@@ -122,13 +116,13 @@ TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
     EXPECT_TRUE(boxes_.texts().empty());
 
     // Stop hm without a run does nothing.
-    Child<QPushButton>("stopHmButton")->click();
+    Child<QPushButton>(g_dlgCatTools, "stopHmButton")->click();
     EXPECT_EQ(g_ctrlWord[MotorSlot(0, 1)].load(), 0x000F);
 }
 
 TEST_F(HomingPage, LeavingThePageMidRunEndsTheRunAsAHomingError) {
     ASSERT_NO_FATAL_FAILURE(StartSlowRun());
-    window_.tabBar()->setCurrentIndex(kCia402Tab);
+    Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCia402Tab);
     // In cyclic position mode bit 12 says "following", not "homing attained".
     ASSERT_TRUE(
         WaitWithEvents([] { return (g_statusWord[MotorSlot(0, 1)].load() & 0x1000) != 0; }, 10));

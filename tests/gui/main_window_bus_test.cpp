@@ -5,17 +5,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
 
-#include "app/gui/global_dialogs.hpp"
 #include "app/gui/main_window.hpp"
 #include "bus/globals.hpp"
-#include "bus/gui/config_slave.hpp"
 #include "gui_fixture.hpp"
 #include "motor/gui/para_set.hpp"
 #include "settings/settings_values.hpp"
@@ -23,9 +20,11 @@
 
 namespace {
 
+using guitest::Page;
 using guitest::RecordedBoxes;
 using guitest::ScannedBus;
 using guitest::WorkFolder;
+using testsupport::Child;
 using testsupport::WaitWithEvents;
 
 constexpr int kBridgeSlaves[] = {1, 3};  // ZR12, IO, ZR02
@@ -43,16 +42,9 @@ void ExpectAxesInMode(const ScannedBus& bus, int mode) {
 void ScanFromPage(const ScannedBus& bus, CDuZEraDezorav1Dlg& window) {
     window.OnInitDialog();
     window.show();
-    QTest::mouseClick(g_dlgConfigSlave->scanButton(), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(Page(&window, 0), "scanButton"), Qt::LeftButton);
     ASSERT_TRUE(bus.waitOperational());
     ASSERT_EQ(g_bridgeCount.load(), 2);
-}
-
-QAction* MenuQuit(const CDuZEraDezorav1Dlg& window) {
-    for (QAction* action : window.mainMenu()->actions()) {
-        if (action->text() == QStringLiteral("Quit")) return action;
-    }
-    return nullptr;
 }
 
 // A fresh folder whose settings file makes the tool scan a fresh simulated bus.
@@ -77,7 +69,7 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     CDuZEraDezorav1Dlg window;
     ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
 
-    QTextEdit* view = g_dlgConfigSlave->scanLogView();
+    QTextEdit* view = Child<QTextEdit>(Page(&window, 0), "scanLog");
     const auto shownWhole = [&] {
         QString log = QString::fromStdWString(g_strScanLog.copy());
         return view->toPlainText() == log.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -104,29 +96,28 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     window.OnParameterSet();
     EXPECT_EQ(opened, g_dlgParaSet);
 
-    window.tabBar()->setCurrentIndex(1);
+    auto* tabBar = Child<QTabBar>(&window, "tabBar");
+    tabBar->setCurrentIndex(1);
     EXPECT_EQ(g_bridgeMode.load(), 1);
     EXPECT_EQ(g_moveStop.load(), 1);
-    EXPECT_TRUE(window.page(1)->isVisible());
-    const auto* sendAfterClear = window.page(1)->findChild<QCheckBox*>("sendAfterClear");
-    ASSERT_NE(sendAfterClear, nullptr);
-    EXPECT_FALSE(sendAfterClear->isChecked());
+    EXPECT_TRUE(Page(&window, 1)->isVisible());
+    EXPECT_FALSE(Child<QCheckBox>(Page(&window, 1), "sendAfterClear")->isChecked());
     ExpectAxesInMode(bus, 101);
 
-    window.tabBar()->setCurrentIndex(2);
+    tabBar->setCurrentIndex(2);
     EXPECT_EQ(g_bridgeMode.load(), 2);
     EXPECT_EQ(g_cpioReapply.load(), 1);
     ExpectAxesInMode(bus, 8);
 
-    window.tabBar()->setCurrentIndex(3);
+    tabBar->setCurrentIndex(3);
     EXPECT_EQ(g_bridgeMode.load(), 3);
     ExpectAxesInMode(bus, 6);
 
-    window.tabBar()->setCurrentIndex(0);
+    tabBar->setCurrentIndex(0);
     EXPECT_EQ(g_bridgeMode.load(), 0);
     EXPECT_EQ(g_moveStop.load(), 1);
-    EXPECT_TRUE(window.page(0)->isVisible());
-    EXPECT_FALSE(window.page(3)->isVisible());
+    EXPECT_TRUE(Page(&window, 0)->isVisible());
+    EXPECT_FALSE(Page(&window, 3)->isVisible());
     ExpectAxesInMode(bus, 6);
     EXPECT_TRUE(boxes.texts().empty());
 }
@@ -148,7 +139,7 @@ TEST_F(MainWindowOnBus, TheMailBoxTabEnablesTheAxesOnTheBusBeforeTheHomingMode) 
     const int32_t before = g_actualPos[slot].load();
     g_targetPos[slot] = before + 50000;
 
-    window.tabBar()->setCurrentIndex(3);
+    Child<QTabBar>(&window, "tabBar")->setCurrentIndex(3);
     ExpectAxesInMode(bus, 6);
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(g_ctrlWord[i].load(), 0x000F) << i;
@@ -163,11 +154,10 @@ TEST_F(MainWindowOnBus, MenuQuitLeavesTheAxesQuitButtonReturnsThemToMode101) {
     {
         CDuZEraDezorav1Dlg window;
         ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
-        window.tabBar()->setCurrentIndex(2);
+        Child<QTabBar>(&window, "tabBar")->setCurrentIndex(2);
         ExpectAxesInMode(bus, 8);
         g_slaveCount = 2;
-        ASSERT_NE(MenuQuit(window), nullptr);
-        MenuQuit(window)->trigger();
+        guitest::MenuItem(&window, "mainMenu", "Quit")->trigger();
         EXPECT_EQ(window.result(), QDialog::Accepted);
         EXPECT_EQ(g_busPause.load(), 1);
         ExpectAxesInMode(bus, 8);
@@ -179,7 +169,7 @@ TEST_F(MainWindowOnBus, MenuQuitLeavesTheAxesQuitButtonReturnsThemToMode101) {
         CDuZEraDezorav1Dlg window;
         window.OnInitDialog();
         window.show();
-        QTest::mouseClick(window.quitButton(), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(&window, "quitButton"), Qt::LeftButton);
         EXPECT_EQ(window.result(), QDialog::Accepted);
         ExpectAxesInMode(bus, 101);
     }

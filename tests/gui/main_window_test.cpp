@@ -15,18 +15,18 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/gui/global_dialogs.hpp"
 #include "bus/adapter_choice.hpp"
 #include "bus/globals.hpp"
-#include "bus/gui/config_slave.hpp"
 #include "gui_fixture.hpp"
 #include "motor/gui/option_set1.hpp"
 #include "settings/settings_values.hpp"
 
 namespace {
 
+using guitest::Page;
 using guitest::RecordedBoxes;
 using guitest::WorkFolder;
+using testsupport::Child;
 
 std::vector<std::string> SettingsWithLevel(const std::string& level) {
     return {"eth9", level, "2", "2500", "60", "1000", "0", "1", "0"};
@@ -69,10 +69,10 @@ TEST(MainWindow, AccessLevelGreysToolsItemsAndShowsTheLanField) {
         OpenWindow open(c.level);
         auto& [folder, boxes, window] = open;
         EXPECT_TRUE(boxes.texts().empty());
-        EXPECT_EQ(EnabledItems(window.toolsMenu()), c.tools);
-        EXPECT_EQ(EnabledItems(window.mainMenu()),
+        EXPECT_EQ(EnabledItems(Child<QMenu>(&window, "toolsMenu")), c.tools);
+        EXPECT_EQ(EnabledItems(Child<QMenu>(&window, "mainMenu")),
                   QStringList({"BaudrateSet", "ParameterSet", "InitTarnquisel", "Quit"}));
-        EXPECT_EQ(!g_dlgConfigSlave->lanNameField()->isHidden(), c.lanFieldShown);
+        EXPECT_EQ(!Child<QLineEdit>(Page(&window, 0), "lanNameEdit")->isHidden(), c.lanFieldShown);
     }
 }
 
@@ -94,11 +94,12 @@ TEST(MainWindow, WithoutSettingsFileEveryToolsItemIsGrey) {
     OpenWindow open(nullptr);
     auto& [folder, boxes, window] = open;
     EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"SetDataFile Read Error"});
-    EXPECT_TRUE(EnabledItems(window.toolsMenu()).isEmpty());
+    EXPECT_TRUE(EnabledItems(Child<QMenu>(&window, "toolsMenu")).isEmpty());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("QuendrelV1.20"));
     const QStringList tabs = {" ConfigSlave ", " TQLMode ", " CiA402Mode ", " MailBox"};
-    ASSERT_EQ(window.tabBar()->count(), tabs.size());
-    for (int i = 0; i < tabs.size(); ++i) EXPECT_EQ(window.tabBar()->tabText(i), tabs[i]);
+    auto* tabBar = Child<QTabBar>(&window, "tabBar");
+    ASSERT_EQ(tabBar->count(), tabs.size());
+    for (int i = 0; i < tabs.size(); ++i) EXPECT_EQ(tabBar->tabText(i), tabs[i]);
 }
 
 TEST(MainWindow, ACountOutOfRangeInTheFileIsShownAsTheScanUsesIt) {
@@ -109,7 +110,7 @@ TEST(MainWindow, ACountOutOfRangeInTheFileIsShownAsTheScanUsesIt) {
     window.OnInitDialog();
     EXPECT_TRUE(boxes.texts().empty());
     EXPECT_EQ(g_slaveCount.load(), 32);
-    EXPECT_EQ(g_dlgConfigSlave->countField()->text(), QStringLiteral("32"));
+    EXPECT_EQ(Child<QLineEdit>(Page(&window, 0), "countEdit")->text(), QStringLiteral("32"));
     EXPECT_EQ(g_cia402Accel.load(), 1);
 }
 
@@ -117,14 +118,15 @@ TEST(MainWindow, TabsAndDeviceCommandsWaitForAScan) {
     OpenWindow open("9751");
     auto& [folder, boxes, window] = open;
 
+    auto* tabBar = Child<QTabBar>(&window, "tabBar");
     for (int tab = 1; tab <= 3; ++tab) {
         boxes.clear();
-        window.tabBar()->setCurrentIndex(tab);
+        tabBar->setCurrentIndex(tab);
         EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"Scan Device Please..."});
-        EXPECT_EQ(window.tabBar()->currentIndex(), 0);
+        EXPECT_EQ(tabBar->currentIndex(), 0);
         EXPECT_EQ(g_bridgeMode.load(), 0);
-        EXPECT_TRUE(window.page(0)->isVisible());
-        EXPECT_FALSE(window.page(tab)->isVisible());
+        EXPECT_TRUE(Page(&window, 0)->isVisible());
+        EXPECT_FALSE(Page(&window, tab)->isVisible());
     }
 
     const std::wstring scanSlave = L"ERROR ; Scan Slave Please!.";
@@ -167,8 +169,9 @@ TEST(MainWindow, LevelGuardsOfToolsCommandsAreSilent) {
 TEST(MainWindow, EnterInTheScanPageFieldsPressesNoButton) {
     OpenWindow open("9751");
     auto& [folder, boxes, window] = open;
-    QTest::mouseClick(g_dlgConfigSlave->selectLanBox(), Qt::LeftButton);
-    for (QLineEdit* field : {g_dlgConfigSlave->countField(), g_dlgConfigSlave->lanNameField()}) {
+    QTest::mouseClick(Child<QCheckBox>(Page(&window, 0), "selectLan"), Qt::LeftButton);
+    for (const char* name : {"countEdit", "lanNameEdit"}) {
+        auto* field = Child<QLineEdit>(Page(&window, 0), name);
         ASSERT_TRUE(field->isVisible() && field->isEnabled());
         QTest::keyClick(field, Qt::Key_Return);
         EXPECT_EQ(g_scanRequest.load(), 0);
@@ -191,7 +194,7 @@ TEST(MainWindow, QuitButtonWithoutBusSavesTheSettings) {
     OpenWindow open("0");
     auto& [folder, boxes, window] = open;
     g_slaveCount = 7;  // as the count field would set it
-    QTest::mouseClick(window.quitButton(), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(&window, "quitButton"), Qt::LeftButton);
     EXPECT_EQ(window.result(), QDialog::Accepted);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(g_busPause.load(), 1);

@@ -32,6 +32,7 @@ namespace {
 using guitest::RecordedBoxes;
 using guitest::ScannedBus;
 using guitest::WorkFolder;
+using testsupport::Child;
 using testsupport::WaitUntil;
 using testsupport::WaitWithEvents;
 using namespace std::chrono_literals;
@@ -41,13 +42,6 @@ const QColor kOutputColours[] = {QColor(200, 0, 200), QColor(0, 0, 200), QColor(
 const QColor kLineBackground(255, 245, 255);
 const QColor kChangedBackground(255, 255, 0);
 constexpr int kIoLine = 1;  // the I/O terminal is slave 2
-
-template <typename T>
-T* Child(QWidget* window, const char* name) {
-    T* child = window->findChild<T*>(name);
-    if (child == nullptr) qFatal("no control %s", name);
-    return child;
-}
 
 void Type(QWidget* window, const char* field, const QString& text) {
     auto* edit = Child<QLineEdit>(window, field);

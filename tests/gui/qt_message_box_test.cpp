@@ -39,7 +39,7 @@ TEST(QtMessageBoxes, BoxesOfAnyThreadAreShownOnTheGuiThreadUntilClosed) {
     QObject::connect(&user, &QTimer::timeout, [&] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* box = qobject_cast<QMessageBox*>(widget);
-            if (box == nullptr || !box->isVisible()) continue;
+            if (box == nullptr || box->objectName() != "messageBox" || !box->isVisible()) continue;
             seen.title = box->windowTitle();
             seen.text = box->text();
             seen.buttons = static_cast<int>(box->buttons().size());

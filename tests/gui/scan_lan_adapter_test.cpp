@@ -28,6 +28,7 @@ namespace {
 
 using guitest::ScannedBus;
 using guitest::WorkFolder;
+using testsupport::Child;
 using testsupport::WaitWithEvents;
 
 // Publishes a list as the scan thread does: entries first, the state last.
@@ -54,10 +55,11 @@ TEST(ScanLanAdapterDialog, ExitStoresTheChosenAdapter) {
     dialog.OnInitDialog();
     dialog.show();
     ASSERT_TRUE(WaitWithEvents([] { return g_lanScanState.load() == 3; }, 10));
-    EXPECT_EQ(Entries(dialog.adapterList()), QStringList({"enp1s0", "enp2s0"}));
-    EXPECT_EQ(dialog.adapterList()->currentIndex(), 0);
-    dialog.adapterList()->setCurrentIndex(1);
-    QTest::mouseClick(dialog.exitButton(), Qt::LeftButton);
+    auto* list = Child<QComboBox>(&dialog, "adapterCombo");
+    EXPECT_EQ(Entries(list), QStringList({"enp1s0", "enp2s0"}));
+    EXPECT_EQ(list->currentIndex(), 0);
+    list->setCurrentIndex(1);
+    QTest::mouseClick(Child<QPushButton>(&dialog, "exitButton"), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(g_lanName.get(), "\\Device\\NPF_enp2s0");
     EXPECT_EQ(g_lanPicked.load(), 1);
@@ -86,7 +88,7 @@ TEST(ScanLanAdapterDialog, ExitWithAnEmptyListStoresThePrefixAlone) {
     ScanLanAdapter dialog;
     dialog.OnInitDialog();
     dialog.show();
-    QTest::mouseClick(dialog.exitButton(), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(&dialog, "exitButton"), Qt::LeftButton);
     EXPECT_EQ(g_lanName.get(), "\\Device\\NPF_");
 }
 
@@ -131,6 +133,8 @@ TEST(ScanLanAdapterDialog, PortScanListsFastEthernetAdaptersOnce) {
     struct HidePage {
         ~HidePage() { g_dlgConfigSlave->hide(); }
     } hide;
+    auto* portScan = Child<QPushButton>(&page, "lanPortScanButton");
+    auto* lanName = Child<QLineEdit>(&page, "lanNameEdit");
 
     QStringList listed;
     // Acts inside the dialog's modal loop once the list is there; a deadline
@@ -140,22 +144,23 @@ TEST(ScanLanAdapterDialog, PortScanListsFastEthernetAdaptersOnce) {
     QObject::connect(&pick, &QTimer::timeout, [&] {
         ScanLanAdapter* dialog = g_dlgScanLanAdapter;
         if (!dialog->isVisible() || g_lanScanState.load() != 3) return;
-        listed = Entries(dialog->adapterList());
-        dialog->adapterList()->setCurrentIndex(1);
-        QTest::mouseClick(dialog->exitButton(), Qt::LeftButton);
+        auto* list = Child<QComboBox>(dialog, "adapterCombo");
+        listed = Entries(list);
+        list->setCurrentIndex(1);
+        QTest::mouseClick(Child<QPushButton>(dialog, "exitButton"), Qt::LeftButton);
     });
     pick.start();
     QTimer deadline;
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, g_dlgScanLanAdapter, &QDialog::reject);
     deadline.start(20000);
-    QTest::mouseClick(page.lanPortScanButton(), Qt::LeftButton);
+    QTest::mouseClick(portScan, Qt::LeftButton);
     pick.stop();
     deadline.stop();
 
     EXPECT_EQ(listed, QStringList({"enp1", "fast1"}));
     EXPECT_TRUE(WaitWithEvents(
-        [&] { return page.lanNameField()->text() == QStringLiteral("\\Device\\NPF_fast1"); }, 5));
+        [&] { return lanName->text() == QStringLiteral("\\Device\\NPF_fast1"); }, 5));
 
     // The hand-shake runs once a run: the button does nothing from now on.
     // Had it opened the dialog, this would run inside the dialog's loop and close it.
@@ -164,7 +169,7 @@ TEST(ScanLanAdapterDialog, PortScanListsFastEthernetAdaptersOnce) {
         *opened = g_dlgScanLanAdapter->isVisible();
         g_dlgScanLanAdapter->reject();
     });
-    QTest::mouseClick(page.lanPortScanButton(), Qt::LeftButton);
+    QTest::mouseClick(portScan, Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_FALSE(*opened);
     EXPECT_EQ(g_lanScanState.load(), 4);

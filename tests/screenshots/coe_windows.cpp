@@ -13,12 +13,14 @@
 
 namespace {
 
+using testsupport::Child;
+
 void Settle() {
     testsupport::RunEventsFor(std::chrono::seconds(1));
 }
 
 QLineEdit* Field(const char* name) {
-    return g_dlgCatTools->findChild<QLineEdit*>(name);
+    return Child<QLineEdit>(g_dlgCatTools, name);
 }
 
 // Fills a field as if typed, so that the page takes it.
@@ -30,11 +32,11 @@ void Enter(const char* name, const QString& text) {
 // A stopper homing of the first motor, slow enough to be seen running, then
 // halted.
 bool SaveHomingRun(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow save) {
-    g_dlgCatTools->findChild<QComboBox*>("homingTypeCombo")->setCurrentIndex(0);
+    Child<QComboBox>(g_dlgCatTools, "homingTypeCombo")->setCurrentIndex(0);
     Enter("hmOffsetEdit", QStringLiteral("8000"));
     Enter("hmSpeed1Edit", QStringLiteral("5"));
     Enter("hmSpeed2Edit", QStringLiteral("200"));
-    g_dlgCatTools->findChild<QPushButton*>("hmStartButton")->click();
+    Child<QPushButton>(g_dlgCatTools, "hmStartButton")->click();
     const bool running = testsupport::WaitWithEvents(
         [] {
             return Field("homingStatusEdit")->text() ==
@@ -42,7 +44,7 @@ bool SaveHomingRun(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow sa
         },
         10);
     const bool ok = running && save(&window, folder, "cat_tools_homing.png");
-    g_dlgCatTools->findChild<QPushButton*>("stopHmButton")->click();
+    Child<QPushButton>(g_dlgCatTools, "stopHmButton")->click();
     testsupport::WaitWithEvents([] { return g_homingActive.load() == 0; }, 10);
     return ok;
 }
@@ -50,12 +52,12 @@ bool SaveHomingRun(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow sa
 }  // namespace
 
 bool SaveCoeWindows(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow save) {
-    window.tabBar()->setCurrentIndex(3);
+    Child<QTabBar>(&window, "tabBar")->setCurrentIndex(3);
     Settle();
     // The device name of the first slave, as READ with the page's defaults reads it,
     // and a switch homing type, which shows the homing input in place of the torque.
-    g_dlgCatTools->findChild<QPushButton*>("readButton")->click();
-    g_dlgCatTools->findChild<QComboBox*>("homingTypeCombo")->setCurrentIndex(2);
+    Child<QPushButton>(g_dlgCatTools, "readButton")->click();
+    Child<QComboBox>(g_dlgCatTools, "homingTypeCombo")->setCurrentIndex(2);
     Settle();
     bool ok = save(&window, folder, "cat_tools.png");
     ok = SaveHomingRun(window, folder, save) && ok;

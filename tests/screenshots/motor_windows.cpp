@@ -11,7 +11,6 @@
 #include "app/gui/main_window.hpp"
 #include "motor/gui/option_set1.hpp"
 #include "motor/gui/para_set.hpp"
-#include "motor/gui/tql_mode.hpp"
 #include "motor/gui/voze_rudadozira_vur.hpp"
 #include "motor/tq_init.hpp"
 #include "support/qt_helpers.hpp"
@@ -19,6 +18,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using testsupport::Child;
 using testsupport::RunEventsFor;
 using testsupport::WaitWithEvents;
 
@@ -43,9 +43,10 @@ bool Shot(QDialog* dialog, const QDir& folder, const char* name, SaveWindow save
 }  // namespace
 
 bool SaveMotorWindows(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow save) {
-    window.tabBar()->setCurrentIndex(1);
-    auto* command = g_dlgTqlMode->findChild<QLineEdit*>("commandEdit");
-    auto* motor = g_dlgTqlMode->findChild<QComboBox*>("motorCombo");
+    Child<QTabBar>(&window, "tabBar")->setCurrentIndex(1);
+    auto* page = Child<QWidget>(&window, "tqlModePage");
+    auto* command = Child<QLineEdit>(page, "commandEdit");
+    auto* motor = Child<QComboBox>(page, "motorCombo");
     motor->setCurrentIndex(4);
     TypeCommand(command, "?99.1");
     motor->setCurrentIndex(1);
@@ -59,7 +60,7 @@ bool SaveMotorWindows(CDuZEraDezorav1Dlg& window, const QDir& folder, SaveWindow
 
     // The initialisation dialog at the end of a run on the first bridge.
     g_dlgVozeRudadoziraVur->show();
-    g_dlgVozeRudadoziraVur->findChild<QPushButton*>("initButton")->click();
+    Child<QPushButton>(g_dlgVozeRudadoziraVur, "initButton")->click();
     WaitWithEvents([] { return g_tqInitRunning == 0; }, 60);
     RunEventsFor(1s);
     ok = save(g_dlgVozeRudadoziraVur, folder, "voze_rudadozira_vur.png") && ok;

@@ -11,13 +11,13 @@
 namespace {
 
 void Fill(QWidget* dialog, const char* field, const char* text) {
-    auto* edit = dialog->findChild<QLineEdit*>(field);
+    auto* edit = testsupport::Child<QLineEdit>(dialog, field);
     edit->setText(QString::fromLatin1(text));
     emit edit->textEdited(edit->text());
 }
 
 void Press(QWidget* dialog, const char* button) {
-    dialog->findChild<QPushButton*>(button)->click();
+    testsupport::Child<QPushButton>(dialog, button)->click();
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 #include "bus/adapter_choice.hpp"
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
-#include "bus/gui/config_slave.hpp"
 #include "bus/gui/scan_lan_adapter.hpp"
 #include "screenshots/coe_windows.hpp"
 #include "screenshots/motor_windows.hpp"
@@ -27,6 +26,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using testsupport::Child;
 using testsupport::RunEventsFor;
 using testsupport::WaitWithEvents;
 
@@ -75,7 +75,7 @@ int main(int argc, char* argv[]) {
             CDuZEraDezorav1Dlg window;
             window.OnInitDialog();
             window.show();
-            g_dlgConfigSlave->scanButton()->click();
+            Child<QPushButton>(Child<QWidget>(&window, "configSlavePage"), "scanButton")->click();
             const bool up = WaitWithEvents([] { return g_inOp.load() == 1; }, 60) &&
                             WaitWithEvents([] { return g_strScanLog.length() > 0; }, 10);
             // Two page ticks after the last change show the log as it stands.
@@ -85,7 +85,7 @@ int main(int argc, char* argv[]) {
                 status = 1;
             }
             if (!Save(&window, folder, "main_window.png")) status = 1;
-            window.tabBar()->setCurrentIndex(1);
+            Child<QTabBar>(&window, "tabBar")->setCurrentIndex(1);
             RunEventsFor(1s);
             if (!Save(&window, folder, "main_window_tql.png")) status = 1;
 

@@ -1,5 +1,5 @@
-// What the Qt test programs share: reaching a window's widget by its object
-// name, and waiting while the event loop runs (timers, queued calls).
+// What the Qt test programs share: reaching a window's widgets (and actions) by
+// their object names, and waiting while the event loop runs (timers, queued calls).
 #pragma once
 
 #include <QCoreApplication>
@@ -18,7 +18,7 @@ template <class T>
 T* Child(const QObject* parent, const char* name) {
     const QList<T*> found = parent->findChildren<T*>(QString::fromLatin1(name));
     if (found.size() != 1) {
-        qFatal("%lld widgets of type %s named \"%s\" under %s \"%s\" (expected exactly one)",
+        qFatal("%lld %s named \"%s\" under %s \"%s\" (expected exactly one)",
                static_cast<long long>(found.size()), T::staticMetaObject.className(), name,
                parent->metaObject()->className(), qPrintable(parent->objectName()));
     }
