@@ -10,10 +10,9 @@
 #include "ethercat.h"
 #include "support/coe_test_device.hpp"
 #include "support/virtual_bus.hpp"
+#include "support/wait_until.hpp"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 class ProcessData : public ::testing::Test {
   protected:
@@ -32,11 +31,10 @@ class ProcessData : public ::testing::Test {
         ec_slave[0].state = EC_STATE_OPERATIONAL;
         cycle();
         ec_writestate(0);
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (ec_statecheck(0, EC_STATE_OPERATIONAL, 50000) != EC_STATE_OPERATIONAL) {
-            ASSERT_LT(Clock::now(), deadline) << "the slaves never reached OP";
-            cycle();
-        }
+        ASSERT_TRUE(testsupport::WaitUntil(
+            [] { return ec_statecheck(0, EC_STATE_OPERATIONAL, 50000) == EC_STATE_OPERATIONAL; }, 5,
+            {.between = [this] { cycle(); }}))
+            << "the slaves never reached OP";
     }
     void TearDown() override {
         ec_errort e;
