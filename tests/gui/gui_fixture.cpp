@@ -48,27 +48,6 @@ void ResetSharedState() {
 
 }  // namespace
 
-RecordedBoxes::RecordedBoxes() {
-    InstallMessageBoxPresenter([this](const std::wstring& text) {
-        std::lock_guard lock(mutex_);
-        texts_.push_back(text);
-    });
-}
-
-RecordedBoxes::~RecordedBoxes() {
-    InstallMessageBoxPresenter({});
-}
-
-std::vector<std::wstring> RecordedBoxes::texts() const {
-    std::lock_guard lock(mutex_);
-    return texts_;
-}
-
-void RecordedBoxes::clear() {
-    std::lock_guard lock(mutex_);
-    texts_.clear();
-}
-
 WorkFolder::WorkFolder() : previous_(QDir::currentPath()) {
     ResetSharedState();
     QDir::setCurrent(dir_.path());

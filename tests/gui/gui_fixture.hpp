@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/message_box_recorder.hpp"
 #include "support/qt_helpers.hpp"
 #include "support/virtual_bus.hpp"
 
@@ -37,17 +38,7 @@ inline QAction* MenuItem(const QWidget* window, const char* menu, const QString&
 }
 
 // Records every box instead of showing it (from any thread) until it goes.
-class RecordedBoxes {
-  public:
-    RecordedBoxes();
-    ~RecordedBoxes();
-    std::vector<std::wstring> texts() const;
-    void clear();
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::wstring> texts_;
-};
+using RecordedBoxes = testsupport::MessageBoxRecorder;
 
 // Runs the test in a fresh working folder (where the settings file lives) and
 // puts the shared state of the bus and the settings back to program-load values
