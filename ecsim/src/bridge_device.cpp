@@ -269,6 +269,8 @@ void BridgeDevice::record(VendorAccess access) {
 }
 
 void BridgeDevice::onMailbox(std::span<const uint8_t> message, MailboxOutbox& out) {
+    // A processor stuck in its loader takes the message and never answers.
+    if (loader_.faults().silent) return;
     coe_.handle(message, out);
 }
 

@@ -4,12 +4,31 @@
 #include <chrono>
 #include <vector>
 
+#include "ecsim/bridge.hpp"
+#include "ecsim/slave.hpp"
+
 namespace ecsim {
 
 namespace {
 
 constexpr uint32_t kMaxDelayUs = 10'000'000;  // a longer delay is a lost frame to any master
 constexpr uint32_t kMaxDropNext = 1'000'000;
+constexpr uint32_t kMaxLoaderLines = 1'000'000;
+constexpr uint32_t kMaxLateReads = 10'000;
+
+struct LoaderFaultName {
+    std::string_view name;
+    ControlCommand::LoaderFault fault;
+    bool takesLines;
+};
+constexpr LoaderFaultName kLoaderFaults[] = {
+    {"clear", ControlCommand::LoaderFault::Clear, false},
+    {"refuse-prgmo", ControlCommand::LoaderFault::RefuseProgramMode, false},
+    {"never-ready", ControlCommand::LoaderFault::NeverReady, false},
+    {"late", ControlCommand::LoaderFault::Late, true},
+    {"mute", ControlCommand::LoaderFault::Mute, true},
+    {"silent", ControlCommand::LoaderFault::Silent, false},
+};
 
 std::vector<std::string_view> words(std::string_view line) {
     std::vector<std::string_view> out;
@@ -37,6 +56,39 @@ bool parseUnsigned(std::string_view text, uint64_t max, uint64_t& out) {
 bool parseRate(std::string_view text, double& out) {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return ec == std::errc() && end == text.data() + text.size() && out >= 0.0 && out <= 1.0;
+}
+
+std::string applyLoaderFault(Segment& segment, const ControlCommand& c) {
+    const auto lock = segment.lock();
+    auto* bridge = dynamic_cast<BridgeDevice*>(&segment.slave(c.position).device());
+    if (bridge == nullptr) {
+        return "error: slave " + std::to_string(c.position) + " is not a bridge";
+    }
+    FirmwareLoader::Faults faults = bridge->loader().faults();
+    using Fault = ControlCommand::LoaderFault;
+    switch (c.fault) {
+        case Fault::Clear:
+            faults = {};
+            break;
+        case Fault::RefuseProgramMode:
+            faults.refuseProgramMode = true;
+            break;
+        case Fault::NeverReady:
+            faults.neverReady = true;
+            break;
+        case Fault::Late:
+            faults.lateLines = c.count;
+            faults.lateReads = c.reads;
+            break;
+        case Fault::Mute:
+            faults.mutedLines = c.count;
+            break;
+        case Fault::Silent:
+            faults.silent = true;
+            break;
+    }
+    bridge->setLoaderFaults(faults);
+    return "ok";
 }
 
 }  // namespace
@@ -95,9 +147,46 @@ std::variant<ControlCommand, std::string> parseControlCommand(std::string_view l
             }
             c.code = static_cast<uint16_t>(v);
         }
+    } else if (name == "loader") {
+        c.kind = ControlCommand::Kind::Loader;
+        if (w.size() < 3) return "loader takes a slave position and a fault";
+        if (!(error = position(w[1])).empty()) return error;
+        const LoaderFaultName* found = nullptr;
+        for (const LoaderFaultName& f : kLoaderFaults) {
+            if (f.name == w[2]) found = &f;
+        }
+        if (found == nullptr) {
+            return "unknown loader fault '" + std::string(w[2]) +
+                   "' (refuse-prgmo, never-ready, late, mute, silent, clear)";
+        }
+        c.fault = found->fault;
+        const size_t maxWords = found->fault == ControlCommand::LoaderFault::Late ? 5
+                                : found->takesLines                               ? 4
+                                                                                  : 3;
+        if (w.size() > maxWords || (found->takesLines && w.size() < 4)) {
+            return "loader " + std::string(found->name) +
+                   (found->fault == ControlCommand::LoaderFault::Late ? " takes N [READS]"
+                    : found->takesLines                               ? " takes N"
+                                                                      : " takes no argument");
+        }
+        uint64_t v = 0;
+        if (found->takesLines) {
+            if (!parseUnsigned(w[3], kMaxLoaderLines, v)) {
+                return "line count '" + std::string(w[3]) + "' is not 0 to " +
+                       std::to_string(kMaxLoaderLines);
+            }
+            c.count = static_cast<uint32_t>(v);
+        }
+        if (w.size() == 5) {
+            if (!parseUnsigned(w[4], kMaxLateReads, v) || v == 0) {
+                return "read count '" + std::string(w[4]) + "' is not 1 to " +
+                       std::to_string(kMaxLateReads);
+            }
+            c.reads = static_cast<uint32_t>(v);
+        }
     } else {
         return "unknown command '" + std::string(name) +
-               "' (drop, delay, drop-next, power-off, power-on, safeop-error)";
+               "' (drop, delay, drop-next, power-off, power-on, safeop-error, loader)";
     }
     return c;
 }
@@ -107,8 +196,8 @@ std::string runControlLine(Segment& segment, std::string_view line) {
     if (auto* error = std::get_if<std::string>(&parsed)) return "error: " + *error;
     const auto& c = std::get<ControlCommand>(parsed);
     using Kind = ControlCommand::Kind;
-    const bool needsSlave =
-        c.kind == Kind::PowerOff || c.kind == Kind::PowerOn || c.kind == Kind::SafeOpError;
+    const bool needsSlave = c.kind == Kind::PowerOff || c.kind == Kind::PowerOn ||
+                            c.kind == Kind::SafeOpError || c.kind == Kind::Loader;
     if (needsSlave && c.position > segment.slaveCount()) {
         return "error: no slave at position " + std::to_string(c.position) + " (the segment has " +
                std::to_string(segment.slaveCount()) + ")";
@@ -132,6 +221,8 @@ std::string runControlLine(Segment& segment, std::string_view line) {
         case Kind::SafeOpError:
             segment.forceSafeOpError(c.position, c.code);
             break;
+        case Kind::Loader:
+            return applyLoaderFault(segment, c);
     }
     return "ok";
 }

@@ -46,4 +46,26 @@ std::optional<SRecord> parseSRecord(std::string_view line) {
     return record;
 }
 
+std::string formatSRecord(int type, uint32_t address, std::span<const uint8_t> data) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    if (type < 0 || type > 9 || kAddressBytes[type] == 0) return {};
+    const size_t addressBytes = kAddressBytes[type];
+    if (addressBytes + data.size() + 1 > 0xFF) return {};
+    std::vector<uint8_t> bytes;  // count, address, data
+    bytes.push_back(static_cast<uint8_t>(addressBytes + data.size() + 1));
+    for (size_t i = addressBytes; i-- > 0;)
+        bytes.push_back(static_cast<uint8_t>(address >> (8 * i)));
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (uint8_t b : bytes) sum += b;
+    bytes.push_back(static_cast<uint8_t>(~sum));
+
+    std::string line = "S" + std::to_string(type);
+    for (uint8_t b : bytes) {
+        line.push_back(kDigits[b >> 4]);
+        line.push_back(kDigits[b & 0xF]);
+    }
+    return line + "\r\n";
+}
+
 }  // namespace ecsim

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -13,6 +14,7 @@
 #include "control_server.hpp"
 #include "ecmaster/codec.hpp"
 #include "ecsim/control_command.hpp"
+#include "ecsim/firmware_loader.hpp"
 #include "ecsim/segment.hpp"
 #include "ecsim/slave.hpp"
 #include "options.hpp"
@@ -125,6 +127,16 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::fputs(zrsim::kUsage, stdout);
+        return 0;
+    }
+    if (!options->firmwarePath.empty()) {
+        std::ofstream file(options->firmwarePath, std::ios::binary | std::ios::trunc);
+        file << ecsim::sampleFirmwareImage();
+        file.close();
+        if (!file) {
+            std::fprintf(stderr, "zrsim: cannot write %s\n", options->firmwarePath.c_str());
+            return 1;
+        }
         return 0;
     }
     installSignalHandlers();

@@ -15,6 +15,7 @@ struct Options {
     std::vector<ecsim::SlaveSpec> slaves;
     std::string controlPath;  // empty = no control channel
     std::chrono::milliseconds watchdog{100};
+    std::string firmwarePath;  // --write-firmware: write the sample image there and end
     bool help = false;
 };
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "bridge_test_util.hpp"
+#include "ecsim/firmware_loader.hpp"
 #include "ecsim/srecord.hpp"
 
 namespace {
@@ -43,6 +44,20 @@ TEST(SRecord, AcceptsWellFormedRecordsOfEveryKind) {
     ASSERT_TRUE(parseSRecord("S9030000fc"));
     EXPECT_TRUE(parseSRecord("S9030000fc")->isTermination());
     EXPECT_TRUE(parseSRecord("S70500000000FA")->isTermination());
+}
+
+TEST(SRecord, FormatsLinesThatParseBack) {
+    const std::vector<uint8_t> data = {0x00, 0x7F, 0xFF};
+    const std::string line = ecsim::formatSRecord(2, 0x012345, data);
+    EXPECT_EQ(line, "S207012345007FFF11\r\n");
+    const auto back = parseSRecord(line);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->type, 2);
+    EXPECT_EQ(back->address, 0x012345u);
+    EXPECT_EQ(back->data, data);
+    EXPECT_EQ(ecsim::formatSRecord(9, 0, {}), "S9030000FC\r\n");
+    EXPECT_EQ(ecsim::formatSRecord(4, 0, {}), "");
+    EXPECT_EQ(ecsim::formatSRecord(1, 0, std::vector<uint8_t>(253)), "");
 }
 
 TEST(SRecord, RefusesDamagedLines) {
@@ -119,6 +134,90 @@ TEST_F(Loader, StartingOverDropsTheRepliesOfAnInterruptedDownload) {
     send("!PRGMO\r\n");
     EXPECT_EQ(reply(), "PrgMod OK!\r\n");
     EXPECT_EQ(reply(), "NoData");
+}
+
+TEST_F(Loader, TheSampleImageFlashesItsNewVersion) {
+    open();
+    const std::string image = ecsim::sampleFirmwareImage();
+    size_t lines = 0;
+    std::string last;
+    for (size_t at = 0; at < image.size();) {
+        const size_t end = image.find('\n', at) + 1;
+        ASSERT_NE(end, 0u) << "every line ends with a line feed";
+        ASSERT_LT(end - at, 90u) << "short enough for the tool";
+        send(image.substr(at, end - at));
+        last = reply();
+        ASSERT_TRUE(last.front() == 'B' || last.front() == 'F') << last;
+        ++lines;
+        at = end;
+    }
+    EXPECT_EQ(last, "Flash Done\r\n");
+    EXPECT_EQ(lines, 131u);
+    EXPECT_EQ(bridge.readText(0x100A, 0), std::string(ecsim::kSampleFirmwareVersion));
+    EXPECT_NE(ecsim::kSampleFirmwareVersion, "V1.07");
+}
+
+TEST_F(Loader, AResentLineIsAnsweredOnceAndTakenOnce) {
+    open();
+    send(kGoodFile[0]);
+    send(kGoodFile[0]);  // its answer was not read: a master's resend
+    EXPECT_EQ(reply(), "B00001\r\n");
+    EXPECT_EQ(reply(), "NoData") << "one answer, not a stale one before it";
+    send(kGoodFile[1]);
+    EXPECT_EQ(reply(), "B00002\r\n");
+    EXPECT_EQ(bridge.device.loader().acceptedLines(), 2u);
+}
+
+TEST_F(Loader, SwitchedFaults) {
+    ecsim::FirmwareLoader::Faults faults;
+    faults.refuseProgramMode = true;
+    bridge.device.setLoaderFaults(faults);
+    ASSERT_EQ(bridge.write(0xF550, 2, kUnlock), 0u);
+    send("!PRGMO\r\n");
+    EXPECT_EQ(reply(), "Err:Prg\r\n");
+
+    faults = {};
+    faults.neverReady = true;
+    bridge.device.setLoaderFaults(faults);
+    send("!PRGMO\r\n");
+    EXPECT_EQ(reply(), "PrgMod OK!\r\n");
+    send("!110.9\r\n");
+    bridge.advance(60s);
+    EXPECT_EQ(reply(), "NoData");
+    send(kGoodFile[0]);
+    EXPECT_EQ(reply(), "Err:Seq\r\n") << "still erasing";
+
+    faults = {};
+    faults.mutedLines = 1;
+    faults.lateLines = 1;
+    faults.lateReads = 3;
+    bridge.device.setLoaderFaults(faults);
+    open();
+    send(kGoodFile[0]);
+    EXPECT_EQ(reply(), "NoData") << "muted";
+    send(kGoodFile[0]);
+    EXPECT_EQ(reply(), "NoData") << "the resend's answer comes late";
+    send(kGoodFile[0]);  // a resend while the answer is on its way changes nothing
+    EXPECT_EQ(reply(), "NoData");
+    EXPECT_EQ(reply(), "B00001\r\n") << "with the third read";
+    EXPECT_EQ(reply(), "NoData");
+    send(kGoodFile[1]);
+    EXPECT_EQ(reply(), "B00002\r\n") << "the faults are used up";
+
+    // Silent: the mailbox takes the request and never answers.
+    struct Outbox : ecsim::MailboxOutbox {
+        void post(std::vector<uint8_t>) override { ++posted; }
+        int posted = 0;
+    } outbox;
+    const std::vector<uint8_t> upload = {10,   0,    0,    0, 0, 0x13, 0x00, 0x20,
+                                         0x40, 0x71, 0xF5, 0, 0, 0,    0,    0};
+    bridge.device.onMailbox(upload, outbox);
+    EXPECT_EQ(outbox.posted, 1);
+    faults = {};
+    faults.silent = true;
+    bridge.device.setLoaderFaults(faults);
+    bridge.device.onMailbox(upload, outbox);
+    EXPECT_EQ(outbox.posted, 1);
 }
 
 TEST_F(Loader, RefusesLinesOutOfSequence) {

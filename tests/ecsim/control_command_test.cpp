@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ecsim/bridge.hpp"
 #include "ecsim/slave.hpp"
 #include "segment_frames.hpp"
 
@@ -56,6 +57,11 @@ TEST(ControlCommand, MalformedLinesSayWhy) {
         {"safeop-error", "takes 1 or 2 arguments"},
         {"safeop-error 1 0", "not 1 to 0xFFFF"},
         {"safeop-error 1 0x10000", "not 1 to 0xFFFF"},
+        {"loader 1", "takes a slave position and a fault"},
+        {"loader 1 sleepy", "unknown loader fault 'sleepy'"},
+        {"loader 1 mute", "mute takes N"},
+        {"loader 1 silent 2", "silent takes no argument"},
+        {"loader 1 late 2 0", "not 1 to 10000"},
     };
     for (const auto& c : cases) {
         auto r = ecsim::parseControlCommand(c.line);
@@ -71,7 +77,7 @@ TEST(ControlCommand, LinesActOnTheSegment) {
               "error: no slave at position 3 (the segment has 2)");
     EXPECT_EQ(ecsim::runControlLine(seg, "bogus"),
               "error: unknown command 'bogus' (drop, delay, "
-              "drop-next, power-off, power-on, safeop-error)");
+              "drop-next, power-off, power-on, safeop-error, loader)");
     EXPECT_EQ(ecsim::runControlLine(seg, "power-off 2"), "ok");
     using ecsim_test::exchange;
     using ecsim_test::req;
@@ -84,6 +90,21 @@ TEST(ControlCommand, LinesActOnTheSegment) {
     EXPECT_EQ(seg.slave(2).alStatusCode(), 0x001A);
     EXPECT_EQ(ecsim::runControlLine(seg, "drop 1"), "ok");
     EXPECT_TRUE(exchange(seg, req(ecat::Cmd::BRD, 0, 0, 2)).lost);
+}
+
+TEST(ControlCommand, LoaderFaultsReachTheBridgeAndAddUp) {
+    ecsim::Segment seg(*ecsim::parseSlaveList("ZR12,IO", nullptr));
+    EXPECT_EQ(ecsim::runControlLine(seg, "loader 2 silent"), "error: slave 2 is not a bridge");
+    auto& bridge = dynamic_cast<ecsim::BridgeDevice&>(seg.slave(1).device());
+    EXPECT_EQ(ecsim::runControlLine(seg, "loader 1 late 3 20"), "ok");
+    EXPECT_EQ(ecsim::runControlLine(seg, "loader 1 never-ready"), "ok");
+    EXPECT_EQ(bridge.loader().faults().lateLines, 3u);
+    EXPECT_EQ(bridge.loader().faults().lateReads, 20u);
+    EXPECT_TRUE(bridge.loader().faults().neverReady);
+    EXPECT_FALSE(bridge.loader().faults().silent);
+    EXPECT_EQ(ecsim::runControlLine(seg, "loader 1 clear"), "ok");
+    EXPECT_EQ(bridge.loader().faults().lateLines, 0u);
+    EXPECT_FALSE(bridge.loader().faults().neverReady);
 }
 
 }  // namespace

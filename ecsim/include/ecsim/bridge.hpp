@@ -67,6 +67,7 @@ class BridgeDevice : public Device {
     size_t pendingReplies(size_t channel) const { return channels_.at(channel).replies.size(); }
     const Cia402Axis& axis(size_t channel) const { return *channels_.at(channel).axis; }
     const FirmwareLoader& loader() const { return loader_; }
+    void setLoaderFaults(const FirmwareLoader::Faults& faults) { loader_.setFaults(faults); }
     bool unlocked() const { return unlocked_; }
     bool configWindowOpen() const;
     std::string firmwareVersion() const;

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,5 +23,10 @@ struct SRecord {
 // record: wrong type, odd or non-hex digits, a count that disagrees with the
 // line, an address too short for the type, or a bad checksum.
 std::optional<SRecord> parseSRecord(std::string_view line);
+
+// One record line of `type` (0..9 but 4) with its count and checksum, in
+// capital hex digits, ended by CR LF; the empty text for another type or for
+// more data than one record holds.
+std::string formatSRecord(int type, uint32_t address, std::span<const uint8_t> data);
 
 }  // namespace ecsim
