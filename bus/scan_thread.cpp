@@ -4,6 +4,7 @@
 #include <string>
 
 #include "bus/adapter_choice.hpp"
+#include "bus/bridge_board.hpp"
 #include "bus/bus_stop.hpp"
 #include "bus/format_text.hpp"
 #include "bus/globals.hpp"
@@ -29,7 +30,7 @@ constexpr int kFirstUnrecordedSlave = 32;  // only slaves 1..31 can become bridg
 constexpr size_t kNameField = 119;         // device name and software version
 constexpr size_t kNumberField = 29;        // vendor-ID and serial-number texts
 constexpr size_t kBridgeNameLength = 15;
-constexpr uint16_t kAccelerationObject = 0xF550;
+constexpr uint16_t kAccelerationObject = ObjBoardCommand;
 constexpr uint8_t kAccelerationSubindex = 4;
 constexpr int32_t kAccelerationBase = 0x05B2D7E1;
 

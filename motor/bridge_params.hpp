@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <string>
 
-inline constexpr uint16_t kObjBridgeParams = 0xF540;
+#include "bus/bridge_board.hpp"
+
+inline constexpr uint16_t kObjBridgeParams = ObjBoardPara;
 
 // In the order in which they are checked and written.
 enum BridgeParam { kDravokMode, kExFun, kMasterCode, kTqComCycle, kOption, kDebugSet, kParamCount };

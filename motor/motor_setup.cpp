@@ -4,22 +4,6 @@
 #include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 
-bool MotorKindOf(int32_t model, int channel, MotorKind* kind) {
-    switch (model) {
-        case kModelZr01:
-            *kind = MotorKind::A;
-            return true;
-        case kModelZr02:
-            *kind = MotorKind::B;
-            return true;
-        case kModelZr12:
-            *kind = channel <= 2 ? MotorKind::A : MotorKind::B;
-            return true;
-        default:
-            return false;
-    }
-}
-
 namespace {
 
 void SendToMotor(int slave, int motor, const char* line, BlankFirst blank) {

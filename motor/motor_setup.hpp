@@ -5,12 +5,7 @@
 
 #include <cstdint>
 
-// Channel kinds: ZR01 all A, ZR02 all B, ZR12 channels 1 and 2 A, 3 and 4 B.
-enum class MotorKind { A, B };
-
-// The kind of `channel` (1..4) on a bridge of `model`; false for a model other
-// than 1 to 3.
-bool MotorKindOf(int32_t model, int channel, MotorKind* kind);
+#include "bus/bridge_board.hpp"
 
 inline constexpr char kBlankLine[] = "  \r\n";
 inline constexpr char kUnlockLineA[] = "W.1=358";
@@ -53,7 +48,7 @@ bool PassesLinesSlowly(int32_t model);
 
 // The bridge configuration window, 0xF550:03: opened before a procedure writes
 // channel speeds or bridge parameters, closed after.
-inline constexpr uint16_t kObjBridgeControl = 0xF550;
+inline constexpr uint16_t kObjBridgeControl = ObjBoardCommand;
 inline constexpr uint8_t kConfigWindowSubindex = 3;
 inline constexpr uint32_t kConfigWindowOpen = 0x6D3F1;
 void OpenConfigWindow(int slave);

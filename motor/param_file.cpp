@@ -1,51 +1,23 @@
 #include "motor/param_file.hpp"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <memory>
 #include <vector>
 
 #include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 #include "motor/tql_command.hpp"
+#include "platform/file_read.hpp"
 
 char g_paramFileBuf[kParamFileBufBytes];
 int32_t g_paramFileLength = 0;
 int32_t g_paramFileOffset = 0;
 int32_t g_paramFileSending = 0;
 
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-}  // namespace
-
 ParamFileLoad StartParameterFile(const std::string& path, std::string* error) {
-    // Only a file with an end is read: opening a pipe would hold the window until
-    // someone wrote to it. A missing file is left to the open, which says so.
-    std::error_code ec;
-    const auto type = std::filesystem::status(path, ec).type();
-    if (type != std::filesystem::file_type::regular &&
-        type != std::filesystem::file_type::not_found) {
-        *error = "not a regular file";
-        return ParamFileLoad::OpenFailed;
-    }
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        *error = std::strerror(errno);
-        return ParamFileLoad::OpenFailed;
-    }
     // Read aside first: a refused file must not disturb a send that is running.
-    std::vector<char> data(kParamFileReadBytes);
-    const size_t got = std::fread(data.data(), 1, data.size(), file.get());
-    if (std::ferror(file.get())) {
-        *error = std::strerror(errno);
-        return ParamFileLoad::OpenFailed;
-    }
+    std::vector<char> data;
+    if (!ReadFileStart(path, kParamFileReadBytes, &data, error)) return ParamFileLoad::OpenFailed;
+    const size_t got = data.size();
     if (got > static_cast<size_t>(kParamFileMaxBytes)) return ParamFileLoad::TooBig;
     std::memcpy(g_paramFileBuf, data.data(), got);
     g_paramFileBuf[got] = '\0';

@@ -1,0 +1,78 @@
+#include "tools/board_identity.hpp"
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "bus/bridge_board.hpp"
+#include "bus/globals.hpp"
+#include "bus/sdo_text.hpp"
+#include "platform/latin1.hpp"
+#include "platform/message_box.hpp"
+#include "settings/number_text.hpp"
+
+std::atomic<int32_t> g_boardInitSlave{1};
+
+namespace {
+
+constexpr size_t kSerialMinChars = 3;
+constexpr size_t kSerialMaxChars = 30;
+constexpr size_t kSerialBytes = 128;
+
+void Pause(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// The serial number at the start of the text; false for a text of the wrong
+// length, without a leading number, or with one beyond 32 bits.
+bool ReadSerialNumber(std::wstring_view text, int32_t* number) {
+    if (text.size() < kSerialMinChars || text.size() > kSerialMaxChars) return false;
+    char narrow[kSerialBytes];
+    CStringToMultiByte(narrow, sizeof narrow, text);
+    return ReadLeadingInteger(narrow, number);
+}
+
+}  // namespace
+
+void SetBoardIdentity(int slave, std::wstring_view serialText, int typeIndex) {
+    g_boardInitSlave = slave;
+    if (BridgeOrdinalOfSlave(slave) < 0) return;
+    int32_t serial = 0;
+    if (!ReadSerialNumber(serialText, &serial)) {
+        ShowMessageBox(L"Board No Set  Data Error!");
+        return;
+    }
+    const int32_t type = typeIndex + 1;
+    MotorKind kinds[kMotorsPerBridge];
+    for (int channel = 1; channel <= kMotorsPerBridge; ++channel) {
+        if (!MotorKindOf(type, channel, &kinds[channel - 1])) {
+            ShowMessageBox(L"Init Error 001!!!");
+            return;
+        }
+    }
+
+    const auto device = static_cast<uint16_t>(slave);
+    WriteUnlockWord(device);
+    Pause(10);
+    SdoWriteInt32(device, ObjBoardPara, kBoardNoSubindex, serial);
+    Pause(10);
+    SdoWriteInt32(device, ObjBoardPara, kBoardTypeSubindex, type);
+    Pause(10);
+    for (int channel = 1; channel <= kMotorsPerBridge; ++channel) {
+        SdoWriteInt32(device, static_cast<uint16_t>(ObjUartChannel + channel), kMotorKindSubindex,
+                      MotorKindCode(kinds[channel - 1]));
+        Pause(10);
+    }
+    Pause(50);
+
+    const std::string typeText =
+        SdoReadAsText(device, ObjBoardPara, kBoardTypeSubindex, kCoeInteger32);
+    const std::string serialRead =
+        SdoReadAsText(device, ObjBoardPara, kBoardNoSubindex, kCoeInteger32);
+    ShowMessageBox(Latin1ToWide("------ Set BoardInfo ----\r\nBoardBype : " + typeText +
+                                "\r\nBoardNo : " + serialRead));
+}
+
+void ResetBoardIdentity() {
+    g_boardInitSlave = 1;
+}
