@@ -1,0 +1,132 @@
+// Board initialisation on a simulated bridge: what the set procedure writes, in
+// which order, what it refuses before writing, and the read-back it shows.
+#include "tools/board_identity.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "bus/sdo_text.hpp"
+#include "ecsim/bridge.hpp"
+#include "ecsim/slave.hpp"
+#include "tool_bus.hpp"
+
+namespace {
+
+using motortest::RecordedBoxes;
+using tooltest::ToolBus;
+using Download = std::pair<uint16_t, uint8_t>;  // index, subindex
+
+// A bridge that notes the object of every SDO download it is sent.
+class RecordingBridge : public ecsim::Device {
+  public:
+    explicit RecordingBridge(ecsim::SlaveKind kind) {
+        ecsim::SlaveSpec spec;
+        spec.kind = kind;
+        bridge_ = std::make_unique<ecsim::BridgeDevice>(spec);
+    }
+    void onMailbox(std::span<const uint8_t> message, ecsim::MailboxOutbox& out) override {
+        constexpr uint8_t kCoe = 0x03;
+        constexpr uint8_t kInitiateDownload = 1;
+        if (message.size() >= 12 && (message[5] & 0x0F) == kCoe &&
+            (message[8] >> 5) == kInitiateDownload) {
+            downloads.emplace_back(static_cast<uint16_t>(message[9] | message[10] << 8),
+                                   message[11]);
+        }
+        bridge_->onMailbox(message, out);
+    }
+    void tick(ecsim::Clock::time_point now) override { bridge_->tick(now); }
+    ecsim::BridgeDevice& bridge() { return *bridge_; }
+
+    std::vector<Download> downloads;
+
+  private:
+    std::unique_ptr<ecsim::BridgeDevice> bridge_;
+};
+
+int64_t Value(ecsim::BridgeDevice& bridge, uint16_t index, uint8_t sub) {
+    return bridge.dictionary().getInt(index, sub);
+}
+
+TEST(BoardIdentity, ZR02And123AreWrittenAndReadBack) {
+    ToolBus bus("ZR12");
+    RecordedBoxes boxes;
+    SetBoardIdentity(1, L"123", 1);
+    EXPECT_EQ(boxes.texts(),
+              std::vector<std::wstring>{L"------ Set BoardInfo ----\r\nBoardBype : 0x00000002 (2)"
+                                        L"\r\nBoardNo : 0x0000007b (123)"});
+    ecsim::BridgeDevice& bridge = bus.bridge(1);
+    for (uint8_t c = 0; c < 4; ++c) EXPECT_EQ(Value(bridge, 0xF511 + c, 1), 2) << int(c);
+    EXPECT_EQ(SdoReadAsText(1, 0x1018, 4, kCoeInteger32), "0x0000007b (123)")
+        << "the serial number the master reads";
+    EXPECT_EQ(g_boardInitSlave, 1);
+}
+
+TEST(BoardIdentity, ZR12WritesItsKindsInChannelOrderAfterTheIdentity) {
+    ToolBus bus("IO,ZR01");
+    RecordedBoxes boxes;
+    auto device = std::make_unique<RecordingBridge>(ecsim::SlaveKind::ZR01);
+    RecordingBridge* recording = device.get();
+    bus.segment().replaceDevice(2, std::move(device));
+
+    SetBoardIdentity(2, L"-05", 2);
+    EXPECT_EQ(recording->downloads, (std::vector<Download>{{0xF550, 2},
+                                                           {0xF540, 0x0C},
+                                                           {0xF540, 0x0B},
+                                                           {0xF511, 1},
+                                                           {0xF512, 1},
+                                                           {0xF513, 1},
+                                                           {0xF514, 1}}));
+    ecsim::BridgeDevice& bridge = recording->bridge();
+    const int64_t kinds[] = {1, 1, 2, 2};
+    for (uint8_t c = 0; c < 4; ++c) EXPECT_EQ(Value(bridge, 0xF511 + c, 1), kinds[c]) << int(c);
+    EXPECT_EQ(Value(bridge, 0xF540, 0x0B), 3);
+    EXPECT_EQ(Value(bridge, 0xF540, 0x0C), -5);
+    ASSERT_EQ(boxes.texts().size(), 1u);
+    EXPECT_NE(boxes.texts()[0].find(L"BoardNo : 0xfffffffb (-5)"), std::wstring::npos);
+}
+
+TEST(BoardIdentity, BadTextsAndTypesAreRefusedBeforeAnythingIsWritten) {
+    ToolBus bus("IO,ZR02");
+    RecordedBoxes boxes;
+    const uint64_t frames = bus.frames();
+    const struct {
+        const wchar_t* serial;
+        int type;
+        const wchar_t* message;
+    } refused[] = {
+        {L"12", 0, L"Board No Set  Data Error!"},
+        {L"1234567890123456789012345678901", 0, L"Board No Set  Data Error!"},
+        {L"abc", 0, L"Board No Set  Data Error!"},
+        {L" x42", 0, L"Board No Set  Data Error!"},
+        {L"4294967296", 0, L"Board No Set  Data Error!"},
+        {L"123", 3, L"Init Error 001!!!"},
+        {L"123", -1, L"Init Error 001!!!"},
+    };
+    for (const auto& r : refused) {
+        boxes.clear();
+        SetBoardIdentity(2, r.serial, r.type);
+        EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{r.message}) << r.serial;
+    }
+    EXPECT_EQ(bus.frames(), frames) << "no device access";
+    EXPECT_FALSE(bus.bridge(2).unlocked());
+
+    // A slave that is no bridge: nothing at all.
+    boxes.clear();
+    SetBoardIdentity(1, L"123", 0);
+    EXPECT_TRUE(boxes.texts().empty());
+    EXPECT_EQ(bus.frames(), frames);
+    EXPECT_EQ(g_boardInitSlave, 1);
+
+    // The length's ends, and the number at the start of the text.
+    SetBoardIdentity(2, L"0042", 1);
+    EXPECT_EQ(Value(bus.bridge(2), 0xF540, 0x0C), 42);
+    SetBoardIdentity(2, L"987654321-abcdefghijklmnopqrst", 1);
+    EXPECT_EQ(Value(bus.bridge(2), 0xF540, 0x0C), 987654321) << "30 characters, its number";
+    SetBoardIdentity(2, L" 77 is the number", 1);
+    EXPECT_EQ(Value(bus.bridge(2), 0xF540, 0x0C), 77);
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// Whole firmware updates of a simulated bridge through the master, with the
+// loader's faults switched on, and the refusals of OpenFile.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "bus/sdo_text.hpp"
+#include "ecsim/firmware_loader.hpp"
+#include "scripted_loader.hpp"
+#include "tool_bus.hpp"
+
+namespace {
+
+using motortest::RecordedBoxes;
+using tooltest::RecordedView;
+using tooltest::TempFile;
+using tooltest::ToolBus;
+using Faults = ecsim::FirmwareLoader::Faults;
+
+constexpr int kBridge = 2;  // "IO,ZR02": the bridge is the second slave
+
+// Ticks the run as its dialog's timer would until it is idle.
+bool RunToIdle(SelfPrgLink& link, SelfPrgView& view, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (g_selfPrgState != 0) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        SelfPrgStep(link, view);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::string Version(int slave) {
+    return SdoReadAsText(static_cast<uint16_t>(slave), 0x100A, 0, kCoeVisibleString);
+}
+
+class SelfPrgOnBus : public ::testing::Test {
+  protected:
+    void Load(const std::string& image) {
+        TempFile file(image);
+        std::string reason;
+        ASSERT_EQ(LoadSelfPrgFile(file.path(), &reason), SelfPrgFileLoad::Loaded) << reason;
+    }
+    void SetFaults(const Faults& faults) { bus_.bridge(kBridge).setLoaderFaults(faults); }
+    // Starts a run of the loaded file and ticks it to its end.
+    void Update() {
+        ASSERT_TRUE(StartSelfPrg(kBridge, link_, view_));
+        ASSERT_TRUE(RunToIdle(link_, view_, 120)) << view_.status();
+    }
+
+    ToolBus bus_{"IO,ZR02"};
+    RecordedBoxes boxes_;
+    BusSelfPrgLink link_;
+    RecordedView view_;
+};
+
+TEST_F(SelfPrgOnBus, AGoodFileGivesTheBridgeItsNewVersion) {
+    ASSERT_EQ(Version(kBridge), "V1.07");
+    Load(ecsim::sampleFirmwareImage());
+    Update();
+    EXPECT_EQ(view_.status(), "SelfPrgOk , Lines= 131 ,lostCnt = 0");
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"SlaveNo.2\r\nSoftware Update OK."});
+    EXPECT_EQ(Version(kBridge), "V1.08");
+}
+
+TEST_F(SelfPrgOnBus, ABadChecksumStopsTheRunWithTheLoadersReply) {
+    std::string image = ecsim::sampleFirmwareImage();
+    const size_t line3 = image.find("\r\n", image.find("\r\n") + 2) + 2;
+    const size_t sum = image.find("\r\n", line3) - 1;
+    image[sum] = image[sum] == '0' ? '1' : '0';
+    Load(image);
+    Update();
+    EXPECT_EQ(view_.status(), "Err:Sum\r\n");
+    EXPECT_TRUE(boxes_.texts().empty());
+    EXPECT_EQ(Version(kBridge), "V1.07");
+    EXPECT_EQ(g_selfPrgRetry, 0);
+}
+
+TEST_F(SelfPrgOnBus, ALateReplyIsCountedAsLost) {
+    Faults faults;
+    faults.lateLines = 1;
+    faults.lateReads = 15;  // after the ten polls of the first send
+    SetFaults(faults);
+    Load(ecsim::sampleFirmwareImage());
+    Update();
+    EXPECT_EQ(view_.status(), "SelfPrgOk , Lines= 131 ,lostCnt = 1");
+    EXPECT_EQ(Version(kBridge), "V1.08");
+}
+
+TEST_F(SelfPrgOnBus, ALoaderThatNeverGetsReadyEndsInTheirErrorsAfterTheRetries) {
+    Load(ecsim::sampleFirmwareImage());
+    Faults faults;
+    faults.refuseProgramMode = true;
+    SetFaults(faults);
+    Update();
+    EXPECT_EQ(view_.status(), "SelfPrgError-001");
+    EXPECT_EQ(g_selfPrgRetry, 0);
+
+    faults = {};
+    faults.neverReady = true;
+    SetFaults(faults);
+    Update();
+    EXPECT_EQ(view_.status(), "SelfPrgError-002");
+    EXPECT_TRUE(view_.showed("SelfPrgStart...."));
+    EXPECT_TRUE(boxes_.texts().empty());
+    EXPECT_EQ(Version(kBridge), "V1.07");
+}
+
+TEST_F(SelfPrgOnBus, ABridgeThatFallsSilentHoldsNoTickLongAndTheRunGoesOnAfter) {
+    Load(ecsim::sampleFirmwareImage());
+    ASSERT_TRUE(StartSelfPrg(kBridge, link_, view_));
+    while (g_selfPrgState != 3) SelfPrgStep(link_, view_);
+    SelfPrgStep(link_, view_);
+    const int32_t taken = g_selfPrgReadPos;
+    Faults faults;
+    faults.silent = true;
+    SetFaults(faults);
+    for (int tick = 0; tick < 4; ++tick) {
+        const auto start = std::chrono::steady_clock::now();
+        SelfPrgStep(link_, view_);
+        // Half a second and the 700 ms of an access under way, with room to spare.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    }
+    EXPECT_EQ(g_selfPrgState, 3);
+    EXPECT_GT(g_selfPrgReadPos, taken) << "the line in hand was carried";
+    SetFaults({});
+    ASSERT_TRUE(RunToIdle(link_, view_, 120)) << view_.status();
+    EXPECT_TRUE(view_.status().starts_with("SelfPrgOk , Lines= 131 ,lostCnt = ")) << view_.status();
+    EXPECT_EQ(Version(kBridge), "V1.08");
+}
+
+TEST(SelfPrgOpenFile, RefusalsKeepTheFileLoadedBefore) {
+    ToolBus bus("ZR02");
+    std::string reason;
+    const std::string good = "S9030000FC\r\n";
+    {
+        TempFile file(good);
+        ASSERT_EQ(LoadSelfPrgFile(file.path(), &reason), SelfPrgFileLoad::Loaded);
+    }
+    auto expectGoodStillLoaded = [&] {
+        EXPECT_EQ(g_selfPrgFileLoaded, 1);
+        EXPECT_EQ(std::string(g_selfPrgBuf, static_cast<size_t>(g_selfPrgFileLen.load())), good);
+    };
+
+    const struct {
+        std::string data;
+        const char* reason;
+    } refused[] = {
+        {"", "the file is empty"},
+        {good + std::string("S1\0\r\n", 5), "line 2 holds a NUL byte"},
+        {std::string(89, 'S') + "\r\n" + good,
+         "line 1 is too long (90 bytes or more before its line feed)"},
+        {"S9030000FC", "line 1, the last, has no line feed"},
+    };
+    for (const auto& r : refused) {
+        TempFile file(r.data);
+        reason.clear();
+        EXPECT_EQ(LoadSelfPrgFile(file.path(), &reason), SelfPrgFileLoad::Refused);
+        EXPECT_EQ(reason, r.reason);
+        expectGoodStillLoaded();
+    }
+
+    std::string big;
+    while (big.size() < kFirmwareFileMaxBytes) big += std::string(78, 'S') + "\r\n";
+    big.resize(kFirmwareFileMaxBytes);
+    {
+        TempFile file(big);
+        EXPECT_EQ(LoadSelfPrgFile(file.path(), &reason), SelfPrgFileLoad::TooBig);
+        expectGoodStillLoaded();
+    }
+
+    // Nothing is read from what cannot be read, or is no file with an end.
+    reason.clear();
+    EXPECT_EQ(LoadSelfPrgFile("/nonexistent/firmware.srec", &reason), SelfPrgFileLoad::Refused);
+    EXPECT_EQ(reason, "No such file or directory");
+    EXPECT_EQ(LoadSelfPrgFile(std::filesystem::temp_directory_path().string(), &reason),
+              SelfPrgFileLoad::Refused);
+    EXPECT_EQ(reason, "not a regular file");
+    const std::string fifo = TempFile("", "pipe").path();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(LoadSelfPrgFile(fifo, &reason), SelfPrgFileLoad::Refused);
+    EXPECT_EQ(reason, "not a regular file");
+    std::filesystem::remove(fifo);
+    expectGoodStillLoaded();
+}
+
+}  // namespace
