@@ -57,8 +57,8 @@ zr_sources(bus_gui_src bus/gui config_slave.cpp scan_lan_adapter.cpp scan_log_co
            slave_combo.cpp)
 zr_sources(motor_gui_src motor/gui option_set1.cpp para_set.cpp tql_mode.cpp
            voze_rudadozira_vur.cpp)
-zr_sources(tools_gui_src tools/gui cat_tools.cpp cia402_mode.cpp coe_controls.cpp mail_box_coe.cpp
-           rx_pdo_and_tx_pdo.cpp slave_memory.cpp)
+zr_sources(tools_gui_src tools/gui board_init.cpp cat_tools.cpp cia402_mode.cpp coe_controls.cpp
+           mail_box_coe.cpp rx_pdo_and_tx_pdo.cpp self_up_date_program.cpp slave_memory.cpp)
 zr_sources(app_gui_src app/gui app_icon.cpp application.cpp global_dialogs.cpp main_window.cpp)
 
 # The gui/ folders are reached through their layer's link; their libraries add Qt.

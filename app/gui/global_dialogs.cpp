@@ -6,10 +6,12 @@
 #include "motor/gui/para_set.hpp"
 #include "motor/gui/tql_mode.hpp"
 #include "motor/gui/voze_rudadozira_vur.hpp"
+#include "tools/gui/board_init.hpp"
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/cia402_mode.hpp"
 #include "tools/gui/mail_box_coe.hpp"
 #include "tools/gui/rx_pdo_and_tx_pdo.hpp"
+#include "tools/gui/self_up_date_program.hpp"
 #include "tools/gui/slave_memory.hpp"
 
 namespace {
@@ -25,7 +27,9 @@ void Destroy(T*& object) {
 void CreateGlobalDialogs() {
     if (g_dlgOptionSet1 != nullptr) return;
     g_dlgOptionSet1 = new OptionSet1;
+    g_dlgBoardInit = new BoardInit;
     g_dlgMailBoxCoe = new MailBoxCoe;
+    g_dlgSelfUpDateProgram = new SelfUpDateProgram;
     g_dlgSlaveMemory = new SlaveMemory;
     g_dlgParaSet = new ParaSet;
     g_dlgRxPdoAndTxPdo = new RxPdoAndTxPdo;
@@ -51,6 +55,8 @@ void DestroyGlobalDialogs() {
     Destroy(g_dlgRxPdoAndTxPdo);
     Destroy(g_dlgParaSet);
     Destroy(g_dlgSlaveMemory);
+    Destroy(g_dlgSelfUpDateProgram);
     Destroy(g_dlgMailBoxCoe);
+    Destroy(g_dlgBoardInit);
     Destroy(g_dlgOptionSet1);
 }

@@ -25,10 +25,12 @@
 #include "settings/settings_file.hpp"
 #include "settings/settings_values.hpp"
 #include "tools/axis_modes.hpp"
+#include "tools/gui/board_init.hpp"
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/cia402_mode.hpp"
 #include "tools/gui/mail_box_coe.hpp"
 #include "tools/gui/rx_pdo_and_tx_pdo.hpp"
+#include "tools/gui/self_up_date_program.hpp"
 #include "tools/gui/slave_memory.hpp"
 
 namespace {
@@ -256,6 +258,11 @@ void CDuZEraDezorav1Dlg::OnMailBox() {
     if (SlavesFound()) RunModal(g_dlgMailBoxCoe);
 }
 
+void CDuZEraDezorav1Dlg::OnSoftwareUpDate() {
+    if (!IsServiceOrMakerLevel()) return;
+    if (SlavesFound()) RunModal(g_dlgSelfUpDateProgram);
+}
+
 // Settings line 7 chooses between a modal dialog and one that stays open beside
 // the window; choosing it again while it is open brings it to the front.
 void CDuZEraDezorav1Dlg::OnRxPdoTxPdo() {
@@ -271,16 +278,9 @@ void CDuZEraDezorav1Dlg::OnSlaveMemory() {
     if (IsServiceOrMakerLevel() && SlavesFound()) RunModal(g_dlgSlaveMemory);
 }
 
-// The other device-tool dialogs are not built yet: their commands run their
-// guards and open nothing.
-void CDuZEraDezorav1Dlg::OnSoftwareUpDate() {
-    if (!IsServiceOrMakerLevel()) return;
-    SlavesFound();
-}
-
 void CDuZEraDezorav1Dlg::OnBoardInit() {
     if (!IsMakerLevel()) return;
-    SlavesFound();
+    if (SlavesFound()) RunModal(g_dlgBoardInit);
 }
 
 void CDuZEraDezorav1Dlg::RunModal(QDialog* dialog) {

@@ -20,6 +20,8 @@
 #include "gui_fixture.hpp"
 #include "motor/gui/option_set1.hpp"
 #include "settings/settings_values.hpp"
+#include "tools/gui/board_init.hpp"
+#include "tools/gui/self_up_date_program.hpp"
 
 namespace {
 
@@ -164,6 +166,30 @@ TEST(MainWindow, LevelGuardsOfToolsCommandsAreSilent) {
     EXPECT_TRUE(boxes.texts().empty());
     window.OnSoftwareUpDate();
     EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"ERROR ; Scan Slave Please!."});
+}
+
+TEST(MainWindow, ToolsCommandsOpenTheirDialogsModally) {
+    OpenWindow open("9751");
+    auto& [folder, boxes, window] = open;
+    g_slavesFound = 3;
+    const struct {
+        void (CDuZEraDezorav1Dlg::*command)();
+        QWidget* dialog;
+    } commands[] = {
+        {&CDuZEraDezorav1Dlg::OnSoftwareUpDate, g_dlgSelfUpDateProgram},
+        {&CDuZEraDezorav1Dlg::OnBoardInit, g_dlgBoardInit},
+    };
+    for (const auto& c : commands) {
+        QWidget* shown = nullptr;
+        QTimer::singleShot(0, [&] {
+            shown = QApplication::activeModalWidget();
+            if (shown != nullptr) shown->findChild<QPushButton*>("quitButton")->click();
+        });
+        (window.*c.command)();
+        EXPECT_EQ(shown, c.dialog);
+        EXPECT_FALSE(c.dialog->isVisible());
+    }
+    EXPECT_TRUE(boxes.texts().empty());
 }
 
 TEST(MainWindow, EnterInTheScanPageFieldsPressesNoButton) {

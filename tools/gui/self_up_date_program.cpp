@@ -1,0 +1,121 @@
+#include "tools/gui/self_up_date_program.hpp"
+
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "platform/gui/dialog_units.hpp"
+#include "platform/message_box.hpp"
+
+SelfUpDateProgram* g_dlgSelfUpDateProgram = nullptr;
+
+namespace {
+
+constexpr int kProgressMax = 100;
+
+QString ChooseFirmwareFile(QWidget* parent) {
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter("(*.srec)");
+    dialog.setDefaultSuffix("srec");
+    dialog.setDirectory(".");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
+QLineEdit* MakeOutput(const char* name, const QRect& geometry, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setReadOnly(true);
+    edit->setFocusPolicy(Qt::NoFocus);
+    edit->setGeometry(geometry);
+    return edit;
+}
+
+}  // namespace
+
+SelfUpDateProgram::SelfUpDateProgram(QWidget* parent)
+    : ToolDialog(parent, /*enterCloses=*/false, /*ticks=*/true), chooseFile_(ChooseFirmwareFile) {
+    setWindowTitle("SoftUpDate");
+    setFixedSize(dlu::Size(300, 112));
+
+    slaveCombo_ = AddSlaveCombo();
+    connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
+
+    QPushButton* open = AddButton("OpenFile", dlu::Rect(86, 8, 60, 18));
+    open->setObjectName("openFileButton");
+    connect(open, &QPushButton::clicked, this, [this] { OnBnClickedOpenFile(); });
+
+    QPushButton* start = AddButton("Start", dlu::Rect(152, 8, 60, 18));
+    start->setObjectName("startButton");
+    connect(start, &QPushButton::clicked, this, [this] { OnBnClickedStart(); });
+
+    file_ = MakeOutput("fileEdit", dlu::Rect(10, 32, 280, 14), this);
+    status_ = MakeOutput("status", dlu::Rect(10, 50, 280, 14), this);
+
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName("progress");
+    progress_->setGeometry(dlu::Rect(10, 70, 280, 10));
+    progress_->setTextVisible(false);
+
+    QPushButton* quit = AddButton("Quit", dlu::Rect(236, 88, 54, 18));
+    quit->setObjectName("quitButton");
+    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+}
+
+void SelfUpDateProgram::OnInitDialog() {
+    FillSlaveList(slaveCombo_);
+    TakeFields();
+    progress_->setRange(0, kProgressMax);
+    progress_->setValue(0);
+}
+
+void SelfUpDateProgram::TakeFields() {
+    m_slaveIndex = slaveCombo_->currentIndex();
+}
+
+void SelfUpDateProgram::OnBnClickedOpenFile() {
+    // The run sends from the loaded file: another one now would mix two images.
+    if (g_selfPrgState != 0) {
+        ShowMessageBox(L"SelfPrgRun!...");
+        return;
+    }
+    const QString path = chooseFile_(this);
+    if (path.isEmpty()) return;
+    std::string reason;
+    switch (LoadSelfPrgFile(QFile::encodeName(path).toStdString(), &reason)) {
+        case SelfPrgFileLoad::Loaded:
+            file_->setText("[ " + path + " ]");
+            break;
+        case SelfPrgFileLoad::TooBig:
+            ShowMessageBox(L"File too Big !!! Errpr ...");
+            break;
+        case SelfPrgFileLoad::Refused:
+            ShowMessageBox((path + "\n" + QString::fromLocal8Bit(reason)).toStdWString());
+            break;
+    }
+}
+
+void SelfUpDateProgram::OnBnClickedStart() {
+    StartSelfPrg(m_slaveIndex + 1, link_, *this);
+}
+
+void SelfUpDateProgram::OnTimer() {
+    if (g_selfPrgState != 0) SelfPrgStep(link_, *this);
+}
+
+void SelfUpDateProgram::showStatus(const std::string& text) {
+    // The loader ends its replies with CR LF; a one-line field shows the text.
+    std::string_view shown = text;
+    while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.remove_suffix(1);
+    status_->setText(QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size())));
+    status_->repaint();  // a step blocks the window; show where it is now
+}
+
+void SelfUpDateProgram::showProgress(int position) {
+    progress_->setValue(position);
+    progress_->repaint();
+}
