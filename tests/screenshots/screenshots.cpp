@@ -19,6 +19,7 @@
 #include "screenshots/coe_windows.hpp"
 #include "screenshots/motor_windows.hpp"
 #include "screenshots/pdo_register_windows.hpp"
+#include "screenshots/tool_windows.hpp"
 #include "settings/settings_file.hpp"
 #include "support/qt_helpers.hpp"
 #include "support/virtual_bus.hpp"
@@ -99,6 +100,7 @@ int main(int argc, char* argv[]) {
             if (up && !SaveMotorWindows(window, folder, Save)) status = 1;
             if (up && !SaveCoeWindows(window, folder, Save)) status = 1;
             if (up && !SavePdoAndRegisterWindows(folder, Save)) status = 1;
+            if (up && !SaveToolWindows(folder, Save)) status = 1;
         }
         StopBusThreads();
         DestroyGlobalDialogs();
