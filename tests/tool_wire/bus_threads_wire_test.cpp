@@ -10,13 +10,17 @@
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
 #include "bus/scan_thread.hpp"
+#include "bus/sdo_text.hpp"
 #include "core/message_box_recorder.hpp"
+#include "ecsim/firmware_loader.hpp"
 #include "ethercat.h"
 #include "settings/settings_values.hpp"
 #include "support/netns.hpp"
 #include "support/wait_until.hpp"
 #include "support/working_folder.hpp"
 #include "tools/eeprom_image.hpp"
+#include "tools/scripted_loader.hpp"
+#include "tools/tool_bus.hpp"
 
 namespace {
 
@@ -41,6 +45,7 @@ class ToolOnWire : public ::testing::Test {
         ResetSettingsToDefaults();
         InstallEepromJobs(nullptr, nullptr);
         ResetEepromImageState();
+        ResetSelfPrg();
     }
     // zrsim serves `slaves`; the tool scans them through the adapter name as the
     // settings file keeps it.
@@ -141,6 +146,33 @@ TEST_F(ToolOnWire, EepromReadJobSavesTheFirstSlavesEepromAsIntelHex) {
     EXPECT_EQ(image[0x15], 0x52);
     EXPECT_EQ(image[2047], 0xFF);
     EXPECT_TRUE(boxes_.texts().empty());
+}
+
+TEST_F(ToolOnWire, FlashesABridgeWhileTheBusRuns) {
+    WIRE_TIER_OR_SKIP();
+    ScanToOp("IO,ZR02", 2);
+    // One reply lost on the way: the line goes again and counts as lost.
+    ASSERT_EQ(sim_->control("loader 2 mute 1"), "ok");
+    {
+        tooltest::TempFile image(ecsim::sampleFirmwareImage());
+        std::string reason;
+        ASSERT_EQ(LoadSelfPrgFile(image.path(), &reason), SelfPrgFileLoad::Loaded) << reason;
+    }
+    BusSelfPrgLink link;
+    tooltest::RecordedView view;
+    ASSERT_TRUE(StartSelfPrg(2, link, view));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            SelfPrgStep(link, view);
+            return g_selfPrgState.load() == 0;
+        },
+        120))
+        << view.status();
+    EXPECT_EQ(view.status(), "SelfPrgOk , Lines= 131 ,lostCnt = 1");
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"SlaveNo.2\r\nSoftware Update OK."});
+    EXPECT_EQ(SdoReadAsText(2, 0x100A, 0, kCoeVisibleString), "V1.08");
+    EXPECT_TRUE(WaitUntil([] { return g_wkc.load() == g_expectedWkc.load(); }, 10))
+        << "the exchange goes on";
 }
 
 }  // namespace
