@@ -108,29 +108,6 @@ TEST_F(SelfPrgOnBus, ALoaderThatNeverGetsReadyEndsInTheirErrorsAfterTheRetries) 
     EXPECT_EQ(Version(kBridge), "V1.07");
 }
 
-TEST_F(SelfPrgOnBus, ABridgeThatFallsSilentHoldsNoTickLongAndTheRunGoesOnAfter) {
-    Load(ecsim::sampleFirmwareImage());
-    ASSERT_TRUE(StartSelfPrg(kBridge, link_, view_));
-    while (g_selfPrgState != 3) SelfPrgStep(link_, view_);
-    SelfPrgStep(link_, view_);
-    const int32_t taken = g_selfPrgReadPos;
-    Faults faults;
-    faults.silent = true;
-    SetFaults(faults);
-    for (int tick = 0; tick < 4; ++tick) {
-        const auto start = std::chrono::steady_clock::now();
-        SelfPrgStep(link_, view_);
-        // Half a second and the 700 ms of an access under way, with room to spare.
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-    }
-    EXPECT_EQ(g_selfPrgState, 3);
-    EXPECT_GT(g_selfPrgReadPos, taken) << "the line in hand was carried";
-    SetFaults({});
-    ASSERT_TRUE(RunToIdle(link_, view_, 120)) << view_.status();
-    EXPECT_TRUE(view_.status().starts_with("SelfPrgOk , Lines= 131 ,lostCnt = ")) << view_.status();
-    EXPECT_EQ(Version(kBridge), "V1.08");
-}
-
 TEST(SelfPrgOpenFile, RefusalsKeepTheFileLoadedBefore) {
     ToolBus bus("ZR02");
     std::string reason;
