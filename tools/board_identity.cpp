@@ -1,10 +1,9 @@
 #include "tools/board_identity.hpp"
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "bus/bridge_board.hpp"
+#include "bus/bus_stop.hpp"
 #include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 #include "platform/latin1.hpp"
@@ -18,10 +17,6 @@ namespace {
 constexpr size_t kSerialMinChars = 3;
 constexpr size_t kSerialMaxChars = 30;
 constexpr size_t kSerialBytes = 128;
-
-void Pause(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 // The serial number at the start of the text; false for a text of the wrong
 // length, without a leading number, or with one beyond 32 bits.
@@ -53,17 +48,17 @@ void SetBoardIdentity(int slave, std::wstring_view serialText, int typeIndex) {
 
     const auto device = static_cast<uint16_t>(slave);
     WriteUnlockWord(device);
-    Pause(10);
+    PauseMs(10);
     SdoWriteInt32(device, ObjBoardPara, kBoardNoSubindex, serial);
-    Pause(10);
+    PauseMs(10);
     SdoWriteInt32(device, ObjBoardPara, kBoardTypeSubindex, type);
-    Pause(10);
+    PauseMs(10);
     for (int channel = 1; channel <= kMotorsPerBridge; ++channel) {
         SdoWriteInt32(device, static_cast<uint16_t>(ObjUartChannel + channel), kMotorKindSubindex,
                       MotorKindCode(kinds[channel - 1]));
-        Pause(10);
+        PauseMs(10);
     }
-    Pause(50);
+    PauseMs(50);
 
     const std::string typeText =
         SdoReadAsText(device, ObjBoardPara, kBoardTypeSubindex, kCoeInteger32);

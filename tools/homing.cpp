@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "bus/bridge_board.hpp"
 #include "bus/bus_stop.hpp"
 #include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
@@ -20,7 +21,7 @@ namespace {
 
 // Bridge object: the store word written to subindex 6 keeps the motor's homing
 // settings over a power cycle.
-constexpr uint16_t kBridgeConfig = 0xF550;
+constexpr uint16_t kBridgeConfig = ObjBoardCommand;
 constexpr uint8_t kStoreSubindex = 6;
 constexpr int32_t kStoreWord = 0x0639A4D2;
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bus/bridge_board.hpp"
+#include "bus/bus_stop.hpp"
 #include "bus/format_text.hpp"
 #include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
@@ -301,7 +301,7 @@ std::string BusSelfPrgLink::Read(int slave) {
 }
 
 void BusSelfPrgLink::Pause(int ms) {
-    std::this_thread::sleep_for(milliseconds(ms));
+    PauseMs(ms);
 }
 
 SelfPrgLink::Clock::time_point BusSelfPrgLink::Now() {

@@ -4,47 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <utility>
+#include <string>
 #include <vector>
 
 #include "bus/sdo_text.hpp"
 #include "ecsim/bridge.hpp"
-#include "ecsim/slave.hpp"
 #include "tool_bus.hpp"
 
 namespace {
 
 using motortest::RecordedBoxes;
 using tooltest::ToolBus;
-using Download = std::pair<uint16_t, uint8_t>;  // index, subindex
-
-// A bridge that notes the object of every SDO download it is sent.
-class RecordingBridge : public ecsim::Device {
-  public:
-    explicit RecordingBridge(ecsim::SlaveKind kind) {
-        ecsim::SlaveSpec spec;
-        spec.kind = kind;
-        bridge_ = std::make_unique<ecsim::BridgeDevice>(spec);
-    }
-    void onMailbox(std::span<const uint8_t> message, ecsim::MailboxOutbox& out) override {
-        constexpr uint8_t kCoe = 0x03;
-        constexpr uint8_t kInitiateDownload = 1;
-        if (message.size() >= 12 && (message[5] & 0x0F) == kCoe &&
-            (message[8] >> 5) == kInitiateDownload) {
-            downloads.emplace_back(static_cast<uint16_t>(message[9] | message[10] << 8),
-                                   message[11]);
-        }
-        bridge_->onMailbox(message, out);
-    }
-    void tick(ecsim::Clock::time_point now) override { bridge_->tick(now); }
-    ecsim::BridgeDevice& bridge() { return *bridge_; }
-
-    std::vector<Download> downloads;
-
-  private:
-    std::unique_ptr<ecsim::BridgeDevice> bridge_;
-};
 
 int64_t Value(ecsim::BridgeDevice& bridge, uint16_t index, uint8_t sub) {
     return bridge.dictionary().getInt(index, sub);
@@ -67,23 +37,18 @@ TEST(BoardIdentity, ZR02And123AreWrittenAndReadBack) {
 TEST(BoardIdentity, ZR12WritesItsKindsInChannelOrderAfterTheIdentity) {
     ToolBus bus("IO,ZR01");
     RecordedBoxes boxes;
-    auto device = std::make_unique<RecordingBridge>(ecsim::SlaveKind::ZR01);
-    RecordingBridge* recording = device.get();
-    bus.segment().replaceDevice(2, std::move(device));
-
     SetBoardIdentity(2, L"-05", 2);
-    EXPECT_EQ(recording->downloads, (std::vector<Download>{{0xF550, 2},
-                                                           {0xF540, 0x0C},
-                                                           {0xF540, 0x0B},
-                                                           {0xF511, 1},
-                                                           {0xF512, 1},
-                                                           {0xF513, 1},
-                                                           {0xF514, 1}}));
-    ecsim::BridgeDevice& bridge = recording->bridge();
+    using motortest::Read;
+    using motortest::Write;
+    EXPECT_EQ(bus.received(2),
+              (std::vector<std::string>{
+                  Write(0xF550, 2, 0x7E2B), Write(0xF540, 0x0C, -5), Write(0xF540, 0x0B, 3),
+                  Write(0xF511, 1, 1), Write(0xF512, 1, 1), Write(0xF513, 1, 2),
+                  Write(0xF514, 1, 2), Read(0xF540, 0x0B), Read(0xF540, 0x0C)}));
     const int64_t kinds[] = {1, 1, 2, 2};
-    for (uint8_t c = 0; c < 4; ++c) EXPECT_EQ(Value(bridge, 0xF511 + c, 1), kinds[c]) << int(c);
-    EXPECT_EQ(Value(bridge, 0xF540, 0x0B), 3);
-    EXPECT_EQ(Value(bridge, 0xF540, 0x0C), -5);
+    for (uint8_t c = 0; c < 4; ++c) {
+        EXPECT_EQ(Value(bus.bridge(2), 0xF511 + c, 1), kinds[c]) << int(c);
+    }
     ASSERT_EQ(boxes.texts().size(), 1u);
     EXPECT_NE(boxes.texts()[0].find(L"BoardNo : 0xfffffffb (-5)"), std::wstring::npos);
 }
@@ -111,7 +76,7 @@ TEST(BoardIdentity, BadTextsAndTypesAreRefusedBeforeAnythingIsWritten) {
         EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{r.message}) << r.serial;
     }
     EXPECT_EQ(bus.frames(), frames) << "no device access";
-    EXPECT_FALSE(bus.bridge(2).unlocked());
+    EXPECT_TRUE(bus.received(2).empty());
 
     // A slave that is no bridge: nothing at all.
     boxes.clear();
