@@ -8,7 +8,7 @@
 #include "bus/sdo_text.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
-#include "settings/number_text.hpp"
+#include "tools/field_number.hpp"
 
 std::atomic<int32_t> g_boardInitSlave{1};
 
@@ -16,15 +16,12 @@ namespace {
 
 constexpr size_t kSerialMinChars = 3;
 constexpr size_t kSerialMaxChars = 30;
-constexpr size_t kSerialBytes = 128;
 
 // The serial number at the start of the text; false for a text of the wrong
 // length, without a leading number, or with one beyond 32 bits.
 bool ReadSerialNumber(std::wstring_view text, int32_t* number) {
     if (text.size() < kSerialMinChars || text.size() > kSerialMaxChars) return false;
-    char narrow[kSerialBytes];
-    CStringToMultiByte(narrow, sizeof narrow, text);
-    return ReadLeadingInteger(narrow, number);
+    return ReadDecimalField(text, number);
 }
 
 }  // namespace
