@@ -161,12 +161,8 @@ TEST_F(ToolOnWire, FlashesABridgeWhileTheBusRuns) {
     BusSelfPrgLink link;
     tooltest::RecordedView view;
     ASSERT_TRUE(StartSelfPrg(2, link, view));
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            SelfPrgStep(link, view);
-            return g_selfPrgState.load() == 0;
-        },
-        120))
+    ASSERT_TRUE(WaitUntil([] { return g_selfPrgState.load() == 0; }, 120,
+                          {.between = [&] { SelfPrgStep(link, view); }}))
         << view.status();
     EXPECT_EQ(view.status(), "SelfPrgOk , Lines= 131 ,lostCnt = 1");
     EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"SlaveNo.2\r\nSoftware Update OK."});

@@ -4,11 +4,11 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <thread>
 
 #include "bus/sdo_text.hpp"
 #include "ecsim/firmware_loader.hpp"
 #include "scripted_loader.hpp"
+#include "support/wait_until.hpp"
 #include "tool_bus.hpp"
 
 namespace {
@@ -23,13 +23,9 @@ constexpr int kBridge = 2;  // "IO,ZR02": the bridge is the second slave
 
 // Ticks the run as its dialog's timer would until it is idle.
 bool RunToIdle(SelfPrgLink& link, SelfPrgView& view, int seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (g_selfPrgState != 0) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        SelfPrgStep(link, view);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return testsupport::WaitUntil(
+        [] { return g_selfPrgState == 0; }, seconds,
+        {.between = [&] { SelfPrgStep(link, view); }, .pause = std::chrono::milliseconds(1)});
 }
 
 std::string Version(int slave) {

@@ -10,16 +10,18 @@
 
 #include "bus/sdo_text.hpp"
 #include "ecsim/firmware_loader.hpp"
-#include "motor_gui/motor_gui_fixture.hpp"
+#include "support/qt_helpers.hpp"
 #include "tools/gui/board_init.hpp"
 #include "tools/gui/self_up_date_program.hpp"
 #include "tools/tool_bus.hpp"
 
 namespace {
 
-using motorgui::Child;
-using motorgui::WaitFor;
+using namespace std::chrono_literals;
 using motortest::RecordedBoxes;
+using testsupport::Child;
+using testsupport::RunEventsFor;
+using testsupport::WaitWithEvents;
 using tooltest::TempFile;
 using tooltest::ToolBus;
 
@@ -55,7 +57,8 @@ TEST_F(SoftUpDate, ARunStandsStillWhileClosedAndEndsWellWhenOpenedAgain) {
     Child<QComboBox>(&dialog_, "slaveCombo")->setCurrentIndex(1);
     Press("startButton");
     EXPECT_EQ(Status(&dialog_), "SelfPrgStart....");
-    ASSERT_TRUE(WaitFor([] { return g_selfPrgLines >= 20; }, 60)) << Status(&dialog_).toStdString();
+    ASSERT_TRUE(WaitWithEvents([] { return g_selfPrgLines >= 20; }, 60))
+        << Status(&dialog_).toStdString();
 
     // Escape and Enter leave it open; Quit closes it and the run stands still.
     QTest::keyClick(&dialog_, Qt::Key_Escape);
@@ -64,7 +67,7 @@ TEST_F(SoftUpDate, ARunStandsStillWhileClosedAndEndsWellWhenOpenedAgain) {
     Press("quitButton");
     EXPECT_FALSE(dialog_.isVisible());
     const int32_t at = g_selfPrgReadPos;
-    motorgui::Spin(300);
+    RunEventsFor(300ms);
     EXPECT_EQ(g_selfPrgReadPos, at);
     EXPECT_EQ(g_selfPrgState, 3);
 
@@ -79,7 +82,7 @@ TEST_F(SoftUpDate, ARunStandsStillWhileClosedAndEndsWellWhenOpenedAgain) {
     Press("startButton");
     EXPECT_EQ(boxes_.texts(), (std::vector<std::wstring>{L"SelfPrgRun!...", L"SelfPrgRun!..."}));
     EXPECT_EQ(Shown(), QString::fromStdString("[ " + image.path() + " ]"));
-    ASSERT_TRUE(WaitFor([] { return g_selfPrgState == 0; }, 60));
+    ASSERT_TRUE(WaitWithEvents([] { return g_selfPrgState == 0; }, 60));
     EXPECT_EQ(Status(&dialog_), "SelfPrgOk , Lines= 131 ,lostCnt = 0");
     EXPECT_GT(Child<QProgressBar>(&dialog_, "progress")->value(), 90);
     EXPECT_EQ(boxes_.texts().back(), L"SlaveNo.2\r\nSoftware Update OK.");
@@ -119,10 +122,10 @@ TEST_F(SoftUpDate, TheAutomaticRestartKeepsTheRunsBridge) {
     dialog_.show();
     Open(image.path());
     Press("startButton");
-    ASSERT_TRUE(WaitFor([] { return g_selfPrgRetry == 1; }, 30));
+    ASSERT_TRUE(WaitWithEvents([] { return g_selfPrgRetry == 1; }, 30));
     // The user picks the other bridge while the run waits to start again.
     Child<QComboBox>(&dialog_, "slaveCombo")->setCurrentIndex(1);
-    ASSERT_TRUE(WaitFor([] { return g_selfPrgState == 0; }, 30));
+    ASSERT_TRUE(WaitWithEvents([] { return g_selfPrgState == 0; }, 30));
     EXPECT_EQ(Status(&dialog_), "SelfPrgError-001");
     EXPECT_EQ(g_selfPrgSlave, 1);
     EXPECT_FALSE(bus.bridge(2).unlocked()) << "nothing went to the bridge chosen later";
