@@ -114,8 +114,7 @@ void RecordBridge(int32_t model, int slave, uint32_t outOffset, uint32_t inOffse
     g_bridgeOutOffset[k] = outOffset;
     g_bridgeInOffset[k] = inOffset;
     g_bridgeCount.store(k + 1, std::memory_order_release);
-    SdoWriteInt32(static_cast<uint16_t>(slave), kAccelerationObject, kAccelerationSubindex,
-                  AccelerationWord(g_cia402Accel.load()));
+    WriteAccelerationWord(slave, g_cia402Accel.load());
 }
 
 // Logs the first `expected` slaves and records the bridges among them with their
@@ -272,6 +271,11 @@ void ServiceProcessImage() {
 
 int32_t AccelerationWord(int32_t accel) {
     return kAccelerationBase + 10000 / (accel < 1 ? 1 : accel);
+}
+
+void WriteAccelerationWord(int slave, int32_t accel) {
+    SdoWriteInt32(static_cast<uint16_t>(slave), kAccelerationObject, kAccelerationSubindex,
+                  AccelerationWord(accel));
 }
 
 void InstallEepromJobs(EepromJob readToFile, EepromJob writeFromFile) {

@@ -19,6 +19,10 @@ void ScanThread();
 // 10000 / accel. An acceleration below 1 counts as 1.
 int32_t AccelerationWord(int32_t accel);
 
+// Writes the acceleration word of `accel` to the bridge at `slave` (0xF550:04);
+// the outcome is not reported.
+void WriteAccelerationWord(int slave, int32_t accel);
+
 // The EEPROM image jobs that the service loop runs when g_eepromRequest is 1
 // (read to file) or 2 (write from file); installed by the EEPROM tools. Each job
 // sets the request back to 0. Without a job the request is dropped.

@@ -14,6 +14,7 @@ namespace {
 constexpr uint16_t kModesOfOperation = 0x6060;
 constexpr uint16_t kModesOfOperationDisplay = 0x6061;
 constexpr uint16_t kDigitalOutputs = 0x60FE;
+constexpr uint8_t kOutputsSubindex = 1;
 constexpr uint8_t kOutputMaskSubindex = 2;
 constexpr int32_t kAllOutputs = 0x0F;
 constexpr uint16_t kSwitchOn = 0x0007;
@@ -122,4 +123,9 @@ uint32_t AxisModeSwitches() {
 void EnableAxisOutputs(int slave, int axis) {
     SdoWriteInt32(static_cast<uint16_t>(slave), AxisObject(kDigitalOutputs, axis),
                   kOutputMaskSubindex, kAllOutputs);
+}
+
+void WriteAxisOutputs(int slave, int axis, int32_t value) {
+    SdoWriteInt32(static_cast<uint16_t>(slave), AxisObject(kDigitalOutputs, axis), kOutputsSubindex,
+                  value);
 }

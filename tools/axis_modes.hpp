@@ -33,3 +33,7 @@ uint32_t AxisModeSwitches();
 // Lets all four digital outputs of axis 0..3 of `slave` through: its output mask
 // 0x60FE:02 (+ axis * 0x800) := 15. No check; the result is not looked at.
 void EnableAxisOutputs(int slave, int axis);
+
+// Sets the digital outputs of axis 0..3 of `slave` to bits 0..3 of `value`:
+// 0x60FE:01 (+ axis * 0x800). No check; the result is not looked at.
+void WriteAxisOutputs(int slave, int axis, int32_t value);
