@@ -34,9 +34,9 @@ zr_sources(bus_src bus adapter_choice.cpp bridge_board.cpp bus_stop.cpp bus_thre
            supervision.cpp text_log.cpp)
 zr_sources(motor_src motor bridge_params.cpp motor_setup.cpp param_file.cpp tq_init.cpp
            tql_command.cpp tql_reply.cpp uart_speed_switch.cpp)
-zr_sources(tools_src tools axis_modes.cpp board_identity.cpp coe_access.cpp eeprom_image.cpp
-           field_number.cpp firmware_file.cpp homing.cpp intel_hex.cpp pdo_views.cpp self_prg.cpp
-           slave_registers.cpp)
+zr_sources(tools_src tools axis_modes.cpp board_identity.cpp cia402_page_logic.cpp coe_access.cpp
+           eeprom_image.cpp field_number.cpp firmware_file.cpp homing.cpp intel_hex.cpp pdo_views.cpp
+           self_prg.cpp slave_registers.cpp)
 
 zr_layer(zr_platform platform SOURCES ${platform_src} LINKS Threads::Threads)
 zr_layer(zr_settings settings SOURCES ${settings_src} LINKS zr_platform)

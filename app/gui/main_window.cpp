@@ -166,6 +166,7 @@ void CDuZEraDezorav1Dlg::CreateTabPages() {
         tabBar_->addTab(QString::fromLatin1(kTabTexts[i]));
     }
     if (g_dlgConfigSlave != nullptr) g_dlgConfigSlave->OnInitDialog();
+    if (pages_[kCia402Tab] != nullptr) g_dlgCia402Mode->OnInitDialog();
     tabBar_->setGeometry(QRect(QPoint(0, 0), tabBar_->sizeHint()));
     quitButton_->raise();
 

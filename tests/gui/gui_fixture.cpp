@@ -12,6 +12,7 @@
 #include "ethercat.h"
 #include "platform/message_box.hpp"
 #include "settings/settings_file.hpp"
+#include "tools/cia402_page_logic.hpp"
 
 namespace guitest {
 
@@ -44,6 +45,7 @@ void ResetSharedState() {
     StopBusThreads();
     ResetBusGlobals();
     ResetSettingsToDefaults();
+    ResetCia402PageState();
 }
 
 }  // namespace
