@@ -18,6 +18,8 @@
 #include "support/netns.hpp"
 #include "support/wait_until.hpp"
 #include "support/working_folder.hpp"
+#include "tools/axis_modes.hpp"
+#include "tools/cia402_page_logic.hpp"
 #include "tools/eeprom_image.hpp"
 #include "tools/scripted_loader.hpp"
 #include "tools/tool_bus.hpp"
@@ -46,6 +48,7 @@ class ToolOnWire : public ::testing::Test {
         InstallEepromJobs(nullptr, nullptr);
         ResetEepromImageState();
         ResetSelfPrg();
+        ResetCia402PageState();
     }
     // zrsim serves `slaves`; the tool scans them through the adapter name as the
     // settings file keeps it.
@@ -169,6 +172,29 @@ TEST_F(ToolOnWire, FlashesABridgeWhileTheBusRuns) {
     EXPECT_EQ(SdoReadAsText(2, 0x100A, 0, kCoeVisibleString), "V1.08");
     EXPECT_TRUE(WaitUntil([] { return g_wkc.load() == g_expectedWkc.load(); }, 10))
         << "the exchange goes on";
+}
+
+// What the CiA402 page does after the change to its tab: the four motors of the
+// chosen bridge move to P, and its outputs come back on its inputs.
+TEST_F(ToolOnWire, Cia402PageMovesTheMotorsAndSwitchesTheOutputsOfABridge) {
+    WIRE_TIER_OR_SKIP();
+    ScanToOp("IO,ZR02", 2);
+    g_moveStop = 1;
+    SetAllMotorsCspMode();
+    EnableBridgeOutputs();
+    ASSERT_TRUE(StartMove(2, L"2000", L"1000", L"40000"));
+    EXPECT_TRUE(WaitUntil(
+        [] {
+            int32_t positions[4] = {};
+            return ReadMotorPositions(2, positions) && positions[0] == 40000 &&
+                   positions[1] == 40000 && positions[2] == 40000 && positions[3] == 40000;
+        },
+        30));
+    WriteOutputs(2, 5, false);
+    int32_t inputs = 0;
+    EXPECT_EQ(ReadDigitalInputs(2, 1, &inputs), 0);
+    EXPECT_EQ(inputs, 5);
+    EXPECT_TRUE(boxes_.texts().empty());
 }
 
 }  // namespace

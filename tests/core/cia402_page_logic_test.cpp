@@ -1,0 +1,83 @@
+// The CiA402 page's device work on an operational simulated segment: the
+// acceleration word of START, and what a slave that is no bridge gets.
+#include "tools/cia402_page_logic.hpp"
+
+#include <gtest/gtest.h>
+
+#include "bus/scan_thread.hpp"
+#include "bus/sdo_text.hpp"
+#include "core/bus_fixture.hpp"
+
+namespace {
+
+using testsupport::BusThreadsTest;
+
+constexpr int kBridgeSlave = 1;
+constexpr int kIoSlave = 2;
+
+int32_t AccelerationWordOf(int slave) {
+    int32_t word = 0;
+    EXPECT_TRUE(ReadParenthesisedNumber(
+        SdoReadAsText(static_cast<uint16_t>(slave), 0xF550, 4, kCoeInteger32), &word));
+    return word;
+}
+
+class Cia402Logic : public BusThreadsTest {
+  protected:
+    void TearDown() override {
+        ResetCia402PageState();
+        BusThreadsTest::TearDown();
+    }
+};
+
+TEST_F(Cia402Logic, StartWritesTheScansAccelerationWordAndNeverDividesByZero) {
+    ScanToOp("ZR12,IO", 2);
+    g_moveStop = 1;
+    ASSERT_TRUE(StartMove(kBridgeSlave, L"60", L"1000", L"2000"));
+    EXPECT_EQ(AccelerationWordOf(kBridgeSlave), 0x05B2D7E1 + 10);
+    EXPECT_EQ(g_moveStop.load(), 0);
+    for (int m = 1; m <= 4; ++m) {
+        EXPECT_EQ(g_movePos[MotorSlot(0, m)].load(), 2000);
+        EXPECT_EQ(g_moveSpeed[MotorSlot(0, m)].load(), 60u);
+        EXPECT_EQ(g_ctrlWord[MotorSlot(0, m)].load() & 0x0F, 0x0F);
+    }
+    for (const wchar_t* accel : {L"0", L"-3"}) {
+        ASSERT_TRUE(StartMove(kBridgeSlave, L"60", accel, L"2000"));
+        EXPECT_EQ(AccelerationWordOf(kBridgeSlave), AccelerationWord(1));
+    }
+    // Fields are read as "%d": leading blanks, digits up to the first other
+    // character; a text without a number is refused with the field's message.
+    ASSERT_TRUE(StartMove(kBridgeSlave, L" 75rpm", L"500", L"3000 "));
+    EXPECT_EQ(g_cia402Speed.load(), 75);
+    EXPECT_EQ(g_cia402Accel.load(), 500);
+    EXPECT_EQ(g_cia402Pos.load(), 3000);
+    EXPECT_FALSE(StartMove(kBridgeSlave, L"60", L"fast", L"2000"));
+    EXPECT_FALSE(StartMove(kBridgeSlave, L"s", L"500", L"2000"));
+    EXPECT_FALSE(StartMove(kBridgeSlave, L"60", L"500", L"99999999999"));
+    EXPECT_EQ(boxes_.texts(),
+              (std::vector<std::wstring>{L"Speed Set Data Error !!!",
+                                         L"Set Data Error , Speed = 1 ---- 2000",
+                                         L"Pos Set Data Error !!!, Pos = 0 --- 100000000."}));
+}
+
+TEST_F(Cia402Logic, ASlaveThatIsNoBridgeTouchesNoMotorsEntries) {
+    ScanToOp("IO,ZR12", 2);
+    for (auto& out : g_digOut) out = 9;
+    WriteOutputs(1, 5, false);
+    for (const auto& out : g_digOut) EXPECT_EQ(out.load(), 9u);
+    int value = -1;
+    EXPECT_FALSE(MotorOutputs(1, 0, &value));
+    int32_t positions[4] = {};
+    EXPECT_FALSE(ReadMotorPositions(1, positions));
+    // Without a mailbox nothing is read: no value, not a zero.
+    int32_t inputs = -1;
+    EXPECT_EQ(ReadDigitalInputs(1, 1, &inputs), -1);
+    EXPECT_EQ(ReadDigitalInputs(2, 0, &inputs), -2);
+    g_cpioMode = 1;
+    EXPECT_FALSE(ReadInputValue(1, &inputs));
+    EXPECT_FALSE(StartMove(1, L"60", L"1000", L"2000"));
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"SlaveNo Selection Error"});
+    for (const auto& pos : g_movePos) EXPECT_EQ(pos.load(), 0);
+}
+
+}  // namespace
