@@ -16,6 +16,7 @@
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
 #include "bus/gui/scan_lan_adapter.hpp"
+#include "screenshots/cia402_window.hpp"
 #include "screenshots/coe_windows.hpp"
 #include "screenshots/motor_windows.hpp"
 #include "screenshots/pdo_register_windows.hpp"
@@ -98,6 +99,7 @@ int main(int argc, char* argv[]) {
             g_dlgScanLanAdapter->hide();
 
             if (up && !SaveMotorWindows(window, folder, Save)) status = 1;
+            if (up && !SaveCia402Window(window, folder, Save)) status = 1;
             if (up && !SaveCoeWindows(window, folder, Save)) status = 1;
             if (up && !SavePdoAndRegisterWindows(folder, Save)) status = 1;
             if (up && !SaveToolWindows(folder, Save)) status = 1;
