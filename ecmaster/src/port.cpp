@@ -5,9 +5,10 @@
 #include <linux/if_packet.h>
 #include <net/ethernet.h>
 #include <net/if.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -84,10 +85,20 @@ class VirtualNic final : public Nic {
 };
 
 // AF_PACKET raw socket bound to EtherType 0x88A4 on one interface.
+//
+// A receive waits in epoll on the socket and a timer, and reads only once a
+// frame is known to wait: a send, a wait and a read per round trip, as a raw
+// ping-pong on the link takes. The timer holds the deadline. Arming a timer
+// that expires soon costs about as much again as the rest of a round trip (the
+// kernel reprograms its clock event twice), so it is armed only when it would
+// fire after the deadline or has fired already: back-to-back round trips with
+// the same timeout share one arming, and a timer that fires early only makes
+// the wait look at the clock and arm it again.
 class RawNic final : public Nic {
   public:
     ~RawNic() override {
-        if (fd_ >= 0) ::close(fd_);
+        for (const int fd : {fd_, timer_, epoll_})
+            if (fd >= 0) ::close(fd);
     }
 
     bool open(const std::string& ifname) {
@@ -111,6 +122,10 @@ class RawNic final : public Nic {
         sll.sll_ifindex = ifindex;
         sll.sll_protocol = htons(ETH_P_ECAT);
         if (::bind(fd_, reinterpret_cast<sockaddr*>(&sll), sizeof sll) < 0) return false;
+        // steady_clock is CLOCK_MONOTONIC: the timer takes its deadlines as they are.
+        timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+        epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+        if (timer_ < 0 || epoll_ < 0 || !watch(fd_) || !watch(timer_)) return false;
         // Drop whatever was queued before we bound.
         std::array<uint8_t, EC_BUFSIZE> junk{};
         while (::recv(fd_, junk.data(), junk.size(), MSG_DONTWAIT) > 0) {
@@ -129,32 +144,75 @@ class RawNic final : public Nic {
 
     int receive(std::span<uint8_t> buf, Clock::time_point deadline) override {
         for (;;) {
-            sockaddr_ll from{};
-            socklen_t fromLen = sizeof from;
-            const ssize_t n = ::recvfrom(fd_, buf.data(), buf.size(), MSG_DONTWAIT | MSG_TRUNC,
-                                         reinterpret_cast<sockaddr*>(&from), &fromLen);
-            if (n > 0) {
-                if (from.sll_pkttype == PACKET_OUTGOING) continue;  // our own frame
-                if (n < 14 || buf[12] != 0x88 || buf[13] != 0xA4) continue;
-                return static_cast<int>(std::min<size_t>(static_cast<size_t>(n), buf.size()));
-            }
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
             const auto now = Clock::now();
-            if (now >= deadline) return 0;
-            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
-            timespec ts{};
-            ts.tv_sec = static_cast<time_t>(left.count() / 1000000000);
-            ts.tv_nsec = static_cast<long>(left.count() % 1000000000);
-            pollfd pfd{fd_, POLLIN, 0};
-            const int r = ::ppoll(&pfd, 1, &ts, nullptr);
-            if (r < 0 && errno != EINTR) return -1;
-            if (r > 0 && (pfd.revents & (POLLERR | POLLNVAL | POLLHUP)) && !(pfd.revents & POLLIN))
-                return -1;
+            if (now >= deadline) return take(buf);  // a last look, without waiting
+            if ((timerAt_ <= now || timerAt_ > deadline) && !armTimer(deadline)) return -1;
+            std::array<epoll_event, 2> events{};
+            const int n = ::epoll_wait(epoll_, events.data(), events.size(), -1);
+            if (n < 0 && errno != EINTR) return -1;
+            bool socketReady = false;
+            bool broken = false;  // an error or hang-up without data
+            for (int i = 0; i < n; ++i) {
+                if (events[i].data.fd == timer_) {
+                    uint64_t expirations = 0;
+                    if (::read(timer_, &expirations, sizeof expirations) < 0 && errno != EAGAIN)
+                        return -1;
+                    timerAt_ = Clock::time_point::min();
+                } else {
+                    socketReady = true;
+                    broken = (events[i].events & EPOLLIN) == 0;
+                }
+            }
+            if (!socketReady) continue;
+            const int got = take(buf);  // also collects a pending socket error
+            if (got != 0) return got;
+            if (broken) return -1;
         }
     }
 
   private:
+    bool watch(int fd) {
+        epoll_event e{};
+        e.events = EPOLLIN;
+        e.data.fd = fd;
+        return ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) == 0;
+    }
+
+    // Arming also clears an expiry nobody has read yet.
+    bool armTimer(Clock::time_point at) {
+        const auto ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+        itimerspec spec{};
+        spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+        spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+        if (::timerfd_settime(timer_, TFD_TIMER_ABSTIME, &spec, nullptr) < 0) return false;
+        timerAt_ = at;
+        return true;
+    }
+
+    // Reads the frames that wait until one of ours comes; 0 when none is left.
+    int take(std::span<uint8_t> buf) {
+        for (;;) {
+            sockaddr_ll from{};
+            socklen_t fromLen = sizeof from;
+            const ssize_t n = ::recvfrom(fd_, buf.data(), buf.size(), MSG_DONTWAIT | MSG_TRUNC,
+                                         reinterpret_cast<sockaddr*>(&from), &fromLen);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+            }
+            if (from.sll_pkttype == PACKET_OUTGOING) continue;  // our own frame
+            if (n < 14 || buf[12] != 0x88 || buf[13] != 0xA4) continue;
+            return static_cast<int>(std::min<size_t>(static_cast<size_t>(n), buf.size()));
+        }
+    }
+
     int fd_ = -1;
+    int timer_ = -1;
+    int epoll_ = -1;
+    // When the timer fires; min() when it is not armed. Only the thread that
+    // reads the NIC at the time uses it.
+    Clock::time_point timerAt_ = Clock::time_point::min();
 };
 
 enum class Slot : uint8_t { Free, Alloc, Sent, Received };
@@ -167,6 +225,10 @@ enum class Slot : uint8_t { Free, Alloc, Sent, Received };
 struct ecx_port {
     std::mutex m;
     std::condition_variable cv;
+    // Threads waiting on `cv` (for an index, or for the thread that reads the
+    // NIC). With none, changes notify nobody: one caller at a time never pays
+    // for a wake-up.
+    int waiters = 0;
     std::shared_ptr<ecmaster::detail::Nic> nic;
     std::array<ecmaster::detail::Slot, EC_MAXBUF> state{};
     std::array<std::array<uint8_t, EC_BUFSIZE>, EC_MAXBUF> rx{};
@@ -196,11 +258,38 @@ bool validIndex(int idx) {
 static_assert(EC_MAXBUF == 16, "the index byte holds the index in its low nibble");
 
 using ecat::forEachDatagram;
+using Lock = std::unique_lock<std::mutex>;
 
-// Called with p.m held: files a received frame under its index if somebody sent one.
-void store(ecx_portt& p, std::span<uint8_t> frame) {
+// Waits on the port's condition variable (lock held) until notified or `deadline`.
+void waitForChange(ecx_portt& p, Lock& lk, Clock::time_point deadline) {
+    ++p.waiters;
+    p.cv.wait_until(lk, deadline);
+    --p.waiters;
+}
+
+// Releases the lock, then wakes the waiters if there are any.
+void unlockAndNotify(ecx_portt& p, Lock& lk) {
+    const bool anyone = p.waiters > 0;
+    lk.unlock();
+    if (anyone) p.cv.notify_all();
+}
+
+uint8_t tagOf(const ecx_portt& p, int idx) {
+    return static_cast<uint8_t>(idx | (p.generation[idx] << 4));
+}
+
+// Where a received frame belongs: its index, and the wkc of its last datagram.
+struct Filing {
+    int idx = -1;
+    int wkc = 0;
+};
+
+// Called with p.m held. The index a received frame answers, if a frame was sent
+// with it and is still awaited; the datagram index bytes then lose their
+// generation again, as the frame was built.
+Filing identify(const ecx_portt& p, std::span<uint8_t> frame) {
     if (frame.size() < ecat::kEthHeaderSize + ecat::kEcatHeaderSize + ecat::kDatagramHeaderSize)
-        return;
+        return {};
     size_t first = 0, last = 0, lastTotal = 0;
     bool any = false;
     auto note = [&](size_t pos, size_t total) {
@@ -209,16 +298,23 @@ void store(ecx_portt& p, std::span<uint8_t> frame) {
         last = pos;
         lastTotal = total;
     };
-    if (!forEachDatagram(frame, note).empty() || !any) return;
+    if (!forEachDatagram(frame, note).empty() || !any) return {};
     const uint8_t tag = frame[first + 1];
     const int idx = tag & 0x0F;
-    if (p.state[idx] != Slot::Sent || (tag >> 4) != p.generation[idx]) return;  // stale or foreign
+    if (p.state[idx] != Slot::Sent || tag != tagOf(p, idx)) return {};  // stale or foreign
     forEachDatagram(frame, [&](size_t pos, size_t) { frame[pos + 1] = static_cast<uint8_t>(idx); });
-    const size_t n = std::min(frame.size(), p.rx[idx].size());
-    std::memcpy(p.rx[idx].data(), frame.data(), n);
-    p.rxLength[idx] = n;
-    p.rxWkc[idx] = ecat::get16(&frame[last + lastTotal - ecat::kWkcSize]);
-    p.state[idx] = Slot::Received;
+    return {idx, ecat::get16(&frame[last + lastTotal - ecat::kWkcSize])};
+}
+
+// True when every datagram of `frame` already carries `tag` and the frame has
+// its padding: it can go onto the wire as it is.
+bool readyToSend(std::span<const uint8_t> frame, uint8_t tag) {
+    if (frame.size() < ecat::kMinFrameSize) return false;
+    bool ready = true;
+    const bool wellFormed = forEachDatagram(frame, [&](size_t pos, size_t) {
+                                ready = ready && frame[pos + 1] == tag;
+                            }).empty();
+    return wellFormed && ready;
 }
 
 }  // namespace
@@ -230,18 +326,16 @@ int allocIndex() {
 void releaseIndex(int idx) {
     if (!validIndex(idx)) return;
     auto& p = port();
-    {
-        std::lock_guard lk(p.m);
-        p.state[idx] = Slot::Free;
-        p.rxLength[idx] = 0;
-    }
-    p.cv.notify_all();
+    Lock lk(p.m);
+    p.state[idx] = Slot::Free;
+    p.rxLength[idx] = 0;
+    unlockAndNotify(p, lk);
 }
 
 int allocIndexWait(int timeoutUs) {
     auto& p = port();
     const auto deadline = Clock::now() + std::chrono::microseconds(std::max(timeoutUs, 0));
-    std::unique_lock lk(p.m);
+    Lock lk(p.m);
     for (;;) {
         for (int i = 1; i <= EC_MAXBUF; ++i) {
             const int idx = (p.lastIndex + i) % EC_MAXBUF;
@@ -252,28 +346,38 @@ int allocIndexWait(int timeoutUs) {
                 return idx;
             }
         }
-        if (p.cv.wait_until(lk, deadline) == std::cv_status::timeout) return -1;
+        if (Clock::now() >= deadline) return -1;
+        waitForChange(p, lk, deadline);
     }
+}
+
+uint8_t indexTag(int idx) {
+    // Only the holder of the index reads its generation outside the lock, and
+    // only the allocation it made itself changed it.
+    return validIndex(idx) ? tagOf(port(), idx) : 0;
 }
 
 bool sendFrame(int idx, std::span<const uint8_t> frame) {
     if (!validIndex(idx) || frame.size() > ecat::kMaxFrameSize + 4) return false;
     auto& p = port();
     std::shared_ptr<Nic> nic;
-    uint8_t generation = 0;
+    uint8_t tag = 0;
     {
         std::lock_guard lk(p.m);
         if (p.state[idx] == Slot::Free || !p.nic) return false;
         p.state[idx] = Slot::Sent;
         p.rxLength[idx] = 0;
-        generation = p.generation[idx];
+        tag = tagOf(p, idx);
         nic = p.nic;
+    }
+    if (readyToSend(frame, tag)) {
+        std::lock_guard tx(p.tx);
+        return nic->send(frame);  // the NIC copies it: the caller's buffer is enough
     }
     std::array<uint8_t, EC_BUFSIZE> copy;
     std::memcpy(copy.data(), frame.data(), frame.size());
     const size_t size = std::max(frame.size(), ecat::kMinFrameSize);
     std::memset(copy.data() + frame.size(), 0, size - frame.size());  // padding
-    const auto tag = static_cast<uint8_t>(idx | (generation << 4));
     forEachDatagram({copy.data(), size}, [&](size_t pos, size_t) { copy[pos + 1] = tag; });
     std::lock_guard tx(p.tx);
     return nic->send({copy.data(), size});
@@ -286,7 +390,7 @@ int waitFrame(int idx, std::span<uint8_t> out, size_t& length, int timeoutUs) {
     const auto deadline = Clock::now() + std::chrono::microseconds(std::max(timeoutUs, 0));
     std::array<uint8_t, EC_BUFSIZE> buf;
     bool readOnce = false;  // even a zero timeout looks at what has already arrived
-    std::unique_lock lk(p.m);
+    Lock lk(p.m);
     for (;;) {
         if (p.state[idx] == Slot::Received) {
             length = std::min(p.rxLength[idx], out.size());
@@ -298,7 +402,7 @@ int waitFrame(int idx, std::span<uint8_t> out, size_t& length, int timeoutUs) {
         if (readOnce && Clock::now() >= deadline) return EC_NOFRAME;
         if (p.reading) {
             if (Clock::now() >= deadline) return EC_NOFRAME;
-            p.cv.wait_until(lk, deadline);
+            waitForChange(p, lk, deadline);
             continue;
         }
         p.reading = true;
@@ -308,11 +412,25 @@ int waitFrame(int idx, std::span<uint8_t> out, size_t& length, int timeoutUs) {
         lk.lock();
         readOnce = true;
         p.reading = false;
-        if (got > 0) store(p, {buf.data(), static_cast<size_t>(got)});
-        p.cv.notify_all();
+        const Filing f = got > 0 ? identify(p, {buf.data(), static_cast<size_t>(got)}) : Filing{};
+        if (f.idx == idx) {  // our own answer: straight to the caller
+            length = std::min(static_cast<size_t>(got), out.size());
+            std::memcpy(out.data(), buf.data(), length);
+            p.state[idx] = Slot::Alloc;
+            unlockAndNotify(p, lk);  // somebody else may read now
+            return f.wkc;
+        }
+        if (f.idx >= 0) {  // filed for its own waiter
+            const size_t n = std::min(static_cast<size_t>(got), p.rx[f.idx].size());
+            std::memcpy(p.rx[f.idx].data(), buf.data(), n);
+            p.rxLength[f.idx] = n;
+            p.rxWkc[f.idx] = f.wkc;
+            p.state[f.idx] = Slot::Received;
+        }
+        if (p.waiters > 0) p.cv.notify_all();
         if (got < 0) {
             // A broken socket: do not spin; let the deadline run out.
-            p.cv.wait_until(lk, std::min(deadline, Clock::now() + std::chrono::milliseconds(1)));
+            waitForChange(p, lk, std::min(deadline, Clock::now() + std::chrono::milliseconds(1)));
         }
     }
 }
@@ -361,14 +479,12 @@ bool openPort(const std::string& ifname) {
 void closePort() {
     auto& p = port();
     std::shared_ptr<Nic> old;
-    {
-        std::lock_guard lk(p.m);
-        old = std::move(p.nic);
-        p.nic.reset();
-        for (auto& s : p.state)
-            if (s == Slot::Received) s = Slot::Alloc;
-    }
-    p.cv.notify_all();
+    Lock lk(p.m);
+    old = std::move(p.nic);
+    p.nic.reset();
+    for (auto& s : p.state)
+        if (s == Slot::Received) s = Slot::Alloc;
+    unlockAndNotify(p, lk);
     // `old` goes here, or with the last thread still inside a receive.
 }
 

@@ -28,35 +28,42 @@ void releaseIndex(int idx);
 // As allocIndex(), but when all indexes are in use waits up to `timeoutUs` for
 // one to be released (many threads at once). -1 when none came free.
 int allocIndexWait(int timeoutUs);
+// The index byte the datagrams of a frame sent with the allocated `idx` carry
+// on the wire: the index and the generation of this allocation. A frame built
+// with it goes out from the caller's buffer; any other is copied and tagged.
+uint8_t indexTag(int idx);
 
 // A frame index held while a frame built with it is on its way, released when
 // the holder goes out of scope unless keep() handed it on.
 class FrameIndex {
   public:
     // As allocIndexWait(timeoutUs); invalid when none came free.
-    explicit FrameIndex(int timeoutUs) : idx_(allocIndexWait(timeoutUs)) {}
+    explicit FrameIndex(int timeoutUs) : idx_(allocIndexWait(timeoutUs)), tag_(indexTag(idx_)) {}
     ~FrameIndex() { releaseIndex(idx_); }
     FrameIndex(const FrameIndex&) = delete;
     FrameIndex& operator=(const FrameIndex&) = delete;
 
     bool valid() const { return idx_ >= 0; }
     int get() const { return idx_; }
-    uint8_t tag() const { return static_cast<uint8_t>(idx_); }  // as datagrams carry it
+    uint8_t tag() const { return tag_; }  // as datagrams carry it (indexTag())
     // Hands the index to the caller, who releases it with releaseIndex().
     int keep() { return std::exchange(idx_, -1); }
 
   private:
     int idx_;
+    uint8_t tag_;
 };
 
 // Sends a complete Ethernet frame (header included, as ecat::FrameBuilder
-// builds it; padded to 60 bytes here if shorter) whose datagrams carry `idx`.
-// Non-blocking. Clears any frame previously received for `idx`. False when the
-// port is closed, `idx` is not allocated, or the NIC refused the frame.
+// builds it; padded to 60 bytes here if shorter) whose datagrams carry `idx`
+// or indexTag(idx). Non-blocking. Clears any frame previously received for
+// `idx`. False when the port is closed, `idx` is not allocated, or the NIC
+// refused the frame.
 bool sendFrame(int idx, std::span<const uint8_t> frame);
 
 // Waits up to `timeoutUs` for the frame sent with `idx` to come back. Copies it
-// (Ethernet header included) into `out` (truncated to out.size()) and sets
+// (Ethernet header included, its datagrams carrying `idx` again) into `out`
+// (truncated to out.size()) and sets
 // `length` to the bytes copied. Result: wkc of the LAST datagram in the frame,
 // or EC_NOFRAME when nothing came back in time (length = 0 then). A frame that
 // came back is consumed by this call.

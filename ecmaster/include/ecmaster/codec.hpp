@@ -453,7 +453,9 @@ class FrameBuilder {
     std::span<uint8_t> bytes() { return {buf_.data(), size_}; }
 
   private:
-    std::array<uint8_t, kMaxFrameSize> buf_{};
+    // Written as datagrams are added and padded by finish(); never read beyond
+    // that, so not cleared up front (a frame is built for every round trip).
+    std::array<uint8_t, kMaxFrameSize> buf_;
     size_t size_ = 0;
     size_t count_ = 0;
     size_t lastHeader_ = 0;
