@@ -240,7 +240,6 @@ struct ecx_port {
     std::array<uint8_t, EC_MAXBUF> generation{};
     int lastIndex = EC_MAXBUF - 1;
     bool reading = false;  // one thread at a time reads the NIC for everybody
-    std::mutex tx;         // one frame at a time onto the wire
 };
 
 ecx_portt ecx_port;
@@ -370,24 +369,23 @@ bool sendFrame(int idx, std::span<const uint8_t> frame) {
         tag = tagOf(p, idx);
         nic = p.nic;
     }
-    if (readyToSend(frame, tag)) {
-        std::lock_guard tx(p.tx);
-        return nic->send(frame);  // the NIC copies it: the caller's buffer is enough
-    }
+    // Both back ends take whole frames from several threads at once.
+    if (readyToSend(frame, tag)) return nic->send(frame);  // copied by the NIC: sent as it is
     std::array<uint8_t, EC_BUFSIZE> copy;
     std::memcpy(copy.data(), frame.data(), frame.size());
     const size_t size = std::max(frame.size(), ecat::kMinFrameSize);
     std::memset(copy.data() + frame.size(), 0, size - frame.size());  // padding
     forEachDatagram({copy.data(), size}, [&](size_t pos, size_t) { copy[pos + 1] = tag; });
-    std::lock_guard tx(p.tx);
     return nic->send({copy.data(), size});
 }
 
-int waitFrame(int idx, std::span<uint8_t> out, size_t& length, int timeoutUs) {
+namespace {
+
+// waitFrame() with the deadline as a point in time.
+int waitFrameUntil(int idx, std::span<uint8_t> out, size_t& length, Clock::time_point deadline) {
     length = 0;
     if (!validIndex(idx)) return EC_NOFRAME;
     auto& p = port();
-    const auto deadline = Clock::now() + std::chrono::microseconds(std::max(timeoutUs, 0));
     std::array<uint8_t, EC_BUFSIZE> buf;
     bool readOnce = false;  // even a zero timeout looks at what has already arrived
     Lock lk(p.m);
@@ -435,21 +433,26 @@ int waitFrame(int idx, std::span<uint8_t> out, size_t& length, int timeoutUs) {
     }
 }
 
+}  // namespace
+
+int waitFrame(int idx, std::span<uint8_t> out, size_t& length, int timeoutUs) {
+    return waitFrameUntil(idx, out, length,
+                          Clock::now() + std::chrono::microseconds(std::max(timeoutUs, 0)));
+}
+
 int roundTrip(int idx, std::span<const uint8_t> frame, std::span<uint8_t> out, size_t& length,
               int timeoutUs) {
     length = 0;
     if (!validIndex(idx)) return EC_NOFRAME;
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::microseconds(std::max(timeoutUs, 0));
-    const int slice = std::min(std::max(timeoutUs, 0), EC_TIMEOUTRET);
+    const auto deadline = Clock::now() + std::chrono::microseconds(std::max(timeoutUs, 0));
+    const auto slice = std::chrono::microseconds(std::min(std::max(timeoutUs, 0), EC_TIMEOUTRET));
     int wkc = EC_NOFRAME;
     do {
         if (!sendFrame(idx, frame) && !portOpen()) return EC_NOFRAME;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-        const int wait = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(slice, left)));
-        wkc = waitFrame(idx, out, length, wait);
-    } while (wkc == EC_NOFRAME && Clock::now() < deadline);
+        const auto sent = Clock::now();
+        wkc = waitFrameUntil(idx, out, length, std::min(deadline, sent + slice));
+        if (wkc != EC_NOFRAME) break;
+    } while (Clock::now() < deadline);
     return wkc;
 }
 

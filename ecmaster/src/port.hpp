@@ -4,7 +4,7 @@
 // Internal API for the other modules of the library (datagrams, mailbox,
 // process data). Everything here is thread-safe: several threads may wait on
 // different indexes at once; frames may return out of order and each is handed
-// to the thread waiting for its index. Frames go onto the wire one at a time.
+// to the thread waiting for its index. Each frame goes onto the wire whole.
 #pragma once
 
 #include <cstddef>
