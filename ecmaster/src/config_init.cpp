@@ -6,6 +6,7 @@
 #include "ecmaster/codec.hpp"
 #include "eeprom.hpp"
 #include "ethercat.h"
+#include "mailbox.hpp"
 #include "sm_fmmu.hpp"
 
 namespace {
@@ -33,6 +34,7 @@ void resetContext() {
     std::memset(ec_slave, 0, sizeof ec_slave);
     std::memset(ec_group, 0, sizeof ec_group);
     ecmaster::detail::siiCacheClear();
+    ecmaster::detail::mailboxStateClear();
     for (int g = 0; g < EC_MAXGROUP; ++g)
         ec_group[g].logstartaddr = static_cast<uint32>(g) << EC_LOGGROUPOFFSET;
 }

@@ -8,23 +8,50 @@
 
 namespace ecmaster::detail {
 
-int datagram(ecat::Cmd cmd, uint16_t adp, uint16_t ado, uint16_t length, void* data, int timeout,
-             bool copyBack) {
-    if (length > ecat::kMaxDatagramData) return EC_NOFRAME;
+bool fitInOneFrame(std::span<const DatagramPart> parts) {
+    size_t bytes = ecat::kEthHeaderSize + ecat::kEcatHeaderSize;
+    for (const DatagramPart& d : parts) {
+        bytes += ecat::kDatagramHeaderSize + d.length + ecat::kWkcSize;
+    }
+    return !parts.empty() && bytes <= ecat::kMaxFrameSize;
+}
+
+int datagramsInOneFrame(std::span<DatagramPart> parts, int timeout) {
+    for (DatagramPart& d : parts) d.wkc = EC_NOFRAME;
+    if (!fitInOneFrame(parts)) return EC_NOFRAME;
     const FrameIndex idx(timeout);
     if (!idx.valid()) return EC_NOFRAME;
     ecat::FrameBuilder b;
-    std::span<const uint8_t> payload;
-    if (data != nullptr && length > 0) payload = {static_cast<const uint8_t*>(data), length};
-    const int dataOffset = b.add(cmd, idx.tag(), adp, ado, length, payload);
-    if (dataOffset < 0) return EC_NOFRAME;
+    std::array<int, 8> offsets{};
+    if (parts.size() > offsets.size()) return EC_NOFRAME;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const DatagramPart& d = parts[i];
+        std::span<const uint8_t> payload;
+        if (d.data != nullptr && d.length > 0)
+            payload = {static_cast<const uint8_t*>(d.data), d.length};
+        offsets[i] = b.add(d.cmd, idx.tag(), d.adp, d.ado, d.length, payload);
+        if (offsets[i] < 0) return EC_NOFRAME;
+    }
     std::array<uint8_t, EC_BUFSIZE> in;
     size_t got = 0;
-    const int wkc = roundTrip(idx.get(), b.finish(), in, got, timeout);
-    if (wkc > 0 && copyBack && data != nullptr && got >= static_cast<size_t>(dataOffset) + length) {
-        std::memcpy(data, in.data() + dataOffset, length);
+    if (roundTrip(idx.get(), b.finish(), in, got, timeout) == EC_NOFRAME) return EC_NOFRAME;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        DatagramPart& d = parts[i];
+        const size_t end = static_cast<size_t>(offsets[i]) + d.length;
+        if (got < end + ecat::kWkcSize) continue;  // cut short: as if lost
+        d.wkc = ecat::get16(&in[end]);
+        if (d.wkc > 0 && d.copyBack && d.data != nullptr) {
+            std::memcpy(d.data, in.data() + offsets[i], d.length);
+        }
     }
-    return wkc;
+    return parts.back().wkc;
+}
+
+int datagram(ecat::Cmd cmd, uint16_t adp, uint16_t ado, uint16_t length, void* data, int timeout,
+             bool copyBack) {
+    if (length > ecat::kMaxDatagramData) return EC_NOFRAME;
+    DatagramPart one{cmd, adp, ado, length, data, copyBack};
+    return datagramsInOneFrame({&one, 1}, timeout);
 }
 
 }  // namespace ecmaster::detail

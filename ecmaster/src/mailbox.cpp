@@ -1,7 +1,13 @@
 // Mailbox exchange with one slave: full-length writes of the write mailbox
-// (SM0) and reads of the read mailbox (SM1), polling SM1's "full" bit against a
-// real deadline, the repeat request after a lost read, and emergencies and
-// mailbox errors logged to the error list while the wait goes on.
+// (SM0) and reads of the read mailbox (SM1) against a real deadline, the repeat
+// request after a lost read, and emergencies and mailbox errors logged to the
+// error list while the wait goes on.
+//
+// A sync manager in mailbox mode refuses (working counter 0) a write while its
+// mailbox is full and a read while it is empty, and neither has any effect
+// then. So a write goes out without a look at SM0's status first, and every
+// poll of the read mailbox reads SM1's status and, right behind it in the same
+// frame, the whole mailbox: a message that waits comes back with that frame.
 #include "mailbox.hpp"
 
 #include <algorithm>
@@ -9,6 +15,7 @@
 #include <cstring>
 #include <thread>
 
+#include "datagrams.hpp"
 #include "ecmaster/codec.hpp"
 
 namespace ecmaster::detail {
@@ -22,6 +29,31 @@ uint8_t nextMailboxCounter(uint16_t slave) {
     ec_slavet& s = ec_slave[slave];
     s.mbx_cnt = ecat::mbx::nextCounter(s.mbx_cnt);
     return s.mbx_cnt;
+}
+
+namespace {
+
+// What a slave's read mailbox last gave (held under the slave's mailbox lock).
+struct ReadMailbox {
+    uint8_t lastCounter = 0;  // of the last message read; 0 when it did not count
+    // A repeat was asked for after a lost frame that may have read nothing: the
+    // next message may be the last one again.
+    bool repeatInDoubt = false;
+};
+
+std::array<ReadMailbox, EC_MAXSLAVE> readMailboxes;
+
+ReadMailbox& readMailbox(uint16_t slave) {
+    return readMailboxes[slave < EC_MAXSLAVE ? slave : 0];
+}
+
+}  // namespace
+
+void mailboxStateClear() {
+    for (uint16_t slave = 0; slave < EC_MAXSLAVE; ++slave) {
+        std::lock_guard<std::recursive_mutex> guard(mailboxLock(slave));
+        readMailboxes[slave] = {};
+    }
 }
 
 void PollPacer::pause() {
@@ -55,18 +87,6 @@ bool validSlave(uint16 slave) {
     return slave >= 1 && slave <= ec_slavecount && slave < EC_MAXSLAVE;
 }
 
-// Polls until the slave's write mailbox (SM0) is empty.
-bool writeMailboxEmpty(const ec_slavet& s, int timeout) {
-    PollPacer pacer(deadlineIn(timeout));
-    for (;;) {
-        uint8 status = 0;
-        const int wkc = ec_FPRD(s.configadr, ECT_REG_SM0STAT, 1, &status, EC_TIMEOUTRET);
-        if (wkc > 0 && (status & ecat::sm::StatusMailboxFull) == 0) return true;
-        if (pacer.expired()) return false;
-        pacer.pause();
-    }
-}
-
 // Asks the slave to put its last message into the read mailbox again (the read
 // that fetched it never came back) and waits for its acknowledge.
 bool requestRepeat(const ec_slavet& s, uint8 activate, PollPacer& pacer) {
@@ -87,6 +107,35 @@ bool requestRepeat(const ec_slavet& s, uint8 activate, PollPacer& pacer) {
         if (pacer.expired()) return false;
         pacer.pause();
     }
+}
+
+// One poll of the read mailbox: SM1's status and activate bytes, and a read of
+// the mailbox that fills `mbx` (mbx_rl bytes) only when it took a message.
+struct Poll {
+    int statusWkc = EC_NOFRAME;
+    uint8 status[2] = {0, 0};
+    int readWkc = EC_NOFRAME;
+    bool oneFrame = false;  // the status and the read shared a frame
+    bool full() const { return statusWkc > 0 && (status[0] & ecat::sm::StatusMailboxFull) != 0; }
+    // The frame with the read was lost: it may have taken a message all the same.
+    bool readLost() const { return oneFrame && statusWkc == EC_NOFRAME; }
+};
+
+Poll pollReadMailbox(const ec_slavet& s, ec_mbxbuft& mbx) {
+    Poll p;
+    DatagramPart parts[] = {{ecat::Cmd::FPRD, s.configadr, ECT_REG_SM1STAT, 2, p.status, true},
+                            {ecat::Cmd::FPRD, s.configadr, s.mbx_ro, s.mbx_rl, mbx, true}};
+    if (fitInOneFrame(parts)) {
+        datagramsInOneFrame(parts, EC_TIMEOUTRET);
+        p.statusWkc = parts[0].wkc;
+        p.readWkc = parts[1].wkc;
+        p.oneFrame = true;
+        return p;
+    }
+    // A read mailbox too large to share a frame: the read follows a full status.
+    p.statusWkc = ec_FPRD(s.configadr, ECT_REG_SM1STAT, 2, p.status, EC_TIMEOUTRET);
+    if (p.full()) p.readWkc = ec_FPRD(s.configadr, s.mbx_ro, s.mbx_rl, mbx, EC_TIMEOUTRET);
+    return p;
 }
 
 // Logs an emergency or a mailbox error found in the read mailbox. True when the
@@ -120,9 +169,15 @@ int ec_mbxsend(uint16 slave, ec_mbxbuft* mbx, int timeout) {
     std::lock_guard<std::recursive_mutex> guard(mailboxLock(slave));
     const ec_slavet& s = ec_slave[slave];
     if (s.mbx_l == 0 || s.mbx_l > EC_MAXMBX) return 0;
-    if (!writeMailboxEmpty(s, timeout)) return 0;
-    // The sync manager completes only when its last byte is written: always the full length.
-    return ec_FPWR(s.configadr, s.mbx_wo, s.mbx_l, *mbx, EC_TIMEOUTRET3);
+    PollPacer pacer(deadlineIn(timeout));
+    for (;;) {
+        // The sync manager completes only when its last byte is written: always
+        // the full length. Refused while the slave has not taken the last one.
+        const int wkc = ec_FPWR(s.configadr, s.mbx_wo, s.mbx_l, *mbx, EC_TIMEOUTRET3);
+        if (wkc != 0) return wkc;
+        if (pacer.expired()) return 0;
+        pacer.pause();
+    }
 }
 
 int ec_mbxreceive(uint16 slave, ec_mbxbuft* mbx, int timeout) {
@@ -130,23 +185,39 @@ int ec_mbxreceive(uint16 slave, ec_mbxbuft* mbx, int timeout) {
     std::lock_guard<std::recursive_mutex> guard(mailboxLock(slave));
     const ec_slavet& s = ec_slave[slave];
     if (s.mbx_rl == 0 || s.mbx_rl > EC_MAXMBX) return 0;
+    ReadMailbox& state = readMailbox(slave);
     PollPacer pacer(deadlineIn(timeout));
-    for (;;) {
-        uint8 status[2] = {0, 0};  // SM1 status, SM1 activate
-        int wkc = 0;
-        for (;;) {  // at least one poll, even with timeout 0
-            wkc = ec_FPRD(s.configadr, ECT_REG_SM1STAT, 2, status, EC_TIMEOUTRET);
-            if (wkc > 0 && (status[0] & ecat::sm::StatusMailboxFull) != 0) break;
-            if (pacer.expired()) return wkc > 0 ? EC_TIMEOUT : wkc;
-            pacer.pause();
+    for (;;) {  // at least one poll, even with timeout 0
+        const Poll poll = pollReadMailbox(s, *mbx);
+        if (poll.readWkc > 0) {
+            std::memset(*mbx + s.mbx_rl, 0, sizeof(ec_mbxbuft) - s.mbx_rl);
+            const uint8_t counter = mbx::parseHeader(*mbx)->counter;
+            const bool again = state.repeatInDoubt && counter != 0 && counter == state.lastCounter;
+            state.repeatInDoubt = false;
+            state.lastCounter = counter;
+            if (!again && !consumeNotification(slave, *mbx)) return poll.readWkc;
+            if (pacer.expired()) return EC_TIMEOUT;
+            continue;
         }
-        std::memset(*mbx, 0, sizeof(ec_mbxbuft));
-        wkc = ec_FPRD(s.configadr, s.mbx_ro, s.mbx_rl, *mbx, EC_TIMEOUTRET);
-        if (wkc > 0) {
-            if (!consumeNotification(slave, *mbx)) return wkc;
-        } else if (!requestRepeat(s, status[1], pacer)) {
-            return EC_TIMEOUT;
+        if (poll.full()) {
+            // The read of a waiting message failed: the slave may count it as read.
+            std::memset(*mbx, 0, sizeof(ec_mbxbuft));
+            if (!requestRepeat(s, poll.status[1], pacer)) return EC_TIMEOUT;
+            if (pacer.expired()) return EC_TIMEOUT;
+            continue;
         }
-        if (pacer.expired()) return EC_TIMEOUT;
+        if (poll.readLost() && !pacer.expired()) {
+            // If no message waits now, the slave is asked to repeat its last
+            // one; should that be the message read before, its counter tells.
+            uint8 status[2] = {0, 0};
+            if (ec_FPRD(s.configadr, ECT_REG_SM1STAT, 2, status, EC_TIMEOUTRET) > 0 &&
+                (status[0] & ecat::sm::StatusMailboxFull) == 0) {
+                if (!requestRepeat(s, status[1], pacer)) return EC_TIMEOUT;
+                state.repeatInDoubt = true;
+            }
+            continue;
+        }
+        if (pacer.expired()) return poll.statusWkc > 0 ? EC_TIMEOUT : poll.statusWkc;
+        pacer.pause();
     }
 }

@@ -24,6 +24,9 @@ std::recursive_mutex& mailboxLock(uint16_t slave);
 // The next mailbox counter of `slave`, cycling 1..7 (call with its lock held).
 uint8_t nextMailboxCounter(uint16_t slave);
 
+// Forgets what the slaves' read mailboxes gave (a new configuration).
+void mailboxStateClear();
+
 // Waits between polls of a slave: the first polls follow each other at once, then
 // the pause grows gently to a small ceiling; it never runs past the deadline.
 class PollPacer {
