@@ -109,9 +109,16 @@ int ec_receive_processdata_group(uint8 group, int timeout) {
         size_t length = 0;
         const int result = ecmaster::detail::waitFrame(f.index, buffer, length, timeout);
         if (result == EC_NOFRAME || length == 0) continue;
-        const ecat::ParsedFrame parsed = ecat::parseFrame({buffer.data(), length});
-        if (!parsed.ok() || parsed.datagrams.empty()) continue;
-        const ecat::Datagram& d = parsed.datagrams[0];
+        // The logical datagram and the DC time behind it, found without allocating.
+        std::array<size_t, 2> at{};
+        size_t count = 0;
+        const auto problem =
+            ecat::forEachDatagram({buffer.data(), length}, [&](size_t pos, size_t) {
+                if (count < at.size()) at[count] = pos;
+                ++count;
+            });
+        if (!problem.empty() || count == 0) continue;
+        const ecat::Datagram d(buffer.data() + at[0]);
         if (d.cmd() != f.cmd || d.length() != f.length) continue;
         // Only the input part is copied back: the outputs come back unchanged,
         // and the application may already have written the next ones.
@@ -122,8 +129,9 @@ int ec_receive_processdata_group(uint8 group, int timeout) {
         }
         wkcSum += f.cmd == ecat::Cmd::LWR ? 2 * d.wkc() : d.wkc();
         any = true;
-        if (f.carriesDcTime && parsed.datagrams.size() > 1) {
-            const auto time = static_cast<int64>(ecat::get64(parsed.datagrams[1].data()));
+        if (f.carriesDcTime && count > 1) {
+            const auto time =
+                static_cast<int64>(ecat::get64(ecat::Datagram(buffer.data() + at[1]).data()));
             __atomic_store_n(ecx_context.DCtime, time, __ATOMIC_RELEASE);
         }
     }
