@@ -32,6 +32,7 @@ struct Segment::Impl {
     unsigned dropNext = 0;
     std::mt19937_64 random{0x51D0};
     uint64_t frames = 0;
+    std::vector<ecat::Datagram> datagrams;  // of the frame in process()
     Clock::time_point epoch = Clock::now();
     StateChangeHook hook;
 
@@ -77,14 +78,18 @@ ecmaster::Delivery Segment::process(std::span<uint8_t> frame) {
     Impl& s = *impl_;
     ++s.frames;
     const auto now = Clock::now();
-    auto parsed = ecat::parseFrame(frame);
+    // The frame's datagrams, in a list kept from frame to frame.
+    s.datagrams.clear();
+    const bool wellFormed = ecat::forEachDatagram(frame, [&](size_t pos, size_t) {
+                                s.datagrams.emplace_back(&frame[pos]);
+                            }).empty();
     const size_t line = s.lineLength();
     // Slaves cut off behind a powered-off one still run (their watchdogs too).
     for (size_t i = line; i < s.slaves.size(); ++i) {
         if (s.powered[i]) s.slaves[i]->tick(now);
     }
     // A damaged frame is destroyed by the first slave; no slave, no return.
-    if (!parsed.ok() || line == 0) return {true, s.delay};
+    if (!wellFormed || line == 0) return {true, s.delay};
 
     const int64_t nowNs =
         std::chrono::duration_cast<std::chrono::nanoseconds>(now - s.epoch).count();
@@ -97,7 +102,7 @@ ecmaster::Delivery Segment::process(std::span<uint8_t> frame) {
         pass.returnAfterNs =
             pass.downstreamLink ? 2 * static_cast<int64_t>(line - k - 1) * kHopDelayNs : 0;
         slave.beginFrame(pass);
-        for (auto& d : parsed.datagrams) slave.process(d);
+        for (auto& d : s.datagrams) slave.process(d);
         slave.endFrame();
     }
     frame[6] |= ecat::kSlaveMacBit;

@@ -300,10 +300,15 @@ bool Slave::smAllows(uint32_t address, size_t length, bool write) const {
 bool Slave::readRange(uint32_t address, std::span<uint8_t> out, bool orInto) {
     if (!smAllows(address, out.size(), false)) return false;
     refreshBeforeRead(address, out.size());
-    for (size_t i = 0; i < out.size(); ++i) {
-        const uint32_t a = address + static_cast<uint32_t>(i);
-        const uint8_t v = a < kMemorySize ? mem_[a] : 0;
-        out[i] = orInto ? static_cast<uint8_t>(out[i] | v) : v;
+    // Beyond the memory a read gives zeros; within it, whole runs at once.
+    const size_t inMemory =
+        address < kMemorySize ? std::min<size_t>(out.size(), kMemorySize - address) : 0;
+    if (orInto) {
+        for (size_t i = 0; i < inMemory; ++i)
+            out[i] = static_cast<uint8_t>(out[i] | mem_[address + i]);
+    } else {
+        if (inMemory > 0) std::copy_n(mem_.begin() + address, inMemory, out.begin());
+        std::fill(out.begin() + static_cast<std::ptrdiff_t>(inMemory), out.end(), 0);
     }
     afterRead(address, out.size());
     return true;
@@ -311,11 +316,15 @@ bool Slave::readRange(uint32_t address, std::span<uint8_t> out, bool orInto) {
 
 bool Slave::writeRange(uint32_t address, std::span<const uint8_t> in) {
     if (!smAllows(address, in.size(), true)) return false;
-    for (size_t i = 0; i < in.size(); ++i) {
-        const uint32_t a = address + static_cast<uint32_t>(i);
-        if (a >= kMemorySize) break;
-        if (a < reg::RegisterSpaceSize && !registerWritable(a)) continue;
-        mem_[a] = in[i];
+    // Registers byte by byte, as each may be protected; process memory at once.
+    size_t i = 0;
+    for (; i < in.size() && address + i < reg::RegisterSpaceSize; ++i) {
+        if (registerWritable(static_cast<uint32_t>(address + i))) mem_[address + i] = in[i];
+    }
+    const size_t from = address + i;
+    if (from < kMemorySize) {
+        std::copy_n(in.begin() + static_cast<std::ptrdiff_t>(i),
+                    std::min(in.size() - i, kMemorySize - from), mem_.begin() + from);
     }
     afterWrite(address, in);
     return true;
