@@ -1,9 +1,11 @@
 // What the benchmarks on the wire tier's veth pair share (the namespace and the
 // pair are testsupport::PrivateNetwork's): raw sockets, a frame echo on the far
-// end, a raw ping-pong to compare with, zrsim's path, medians.
+// end, a raw ping-pong to compare with, zrsim's path, medians, and an operation
+// of the master against the raw ping-pong in alternating rounds.
 #pragma once
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <poll.h>
@@ -14,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <span>
@@ -23,6 +26,7 @@
 
 #include "ecmaster/codec.hpp"
 #include "ecsim/segment.hpp"
+#include "ethercat.h"
 #include "support/netns.hpp"
 
 namespace bench {
@@ -69,11 +73,13 @@ inline ssize_t receiveIncoming(int fd, uint8_t* buf, size_t size, int timeoutMs)
 }
 
 // The far end of the pair: sends every master frame straight back, marked as a
-// slave marks it, or lets a simulated segment process it first.
+// slave marks it (a mirror), or lets a simulated segment process it first.
 class Echo {
   public:
     explicit Echo(std::shared_ptr<ecsim::Segment> segment = nullptr)
-        : segment_(std::move(segment)), fd_(rawSocket(PrivateNetwork::kSimIf)) {
+        : segment_(std::move(segment)),
+          useSegment_(segment_ != nullptr),
+          fd_(rawSocket(PrivateNetwork::kSimIf)) {
         if (fd_ >= 0) thread_ = std::thread([this] { loop(); });
     }
     ~Echo() {
@@ -82,6 +88,8 @@ class Echo {
         if (fd_ >= 0) ::close(fd_);
     }
     bool ok() const { return fd_ >= 0; }
+    // Between rounds: the mirror answers, or the segment if there is one.
+    void mirror(bool on) { useSegment_ = !on && segment_ != nullptr; }
 
   private:
     void loop() {
@@ -90,7 +98,7 @@ class Echo {
             const ssize_t n = receiveIncoming(fd_, buf.data(), buf.size(), 50);
             if (n <= 0 || (buf[6] & ecat::kSlaveMacBit) != 0) continue;
             std::span<uint8_t> frame(buf.data(), static_cast<size_t>(n));
-            if (segment_) {
+            if (useSegment_) {
                 if (segment_->process(frame).lost) continue;
             } else {
                 frame[6] |= ecat::kSlaveMacBit;
@@ -99,6 +107,7 @@ class Echo {
         }
     }
     std::shared_ptr<ecsim::Segment> segment_;
+    std::atomic<bool> useSegment_;
     int fd_ = -1;
     std::atomic<bool> stop_{false};
     std::thread thread_;
@@ -134,6 +143,12 @@ class RawPingPong {
     std::vector<uint8_t> in_ = std::vector<uint8_t>(2048);
 };
 
+inline double median(std::vector<double> values) {
+    if (values.empty()) return -1.0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 // Median over `batches` of the mean time per call in a batch. A failed call
 // gives -1, unless `failures` is given: then it is counted and timing goes on.
 template <class F>
@@ -150,8 +165,80 @@ double medianMicros(F&& call, int batches, int perBatch, int* failures = nullptr
         per.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count() /
                       perBatch);
     }
-    std::sort(per.begin(), per.end());
-    return per[per.size() / 2];
+    return median(per);
+}
+
+// Keeps the CPUs out of deep idle states while it lives (a PM QoS request, held
+// while the descriptor is open): their wake-up latency would swamp the figures.
+class LowLatency {
+  public:
+    LowLatency() : fd_(::open("/dev/cpu_dma_latency", O_WRONLY | O_CLOEXEC)) {
+        const int32_t zero = 0;
+        if (fd_ >= 0 && ::write(fd_, &zero, sizeof zero) != sizeof zero) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~LowLatency() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    LowLatency(const LowLatency&) = delete;
+    LowLatency& operator=(const LowLatency&) = delete;
+
+  private:
+    int fd_;
+};
+
+// Medians over the rounds of the raw time, the operation's time and the
+// per-round ratios operation/raw.
+struct Comparison {
+    double raw = -1;
+    double op = -1;
+    double ratio = -1;
+    bool ok() const { return raw > 0 && op > 0; }
+};
+
+struct Rounds {
+    int rounds = 9;
+    int batches = 3;
+    int rawPerBatch = 500;
+    int opPerBatch = 500;
+};
+
+// An operation of the master against the raw ping-pong in alternating rounds,
+// so that load changes on the machine hit both alike. Each round: the mirror
+// answers a raw socket on the master's end, then (that socket closed, as an
+// open one would queue the master's frames) the master opens the end and `op`
+// runs against the echo's segment, or the mirror when it has none. The
+// master's configuration stays between rounds. Failed calls are counted in
+// `failures` and timed all the same.
+template <class Op>
+Comparison compareWithRaw(Echo& echo, Op&& op, const Rounds& r, int& failures) {
+    std::vector<double> raws, ops, ratios;
+    for (int round = 0; round < r.rounds; ++round) {
+        double raw = -1;
+        echo.mirror(true);
+        {
+            RawPingPong ping;
+            if (!ping.ok()) return {};
+            medianMicros(ping, 1, r.rawPerBatch / 4 + 1, &failures);  // warm up
+            raw = medianMicros(ping, r.batches, r.rawPerBatch, &failures);
+        }
+        echo.mirror(false);
+        if (ec_init(PrivateNetwork::kMasterIf) <= 0) return {};
+        medianMicros(op, 1, r.opPerBatch / 4 + 1, &failures);
+        const double t = medianMicros(op, r.batches, r.opPerBatch, &failures);
+        ec_close();
+        if (raw <= 0 || t <= 0) return {};
+        raws.push_back(raw);
+        ops.push_back(t);
+        ratios.push_back(t / raw);
+    }
+    return {median(raws), median(ops), median(ratios)};
+}
+
+inline const char* verdict(bool met) {
+    return met ? "OK" : "ABOVE GOAL";
 }
 
 }  // namespace bench
