@@ -85,12 +85,15 @@ Result measure(ecsim::Segment& segment, std::span<const uint8_t> frame) {
     return {frames / seconds, frame.size()};
 }
 
-void report(const char* what, const Result& r) {
+// `goal`: the least ratio to the wire the simulation must reach, 0 for none.
+void report(const char* what, const Result& r, double goal = 0) {
     // Preamble and start delimiter (8), FCS (4), inter-frame gap (12).
     const double wireFramesPerSecond = 100e6 / (8.0 * static_cast<double>(r.frameSize + 24));
-    std::printf("%-44s %5zu bytes  %10.0f frames/s  wire %8.0f frames/s  ratio %.2f\n", what,
-                r.frameSize, r.framesPerSecond, wireFramesPerSecond,
-                r.framesPerSecond / wireFramesPerSecond);
+    const double ratio = r.framesPerSecond / wireFramesPerSecond;
+    std::printf("%-44s %5zu bytes  %10.0f frames/s  wire %8.0f frames/s  ratio %.2f", what,
+                r.frameSize, r.framesPerSecond, wireFramesPerSecond, ratio);
+    if (goal > 0) std::printf(" (goal >= %.0f) %s", goal, ratio >= goal ? "OK" : "BELOW GOAL");
+    std::printf("\n");
 }
 
 }  // namespace
@@ -118,7 +121,7 @@ int main() {
     small.add(Cmd::FPRD, 2, 0x1010, ecat::reg::AlStatus, 6);
     const auto smallFrame = small.finish();
 
-    report("LRW 1466 bytes + FRMW, 31 bridges", measure(segment, lrwFrame));
+    report("LRW 1466 bytes + FRMW, 31 bridges", measure(segment, lrwFrame), 4);
     report("FPRD AL status (6 bytes), 31 bridges", measure(segment, smallFrame));
     return 0;
 }
