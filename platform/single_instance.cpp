@@ -10,7 +10,7 @@
 std::string SingleInstanceLockPath(std::string_view name) {
     std::string dir = "/tmp";
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
-        struct stat info{};
+        struct stat info {};
         if (runtime[0] == '/' && stat(runtime, &info) == 0 && S_ISDIR(info.st_mode)) {
             dir = runtime;
         }

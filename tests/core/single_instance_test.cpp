@@ -11,7 +11,7 @@
 namespace {
 
 class SingleInstanceLock : public ::testing::Test {
-protected:
+  protected:
     std::string Name(const char* what) {
         name_ = std::string("quendrel_test_") + what + "_" + std::to_string(getpid());
         return name_;
@@ -33,7 +33,7 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-private:
+  private:
     std::string name_;
 };
 

@@ -7,7 +7,7 @@
 #include "support/virtual_bus.hpp"
 
 class PreOpBus : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_GT(ec_init(bus.name().c_str()), 0);
         ASSERT_EQ(ec_config_init(FALSE), 3);

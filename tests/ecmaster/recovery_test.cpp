@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "ecmaster/codec.hpp"
-#include "ecsim/slave.hpp"
 #include "ecmaster/pre_op_bus.hpp"
+#include "ecsim/slave.hpp"
 #include "ethercat.h"
 #include "support/virtual_bus.hpp"
 

@@ -4,8 +4,8 @@
 
 #include <chrono>
 
-#include "ethercat.h"
 #include "ecmaster/pre_op_bus.hpp"
+#include "ethercat.h"
 #include "support/virtual_bus.hpp"
 
 namespace {

@@ -11,7 +11,7 @@
 namespace testsupport {
 
 class VirtualBus {
-public:
+  public:
     explicit VirtualBus(const std::vector<ecsim::SlaveSpec>& slaves);
     explicit VirtualBus(const std::string& slaveList);  // "ZR12,IO,ZR02"
     ~VirtualBus();  // closes the master if open and detaches the wire
@@ -21,7 +21,7 @@ public:
     const std::string& name() const { return name_; }  // what ec_init() takes
     ecsim::Segment& segment() { return *segment_; }
 
-private:
+  private:
     std::string name_;
     std::shared_ptr<ecsim::Segment> segment_;
 };

@@ -13,15 +13,15 @@ namespace ecmaster {
 
 // What became of a frame sent into the wire.
 struct Delivery {
-    bool lost = false;                      // the frame never comes back
-    std::chrono::microseconds delay{0};     // it comes back this much later
+    bool lost = false;                   // the frame never comes back
+    std::chrono::microseconds delay{0};  // it comes back this much later
 };
 
 // Something on the far end of a wire that processes each frame in place, as a
 // line of slaves does, and sends it back. Called from the sending thread; an
 // implementation serialises itself.
 class FrameProcessor {
-public:
+  public:
     virtual ~FrameProcessor() = default;
     virtual Delivery process(std::span<uint8_t> frame) = 0;
 };

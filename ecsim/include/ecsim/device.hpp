@@ -15,13 +15,13 @@ using Clock = std::chrono::steady_clock;
 // Replies a device posts for the master's read mailbox; they leave in order,
 // one per read, each as a complete mailbox message (6-byte header included).
 class MailboxOutbox {
-public:
+  public:
     virtual ~MailboxOutbox() = default;
     virtual void post(std::vector<uint8_t> message) = 0;
 };
 
 class Device {
-public:
+  public:
     virtual ~Device() = default;
 
     // A complete message the master wrote into the write mailbox (header included,
