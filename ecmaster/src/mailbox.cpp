@@ -87,6 +87,15 @@ bool validSlave(uint16 slave) {
     return slave >= 1 && slave <= ec_slavecount && slave < EC_MAXSLAVE;
 }
 
+// One write's wait for its frame: what is left of the deadline, yet never less
+// than a frame's usual round trip nor more than three of them.
+int attemptTimeout(const PollPacer& pacer) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(pacer.deadline() -
+                                                                            PollPacer::Clock::now())
+                          .count();
+    return static_cast<int>(std::clamp<int64_t>(left, EC_TIMEOUTRET, EC_TIMEOUTRET3));
+}
+
 // Asks the slave to put its last message into the read mailbox again (the read
 // that fetched it never came back) and waits for its acknowledge.
 bool requestRepeat(const ec_slavet& s, uint8 activate, PollPacer& pacer) {
@@ -172,10 +181,12 @@ int ec_mbxsend(uint16 slave, ec_mbxbuft* mbx, int timeout) {
     PollPacer pacer(deadlineIn(timeout));
     for (;;) {
         // The sync manager completes only when its last byte is written: always
-        // the full length. Refused while the slave has not taken the last one.
-        const int wkc = ec_FPWR(s.configadr, s.mbx_wo, s.mbx_l, *mbx, EC_TIMEOUTRET3);
-        if (wkc != 0) return wkc;
-        if (pacer.expired()) return 0;
+        // the full length. Refused while the slave has not taken the last one. A
+        // write whose frame was lost may have reached the slave all the same; it
+        // is written again while the time lasts, as the slave drops a message that
+        // repeats the last one's counter.
+        const int wkc = ec_FPWR(s.configadr, s.mbx_wo, s.mbx_l, *mbx, attemptTimeout(pacer));
+        if (wkc > 0 || pacer.expired()) return wkc;
         pacer.pause();
     }
 }

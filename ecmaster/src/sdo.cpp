@@ -71,9 +71,67 @@ void startInitiate(ec_mbxbuft& mbx, uint16 slave, size_t length, uint8_t command
 }
 
 int exchange(uint16 slave, ec_mbxbuft& request, ec_mbxbuft& reply, int timeout) {
-    const int wkc = ec_mbxsend(slave, &request, EC_TIMEOUTTXM);
+    const int wkc = ec_mbxsend(slave, &request, timeout);
     if (wkc <= 0) return wkc;
     return ec_mbxreceive(slave, &reply, timeout);
+}
+
+// The object an initiate request names: its index and subindex, or with
+// complete access the whole object.
+struct Target {
+    uint16 index;
+    uint8 subindex;
+    bool completeAccess;
+};
+
+enum class Answer {
+    Ours,        // the response of the kind asked for, or an abort, for the target
+    Earlier,     // an SDO message that answers another request
+    Unexpected,  // no SDO message at all
+};
+
+// A segment response names no object: before the initiate's answer it can only
+// belong to a transfer given up earlier.
+Answer classify(const Reply& r, const Target& target, uint8_t specifier) {
+    if (!r.isCoe()) return Answer::Unexpected;
+    const bool abort = r.isAbort();
+    if (!abort && r.service() != coe::ServiceSdoResponse) return Answer::Unexpected;
+    const uint8_t kind = abort ? sdo::Abort : r.command() & sdo::SpecifierMask;
+    switch (kind) {
+        case sdo::ScsUploadSegment:
+        case sdo::ScsDownloadSegment:
+            return Answer::Earlier;
+        case sdo::ScsInitiateUpload:
+        case sdo::ScsInitiateDownload:
+        case sdo::Abort: {
+            const bool same = r.index() == target.index &&
+                              (target.completeAccess || r.subindex() == target.subindex);
+            return same && (abort || kind == specifier) ? Answer::Ours : Answer::Earlier;
+        }
+        default:
+            return Answer::Unexpected;
+    }
+}
+
+// Sends an initiate request and receives its answer. A stale reply (the answer
+// to a request whose transfer failed, which the slave sent all the same) is
+// dropped; a stale reply for the same object cannot be told apart and is taken.
+int initiate(uint16 slave, ec_mbxbuft& request, ec_mbxbuft& reply, const Target& target,
+             uint8_t specifier, int timeout) {
+    const int wkc = ec_mbxsend(slave, &request, timeout);
+    if (wkc <= 0) return wkc;
+    const PollPacer::Clock::time_point deadline = deadlineIn(timeout);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+                              deadline - PollPacer::Clock::now())
+                              .count();
+        const int got = ec_mbxreceive(slave, &reply, static_cast<int>(std::max<int64_t>(left, 0)));
+        if (got <= 0) return got;
+        if (classify(Reply(reply, ec_slave[slave].mbx_rl), target, specifier) != Answer::Earlier) {
+            return got;
+        }
+        if (PollPacer::Clock::now() >= deadline) return EC_TIMEOUT;
+    }
 }
 
 // Records why a reply ended the transfer: the slave's abort code, or an
@@ -111,14 +169,15 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psiz
     ec_mbxbuft reply;
     ec_mbxreceive(slave, &reply, 0);  // drop a stale message (its notifications are logged)
 
-    const uint8 sub = CA && subindex > 1 ? 1 : subindex;
+    const Target target{index, CA && subindex > 1 ? uint8{1} : subindex, CA != FALSE};
     const uint8_t upload = sdo::CcsInitiateUpload | (CA ? sdo::CompleteAccess : 0);
-    startInitiate(request, slave, sdo::InitiateLength, upload, index, sub);
-    int wkc = exchange(slave, request, reply, timeout);
+    startInitiate(request, slave, sdo::InitiateLength, upload, index, target.subindex);
+    int wkc = initiate(slave, request, reply, target, sdo::ScsInitiateUpload, timeout);
     if (wkc <= 0) return wkc;
     Reply r(reply, readSize);
-    if (!r.isResponse(sdo::ScsInitiateUpload) || r.index() != index)
+    if (r.isAbort() || classify(r, target, sdo::ScsInitiateUpload) != Answer::Ours) {
         return refuse(slave, index, subindex, r);
+    }
 
     const size_t capacity = *psize > 0 ? static_cast<size_t>(*psize) : 0;
     auto* out = static_cast<uint8_t*>(p);
@@ -179,15 +238,16 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
     ec_mbxbuft reply;
     ec_mbxreceive(Slave, &reply, 0);  // drop a stale message (its notifications are logged)
 
-    const uint8 sub = CA && SubIndex > 1 ? 1 : SubIndex;
+    const Target target{Index, CA && SubIndex > 1 ? uint8{1} : SubIndex, CA != FALSE};
+    const uint8 sub = target.subindex;
     auto initiateAccepted = [&](const Reply& r) {
-        return r.isResponse(sdo::ScsInitiateDownload) && r.index() == Index && r.subindex() == sub;
+        return !r.isAbort() && classify(r, target, sdo::ScsInitiateDownload) == Answer::Ours;
     };
     if (size >= 1 && size <= sdo::ExpeditedData && !CA) {
         startInitiate(request, Slave, sdo::InitiateLength,
                       sdo::CcsInitiateDownload | sdo::expeditedFlags(size), Index, sub);
         std::memcpy(request + sdo::FieldOffset, in, size);
-        const int wkc = exchange(Slave, request, reply, Timeout);
+        const int wkc = initiate(Slave, request, reply, target, sdo::ScsInitiateDownload, Timeout);
         if (wkc <= 0) return wkc;
         Reply r(reply, readSize);
         return initiateAccepted(r) ? wkc : refuse(Slave, Index, SubIndex, r);
@@ -201,7 +261,7 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
     startInitiate(request, Slave, sdo::InitiateLength + first, download, Index, sub);
     ecat::put32(request + sdo::FieldOffset, static_cast<uint32_t>(size));
     if (first > 0) std::memcpy(request + sdo::NormalDataOffset, in, first);
-    int wkc = exchange(Slave, request, reply, Timeout);
+    int wkc = initiate(Slave, request, reply, target, sdo::ScsInitiateDownload, Timeout);
     if (wkc <= 0) return wkc;
     if (Reply r(reply, readSize); !initiateAccepted(r)) return refuse(Slave, Index, SubIndex, r);
 

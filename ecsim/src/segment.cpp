@@ -30,6 +30,7 @@ struct Segment::Impl {
     double dropRate = 0.0;
     std::chrono::microseconds delay{0};
     unsigned dropNext = 0;
+    FrameLoss lose;
     std::mt19937_64 random{0x51D0};
     uint64_t frames = 0;
     std::vector<ecat::Datagram> datagrams;  // of the frame in process()
@@ -114,6 +115,7 @@ ecmaster::Delivery Segment::process(std::span<uint8_t> frame) {
     } else if (s.dropRate > 0.0) {
         lost = std::uniform_real_distribution<double>(0.0, 1.0)(s.random) < s.dropRate;
     }
+    if (!lost && s.lose) lost = s.lose(frame);
     return {lost, s.delay};
 }
 
@@ -164,6 +166,11 @@ void Segment::setDelay(std::chrono::microseconds delay) {
 void Segment::dropNext(unsigned frames) {
     std::lock_guard lock(impl_->mutex);
     impl_->dropNext = frames;
+}
+
+void Segment::loseWhen(FrameLoss lose) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->lose = std::move(lose);
 }
 
 void Segment::powerOff(size_t position) {

@@ -42,6 +42,7 @@ class SdoTest : public ::testing::Test {
         od.addU16(0x2000, 2, 0x2222);
         od.addU32(0x2000, 3, 0x33333333);
         od.addU32(0x1018, 1, 0x0A3E, Access::ReadOnly);
+        od.addU32(0x1018, 4, 0x0001E240, Access::ReadOnly);
         od.addU32(0x2001, 0, 0, Access::WriteOnly);
         od.addString(0x2002, 0, "", Access::ReadWrite, 1024);
         ecsim::Entry mode;
@@ -234,6 +235,65 @@ TEST_F(SdoTest, AnotherProtocolGetsAMailboxErrorInTheList) {
     EXPECT_EQ(ec_mbxreceive(1, &mbx, 50000), EC_TIMEOUT) << "an error is no reply";
     const std::string text = nextErrorText();
     EXPECT_NE(text.find("MBX slave:1 error:0002"), std::string::npos) << text;
+}
+
+// Whether `frame` carries an initiate-upload message for index:subindex at the
+// mailbox at `address`: a request written to it, or a reply read from it.
+bool CarriesUpload(std::span<const uint8_t> frame, ecat::Cmd cmd, uint16_t address, uint16_t index,
+                   uint8_t subindex) {
+    std::vector<uint8_t> copy(frame.begin(), frame.end());
+    for (const ecat::Datagram& d : ecat::parseFrame(copy).datagrams) {
+        const auto m = d.payload();
+        if (d.cmd() != cmd || d.ado() != address || d.wkc() == 0 ||
+            m.size() <= ecat::sdo::SubindexOffset) {
+            continue;
+        }
+        if ((m[ecat::sdo::CommandOffset] & ecat::sdo::SpecifierMask) ==
+                ecat::sdo::CcsInitiateUpload &&
+            ecat::get16(&m[ecat::sdo::IndexOffset]) == index &&
+            m[ecat::sdo::SubindexOffset] == subindex) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(SdoTest, UnderLossAReplyIsTakenOnlyForItsOwnRequest) {
+    const uint16_t writeMailbox = ec_slave[1].mbx_wo;
+    const uint16_t readMailbox = ec_slave[1].mbx_ro;
+    int requestsToLose = 3;
+    int repliesToLose = 0;
+    bus_.segment().loseWhen([&](std::span<const uint8_t> frame) {
+        if (requestsToLose > 0 && CarriesUpload(frame, ecat::Cmd::FPWR, writeMailbox, 0x1018, 1)) {
+            --requestsToLose;
+            return true;
+        }
+        if (repliesToLose > 0 && CarriesUpload(frame, ecat::Cmd::FPRD, readMailbox, 0x1018, 1)) {
+            --repliesToLose;
+            return true;
+        }
+        return false;
+    });
+    // The request reached the slave each time; its confirmations were lost.
+    uint32_t value = 0;
+    int size = sizeof value;
+    EXPECT_EQ(ec_SDOread(1, 0x1018, 1, FALSE, &size, &value, EC_TIMEOUTRXM), 1);
+    EXPECT_EQ(value, 0x0A3Eu);
+
+    // A request that never seems to arrive, but did, and the reply that the
+    // next transfer's clean-up fetched lost on the way back: the slave offers
+    // it again while the next transfer waits for its own.
+    requestsToLose = 1000;
+    repliesToLose = 1;
+    value = 0;
+    size = sizeof value;
+    EXPECT_LE(ec_SDOread(1, 0x1018, 1, FALSE, &size, &value, 20000), 0);
+    requestsToLose = 0;
+    size = sizeof value;
+    EXPECT_EQ(ec_SDOread(1, 0x1018, 4, FALSE, &size, &value, EC_TIMEOUTRXM), 1);
+    EXPECT_EQ(value, 0x0001E240u) << "not the value of 0x1018:01";
+    EXPECT_EQ(repliesToLose, 0);
+    drainErrors();
 }
 
 TEST_F(SdoTest, SlavesWithoutMailboxOrOutOfRangeFailWithoutTraffic) {

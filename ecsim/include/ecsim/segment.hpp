@@ -79,6 +79,10 @@ class Segment : public ecmaster::FrameProcessor {
     void setDropRate(double fraction);               // 0..1 of frames lost
     void setDelay(std::chrono::microseconds delay);  // every frame returns this late
     void dropNext(unsigned frames);                  // the next n frames are lost
+    // Frames for which `lose` answers true, shown to it as they come back from
+    // the slaves, are lost; an empty function stops it. Called with the lock held.
+    using FrameLoss = std::function<bool(std::span<const uint8_t> frame)>;
+    void loseWhen(FrameLoss lose);
     // A powered-off slave breaks the line: the frame turns back at the slave
     // before it (all lost when it is the first); the slaves behind it keep
     // running but see no frames.
