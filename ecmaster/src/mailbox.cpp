@@ -90,10 +90,7 @@ bool validSlave(uint16 slave) {
 // One write's wait for its frame: what is left of the deadline, yet never less
 // than a frame's usual round trip nor more than three of them.
 int attemptTimeout(const PollPacer& pacer) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(pacer.deadline() -
-                                                                            PollPacer::Clock::now())
-                          .count();
-    return static_cast<int>(std::clamp<int64_t>(left, EC_TIMEOUTRET, EC_TIMEOUTRET3));
+    return std::clamp(timeLeftUs(pacer.deadline()), EC_TIMEOUTRET, EC_TIMEOUTRET3);
 }
 
 // Asks the slave to put its last message into the read mailbox again (the read

@@ -1,6 +1,7 @@
 // Internal helpers shared by the mailbox, CoE and error-list modules.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -44,6 +45,13 @@ class PollPacer {
 
 inline PollPacer::Clock::time_point deadlineIn(int timeoutUs) {
     return PollPacer::Clock::now() + std::chrono::microseconds(timeoutUs < 0 ? 0 : timeoutUs);
+}
+
+// Microseconds until `deadline`, 0 once it has passed.
+inline int timeLeftUs(PollPacer::Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - PollPacer::Clock::now());
+    return static_cast<int>(std::max<int64_t>(left.count(), 0));
 }
 
 }  // namespace ecmaster::detail

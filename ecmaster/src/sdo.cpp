@@ -1,6 +1,6 @@
 // CoE SDO upload and download: expedited, normal and segmented transfers, with
 // complete access. Every transfer holds the slave's mailbox lock from the flush
-// of stale messages to the last reply.
+// of stale messages to the last reply; its timeout bounds the whole transfer.
 #include <algorithm>
 #include <cstring>
 
@@ -70,10 +70,15 @@ void startInitiate(ec_mbxbuft& mbx, uint16 slave, size_t length, uint8_t command
     sdo::putAddress(mbx, index, subindex);
 }
 
-int exchange(uint16 slave, ec_mbxbuft& request, ec_mbxbuft& reply, int timeout) {
-    const int wkc = ec_mbxsend(slave, &request, timeout);
+using Deadline = PollPacer::Clock::time_point;
+
+// One request and its reply within what is left of the transfer's time; none is
+// sent once that has run out.
+int exchange(uint16 slave, ec_mbxbuft& request, ec_mbxbuft& reply, Deadline deadline) {
+    if (PollPacer::Clock::now() >= deadline) return EC_TIMEOUT;
+    const int wkc = ec_mbxsend(slave, &request, timeLeftUs(deadline));
     if (wkc <= 0) return wkc;
-    return ec_mbxreceive(slave, &reply, timeout);
+    return ec_mbxreceive(slave, &reply, timeLeftUs(deadline));
 }
 
 // The object an initiate request names: its index and subindex, or with
@@ -117,15 +122,11 @@ Answer classify(const Reply& r, const Target& target, uint8_t specifier) {
 // to a request whose transfer failed, which the slave sent all the same) is
 // dropped; a stale reply for the same object cannot be told apart and is taken.
 int initiate(uint16 slave, ec_mbxbuft& request, ec_mbxbuft& reply, const Target& target,
-             uint8_t specifier, int timeout) {
-    const int wkc = ec_mbxsend(slave, &request, timeout);
+             uint8_t specifier, Deadline deadline) {
+    const int wkc = ec_mbxsend(slave, &request, timeLeftUs(deadline));
     if (wkc <= 0) return wkc;
-    const PollPacer::Clock::time_point deadline = deadlineIn(timeout);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-                              deadline - PollPacer::Clock::now())
-                              .count();
-        const int got = ec_mbxreceive(slave, &reply, static_cast<int>(std::max<int64_t>(left, 0)));
+        const int got = ec_mbxreceive(slave, &reply, timeLeftUs(deadline));
         if (got <= 0) return got;
         if (classify(Reply(reply, ec_slave[slave].mbx_rl), target, specifier) != Answer::Earlier) {
             return got;
@@ -164,6 +165,7 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psiz
                int timeout) {
     if (psize == nullptr || (p == nullptr && *psize > 0) || !hasSdoMailbox(slave)) return 0;
     std::lock_guard<std::recursive_mutex> guard(mailboxLock(slave));
+    const Deadline deadline = deadlineIn(timeout);  // for the whole transfer
     const uint16_t readSize = ec_slave[slave].mbx_rl;
     ec_mbxbuft request;
     ec_mbxbuft reply;
@@ -172,7 +174,7 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psiz
     const Target target{index, CA && subindex > 1 ? uint8{1} : subindex, CA != FALSE};
     const uint8_t upload = sdo::CcsInitiateUpload | (CA ? sdo::CompleteAccess : 0);
     startInitiate(request, slave, sdo::InitiateLength, upload, index, target.subindex);
-    int wkc = initiate(slave, request, reply, target, sdo::ScsInitiateUpload, timeout);
+    int wkc = initiate(slave, request, reply, target, sdo::ScsInitiateUpload, deadline);
     if (wkc <= 0) return wkc;
     Reply r(reply, readSize);
     if (r.isAbort() || classify(r, target, sdo::ScsInitiateUpload) != Answer::Ours) {
@@ -203,7 +205,7 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psiz
     uint8_t toggle = 0;
     while (received < total) {
         startRequest(request, slave, sdo::InitiateLength, sdo::CcsUploadSegment | toggle);
-        wkc = exchange(slave, request, reply, timeout);
+        wkc = exchange(slave, request, reply, deadline);
         if (wkc <= 0) return wkc;
         Reply seg(reply, readSize);
         if (!seg.isResponse(sdo::ScsUploadSegment) || (seg.command() & sdo::Toggle) != toggle) {
@@ -230,6 +232,7 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
                 int Timeout) {
     if (psize < 0 || (p == nullptr && psize > 0) || !hasSdoMailbox(Slave)) return 0;
     std::lock_guard<std::recursive_mutex> guard(mailboxLock(Slave));
+    const Deadline deadline = deadlineIn(Timeout);  // for the whole transfer
     const uint16_t writeSize = ec_slave[Slave].mbx_l;
     const uint16_t readSize = ec_slave[Slave].mbx_rl;
     const auto* in = static_cast<const uint8_t*>(p);
@@ -247,7 +250,7 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
         startInitiate(request, Slave, sdo::InitiateLength,
                       sdo::CcsInitiateDownload | sdo::expeditedFlags(size), Index, sub);
         std::memcpy(request + sdo::FieldOffset, in, size);
-        const int wkc = initiate(Slave, request, reply, target, sdo::ScsInitiateDownload, Timeout);
+        const int wkc = initiate(Slave, request, reply, target, sdo::ScsInitiateDownload, deadline);
         if (wkc <= 0) return wkc;
         Reply r(reply, readSize);
         return initiateAccepted(r) ? wkc : refuse(Slave, Index, SubIndex, r);
@@ -261,7 +264,7 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
     startInitiate(request, Slave, sdo::InitiateLength + first, download, Index, sub);
     ecat::put32(request + sdo::FieldOffset, static_cast<uint32_t>(size));
     if (first > 0) std::memcpy(request + sdo::NormalDataOffset, in, first);
-    int wkc = initiate(Slave, request, reply, target, sdo::ScsInitiateDownload, Timeout);
+    int wkc = initiate(Slave, request, reply, target, sdo::ScsInitiateDownload, deadline);
     if (wkc <= 0) return wkc;
     if (Reply r(reply, readSize); !initiateAccepted(r)) return refuse(Slave, Index, SubIndex, r);
 
@@ -273,7 +276,7 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
         startRequest(request, Slave, sdo::segmentLength(n),
                      sdo::CcsDownloadSegment | toggle | sdo::segmentFlags(n, last));
         std::memcpy(request + sdo::SegmentDataOffset, in + sent, n);
-        wkc = exchange(Slave, request, reply, Timeout);
+        wkc = exchange(Slave, request, reply, deadline);
         if (wkc <= 0) return wkc;
         Reply seg(reply, readSize);
         if (!seg.isResponse(sdo::ScsDownloadSegment) || (seg.command() & sdo::Toggle) != toggle) {

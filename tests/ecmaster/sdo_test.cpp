@@ -237,6 +237,22 @@ TEST_F(SdoTest, AnotherProtocolGetsAMailboxErrorInTheList) {
     EXPECT_NE(text.find("MBX slave:1 error:0002"), std::string::npos) << text;
 }
 
+TEST_F(SdoTest, ATimeoutBoundsTheWholeTransfer) {
+    const auto data = pattern(1024, 9);
+    ASSERT_EQ(ec_SDOwrite(1, 0x2002, 0, FALSE, 1024, data.data(), EC_TIMEOUTRXM), 1);
+    // Every frame comes back 1 ms late. The upload is an initiate and 8
+    // segments, each at least 4 frames: 36 ms in all, yet no part takes 20.
+    bus_.segment().setDelay(std::chrono::microseconds(1000));
+    std::vector<uint8_t> back(1024, 0xEE);
+    int size = static_cast<int>(back.size());
+    EXPECT_LE(ec_SDOread(1, 0x2002, 0, FALSE, &size, back.data(), 20000), 0);
+    EXPECT_EQ(size, 1024) << "a failed read leaves the size alone";
+    EXPECT_LE(ec_SDOwrite(1, 0x2002, 0, FALSE, 1024, data.data(), 20000), 0);
+    drainErrors();
+    EXPECT_EQ(ec_SDOread(1, 0x2002, 0, FALSE, &size, back.data(), EC_TIMEOUTRXM), 1);
+    EXPECT_EQ(back, data);
+}
+
 // Whether `frame` carries an initiate-upload message for index:subindex at the
 // mailbox at `address`: a request written to it, or a reply read from it.
 bool CarriesUpload(std::span<const uint8_t> frame, ecat::Cmd cmd, uint16_t address, uint16_t index,
