@@ -158,7 +158,10 @@ size_t FrameBuilder::roomForData() const {
 
 int FrameBuilder::add(Cmd cmd, uint8_t index, uint16_t adp, uint16_t ado, uint16_t length,
                       std::span<const uint8_t> data, uint16_t wkc) {
-    if (length > 0x07FF || length > roomForData()) return -1;
+    // Even an empty datagram needs room for its header and working counter.
+    if (length > 0x07FF || size_ + kDatagramHeaderSize + length + kWkcSize > kMaxFrameSize) {
+        return -1;
+    }
     if (!data.empty() && data.size() != length) return -1;
     if (count_ > 0) {
         // Mark the previous datagram as followed by another.

@@ -50,6 +50,9 @@ TEST(FrameBuilder, RefusesWhatDoesNotFit) {
     FrameBuilder b;
     EXPECT_GE(b.add(Cmd::LRW, 0, 0, 0, static_cast<uint16_t>(kMaxDatagramData)), 0);
     EXPECT_EQ(b.add(Cmd::BRD, 0, 0, 0, 1), -1);
+    EXPECT_EQ(b.add(Cmd::NOP, 0, 0, 0, 0), -1) << "not even a header fits";
+    EXPECT_EQ(b.datagramCount(), 1u);
+    EXPECT_EQ(b.bytes().size(), kMaxFrameSize);
     FrameBuilder c;
     const std::vector<uint8_t> three{1, 2, 3};
     EXPECT_EQ(c.add(Cmd::BWR, 0, 0, 0, 2, three), -1) << "data size must match the length";
