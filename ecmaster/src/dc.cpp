@@ -84,7 +84,9 @@ void latchAndOffset(uint16 i, int64_t masterTime) {
     s.DCrtA = t32;
     int64 local = 0;
     ec_FPRD(s.configadr, ECT_REG_DCSOF, sizeof local, &local, EC_TIMEOUTRET);
-    int64 offset = masterTime - local;
+    // System times are 64-bit counters that the slave adds modulo 2^64.
+    auto offset =
+        static_cast<int64>(static_cast<uint64_t>(masterTime) - static_cast<uint64_t>(local));
     ec_FPWR(s.configadr, ECT_REG_DCSYSOFFSET, sizeof offset, &offset, EC_TIMEOUTRET);
     int32* later[] = {&s.DCrtB, &s.DCrtC, &s.DCrtD};
     const uint16 registers[] = {ECT_REG_DCTIME1, ECT_REG_DCTIME2, ECT_REG_DCTIME3};
@@ -103,22 +105,24 @@ void writeDelay(uint16 i, uint16 parent, uint16 child) {
     ec_slavet& p = ec_slave[parent];
     s.parentport = takeParentPort(p);
     if (p.topology == 1) s.parentport = p.entryport;  // a line end has only its entry port
+    // 64-bit sums of 32-bit differences: latched times a faulty slave reports
+    // cannot overflow them; the delay register keeps the low 32 bits.
     // Round trip through this branch, seen at the parent.
-    const int32_t dt3 =
+    const int64_t dt3 =
         timeDiff(portTime(p, s.parentport), portTime(p, previousPort(p, s.parentport)));
     // Time spent in this slave's own children.
-    int32_t dt1 = 0;
+    int64_t dt1 = 0;
     if (s.topology > 1) {
         dt1 = timeDiff(portTime(s, previousPort(s, s.entryport)), portTime(s, s.entryport));
     }
     if (dt1 > dt3) dt1 = -dt1;
     // Earlier branches of the parent already passed.
-    int32_t dt2 = 0;
+    int64_t dt2 = 0;
     if (child - parent > 1) {
         dt2 = timeDiff(portTime(p, previousPort(p, s.parentport)), portTime(p, p.entryport));
         if (dt2 < 0) dt2 = -dt2;
     }
-    s.pdelay = (dt3 - dt1) / 2 + dt2 + p.pdelay;
+    s.pdelay = static_cast<int32>((dt3 - dt1) / 2 + dt2 + p.pdelay);
     int32 delay = s.pdelay;
     ec_FPWR(s.configadr, ECT_REG_DCSYSDELAY, sizeof delay, &delay, EC_TIMEOUTRET);
 }
@@ -182,12 +186,14 @@ void ec_dcsync0(uint16 slave, boolean act, uint32 CyclTime, int32 CyclShift) {
     uint8 byte = 0;
     ec_FPWR(s.configadr, ECT_REG_DCSYNCACT, 1, &byte, EC_TIMEOUTRET);  // stop the cyclic unit
     ec_FPWR(s.configadr, ECT_REG_DCCUC, 1, &byte, EC_TIMEOUTRET);      // under EtherCAT control
-    int64 now = 0;
+    // The system time is an unsigned 64-bit counter: the start time follows it
+    // modulo 2^64, whatever time the slave reports.
+    uint64_t now = 0;
     ec_FPRD(s.configadr, ECT_REG_DCSYSTIME, sizeof now, &now, EC_TIMEOUTRET);
-    int64 start = now + kSyncStartDelayNs + CyclShift;
-    if (CyclTime > 0) {  // on a whole cycle after the delay
-        start = ((now + kSyncStartDelayNs) / CyclTime + 1) * CyclTime + CyclShift;
-    }
+    const uint64_t earliest = now + kSyncStartDelayNs;
+    uint64_t start = earliest;
+    if (CyclTime > 0) start = (earliest / CyclTime + 1) * CyclTime;  // on a whole cycle
+    start += static_cast<uint64_t>(static_cast<int64_t>(CyclShift));
     ec_FPWR(s.configadr, ECT_REG_DCSTART0, sizeof start, &start, EC_TIMEOUTRET);
     uint32 cycle = CyclTime;
     ec_FPWR(s.configadr, ECT_REG_DCCYCLE0, sizeof cycle, &cycle, EC_TIMEOUTRET);
