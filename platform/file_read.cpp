@@ -14,13 +14,17 @@ struct FileCloser {
 
 }  // namespace
 
+bool IsRegularFileOrMissing(const std::string& path) {
+    std::error_code ec;
+    const auto type = std::filesystem::status(path, ec).type();
+    return type == std::filesystem::file_type::regular ||
+           type == std::filesystem::file_type::not_found;
+}
+
 bool ReadFileStart(const std::string& path, size_t maxBytes, std::vector<char>* data,
                    std::string* error) {
     // A missing file is left to the open, which says so.
-    std::error_code ec;
-    const auto type = std::filesystem::status(path, ec).type();
-    if (type != std::filesystem::file_type::regular &&
-        type != std::filesystem::file_type::not_found) {
+    if (!IsRegularFileOrMissing(path)) {
         *error = "not a regular file";
         return false;
     }

@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+// True for a regular file and for a path where nothing is yet (the open then
+// says why it fails, or creates the file). Anything else is refused: opening a
+// pipe waits for its other end, a device or folder is no file to read or write.
+bool IsRegularFileOrMissing(const std::string& path);
+
 // Reads the first `maxBytes` bytes of the file at `path` (all of a shorter one)
 // into `data`. False with `error` saying why when the file is not a regular
 // file or cannot be opened or read; `data` is then left as it was.

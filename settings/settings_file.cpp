@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 
+#include "platform/file_read.hpp"
 #include "platform/message_box.hpp"
 #include "settings/number_text.hpp"
 
@@ -37,8 +38,10 @@ std::string_view UpToLineEnd(std::string_view text) {
 
 }  // namespace
 
+// A pipe in the file's place would hold start-up or Quit until its other end
+// was opened: only a regular file is opened.
 void LoadSettingsFileFrom(const std::string& path) {
-    File file(std::fopen(path.c_str(), "r"));
+    File file(IsRegularFileOrMissing(path) ? std::fopen(path.c_str(), "r") : nullptr);
     if (!file) {
         ShowMessageBox(L"SetDataFile Read Error");
         return;
@@ -67,7 +70,7 @@ void LoadSettingsFileFrom(const std::string& path) {
 }
 
 void SaveSettingsFileTo(const std::string& path) {
-    File file(std::fopen(path.c_str(), "w"));
+    File file(IsRegularFileOrMissing(path) ? std::fopen(path.c_str(), "w") : nullptr);
     if (!file) {
         ShowMessageBox(L"File Write Open Error");
         return;

@@ -1,10 +1,13 @@
 #include "settings/settings_file.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "core/message_box_recorder.hpp"
@@ -146,6 +149,27 @@ TEST_F(SettingsFileTest, ValuesOthersRelyOnAreKeptInRange) {
 TEST_F(SettingsFileTest, AFileThatCannotBeWrittenIsReported) {
     SaveSettingsFileTo(dir_.string());  // a directory
     EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"File Write Open Error"});
+}
+
+// Opening a pipe would wait for its other end: at start-up and at Quit alike.
+TEST_F(SettingsFileTest, APipeIsRefusedWithoutWaitingForItsOtherEnd) {
+    ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
+    // Opens the other end when the call under test hangs, so that the test ends.
+    auto finishes = [this](void (*call)(const std::string&), int otherEnd) {
+        auto done = std::async(std::launch::async, call, path_);
+        if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return true;
+        const int fd = ::open(path_.c_str(), otherEnd);
+        const bool reader = otherEnd != O_WRONLY;
+        if (!reader) ::close(fd);  // the hung read sees the end of the file
+        done.wait();
+        if (reader) ::close(fd);  // after the hung write had somewhere to go
+        return false;
+    };
+    EXPECT_TRUE(finishes(LoadSettingsFileFrom, O_WRONLY));
+    EXPECT_TRUE(finishes(SaveSettingsFileTo, O_RDONLY | O_NONBLOCK));
+    EXPECT_EQ(boxes_.texts(),
+              (std::vector<std::wstring>{L"SetDataFile Read Error", L"File Write Open Error"}));
+    EXPECT_EQ(g_slaveCount, 1);
 }
 
 TEST(ReadLeadingInteger, ReadsLikeTheSettingsFile) {
