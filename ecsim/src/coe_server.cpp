@@ -107,6 +107,8 @@ void CoeServer::handle(std::span<const uint8_t> message, MailboxOutbox& out) {
                 } else if (!ca && !od_.has(index, subindex)) {
                     code = od_.hasObject(index) ? abort_code::SubindexMissing
                                                 : abort_code::ObjectMissing;
+                } else if (total > kDownloadBuffer) {
+                    code = abort_code::OutOfMemory;
                 } else {
                     transfer_ = std::make_shared<Transfer>();
                     transfer_->completeAccess = ca;

@@ -433,6 +433,7 @@ void Slave::deliverMailbox() {
     for (size_t n = 0; n < kSyncManagers; ++n) {
         const Sm s = sm(n);
         if (!s.enabled() || !s.mailbox() || !s.ecatWrites() || !s.full()) continue;
+        if (outbox_.size() >= kQueuedMailboxReplies) continue;  // taken once one is read
         setSmFull(n, false);
         const auto area = smArea(s);
         const std::optional<ecat::mbx::Header> header = ecat::mbx::parseHeader(area);

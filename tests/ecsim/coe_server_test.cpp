@@ -206,6 +206,9 @@ TEST_F(CoeServerTest, EveryRefusalAnswersWithTheAbortCodeOfARealSlave) {
                  }()),
          abort_code::LengthTooHigh},
         {request(0x21, 0x2000, 3, le32(0)), abort_code::LengthTooLow},
+        // More than the slave could hold until the last segment.
+        {request(0x21, 0x2003, 0, le32(0xFFFFFFFF)), 0x05040005},
+        {request(0x21, 0x2003, 0, le32(CoeServer::kDownloadBuffer + 1)), 0x05040005},
         {request(0xE0, 0x2000, 1, {}), abort_code::CommandSpecifier},
         {segment(0x60, {}), abort_code::CommandSpecifier},  // no upload in progress
         {segment(0x01, {}), abort_code::CommandSpecifier},  // no download in progress

@@ -131,6 +131,25 @@ TEST_F(Mailbox, RepliesLeaveOneAtATimeAndOversizedOnesBecomeAnError) {
     EXPECT_EQ(receive().wkc, 0);
 }
 
+// A master that writes without reading fills the slave's few reply buffers;
+// then the write mailbox stays full and further writes are refused.
+TEST_F(Mailbox, AFloodOfRequestsIsHeldBackNotQueued) {
+    int accepted = 0;
+    for (int i = 0; i < 100; ++i) {
+        accepted += send(static_cast<uint8_t>(i % 7 + 1), {static_cast<uint8_t>(i)}).wkc;
+    }
+    // One reply in the read mailbox and a full queue behind it; one request
+    // waits in the write mailbox.
+    const size_t queued = ecsim::Slave::kQueuedMailboxReplies;
+    EXPECT_EQ(device->received.size(), 1 + queued);
+    EXPECT_EQ(accepted, static_cast<int>(2 + queued));
+    // Nothing accepted is lost: as the replies are read the waiting request is taken.
+    int replies = 0;
+    while (receive().wkc == 1) ++replies;
+    EXPECT_EQ(replies, accepted);
+    EXPECT_EQ(device->received.size(), 2 + queued);
+}
+
 TEST_F(Mailbox, ClosedInInitAndForgottenOnTheWayDown) {
     send(1, {1});
     requestState(seg, 1, al::Init);  // the reply is pending

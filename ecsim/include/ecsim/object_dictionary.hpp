@@ -40,6 +40,7 @@ namespace abort_code {
 inline constexpr uint32_t None = 0;
 inline constexpr uint32_t ToggleBit = 0x05030000;
 inline constexpr uint32_t CommandSpecifier = 0x05040001;
+inline constexpr uint32_t OutOfMemory = 0x05040005;
 inline constexpr uint32_t UnsupportedAccess = 0x06010000;
 inline constexpr uint32_t CompleteAccess = 0x06010004;
 inline constexpr uint32_t WriteOnly = 0x06010001;
@@ -132,6 +133,10 @@ void addPdoObjects(ObjectDictionary& od, std::span<const PdoDesc> outputs,
 // segmented, complete access) from a dictionary, and sends emergencies.
 class CoeServer {
   public:
+    // The most a segmented download may announce: what the slave can keep
+    // until its last segment. More is refused at once, out of memory.
+    static constexpr size_t kDownloadBuffer = 4096;
+
     CoeServer(ObjectDictionary& od, uint16_t mailboxOutSize);
 
     // A complete mailbox message from the master (6-byte mailbox header included).

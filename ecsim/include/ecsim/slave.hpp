@@ -33,6 +33,10 @@ class Slave {
     static constexpr uint32_t kMemorySize = ecat::reg::RegisterSpaceSize + 8 * 1024;
     static constexpr size_t kSyncManagers = 8;
     static constexpr size_t kFmmus = 8;
+    // Replies the slave holds for the master besides the one in its read
+    // mailbox; while they are all taken it leaves a new request in the write
+    // mailbox, which then refuses further writes.
+    static constexpr size_t kQueuedMailboxReplies = 16;
 
     using StateHook = std::function<void(uint16_t from, uint16_t to)>;
 
