@@ -76,7 +76,13 @@ struct Slave::Sm {
     bool mailbox() const { return (control & ecat::sm::ModeMask) == ecat::sm::ModeMailbox; }
     bool ecatWrites() const { return (control & ecat::sm::DirMask) == ecat::sm::DirEcatWrites; }
     bool full() const { return (status & ecat::sm::StatusMailboxFull) != 0; }
-    bool touches(uint32_t a, size_t n) const { return enabled() && overlaps(a, n, start, length); }
+    // A sync manager acts on process memory only: the registers below it stay
+    // registers whatever window the master gives it.
+    uint32_t from() const { return std::max<uint32_t>(start, reg::RegisterSpaceSize); }
+    uint32_t end() const { return uint32_t{start} + length; }
+    bool touches(uint32_t a, size_t n) const {
+        return enabled() && end() > from() && overlaps(a, n, from(), end() - from());
+    }
     bool reachesLastByte(uint32_t a, size_t n) const {
         const uint32_t last = start + length - 1u;
         return a <= last && a + n > last;
@@ -89,8 +95,8 @@ Slave::Sm Slave::sm(size_t n) const {
 }
 
 std::span<uint8_t> Slave::smArea(const Sm& s) {
-    const uint32_t end = std::min<uint32_t>(s.start + s.length, kMemorySize);
-    return {mem_.data() + std::min<uint32_t>(s.start, end), mem_.data() + end};
+    const uint32_t end = std::min<uint32_t>(s.end(), kMemorySize);
+    return {mem_.data() + std::min<uint32_t>(s.from(), end), mem_.data() + end};
 }
 
 void Slave::setSmFull(size_t n, bool full) {

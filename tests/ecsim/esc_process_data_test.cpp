@@ -136,6 +136,22 @@ TEST_F(ProcessData, PhysicalAccessToAProcessDataAreaFollowsItsSyncManager) {
     EXPECT_EQ(bridge->lastOutputs, std::vector<uint8_t>(24, 3));
 }
 
+TEST_F(ProcessData, ASyncManagerOverTheRegistersLeavesThemAlone) {
+    // One broadcast gives every slave an input sync manager over all its registers.
+    std::vector<uint8_t> block(8, 0);
+    ecat::put16(&block[2], reg::RegisterSpaceSize);
+    block[4] = 0x20;  // buffered, read by the master
+    block[6] = 0x01;
+    ASSERT_EQ(exchange(seg, req(Cmd::BWR, 0, reg::Sm0 + 5 * reg::SmSize, block)).wkc, 2);
+    // The registers are read and written as before, not as process data.
+    for (size_t p = 1; p <= 2; ++p) {
+        EXPECT_EQ(read16(seg, p, reg::StationAddress), station(p));
+        EXPECT_EQ(requestState(seg, p, al::SafeOp).status, al::SafeOp);
+        writeSm(seg, p, 5, 0, 0, 0, false);
+    }
+    EXPECT_EQ(bridge->reads, 0) << "no input was filled into the registers";
+}
+
 class DistributedClocks : public ::testing::Test {
   protected:
     DistributedClocks() : seg(*ecsim::parseSlaveList("ZR12,IO,ZR01,ZR02", nullptr)) {
