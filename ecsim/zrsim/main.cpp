@@ -1,6 +1,7 @@
 // zrsim: serves a simulated EtherCAT segment on a network interface, so that a
 // master on the other end of the cable (or veth pair) meets real-looking slaves.
 #include <poll.h>
+#include <sys/prctl.h>
 
 #include <cerrno>
 #include <csignal>
@@ -89,9 +90,12 @@ int run(const zrsim::Options& options) {
         if (control) control->addPollDescriptors(fds);
         auto wakeAt = nextTick;
         if (!delayed.empty() && delayed.begin()->first < wakeAt) wakeAt = delayed.begin()->first;
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - Clock::now());
-        const int ready =
-            ::poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wait.count())));
+        // To the nanosecond, not poll's whole milliseconds: delays are tens of microseconds.
+        const auto wait = std::max<int64_t>(
+            0, std::chrono::duration_cast<std::chrono::nanoseconds>(wakeAt - Clock::now()).count());
+        const timespec timeout{static_cast<time_t>(wait / 1'000'000'000),
+                               static_cast<long>(wait % 1'000'000'000)};
+        const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
         if (ready < 0 && errno != EINTR) throw std::runtime_error("poll failed");
         if (ready > 0 && fds[0].revents != 0) {
             // Drain what arrived, so a burst does not wait a poll round per frame.
@@ -140,6 +144,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     installSignalHandlers();
+    // The kernel may otherwise end a sleep up to 50 us late, as long as the
+    // shortest delays themselves.
+    ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
     try {
         return run(*options);
     } catch (const std::exception& e) {
