@@ -3,6 +3,7 @@
 #include "bus/bus_stop.hpp"
 #include "bus/format_text.hpp"
 #include "bus/globals.hpp"
+#include "bus/little_endian.hpp"
 #include "ethercat.h"
 
 namespace {
@@ -65,9 +66,21 @@ void ResolveLost(uint16_t s) {
     }
 }
 
+// Every slave ORs its AL status into one broadcast read: anything but OP
+// without the error flag shows that some slave needs the pass. A slave in
+// SAFE-OP may keep the working counter full, so the counter alone misses it.
+bool SegmentNotPlainOp() {
+    uint8_t status[2] = {0, 0};
+    if (ec_BRD(0x0000, ECT_REG_ALSTAT, sizeof status, status, EC_TIMEOUTRET) <= 0) return false;
+    constexpr uint16_t kStateBits = 0x000F;
+    const uint16_t stateAndError =
+        ReadLittleEndian<uint16_t>(status) & (kStateBits | EC_STATE_ERROR);
+    return stateAndError != EC_STATE_OPERATIONAL;
+}
+
 bool CheckDue() {
-    return g_busPause.load() == 0 && g_inOp.load() != 0 &&
-           (g_wkc.load() < g_expectedWkc.load() || ec_group[0].docheckstate);
+    if (g_busPause.load() != 0 || g_inOp.load() == 0) return false;
+    return g_wkc.load() < g_expectedWkc.load() || ec_group[0].docheckstate || SegmentNotPlainOp();
 }
 
 // INIT, SAFE-OP and OP for all slaves; the passes that follow supervise the outcome.

@@ -12,6 +12,7 @@
 #include "ecmaster/codec.hpp"
 #include "ecmaster/virtual_wire.hpp"
 #include "ecsim/device.hpp"
+#include "ecsim/slave.hpp"
 #include "ethercat.h"
 
 namespace {
@@ -38,11 +39,23 @@ bool ExchangesFullyAgain() {
     });
 }
 
-// A slave in SAFE-OP keeps exchanging with a full working counter, so the
-// supervision notices it at the next incomplete exchange: lose one frame.
+// A slave falls to SAFE-OP with error as a frame is lost: whichever the
+// supervision sees first, the error is acknowledged once.
 void ForceSafeOpErrorAndLoseAFrame(ecsim::Segment& segment, size_t position) {
     segment.forceSafeOpError(position, 0x001B);
     segment.dropNext(1);
+}
+
+// Loses the next process-data frame; the supervision's own frames pass.
+void LoseOneProcessDataFrame(ecsim::Segment& segment) {
+    auto pending = std::make_shared<std::atomic<bool>>(true);
+    segment.loseWhen([pending](std::span<const uint8_t> frame) {
+        std::vector<uint8_t> copy(frame.begin(), frame.end());
+        for (const ecat::Datagram& d : ecat::parseFrame(copy).datagrams) {
+            if (ecat::isLogical(d.cmd())) return pending->exchange(false);
+        }
+        return false;
+    });
 }
 
 TEST_F(BusThreadsTest, ASlaveInSafeOpWithErrorIsAcknowledgedAndBroughtBackToOp) {
@@ -59,9 +72,28 @@ TEST_F(BusThreadsTest, ASlaveInSafeOpWithErrorIsAcknowledgedAndBroughtBackToOp) 
     EXPECT_TRUE(ExchangesFullyAgain());
 }
 
+// Its outputs still counted, the slave keeps the working counter full: the
+// supervision learns of the error from the segment's AL status.
+TEST_F(BusThreadsTest, ASafeOpErrorWithAFullWorkingCounterIsAcknowledged) {
+    ScanToOp("ZR12,ZR02", 2);
+    segment().forceSafeOpError(2, 0x001B);
+    ASSERT_TRUE(WaitUntil([] {
+        return LogHas(g_strSuperviseLog,
+                      L"WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n");
+    })) << Narrow(g_strSuperviseLog.copy());
+    EXPECT_EQ(g_strSuperviseLog.copy(),
+              L"ERROR[1] : Slave(2) is in SAFE_OP & ERROR, Attempting Ack\r\n"
+              L"WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n");
+    ASSERT_TRUE(WaitUntil([this] {
+        auto hold = segment().lock();
+        return segment().slave(2).alStatus() == EC_STATE_OPERATIONAL;
+    }));
+    EXPECT_TRUE(ExchangesFullyAgain());
+}
+
 TEST_F(BusThreadsTest, ALostFrameAloneWritesNothing) {
     ScanToOp("ZR12,ZR02", 2);
-    segment().dropNext(1);
+    LoseOneProcessDataFrame(segment());
     ASSERT_TRUE(WaitUntil([] { return g_wkc.load() < g_expectedWkc.load(); }));
     EXPECT_TRUE(ExchangesFullyAgain());
     EXPECT_EQ(g_strSuperviseLog.length(), 0u);
