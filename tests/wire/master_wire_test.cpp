@@ -186,8 +186,10 @@ TEST_F(MasterWire, ThreadsShareTheWire) {
     for (int t = 1; t <= 3; ++t) {
         threads.emplace_back([t, &bad] {
             const auto adr = static_cast<uint16>(0x1000 + t);
+            // A timeout no busy machine outlasts: every answer must come, and
+            // be this thread's own.
             for (int i = 0; i < 200; ++i) {
-                if (ec_FPRDw(adr, ECT_REG_STADR, EC_TIMEOUTRET3) != adr) ++bad;
+                if (ec_FPRDw(adr, ECT_REG_STADR, 500000) != adr) ++bad;
             }
         });
     }
