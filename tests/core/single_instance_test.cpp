@@ -5,19 +5,36 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
 
 namespace {
 
 class SingleInstanceLock : public ::testing::Test {
   protected:
-    std::string Name(const char* what) {
-        name_ = std::string("quendrel_test_") + what + "_" + std::to_string(getpid());
-        return name_;
+    // A runtime folder of the test's own: no lock of the tool running on this
+    // machine, nor of another test, is in the way.
+    void SetUp() override {
+        if (const char* before = std::getenv("XDG_RUNTIME_DIR")) runtimeBefore_ = before;
+        std::string pattern = (std::filesystem::temp_directory_path() / "quendrel_rt_XXXXXX");
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        runtime_ = pattern;
+        setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
     }
     void TearDown() override {
-        if (!name_.empty()) std::remove(SingleInstanceLockPath(name_).c_str());
+        if (runtimeBefore_) {
+            setenv("XDG_RUNTIME_DIR", runtimeBefore_->c_str(), 1);
+        } else {
+            unsetenv("XDG_RUNTIME_DIR");
+        }
+        if (!runtime_.empty()) std::filesystem::remove_all(runtime_);
+    }
+    std::string Name(const char* what) {
+        const std::string name = std::string("quendrel_test_") + what;
+        EXPECT_EQ(SingleInstanceLockPath(name), runtime_ + "/" + name + ".lock");
+        return name;
     }
 
     // Runs the lock attempt in a child process; its exit code tells the result.
@@ -34,7 +51,8 @@ class SingleInstanceLock : public ::testing::Test {
     }
 
   private:
-    std::string name_;
+    std::string runtime_;
+    std::optional<std::string> runtimeBefore_;
 };
 
 TEST_F(SingleInstanceLock, ASecondProcessCannotTakeIt) {

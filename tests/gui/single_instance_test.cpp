@@ -19,10 +19,12 @@ QString ProgramPath() {
 }
 
 // Starts the program in `folder` where nobody could close a box: the boxes go to
-// standard error.
-void Start(QProcess& process, const QString& folder) {
+// standard error. Its lock lives in `runtimeFolder`, so that the tool running on
+// this machine, or another test, holds another one.
+void Start(QProcess& process, const QString& folder, const QString& runtimeFolder) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeFolder);
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(folder);
     process.start(ProgramPath(), {});
@@ -32,9 +34,10 @@ TEST(SingleInstance, SecondStartEndsWithMinusNineAndLeavesTheFirstRunning) {
     ASSERT_TRUE(QFileInfo(ProgramPath()).isExecutable()) << ProgramPath().toStdString();
     QTemporaryDir firstFolder;
     QTemporaryDir secondFolder;
+    QTemporaryDir runtimeFolder;
 
     QProcess first;
-    Start(first, firstFolder.path());
+    Start(first, firstFolder.path(), runtimeFolder.path());
     ASSERT_TRUE(first.waitForStarted(10000));
     // Up once it has read (and missed) its settings file, after taking the lock.
     QByteArray firstErrors;
@@ -48,7 +51,7 @@ TEST(SingleInstance, SecondStartEndsWithMinusNineAndLeavesTheFirstRunning) {
     ASSERT_TRUE(up) << firstErrors.toStdString();
 
     QProcess second;
-    Start(second, secondFolder.path());
+    Start(second, secondFolder.path(), runtimeFolder.path());
     ASSERT_TRUE(second.waitForFinished(30000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 247);
