@@ -143,11 +143,7 @@ TEST_F(ProcessData, SdosFromTwoThreadsRunBesideTheCycle) {
     };
     // Full cycles before the transfers and after them: the cycle ran beside them.
     auto fullCycleAfter = [&fullCycles](int seen) {
-        const auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (fullCycles.load() <= seen && Clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return fullCycles.load() > seen;
+        return testsupport::WaitUntil([&] { return fullCycles.load() > seen; });
     };
     EXPECT_TRUE(fullCycleAfter(0));
     int failuresA = 0;
