@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -166,6 +167,9 @@ bool Zrsim::start(std::string* error) {
         if (::getppid() != parent) ::_exit(1);
         ::dup2(logFd, 1);
         ::dup2(logFd, 2);
+        // It stands in for slave hardware, which answers however busy the
+        // host is: ahead of the tests' own load (needs root, else it is left).
+        ::setpriority(PRIO_PROCESS, 0, -10);
         ::execv(args[0], args.data());
         ::_exit(127);
     }
