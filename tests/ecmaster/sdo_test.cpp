@@ -241,13 +241,13 @@ TEST_F(SdoTest, ATimeoutBoundsTheWholeTransfer) {
     const auto data = pattern(1024, 9);
     ASSERT_EQ(ec_SDOwrite(1, 0x2002, 0, FALSE, 1024, data.data(), EC_TIMEOUTRXM), 1);
     // Every frame comes back 1 ms late. The upload is an initiate and 8
-    // segments, each at least 4 frames: 36 ms in all, yet no part takes 20.
+    // segments, each at least 2 frames: 18 ms in all, yet no part takes 10.
     bus_.segment().setDelay(std::chrono::microseconds(1000));
     std::vector<uint8_t> back(1024, 0xEE);
     int size = static_cast<int>(back.size());
-    EXPECT_LE(ec_SDOread(1, 0x2002, 0, FALSE, &size, back.data(), 20000), 0);
+    EXPECT_LE(ec_SDOread(1, 0x2002, 0, FALSE, &size, back.data(), 10000), 0);
     EXPECT_EQ(size, 1024) << "a failed read leaves the size alone";
-    EXPECT_LE(ec_SDOwrite(1, 0x2002, 0, FALSE, 1024, data.data(), 20000), 0);
+    EXPECT_LE(ec_SDOwrite(1, 0x2002, 0, FALSE, 1024, data.data(), 10000), 0);
     drainErrors();
     EXPECT_EQ(ec_SDOread(1, 0x2002, 0, FALSE, &size, back.data(), EC_TIMEOUTRXM), 1);
     EXPECT_EQ(back, data);
