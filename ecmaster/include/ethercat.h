@@ -436,6 +436,13 @@ typedef enum {
     EC_ERR_TYPE_EOE_INVALID_RX_DATA = 11
 } ec_err_type;
 
+/* The abort code and the emergency fields share their bytes through an
+ * anonymous struct in an anonymous union, as applications expect to name them;
+ * both compilers accept it as an extension, which is all it is. */
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wnested-anon-types"
+#endif
 typedef struct {
     ec_timet Time;
     boolean Signal;
@@ -454,6 +461,9 @@ typedef struct {
         };
     };
 } ec_errort;
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 
 typedef struct {
     int16 head;
