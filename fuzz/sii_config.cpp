@@ -1,0 +1,115 @@
+// The configuration path against slaves with a hostile SII image:
+// ec_config_init reads identity, mailbox words and categories from it, and
+// ec_config_map sizes and maps the process data from its categories. The
+// slaves accept every state asked for and answer every SDO with an abort, so
+// that the SII alone decides.
+//
+// Input: flags (u8: bit 0 reads of 8 bytes, bit 1 a second slave with the same
+// image, bit 2 DC), then the EEPROM image; words past it read 0xFFFF, and
+// addresses past 4 KiB are not acknowledged.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "ecmaster/codec.hpp"
+#include "ecmaster/extras.hpp"
+#include "ethercat.h"
+#include "support/byte_reader.hpp"
+#include "support/register_line.hpp"
+
+namespace {
+
+using fuzzsupport::ByteReader;
+using fuzzsupport::RegisterLine;
+using fuzzsupport::RegisterSlave;
+
+constexpr size_t kEepromBytes = 4096;
+constexpr uint16_t kEepromRead = 0x0100;
+constexpr uint16_t kReads8Bytes = 0x0040;
+constexpr uint16_t kNack = 0x2000;
+
+std::shared_ptr<RegisterLine>& line() {
+    static std::shared_ptr<RegisterLine> l = std::make_shared<RegisterLine>(1);
+    return l;
+}
+
+constexpr uint16_t kProcessMemory = 0x1000;
+
+// What a slave does with the master's accesses. Mailboxes are wherever the
+// image put them: a write to process memory is taken as a request, and a read
+// of process memory long enough for an SDO message as the read of its reply.
+void behave(RegisterSlave& s, const std::vector<uint8_t>& eeprom, bool eightBytes, bool dc) {
+    s.mem[ECT_REG_ESCSUP] = dc ? 0x04 : 0x00;
+    s.setWord(ECT_REG_DLSTAT, 0x0200);  // port 0 open, with a link
+    s.setWord(ECT_REG_EEPSTAT, eightBytes ? kReads8Bytes : 0);
+    auto request = std::make_shared<uint16_t>(0);
+    s.afterWrite = [&s, &eeprom, eightBytes, request](uint16_t address, size_t length) {
+        const size_t end = address + length;
+        if (address >= kProcessMemory) *request = address;
+        if (address <= ECT_REG_ALCTL && ECT_REG_ALCTL < end) {
+            s.setWord(ECT_REG_ALSTAT, s.word(ECT_REG_ALCTL) & 0x0F);
+        }
+        if (address <= ECT_REG_EEPCTL && ECT_REG_EEPCTL < end) {
+            uint16_t status = eightBytes ? kReads8Bytes : 0;
+            if ((s.word(ECT_REG_EEPCTL) & 0x0700) == kEepromRead) {
+                const size_t at = 2 * static_cast<size_t>(s.word(ECT_REG_EEPADR));
+                if (at >= kEepromBytes) status |= kNack;
+                for (size_t i = 0; i < 8; ++i) {
+                    s.mem[ECT_REG_EEPDAT + i] = at + i < eeprom.size() ? eeprom[at + i] : 0xFF;
+                }
+            }
+            s.setWord(ECT_REG_EEPSTAT, status);
+        }
+    };
+    s.beforeRead = [&s, request](uint16_t address, size_t length) {
+        // Whatever was asked, the answer is an abort for the object asked for.
+        constexpr size_t kAbortBytes = ecat::sdo::NormalDataOffset;
+        if (address >= kProcessMemory && length >= kAbortBytes &&
+            *request + kAbortBytes <= RegisterSlave::kMemory) {
+            uint8_t* m = &s.mem[address];
+            std::memset(m, 0, kAbortBytes);
+            ecat::sdo::putCommand({m, kAbortBytes}, ecat::sdo::InitiateLength, 1,
+                                  ecat::coe::ServiceSdoRequest, ecat::sdo::Abort);
+            std::memcpy(m + ecat::sdo::IndexOffset, &s.mem[*request + ecat::sdo::IndexOffset], 3);
+            ecat::put32(m + ecat::sdo::FieldOffset, 0x06020000);
+        }
+        s.mem[ECT_REG_SM1STAT] = 0x08;  // always a message waiting
+        s.mem[ECT_REG_SM0STAT] = 0x00;  // and room for the next request
+        return true;
+    };
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzzsupport::openMasterOn(line());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ByteReader in(data, size);
+    const uint8_t flags = in.u8();
+    const auto image = in.bytes(kEepromBytes);
+    const std::vector<uint8_t> eeprom(image.begin(), image.end());
+    const size_t slaves = (flags & 0x02) != 0 ? 2 : 1;
+
+    RegisterLine& wire = *line();
+    wire.reset(slaves);
+    for (size_t p = 1; p <= slaves; ++p) {
+        behave(wire.slave(p), eeprom, (flags & 0x01) != 0, (flags & 0x04) != 0);
+    }
+
+    const int found = ec_config_init(FALSE);
+    FUZZ_CHECK(found == static_cast<int>(slaves));
+    for (int k = 1; k <= found; ++k) {
+        FUZZ_CHECK(std::memchr(ec_slave[k].name, 0, sizeof ec_slave[k].name) != nullptr);
+    }
+    static uint8_t ioMap[4096];
+    const int mapped = ec_config_map_checked(ioMap, sizeof ioMap);
+    FUZZ_CHECK(mapped >= 0 && static_cast<size_t>(mapped) <= sizeof ioMap);
+    ec_errort e;
+    while (ec_poperror(&e)) {
+    }
+    return 0;
+}
