@@ -9,6 +9,7 @@
 #include <deque>
 #include <vector>
 
+#include "ecmaster/codec.hpp"
 #include "ethercat.h"
 #include "support/byte_reader.hpp"
 #include "support/register_line.hpp"
@@ -37,6 +38,15 @@ std::shared_ptr<RegisterLine>& line() {
     return l;
 }
 
+// An initiate upload response for `index`:`subindex`.
+bool AnswersUpload(const std::vector<uint8_t>& m, uint16_t index, uint8_t subindex) {
+    namespace sdo = ecat::sdo;
+    return m.size() >= sdo::NormalDataOffset &&
+           ecat::coe::service(m) == ecat::coe::ServiceSdoResponse &&
+           (m[sdo::CommandOffset] & sdo::SpecifierMask) == sdo::ScsInitiateUpload &&
+           ecat::get16(&m[sdo::IndexOffset]) == index && m[sdo::SubindexOffset] == subindex;
+}
+
 void drainErrors() {
     ec_errort e;
     while (ec_poperror(&e)) {
@@ -58,6 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint16_t index = in.u16();
     const uint8_t subindex = in.u8();
     std::deque<Offered> offered;
+    // Whether a message the master read answered an upload of exactly the object asked for.
+    bool answeredThis = false;
     while (!in.empty()) {
         Offered m;
         m.loseFirstRead = (in.u8() & 0x01) != 0;
@@ -86,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::fill_n(&slave.mem[kReadMailbox], std::min<size_t>(length, readRoom), 0);
             std::copy_n(m.bytes.begin(), std::min({m.bytes.size(), length, readRoom}),
                         &slave.mem[kReadMailbox]);
+            answeredThis = answeredThis || AnswersUpload(m.bytes, index, subindex);
             offered.pop_front();
         }
         return true;
@@ -117,7 +130,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             int psize = bufferSize;
             const boolean ca = operation % 4 == 1;
             const int wkc = ec_SDOread(1, index, subindex, ca, &psize, buffer.data(), kTimeoutUs);
-            if (wkc > 0) FUZZ_CHECK(psize >= 0 && psize <= bufferSize);
+            if (wkc > 0) {
+                FUZZ_CHECK(psize >= 0 && psize <= bufferSize);
+                // A success carries the value of the object asked for, never another's.
+                if (!ca) FUZZ_CHECK(answeredThis);
+            }
             break;
         }
         case 2: {

@@ -28,13 +28,12 @@ constexpr size_t kEepromBytes = 4096;
 constexpr uint16_t kEepromRead = 0x0100;
 constexpr uint16_t kReads8Bytes = 0x0040;
 constexpr uint16_t kNack = 0x2000;
+constexpr uint16_t kProcessMemory = 0x1000;
 
 std::shared_ptr<RegisterLine>& line() {
     static std::shared_ptr<RegisterLine> l = std::make_shared<RegisterLine>(1);
     return l;
 }
-
-constexpr uint16_t kProcessMemory = 0x1000;
 
 // What a slave does with the master's accesses. Mailboxes are wherever the
 // image put them: a write to process memory is taken as a request, and a read
