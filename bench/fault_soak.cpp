@@ -8,12 +8,10 @@
 // and the soak measures how long the bus takes to be whole again.
 //
 // Usage: fault_soak [seconds of faults]   (default 60)
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +32,8 @@
 #include "ecsim/slave_kinds.hpp"
 #include "ethercat.h"
 #include "support/netns.hpp"
+#include "support/wait_until.hpp"
+#include "wire_bench.hpp"
 
 namespace {
 
@@ -59,16 +59,6 @@ constexpr auto kRecoveryLimit = seconds(60);
 // back at its power-on value after a power cycle.
 constexpr uint16_t kScratchIndex = 0xF550;
 constexpr uint8_t kScratchSub = 4;
-
-void UseZrsimBesideThisProgram() {
-    if (std::getenv("ZRSIM") != nullptr) return;
-    char self[PATH_MAX] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return;
-    std::string dir(self, static_cast<size_t>(n));
-    dir.erase(dir.find_last_of('/'));
-    setenv("ZRSIM", (dir + "/../ecsim/zrsim").c_str(), 0);
-}
 
 long RssKb() {
     std::ifstream status("/proc/self/status");
@@ -409,7 +399,7 @@ int main(int argc, char** argv) {
         }
         faultSeconds = static_cast<int>(s);
     }
-    UseZrsimBesideThisProgram();
+    bench::UseZrsimBesideThisProgram();
     if (!testsupport::PrivateNetwork::enter()) {
         std::printf("fault_soak: skipped, %s\n", testsupport::PrivateNetwork::reason().c_str());
         return 0;
@@ -478,14 +468,11 @@ int main(int argc, char** argv) {
     const auto faultsEnd = Clock::now();
 
     // Whole again: zrsim reports every slave in OP and a cycle comes back full.
-    double recoverySeconds = -1;
-    while (Clock::now() - faultsEnd < kRecoveryLimit) {
-        if (AllReportedInOp(sim) && cycles.lastWkc.load() == expected) {
-            recoverySeconds = std::chrono::duration<double>(Clock::now() - faultsEnd).count();
-            break;
-        }
-        std::this_thread::sleep_for(milliseconds(5));
-    }
+    const bool whole = testsupport::WaitUntil(
+        [&] { return AllReportedInOp(sim) && cycles.lastWkc.load() == expected; }, kRecoveryLimit,
+        {.pause = milliseconds(5)});
+    const double recoverySeconds =
+        whole ? std::chrono::duration<double>(Clock::now() - faultsEnd).count() : -1;
     const long rssEnd = RssKb();
     const long fdsEnd = OpenDescriptors();
 
@@ -526,7 +513,7 @@ int main(int argc, char** argv) {
     std::printf(
         "memory: RSS %ld kB at start, %ld kB at end; descriptors %ld at start, %ld at end\n",
         rssStart, rssEnd, fdsStart, fdsEnd);
-    if (recoverySeconds >= 0) {
+    if (whole) {
         std::printf(
             "recovery: every slave in OP with a full working counter %.3f s after the "
             "faults stopped\n",
@@ -542,5 +529,5 @@ int main(int argc, char** argv) {
             static_cast<long long>(kRecoveryLimit.count()), states.c_str(), cycles.lastWkc.load(),
             expected);
     }
-    return s.wrong.load() == 0 && recoverySeconds >= 0 ? 0 : 1;
+    return s.wrong.load() == 0 && whole ? 0 : 1;
 }
