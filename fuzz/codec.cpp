@@ -61,15 +61,15 @@ void buildAndParseBack(ByteReader& in) {
             const auto bytes = in.bytes(s.length);
             s.data.assign(bytes.begin(), bytes.end());
         }
-        const size_t room = builder.roomForData();
+        // Accepted exactly when the datagram is well formed and all of it fits.
+        const size_t used = builder.bytes().size();
+        const bool fits =
+            used + ecat::kDatagramHeaderSize + s.length + ecat::kWkcSize <= ecat::kMaxFrameSize;
+        const bool wellFormed = s.length <= 0x07FF && (s.data.empty() || s.data.size() == s.length);
         s.offset = builder.add(s.cmd, s.index, s.adp, s.ado, s.length, s.data);
-        if (s.offset < 0) {
-            FUZZ_CHECK(s.length > room || s.length > 0x07FF ||
-                       (!s.data.empty() && s.data.size() != s.length));
-            continue;
-        }
-        FUZZ_CHECK(static_cast<size_t>(s.offset) + s.length + ecat::kWkcSize <=
-                   ecat::kMaxFrameSize);
+        FUZZ_CHECK((s.offset >= 0) == (fits && wellFormed));
+        if (s.offset < 0) continue;
+        FUZZ_CHECK(static_cast<size_t>(s.offset) == used + ecat::kDatagramHeaderSize);
         sent.push_back(std::move(s));
     }
     FUZZ_CHECK(builder.datagramCount() == sent.size());

@@ -7,6 +7,7 @@
 // read of it is lost), a length (u16) and its bytes.
 #include <algorithm>
 #include <deque>
+#include <span>
 #include <vector>
 
 #include "ecmaster/codec.hpp"
@@ -39,7 +40,7 @@ std::shared_ptr<RegisterLine>& line() {
 }
 
 // An initiate upload response for `index`:`subindex`.
-bool AnswersUpload(const std::vector<uint8_t>& m, uint16_t index, uint8_t subindex) {
+bool AnswersUpload(std::span<const uint8_t> m, uint16_t index, uint8_t subindex) {
     namespace sdo = ecat::sdo;
     return m.size() >= sdo::NormalDataOffset &&
            ecat::coe::service(m) == ecat::coe::ServiceSdoResponse &&
@@ -98,7 +99,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::fill_n(&slave.mem[kReadMailbox], std::min<size_t>(length, readRoom), 0);
             std::copy_n(m.bytes.begin(), std::min({m.bytes.size(), length, readRoom}),
                         &slave.mem[kReadMailbox]);
-            answeredThis = answeredThis || AnswersUpload(m.bytes, index, subindex);
+            // As the master reads it: the message and the zeros after it.
+            answeredThis = answeredThis ||
+                           AnswersUpload({&slave.mem[kReadMailbox], std::min(length, readRoom)},
+                                         index, subindex);
             offered.pop_front();
         }
         return true;
