@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "ecmaster/codec.hpp"
@@ -28,24 +29,36 @@ constexpr size_t kEepromBytes = 4096;
 constexpr uint16_t kEepromRead = 0x0100;
 constexpr uint16_t kReads8Bytes = 0x0040;
 constexpr uint16_t kNack = 0x2000;
-constexpr uint16_t kProcessMemory = 0x1000;
 
 std::shared_ptr<RegisterLine>& line() {
     static std::shared_ptr<RegisterLine> l = std::make_shared<RegisterLine>(1);
     return l;
 }
 
-// What a slave does with the master's accesses. Mailboxes are wherever the
-// image put them: a write to process memory is taken as a request, and a read
-// of process memory long enough for an SDO message as the read of its reply.
+// Word `word` of the image; past its end the EEPROM reads 0xFFFF.
+uint16_t imageWord(const std::vector<uint8_t>& eeprom, size_t word) {
+    const size_t at = 2 * word;
+    return at + 1 < eeprom.size() ? ecat::get16(&eeprom[at]) : 0xFFFF;
+}
+
+// What a slave does with the master's accesses. Its mailboxes are where the
+// image puts them, and every read of the read mailbox holds an abort for the
+// object the write mailbox asked for.
 void behave(RegisterSlave& s, const std::vector<uint8_t>& eeprom, bool eightBytes, bool dc) {
     s.mem[ECT_REG_ESCSUP] = dc ? 0x04 : 0x00;
     s.setWord(ECT_REG_DLSTAT, 0x0200);  // port 0 open, with a link
     s.setWord(ECT_REG_EEPSTAT, eightBytes ? kReads8Bytes : 0);
-    auto request = std::make_shared<uint16_t>(0);
-    s.afterWrite = [&s, &eeprom, eightBytes, request](uint16_t address, size_t length) {
+    auto station = std::make_shared<uint16_t>(0);
+    s.afterWrite = [&s, &eeprom, eightBytes, station](uint16_t address, size_t length) {
         const size_t end = address + length;
-        if (address >= kProcessMemory) *request = address;
+        // A mailbox the image put over the registers would have the master
+        // write over the station address and lose the slave, and the rest of
+        // the input would go to timeouts: only a write of its own sets it.
+        if (address == ECT_REG_STADR) {
+            *station = s.station();
+        } else if (address < ECT_REG_STADR + 2 && end > ECT_REG_STADR) {
+            s.setWord(ECT_REG_STADR, *station);
+        }
         if (address <= ECT_REG_ALCTL && ECT_REG_ALCTL < end) {
             s.setWord(ECT_REG_ALSTAT, s.word(ECT_REG_ALCTL) & 0x0F);
         }
@@ -61,21 +74,23 @@ void behave(RegisterSlave& s, const std::vector<uint8_t>& eeprom, bool eightByte
             s.setWord(ECT_REG_EEPSTAT, status);
         }
     };
-    s.beforeRead = [&s, request](uint16_t address, size_t length) {
-        // Whatever was asked, the answer is an abort for the object asked for.
-        constexpr size_t kAbortBytes = ecat::sdo::NormalDataOffset;
-        if (address >= kProcessMemory && length >= kAbortBytes &&
-            *request + kAbortBytes <= RegisterSlave::kMemory) {
-            uint8_t* m = &s.mem[address];
-            std::memset(m, 0, kAbortBytes);
-            ecat::sdo::putCommand({m, kAbortBytes}, ecat::sdo::InitiateLength, 1,
-                                  ecat::coe::ServiceSdoRequest, ecat::sdo::Abort);
-            std::memcpy(m + ecat::sdo::IndexOffset, &s.mem[*request + ecat::sdo::IndexOffset], 3);
-            ecat::put32(m + ecat::sdo::FieldOffset, 0x06020000);
-        }
+    s.beforeRead = [&s](uint16_t, size_t) {
         s.mem[ECT_REG_SM1STAT] = 0x08;  // always a message waiting
         s.mem[ECT_REG_SM0STAT] = 0x00;  // and room for the next request
         return true;
+    };
+    const uint16_t requestAt = imageWord(eeprom, ECT_SII_RXMBXADR);
+    const uint16_t replyAt = imageWord(eeprom, ECT_SII_TXMBXADR);
+    s.afterRead = [&s, requestAt, replyAt](uint16_t address, std::span<uint8_t> data) {
+        namespace sdo = ecat::sdo;
+        if (address != replyAt || data.size() < sdo::NormalDataOffset ||
+            requestAt + sdo::NormalDataOffset > RegisterSlave::kMemory) {
+            return;
+        }
+        std::fill(data.begin(), data.end(), 0);
+        sdo::putCommand(data, sdo::InitiateLength, 1, ecat::coe::ServiceSdoRequest, sdo::Abort);
+        std::copy_n(&s.mem[requestAt + sdo::IndexOffset], 3, &data[sdo::IndexOffset]);
+        ecat::put32(&data[sdo::FieldOffset], 0x06020000);
     };
 }
 

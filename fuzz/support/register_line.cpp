@@ -56,6 +56,7 @@ void RegisterLine::pass(RegisterSlave& slave, ecat::Datagram& d) {
         } else {
             std::memcpy(out, &slave.mem[address], length);
         }
+        if (slave.afterRead) slave.afterRead(at, {out, length});
         counted = 1;
     }
     if (writes(cmd)) {

@@ -30,6 +30,9 @@ struct RegisterSlave {
     // Before a read of `length` bytes at `address` is copied out: false refuses
     // it (no working counter), as a slave does that has nothing to give.
     std::function<bool(uint16_t address, size_t length)> beforeRead;
+    // After the memory was copied into a read's data: may give other bytes
+    // there without storing them (a message in a mailbox placed over registers).
+    std::function<void(uint16_t address, std::span<uint8_t> data)> afterRead;
     // Whether a write is stored; a refused one still counts, as a read-only
     // register's does.
     std::function<bool(uint16_t address, size_t length)> storesWrite;
