@@ -5,7 +5,8 @@
 // exchanges process data every millisecond, a second thread reads and writes
 // SDOs and checks every value read against the object's known value, and the
 // tool's own supervision thread keeps the slaves in OP. Then the faults stop,
-// and the soak measures how long the bus takes to be whole again.
+// the last of them a SAFE-OP error forced on every slave, and the soak measures
+// how long the bus takes to be whole again.
 //
 // Usage: fault_soak [seconds of faults]   (default 60)
 
@@ -378,6 +379,11 @@ void RunFaults(testsupport::Zrsim& sim, SdoLoad& sdo, Clock::duration length, Fa
     Control(sim, "drop 0", counts);
     Control(sim, "delay 0", counts);
     if (off != 0) Control(sim, "power-on " + std::to_string(off), counts);
+    // The last fault: every slave at once, so that the recovery has work to do.
+    for (int position = 1; position <= kSlaveCount; ++position) {
+        Control(sim, "safeop-error " + std::to_string(position), counts);
+        ++counts.safeOpErrors;
+    }
 }
 
 int Fail(const std::string& why) {
@@ -516,7 +522,7 @@ int main(int argc, char** argv) {
     if (whole) {
         std::printf(
             "recovery: every slave in OP with a full working counter %.3f s after the "
-            "faults stopped\n",
+            "faults stopped (the last: a SAFE-OP error forced on every slave)\n",
             recoverySeconds);
     } else {
         std::string states;
