@@ -72,6 +72,12 @@ constexpr int MotorSlot(int bridge, int motor) {
     return bridge * kMotorsPerBridge + motor - 1;
 }
 
+// The slave number of bridge ordinal `bridge` (0..kBridgeRows-1), as the master
+// library addresses it.
+inline uint16_t SlaveOfBridge(int bridge) {
+    return static_cast<uint16_t>(g_bridgeSlave[bridge].load());
+}
+
 // The bridge ordinal of `slave`, or -1 when it is none of the first g_bridgeCount
 // entries of the table.
 int BridgeOrdinalOfSlave(int slave);

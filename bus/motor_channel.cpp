@@ -17,10 +17,6 @@ bool IsMotorNumber(int motor) {
     return motor >= 1 && motor <= kMotorsPerBridge;
 }
 
-uint16_t BridgeSlave(int bridge) {
-    return static_cast<uint16_t>(g_bridgeSlave[bridge].load());
-}
-
 // Two queries "?99.1", each followed by up to two reads, until one reads "Ux".
 bool MotorAnswersOnlineQuery(uint16_t slave, int motor) {
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -82,7 +78,7 @@ void CheckMotorsOnline() {
     for (int b = 0; b < count && !BusThreadsStopping(); ++b) {
         BusSleep(20);
         for (int m = 1; m <= kMotorsPerBridge; ++m) {
-            if (MotorAnswersOnlineQuery(BridgeSlave(b), m)) g_motorOnline[MotorSlot(b, m)] = 1;
+            if (MotorAnswersOnlineQuery(SlaveOfBridge(b), m)) g_motorOnline[MotorSlot(b, m)] = 1;
         }
     }
     std::string block;

@@ -118,7 +118,7 @@ void DrainMotorReplies() {
     const int count = QueriedBridgeCount();
     for (int b = 0; b < count && !BusThreadsStopping(); ++b) {
         BusSleep(20);
-        const auto slave = static_cast<uint16_t>(g_bridgeSlave[b].load());
+        const uint16_t slave = SlaveOfBridge(b);
         for (int m = 1; m <= kMotorsPerBridge; ++m) {
             const auto reply = static_cast<uint16_t>(ObjMotorResponse + m);
             for (int read = 0; read < kMaxDrainReads; ++read) {
