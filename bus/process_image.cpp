@@ -108,7 +108,7 @@ void PackBridgeOutputs(uint8_t* out) {
         if (!OutputBlockUsable(b)) continue;
         uint8_t* block = out + g_bridgeOutOffset[b].load();
         for (int c = 0; c < kMotorsPerBridge; ++c) {
-            const int slot = b * kMotorsPerBridge + c;
+            const int slot = MotorSlot(b, c + 1);
             uint8_t* channel = block + kChannelBytes * c;
             // One load for both bytes: a page may change the word meanwhile.
             const uint16_t control = g_ctrlWord[slot].load();
@@ -126,7 +126,7 @@ void UnpackBridgeInputs(const uint8_t* in) {
         if (!InputBlockUsable(b)) continue;
         const uint8_t* block = in + g_bridgeInOffset[b].load();
         for (int c = 0; c < kMotorsPerBridge; ++c) {
-            const int slot = b * kMotorsPerBridge + c;
+            const int slot = MotorSlot(b, c + 1);
             const uint8_t* channel = block + kChannelBytes * c;
             g_statusWord[slot] = ReadLittleEndian<uint16_t>(channel);
             g_actualPos[slot] = ReadLittleEndian<int32_t>(channel + 2);
