@@ -30,7 +30,6 @@ constexpr int kFirstUnrecordedSlave = 32;  // only slaves 1..31 can become bridg
 constexpr size_t kNameField = 119;         // device name and software version
 constexpr size_t kNumberField = 29;        // vendor-ID and serial-number texts
 constexpr size_t kBridgeNameLength = 15;
-constexpr uint16_t kAccelerationObject = ObjBoardCommand;
 constexpr uint8_t kAccelerationSubindex = 4;
 constexpr int32_t kAccelerationBase = 0x05B2D7E1;
 
@@ -274,7 +273,7 @@ int32_t AccelerationWord(int32_t accel) {
 }
 
 void WriteAccelerationWord(int slave, int32_t accel) {
-    SdoWriteInt32(static_cast<uint16_t>(slave), kAccelerationObject, kAccelerationSubindex,
+    SdoWriteInt32(static_cast<uint16_t>(slave), ObjBoardCommand, kAccelerationSubindex,
                   AccelerationWord(accel));
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "bus/bridge_board.hpp"
 #include "bus/bus_stop.hpp"
 #include "bus/sdo_text.hpp"
 #include "motor/motor_setup.hpp"
@@ -44,7 +45,7 @@ bool DebugSetInUse() {
 void ReadBridgeParameters(int slave, BridgeParamTexts& texts) {
     if (BridgeModelOfSlave(slave) == kNotABridge) return;
     const auto read = [slave](BridgeParam param, std::string* value) {
-        const std::string reply = SdoReadAsText(static_cast<uint16_t>(slave), kObjBridgeParams,
+        const std::string reply = SdoReadAsText(static_cast<uint16_t>(slave), ObjBoardPara,
                                                 kBridgeParamFields[param].subindex, kCoeInteger32);
         return TakeParenthesisedValue(reply, value);
     };
@@ -78,12 +79,12 @@ bool WriteBridgeParameters(int slave, const BridgeParamTexts& texts) {
     OpenConfigWindow(slave);
     PauseMs(10);
     for (int i = 0; i < kDebugSet; ++i) {
-        SdoWriteInt32(static_cast<uint16_t>(slave), kObjBridgeParams,
-                      kBridgeParamFields[i].subindex, values[i]);
+        SdoWriteInt32(static_cast<uint16_t>(slave), ObjBoardPara, kBridgeParamFields[i].subindex,
+                      values[i]);
         PauseMs(10);
     }
     if (fields > kDebugSet) {
-        SdoWriteInt32(static_cast<uint16_t>(slave), kObjBridgeParams,
+        SdoWriteInt32(static_cast<uint16_t>(slave), ObjBoardPara,
                       kBridgeParamFields[kDebugSet].subindex, values[kDebugSet]);
     }
     PauseMs(50);

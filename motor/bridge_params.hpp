@@ -6,10 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "bus/bridge_board.hpp"
-
-inline constexpr uint16_t kObjBridgeParams = ObjBoardPara;
-
 // In the order in which they are checked and written.
 enum BridgeParam { kDravokMode, kExFun, kMasterCode, kTqComCycle, kOption, kDebugSet, kParamCount };
 

@@ -44,12 +44,12 @@ bool PassesLinesSlowly(int32_t model) {
 }
 
 void OpenConfigWindow(int slave) {
-    SdoWriteInt32(static_cast<uint16_t>(slave), kObjBridgeControl, kConfigWindowSubindex,
+    SdoWriteInt32(static_cast<uint16_t>(slave), ObjBoardCommand, kConfigWindowSubindex,
                   static_cast<int32_t>(kConfigWindowOpen));
 }
 
 void CloseConfigWindow(int slave) {
-    SdoWriteInt32(static_cast<uint16_t>(slave), kObjBridgeControl, kConfigWindowSubindex, 0);
+    SdoWriteInt32(static_cast<uint16_t>(slave), ObjBoardCommand, kConfigWindowSubindex, 0);
 }
 
 int32_t BridgeModelOfSlave(int slave) {

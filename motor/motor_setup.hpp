@@ -48,7 +48,6 @@ bool PassesLinesSlowly(int32_t model);
 
 // The bridge configuration window, 0xF550:03: opened before a procedure writes
 // channel speeds or bridge parameters, closed after.
-inline constexpr uint16_t kObjBridgeControl = ObjBoardCommand;
 inline constexpr uint8_t kConfigWindowSubindex = 3;
 inline constexpr uint32_t kConfigWindowOpen = 0x6D3F1;
 void OpenConfigWindow(int slave);
