@@ -1,24 +1,18 @@
 #include "platform/file_read.hpp"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
-
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-}  // namespace
 
 bool IsRegularFileOrMissing(const std::string& path) {
     std::error_code ec;
     const auto type = std::filesystem::status(path, ec).type();
     return type == std::filesystem::file_type::regular ||
            type == std::filesystem::file_type::not_found;
+}
+
+FileHandle OpenRegularFile(const std::string& path, const char* mode) {
+    return FileHandle(IsRegularFileOrMissing(path) ? std::fopen(path.c_str(), mode) : nullptr);
 }
 
 bool ReadFileStart(const std::string& path, size_t maxBytes, std::vector<char>* data,
@@ -28,7 +22,7 @@ bool ReadFileStart(const std::string& path, size_t maxBytes, std::vector<char>* 
         *error = "not a regular file";
         return false;
     }
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    FileHandle file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         *error = std::strerror(errno);
         return false;

@@ -1,16 +1,27 @@
-// Reading the files that the user chooses: only a regular file is read (a pipe
-// or device would hold the window until someone wrote to it), and never more
-// than the caller can take.
+// Opening the files that the user chooses or the tool keeps: only a regular file
+// is opened (a pipe or device would hold the window until someone wrote to it),
+// and never more is read than the caller can take.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // True for a regular file and for a path where nothing is yet (the open then
 // says why it fails, or creates the file). Anything else is refused: opening a
 // pipe waits for its other end, a device or folder is no file to read or write.
 bool IsRegularFileOrMissing(const std::string& path);
+
+// fopen of `path` with `mode` when IsRegularFileOrMissing; null when it is not,
+// or when the open fails (errno then says why).
+FileHandle OpenRegularFile(const std::string& path, const char* mode);
 
 // Reads the first `maxBytes` bytes of the file at `path` (all of a shorter one)
 // into `data`. False with `error` saying why when the file is not a regular

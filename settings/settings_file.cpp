@@ -1,8 +1,6 @@
 #include "settings/settings_file.hpp"
 
 #include <cstdio>
-#include <limits>
-#include <memory>
 
 #include "platform/file_read.hpp"
 #include "platform/message_box.hpp"
@@ -18,11 +16,6 @@ std::atomic<int32_t>* const kNumberLines[] = {
     &g_accessLevel, &g_slaveCount,      &g_cia402Pos,         &g_cia402Speed,
     &g_cia402Accel, &g_rxTxPdoModeless, &g_tqlSendAfterClear, &g_selectLan,
 };
-
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 const wchar_t* ReadFailureMessage(int line) {
     if (line == 1) return L"File Read Error!!!";
@@ -41,7 +34,7 @@ std::string_view UpToLineEnd(std::string_view text) {
 // A pipe in the file's place would hold start-up or Quit until its other end
 // was opened: only a regular file is opened.
 void LoadSettingsFileFrom(const std::string& path) {
-    File file(IsRegularFileOrMissing(path) ? std::fopen(path.c_str(), "r") : nullptr);
+    const FileHandle file = OpenRegularFile(path, "r");
     if (!file) {
         ShowMessageBox(L"SetDataFile Read Error");
         return;
@@ -70,7 +63,7 @@ void LoadSettingsFileFrom(const std::string& path) {
 }
 
 void SaveSettingsFileTo(const std::string& path) {
-    File file(IsRegularFileOrMissing(path) ? std::fopen(path.c_str(), "w") : nullptr);
+    const FileHandle file = OpenRegularFile(path, "w");
     if (!file) {
         ShowMessageBox(L"File Write Open Error");
         return;
