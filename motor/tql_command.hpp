@@ -7,9 +7,11 @@
 #include <string>
 #include <string_view>
 
-inline constexpr int kTqlCommandMaxChars = 30;  // a typed command holds 1 to 30 characters
-inline constexpr int kTqlAllMotors = 4;         // motor index of "MotorID1-ID4"
-inline constexpr int32_t kTqlReplyWrap = 1000;  // the response log starts again after this
+#include "bus/globals.hpp"
+
+inline constexpr int kTqlCommandMaxChars = 30;          // a typed command holds 1 to 30 characters
+inline constexpr int kTqlAllMotors = kMotorsPerBridge;  // motor index of "MotorID1-ID4"
+inline constexpr int32_t kTqlReplyWrap = 1000;          // the response log starts again after this
 
 // Replies shown in the response log since it last started again.
 extern std::atomic<int32_t> g_tqlReplyLines;

@@ -127,7 +127,9 @@ void TqlMode::SetupFonts() {
 void TqlMode::FillMotorCombo() {
     QSignalBlocker block(motorCombo_);
     motorCombo_->clear();
-    for (int motor = 1; motor <= 4; ++motor) motorCombo_->addItem(QString("MotorID%1").arg(motor));
+    for (int motor = 1; motor <= kMotorsPerBridge; ++motor) {
+        motorCombo_->addItem(QString("MotorID%1").arg(motor));
+    }
     motorCombo_->addItem("MotorID1-ID4");
     motorCombo_->setCurrentIndex(0);
 }
@@ -181,7 +183,7 @@ void TqlMode::PollMotorReplies() {
     if (g_busPause != 0) return;
     const int slave = SelectedBridgeSlave();
     if (slave == 0) return;
-    for (int motor = 1; motor <= 4; ++motor) {
+    for (int motor = 1; motor <= kMotorsPerBridge; ++motor) {
         std::string reply;
         if (!ReadMotorReply(slave, motor, &reply)) continue;
         m_responseLog += QString("TQ[%1.%2]:").arg(slave).arg(motor).toStdWString();

@@ -46,7 +46,7 @@ VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
 
     auto* group = new QGroupBox("Tarnquisel Check Enable", this);
     group->setGeometry(dlu::Rect(10, 54, 350, 30));
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kMotorsPerBridge; ++i) {
         online_[i] = new QCheckBox(QString("ID%1_ONLINE").arg(i + 1), group);
         online_[i]->setObjectName(QString("online%1").arg(i + 1));
         online_[i]->setGeometry(dlu::Rect(8 + 86 * i, 13, 78, 12));
@@ -75,11 +75,12 @@ void VozeRudadoziraVur::OnInitDialog() {
 
 void VozeRudadoziraVur::TakeFields() {
     m_slaveIndex = slaveCombo_->currentIndex();
-    for (int i = 0; i < 4; ++i) g_tqInitCheckOnline[i] = online_[i]->isChecked() ? 1 : 0;
+    for (int i = 0; i < kMotorsPerBridge; ++i)
+        g_tqInitCheckOnline[i] = online_[i]->isChecked() ? 1 : 0;
 }
 
 void VozeRudadoziraVur::ShowFields() {
-    for (int i = 0; i < 4; ++i) online_[i]->setChecked(g_tqInitCheckOnline[i] != 0);
+    for (int i = 0; i < kMotorsPerBridge; ++i) online_[i]->setChecked(g_tqInitCheckOnline[i] != 0);
 }
 
 void VozeRudadoziraVur::OnBnClickedInitTarnquisel() {

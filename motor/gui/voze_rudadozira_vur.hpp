@@ -33,7 +33,7 @@ class VozeRudadoziraVur : public ToolDialog, private TqInitView {
     int m_slaveIndex = 0;
     QComboBox* slaveCombo_;
     QLineEdit* status_;
-    QCheckBox* online_[4];
+    QCheckBox* online_[kMotorsPerBridge];
     QProgressBar* progress_;
 };
 
