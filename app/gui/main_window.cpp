@@ -8,7 +8,6 @@
 #include <QWindow>
 #include <algorithm>
 
-#include "app/gui/app_icon.hpp"
 #include "app/gui/global_dialogs.hpp"
 #include "bus/bus_stop.hpp"
 #include "bus/globals.hpp"
@@ -127,7 +126,6 @@ void CDuZEraDezorav1Dlg::BuildMenu() {
 }
 
 void CDuZEraDezorav1Dlg::OnInitDialog() {
-    setWindowIcon(QuendrelIcon());
     LoadSettingsFile();
     ClearIoMap();
     ApplyMenuAccessLevel();

@@ -1,6 +1,5 @@
 #include "bus/gui/tool_dialog.hpp"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -17,7 +16,6 @@ constexpr int kTickMs = 25;
 ToolDialog::ToolDialog(QWidget* parent, bool enterCloses, bool ticks)
     : QDialog(parent), enterCloses_(enterCloses), ticks_(ticks) {
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    if (!QApplication::windowIcon().isNull()) setWindowIcon(QApplication::windowIcon());
     timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
 }
