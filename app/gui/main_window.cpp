@@ -282,16 +282,20 @@ void CDuZEraDezorav1Dlg::OnBoardInit() {
     if (SlavesFound()) RunModal(g_dlgBoardInit);
 }
 
+void CDuZEraDezorav1Dlg::CentreOnWindow(QDialog* dialog) const {
+    dialog->move(geometry().center() - dialog->rect().center());
+}
+
 void CDuZEraDezorav1Dlg::RunModal(QDialog* dialog) {
     if (dialog == nullptr) return;
-    dialog->move(geometry().center() - dialog->rect().center());
+    CentreOnWindow(dialog);
     dialog->exec();
 }
 
 void CDuZEraDezorav1Dlg::ShowModeless(QDialog* dialog) {
     if (dialog == nullptr) return;
     if (!dialog->isVisible()) {
-        dialog->move(geometry().center() - dialog->rect().center());
+        CentreOnWindow(dialog);
         dialog->show();
         // Owned by the window: kept above it and minimised with it.
         if (dialog->windowHandle() != nullptr) {

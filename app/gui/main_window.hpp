@@ -47,6 +47,7 @@ class CDuZEraDezorav1Dlg : public QDialog {
     void ApplyMenuAccessLevel();
     void CreateTabPages();
     void ShowPage(int index);
+    void CentreOnWindow(QDialog* dialog) const;
     void RunModal(QDialog* dialog);
     void ShowModeless(QDialog* dialog);
 
