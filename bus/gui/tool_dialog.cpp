@@ -3,9 +3,11 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <utility>
 
 #include "bus/gui/slave_combo.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/push_button.hpp"
 
 namespace {
 
@@ -26,10 +28,18 @@ void ToolDialog::OnBnClickedQuit() {
 }
 
 QPushButton* ToolDialog::AddButton(const QString& caption, const QRect& geometry) {
-    auto* button = new QPushButton(caption, this);
-    button->setAutoDefault(false);
-    button->setGeometry(geometry);
+    return MakeButton(caption, "", geometry, this);
+}
+
+QPushButton* ToolDialog::AddButton(const QString& caption, const char* name, const QRect& geometry,
+                                   std::function<void()> onClick) {
+    QPushButton* button = MakeButton(caption, name, geometry, this);
+    connect(button, &QPushButton::clicked, this, std::move(onClick));
     return button;
+}
+
+QPushButton* ToolDialog::AddQuitButton(const QRect& geometry) {
+    return AddButton("Quit", "quitButton", geometry, [this] { OnBnClickedQuit(); });
 }
 
 QComboBox* ToolDialog::AddSlaveCombo() {

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QTimer>
+#include <functional>
 
 class QComboBox;
 class QPushButton;
@@ -29,6 +30,11 @@ class ToolDialog : public QDialog {
 
     // A push button that Enter does not press unless it has the focus.
     QPushButton* AddButton(const QString& caption, const QRect& geometry);
+    // The same, named `name` and running `onClick` when clicked.
+    QPushButton* AddButton(const QString& caption, const char* name, const QRect& geometry,
+                           std::function<void()> onClick);
+    // The "Quit" button, named "quitButton": runs OnBnClickedQuit.
+    QPushButton* AddQuitButton(const QRect& geometry);
     // The slave list at the dialog's top left, and its filling at each opening:
     // "SlaveNo.%02d" up to the expected slave count, the first selected, without
     // a selection-change notice (each dialog takes its fields itself).

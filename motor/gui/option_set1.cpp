@@ -1,7 +1,6 @@
 #include "motor/gui/option_set1.hpp"
 
 #include <QComboBox>
-#include <QPushButton>
 
 #include "motor/uart_speed_switch.hpp"
 #include "platform/gui/dialog_units.hpp"
@@ -18,17 +17,11 @@ OptionSet1::OptionSet1(QWidget* parent)
     slaveCombo_->setFont(SizedFont(slaveCombo_->font(), 14, 14));
     connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
 
-    QPushButton* fast = AddButton("BoudrateSet To 170Kbps", dlu::Rect(10, 32, 110, 20));
-    fast->setObjectName("baud170kButton");
-    connect(fast, &QPushButton::clicked, this, [this] { OnBnClickedBaud170k(); });
-
-    QPushButton* slow = AddButton("BoudrateSet To 38400bps", dlu::Rect(10, 56, 110, 20));
-    slow->setObjectName("baud38400Button");
-    connect(slow, &QPushButton::clicked, this, [this] { OnBnClickedBaud38400(); });
-
-    QPushButton* quit = AddButton("Quit", dlu::Rect(130, 68, 50, 18));
-    quit->setObjectName("quitButton");
-    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+    AddButton("BoudrateSet To 170Kbps", "baud170kButton", dlu::Rect(10, 32, 110, 20),
+              [this] { OnBnClickedBaud170k(); });
+    AddButton("BoudrateSet To 38400bps", "baud38400Button", dlu::Rect(10, 56, 110, 20),
+              [this] { OnBnClickedBaud38400(); });
+    AddQuitButton(dlu::Rect(130, 68, 50, 18));
 }
 
 void OptionSet1::OnInitDialog() {

@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 
 #include "platform/gui/dialog_units.hpp"
 #include "settings/access_level.hpp"
@@ -25,9 +24,8 @@ ParaSet::ParaSet(QWidget* parent) : ToolDialog(parent, /*enterCloses=*/false, /*
     slaveCombo_ = AddSlaveCombo();
     connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { OnCbnSelchangeSlave(); });
 
-    QPushButton* write = AddButton("Set(Write)", dlu::Rect(126, 8, 54, 18));
-    write->setObjectName("setWriteButton");
-    connect(write, &QPushButton::clicked, this, [this] { OnBnClickedSetWrite(); });
+    AddButton("Set(Write)", "setWriteButton", dlu::Rect(126, 8, 54, 18),
+              [this] { OnBnClickedSetWrite(); });
 
     for (int i = 0; i < kParamCount; ++i) {
         const int y = kRowTop + kRowStep * i;
@@ -40,9 +38,7 @@ ParaSet::ParaSet(QWidget* parent) : ToolDialog(parent, /*enterCloses=*/false, /*
         if (i == kDebugSet) debugLabel_ = label;
     }
 
-    QPushButton* quit = AddButton("Quit", dlu::Rect(126, 150, 54, 18));
-    quit->setObjectName("quitButton");
-    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+    AddQuitButton(dlu::Rect(126, 150, 54, 18));
 }
 
 void ParaSet::OnInitDialog() {

@@ -20,6 +20,7 @@
 #include "motor/tql_command.hpp"
 #include "platform/gui/dialog_units.hpp"
 #include "platform/gui/page_font.hpp"
+#include "platform/gui/push_button.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
 #include "settings/settings_values.hpp"
@@ -50,15 +51,6 @@ QString ChooseParameterFile(QWidget* parent) {
     dialog.setDefaultSuffix("txt");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
-}
-
-QPushButton* MakeButton(const QString& caption, const char* name, const QRect& geometry,
-                        QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setAutoDefault(false);  // Enter on the page never presses a button
-    button->setGeometry(geometry);
-    return button;
 }
 
 QPlainTextEdit* MakeLogView(const char* name, const QRect& geometry, QWidget* parent) {

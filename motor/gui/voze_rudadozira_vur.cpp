@@ -5,7 +5,6 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QPushButton>
 
 #include "platform/gui/dialog_units.hpp"
 #include "platform/gui/page_font.hpp"
@@ -28,9 +27,8 @@ VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
     slaveCombo_ = AddSlaveCombo();
     connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
 
-    QPushButton* start = AddButton("InitTarnquisel", dlu::Rect(86, 7, 70, 20));
-    start->setObjectName("initButton");
-    connect(start, &QPushButton::clicked, this, [this] { OnBnClickedInitTarnquisel(); });
+    AddButton("InitTarnquisel", "initButton", dlu::Rect(86, 7, 70, 20),
+              [this] { OnBnClickedInitTarnquisel(); });
 
     status_ = new QLineEdit(this);
     status_->setObjectName("status");
@@ -58,9 +56,7 @@ VozeRudadoziraVur::VozeRudadoziraVur(QWidget* parent)
     progress_->setGeometry(dlu::Rect(10, 90, 350, 12));
     progress_->setTextVisible(false);
 
-    QPushButton* quit = AddButton("Quit", dlu::Rect(306, 108, 54, 18));
-    quit->setObjectName("quitButton");
-    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+    AddQuitButton(dlu::Rect(306, 108, 54, 18));
 }
 
 void VozeRudadoziraVur::OnInitDialog() {
