@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> eeprom(image.begin(), image.end());
     const size_t slaves = (flags & 0x02) != 0 ? 2 : 1;
 
-    RegisterLine& wire = *line();
+    RegisterLine& wire = fuzzsupport::sharedLine();
     wire.reset(slaves);
     for (size_t p = 1; p <= slaves; ++p) {
         behave(wire.slave(p), eeprom, (flags & 0x01) != 0, (flags & 0x04) != 0);

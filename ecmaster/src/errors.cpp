@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "ecmaster/codec.hpp"
 #include "ethercat.h"
 #include "mailbox.hpp"
 
@@ -37,41 +38,45 @@ char* lookup(const Text (&table)[N], uint32_t code) {
     return const_cast<char*>("Unknown");
 }
 
+namespace code = ecat::sdo::abort_code;
+
 constexpr Text kSdoErrors[] = {
-    {0x00000000, "No error"},
-    {0x05030000, "Toggle bit not changed"},
-    {0x05040000, "SDO protocol timeout"},
-    {0x05040001, "Client/Server command specifier not valid or unknown"},
-    {0x05040005, "Out of memory"},
-    {0x06010000, "Unsupported access to an object"},
-    {0x06010001, "Attempt to read to a write only object"},
-    {0x06010002, "Attempt to write to a read only object"},
-    {0x06010003, "Subindex can not be written, SI0 must be 0 for write access"},
-    {0x06010004, "SDO Complete access not supported for variable length objects"},
-    {0x06010005, "Object length exceeds mailbox size"},
-    {0x06010006, "Object mapped to RxPDO, SDO download blocked"},
-    {0x06020000, "The object does not exist in the object directory"},
-    {0x06040041, "The object can not be mapped into the PDO"},
-    {0x06040042, "The number and length of the objects to be mapped would exceed the PDO length"},
-    {0x06040043, "General parameter incompatibility reason"},
-    {0x06040047, "General internal incompatibility in the device"},
-    {0x06060000, "Access failed due to a hardware error"},
-    {0x06070010, "Data type does not match, length of service parameter does not match"},
-    {0x06070012, "Data type does not match, length of service parameter too high"},
-    {0x06070013, "Data type does not match, length of service parameter too low"},
-    {0x06090011, "Subindex does not exist"},
-    {0x06090030, "Value range of parameter exceeded (only for write access)"},
-    {0x06090031, "Value of parameter written too high"},
-    {0x06090032, "Value of parameter written too low"},
-    {0x06090036, "Maximum value is less than minimum value"},
-    {0x08000000, "General error"},
-    {0x08000020, "Data cannot be transferred or stored to the application"},
-    {0x08000021,
+    {code::None, "No error"},
+    {code::ToggleBit, "Toggle bit not changed"},
+    {code::ProtocolTimeout, "SDO protocol timeout"},
+    {code::CommandSpecifier, "Client/Server command specifier not valid or unknown"},
+    {code::OutOfMemory, "Out of memory"},
+    {code::UnsupportedAccess, "Unsupported access to an object"},
+    {code::WriteOnly, "Attempt to read to a write only object"},
+    {code::ReadOnly, "Attempt to write to a read only object"},
+    {code::SubindexNotWritable, "Subindex can not be written, SI0 must be 0 for write access"},
+    {code::CompleteAccess, "SDO Complete access not supported for variable length objects"},
+    {code::ExceedsMailbox, "Object length exceeds mailbox size"},
+    {code::MappedToRxPdo, "Object mapped to RxPDO, SDO download blocked"},
+    {code::ObjectMissing, "The object does not exist in the object directory"},
+    {code::NotMappable, "The object can not be mapped into the PDO"},
+    {code::MappingTooLong,
+     "The number and length of the objects to be mapped would exceed the PDO length"},
+    {code::ParameterIncompatible, "General parameter incompatibility reason"},
+    {code::DeviceIncompatible, "General internal incompatibility in the device"},
+    {code::HardwareError, "Access failed due to a hardware error"},
+    {code::LengthMismatch, "Data type does not match, length of service parameter does not match"},
+    {code::LengthTooHigh, "Data type does not match, length of service parameter too high"},
+    {code::LengthTooLow, "Data type does not match, length of service parameter too low"},
+    {code::SubindexMissing, "Subindex does not exist"},
+    {code::ValueRange, "Value range of parameter exceeded (only for write access)"},
+    {code::ValueTooHigh, "Value of parameter written too high"},
+    {code::ValueTooLow, "Value of parameter written too low"},
+    {code::MaximumBelowMinimum, "Maximum value is less than minimum value"},
+    {code::GeneralError, "General error"},
+    {code::CannotStore, "Data cannot be transferred or stored to the application"},
+    {code::LocalControl,
      "Data cannot be transferred or stored to the application because of local control"},
-    {0x08000022,
+    {code::DeviceState,
      "Data cannot be transferred or stored to the application because of the present device "
      "state"},
-    {0x08000023, "Object dictionary dynamic generation fails or no object dictionary is present"},
+    {code::NoObjectDictionary,
+     "Object dictionary dynamic generation fails or no object dictionary is present"},
 };
 
 constexpr Text kMailboxErrors[] = {

@@ -357,6 +357,41 @@ bool putCommand(std::span<uint8_t> message, uint16_t length, uint8_t counter, ui
 // Writes the index and subindex of an initiate or abort; false (nothing
 // written) when `message` is too short for them.
 bool putAddress(std::span<uint8_t> message, uint16_t index, uint8_t subindex);
+
+// Abort codes (ETG.1000.6 table 41): what a slave sends and the master names.
+namespace abort_code {
+inline constexpr uint32_t None = 0;
+inline constexpr uint32_t ToggleBit = 0x05030000;
+inline constexpr uint32_t ProtocolTimeout = 0x05040000;
+inline constexpr uint32_t CommandSpecifier = 0x05040001;
+inline constexpr uint32_t OutOfMemory = 0x05040005;
+inline constexpr uint32_t UnsupportedAccess = 0x06010000;
+inline constexpr uint32_t WriteOnly = 0x06010001;
+inline constexpr uint32_t ReadOnly = 0x06010002;
+inline constexpr uint32_t SubindexNotWritable = 0x06010003;
+inline constexpr uint32_t CompleteAccess = 0x06010004;
+inline constexpr uint32_t ExceedsMailbox = 0x06010005;
+inline constexpr uint32_t MappedToRxPdo = 0x06010006;
+inline constexpr uint32_t ObjectMissing = 0x06020000;
+inline constexpr uint32_t NotMappable = 0x06040041;
+inline constexpr uint32_t MappingTooLong = 0x06040042;
+inline constexpr uint32_t ParameterIncompatible = 0x06040043;
+inline constexpr uint32_t DeviceIncompatible = 0x06040047;
+inline constexpr uint32_t HardwareError = 0x06060000;
+inline constexpr uint32_t LengthMismatch = 0x06070010;
+inline constexpr uint32_t LengthTooHigh = 0x06070012;
+inline constexpr uint32_t LengthTooLow = 0x06070013;
+inline constexpr uint32_t SubindexMissing = 0x06090011;
+inline constexpr uint32_t ValueRange = 0x06090030;
+inline constexpr uint32_t ValueTooHigh = 0x06090031;
+inline constexpr uint32_t ValueTooLow = 0x06090032;
+inline constexpr uint32_t MaximumBelowMinimum = 0x06090036;
+inline constexpr uint32_t GeneralError = 0x08000000;
+inline constexpr uint32_t CannotStore = 0x08000020;
+inline constexpr uint32_t LocalControl = 0x08000021;
+inline constexpr uint32_t DeviceState = 0x08000022;
+inline constexpr uint32_t NoObjectDictionary = 0x08000023;
+}  // namespace abort_code
 }  // namespace sdo
 
 // ---- datagrams ----

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "ecmaster/codec.hpp"
 #include "ecsim/device.hpp"
 #include "ethercat.h"
 
@@ -36,26 +37,7 @@ enum class DataType : uint16_t {
 enum class Access : uint8_t { ReadOnly, WriteOnly, ReadWrite };
 
 // SDO abort codes a real slave gives.
-namespace abort_code {
-inline constexpr uint32_t None = 0;
-inline constexpr uint32_t ToggleBit = 0x05030000;
-inline constexpr uint32_t CommandSpecifier = 0x05040001;
-inline constexpr uint32_t OutOfMemory = 0x05040005;
-inline constexpr uint32_t UnsupportedAccess = 0x06010000;
-inline constexpr uint32_t CompleteAccess = 0x06010004;
-inline constexpr uint32_t WriteOnly = 0x06010001;
-inline constexpr uint32_t ReadOnly = 0x06010002;
-inline constexpr uint32_t ObjectMissing = 0x06020000;
-inline constexpr uint32_t LengthMismatch = 0x06070010;
-inline constexpr uint32_t LengthTooHigh = 0x06070012;
-inline constexpr uint32_t LengthTooLow = 0x06070013;
-inline constexpr uint32_t SubindexMissing = 0x06090011;
-inline constexpr uint32_t ValueRange = 0x06090030;
-inline constexpr uint32_t GeneralError = 0x08000000;
-inline constexpr uint32_t CannotStore = 0x08000020;
-inline constexpr uint32_t LocalControl = 0x08000021;
-inline constexpr uint32_t DeviceState = 0x08000022;
-}  // namespace abort_code
+namespace abort_code = ecat::sdo::abort_code;
 
 // One subindex. Plain entries keep `value` (little-endian bytes); entries with
 // hooks compute reads and react to writes (a motor line object, a reply queue).
