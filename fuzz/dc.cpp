@@ -21,11 +21,6 @@ using fuzzsupport::RegisterSlave;
 
 constexpr size_t kMaxSlaves = 8;
 
-std::shared_ptr<RegisterLine>& line() {
-    static std::shared_ptr<RegisterLine> l = std::make_shared<RegisterLine>(1);
-    return l;
-}
-
 // The receive time and system time registers keep what the input put there: a
 // write to the first latches on a real slave, it does not store.
 bool storesWrite(uint16_t address, size_t length) {
@@ -35,14 +30,14 @@ bool storesWrite(uint16_t address, size_t length) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::openMasterOn(line());
+    fuzzsupport::sharedLine();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ByteReader in(data, size);
     const size_t count = 1 + in.u8() % kMaxSlaves;
-    RegisterLine& wire = *line();
+    RegisterLine& wire = fuzzsupport::sharedLine();
     wire.reset(count);
     ec_slavecount = static_cast<int>(count);
     for (size_t p = 1; p <= count; ++p) {

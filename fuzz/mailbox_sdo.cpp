@@ -34,11 +34,6 @@ struct Offered {
     std::vector<uint8_t> bytes;
 };
 
-std::shared_ptr<RegisterLine>& line() {
-    static std::shared_ptr<RegisterLine> l = std::make_shared<RegisterLine>(1);
-    return l;
-}
-
 // An initiate upload response for `index`:`subindex`.
 bool AnswersUpload(std::span<const uint8_t> m, uint16_t index, uint8_t subindex) {
     namespace sdo = ecat::sdo;
@@ -48,16 +43,10 @@ bool AnswersUpload(std::span<const uint8_t> m, uint16_t index, uint8_t subindex)
            ecat::get16(&m[sdo::IndexOffset]) == index && m[sdo::SubindexOffset] == subindex;
 }
 
-void drainErrors() {
-    ec_errort e;
-    while (ec_poperror(&e)) {
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::openMasterOn(line());
+    fuzzsupport::sharedLine();
     return 0;
 }
 
@@ -79,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         offered.push_back(std::move(m));
     }
 
-    RegisterLine& wire = *line();
+    RegisterLine& wire = fuzzsupport::sharedLine();
     wire.reset(1);
     fuzzsupport::RegisterSlave& slave = wire.slave(1);
     slave.setWord(ECT_REG_STADR, kStation);
@@ -153,6 +142,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
     }
-    drainErrors();
+    fuzzsupport::drainErrors();
     return 0;
 }

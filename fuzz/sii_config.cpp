@@ -30,11 +30,6 @@ constexpr uint16_t kEepromRead = 0x0100;
 constexpr uint16_t kReads8Bytes = 0x0040;
 constexpr uint16_t kNack = 0x2000;
 
-std::shared_ptr<RegisterLine>& line() {
-    static std::shared_ptr<RegisterLine> l = std::make_shared<RegisterLine>(1);
-    return l;
-}
-
 // Word `word` of the image; past its end the EEPROM reads 0xFFFF.
 uint16_t imageWord(const std::vector<uint8_t>& eeprom, size_t word) {
     const size_t at = 2 * word;
@@ -90,14 +85,14 @@ void behave(RegisterSlave& s, const std::vector<uint8_t>& eeprom, bool eightByte
         std::fill(data.begin(), data.end(), 0);
         sdo::putCommand(data, sdo::InitiateLength, 1, ecat::coe::ServiceSdoRequest, sdo::Abort);
         std::copy_n(&s.mem[requestAt + sdo::IndexOffset], 3, &data[sdo::IndexOffset]);
-        ecat::put32(&data[sdo::FieldOffset], 0x06020000);
+        ecat::put32(&data[sdo::FieldOffset], sdo::abort_code::ObjectMissing);
     };
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::openMasterOn(line());
+    fuzzsupport::sharedLine();
     return 0;
 }
 
@@ -122,8 +117,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static uint8_t ioMap[4096];
     const int mapped = ec_config_map_checked(ioMap, sizeof ioMap);
     FUZZ_CHECK(mapped >= 0 && static_cast<size_t>(mapped) <= sizeof ioMap);
-    ec_errort e;
-    while (ec_poperror(&e)) {
-    }
+    fuzzsupport::drainErrors();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "ethercat.h"
 
@@ -79,13 +80,23 @@ ecmaster::Delivery RegisterLine::process(std::span<uint8_t> frame) {
     return {};
 }
 
-void openMasterOn(std::shared_ptr<RegisterLine> line) {
-    static int count = 0;
-    const std::string name = "fuzzline" + std::to_string(count++);
-    ecmaster::attachVirtualWire(name, std::move(line));
-    if (ec_init(name.c_str()) <= 0) {
-        std::fprintf(stderr, "the master cannot open the virtual wire %s\n", name.c_str());
-        std::abort();
+RegisterLine& sharedLine() {
+    static const std::shared_ptr<RegisterLine> line = [] {
+        auto l = std::make_shared<RegisterLine>(1);
+        const char* name = "fuzzline";
+        ecmaster::attachVirtualWire(name, l);
+        if (ec_init(name) <= 0) {
+            std::fprintf(stderr, "the master cannot open the virtual wire %s\n", name);
+            std::abort();
+        }
+        return l;
+    }();
+    return *line;
+}
+
+void drainErrors() {
+    ec_errort e;
+    while (ec_poperror(&e)) {
     }
 }
 

@@ -10,9 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "ecmaster/codec.hpp"
@@ -60,8 +58,13 @@ class RegisterLine : public ecmaster::FrameProcessor {
     std::vector<RegisterSlave> slaves_;
 };
 
-// Attaches `line` to the virtual wire under a name of its own and opens the
-// master on it; aborts when the master cannot open it.
-void openMasterOn(std::shared_ptr<RegisterLine> line);
+// The line of this fuzz program: at the first call attached to the virtual wire
+// and the master opened on it (aborts when the master cannot open it). Call it
+// from LLVMFuzzerInitialize; each input then resets it.
+RegisterLine& sharedLine();
+
+// Empties the master's error list, so that one input's errors do not crowd
+// the next's.
+void drainErrors();
 
 }  // namespace fuzzsupport
