@@ -405,15 +405,7 @@ int main(int argc, char** argv) {
         }
         faultSeconds = static_cast<int>(s);
     }
-    bench::UseZrsimBesideThisProgram();
-    if (!testsupport::PrivateNetwork::enter()) {
-        std::printf("fault_soak: skipped, %s\n", testsupport::PrivateNetwork::reason().c_str());
-        return 0;
-    }
-    if (const std::string problem = testsupport::wireTierProblem(); !problem.empty()) {
-        std::printf("fault_soak: skipped, %s\n", problem.c_str());
-        return 0;
-    }
+    if (!bench::EnterZrsimTier("fault_soak")) return 0;
     testsupport::Zrsim sim(kSlaves);
     std::string error;
     if (!sim.start(&error)) return Fail("zrsim did not start: " + error);

@@ -73,15 +73,7 @@ int Fail(const std::string& why) {
 }  // namespace
 
 int main() {
-    bench::UseZrsimBesideThisProgram();
-    if (!testsupport::PrivateNetwork::enter()) {
-        std::printf("pd_period: skipped, %s\n", testsupport::PrivateNetwork::reason().c_str());
-        return 0;
-    }
-    if (const std::string problem = testsupport::wireTierProblem(); !problem.empty()) {
-        std::printf("pd_period: skipped, %s\n", problem.c_str());
-        return 0;
-    }
+    if (!bench::EnterZrsimTier("pd_period")) return 0;
     InstallMessageBoxPresenter(
         [](const std::wstring& text) { std::printf("pd_period: box: %ls\n", text.c_str()); });
     testsupport::Zrsim sim("ZR12,IO,ZR02");

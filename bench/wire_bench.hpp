@@ -44,6 +44,21 @@ inline void UseZrsimBesideThisProgram() {
     ::setenv("ZRSIM", (dir + "/../ecsim/zrsim").c_str(), 0);
 }
 
+// Enters the wire tier with zrsim for the benchmark `program`: false, after
+// saying why it is skipped, when this machine cannot run it.
+inline bool EnterZrsimTier(const char* program) {
+    UseZrsimBesideThisProgram();
+    if (!PrivateNetwork::enter()) {
+        std::printf("%s: skipped, %s\n", program, PrivateNetwork::reason().c_str());
+        return false;
+    }
+    if (const std::string problem = testsupport::wireTierProblem(); !problem.empty()) {
+        std::printf("%s: skipped, %s\n", program, problem.c_str());
+        return false;
+    }
+    return true;
+}
+
 inline int rawSocket(const char* ifname) {
     const int fd = ::socket(PF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ecat::kEtherType));
     if (fd < 0) return -1;
