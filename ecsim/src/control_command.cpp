@@ -19,15 +19,16 @@ constexpr uint32_t kMaxLateReads = 10'000;
 struct LoaderFaultName {
     std::string_view name;
     ControlCommand::LoaderFault fault;
-    bool takesLines;
+    bool takesLines;  // a line count N
+    bool takesReads;  // and, optionally, a read count READS
 };
 constexpr LoaderFaultName kLoaderFaults[] = {
-    {"clear", ControlCommand::LoaderFault::Clear, false},
-    {"refuse-prgmo", ControlCommand::LoaderFault::RefuseProgramMode, false},
-    {"never-ready", ControlCommand::LoaderFault::NeverReady, false},
-    {"late", ControlCommand::LoaderFault::Late, true},
-    {"mute", ControlCommand::LoaderFault::Mute, true},
-    {"silent", ControlCommand::LoaderFault::Silent, false},
+    {"clear", ControlCommand::LoaderFault::Clear, false, false},
+    {"refuse-prgmo", ControlCommand::LoaderFault::RefuseProgramMode, false, false},
+    {"never-ready", ControlCommand::LoaderFault::NeverReady, false, false},
+    {"late", ControlCommand::LoaderFault::Late, true, true},
+    {"mute", ControlCommand::LoaderFault::Mute, true, false},
+    {"silent", ControlCommand::LoaderFault::Silent, false, false},
 };
 
 std::vector<std::string_view> words(std::string_view line) {
@@ -160,14 +161,12 @@ std::variant<ControlCommand, std::string> parseControlCommand(std::string_view l
                    "' (refuse-prgmo, never-ready, late, mute, silent, clear)";
         }
         c.fault = found->fault;
-        const size_t maxWords = found->fault == ControlCommand::LoaderFault::Late ? 5
-                                : found->takesLines                               ? 4
-                                                                                  : 3;
+        const size_t maxWords = 3 + size_t{found->takesLines} + size_t{found->takesReads};
         if (w.size() > maxWords || (found->takesLines && w.size() < 4)) {
             return "loader " + std::string(found->name) +
-                   (found->fault == ControlCommand::LoaderFault::Late ? " takes N [READS]"
-                    : found->takesLines                               ? " takes N"
-                                                                      : " takes no argument");
+                   (found->takesReads   ? " takes N [READS]"
+                    : found->takesLines ? " takes N"
+                                        : " takes no argument");
         }
         uint64_t v = 0;
         if (found->takesLines) {
