@@ -82,11 +82,7 @@ class Cia402PageOnBus : public ::testing::Test {
         lines[3] = "30000";
         lines[4] = "2000";
         folder.writeSettings(lines);
-        window.OnInitDialog();
-        window.show();
-        QTest::mouseClick(Child<QPushButton>(Page(&window, 0), "scanButton"), Qt::LeftButton);
-        ASSERT_TRUE(bus.waitOperational());
-        ASSERT_EQ(g_bridgeCount.load(), 2);
+        ASSERT_NO_FATAL_FAILURE(guitest::ScanFromPage(bus, window));
         Child<QTabBar>(&window, "tabBar")->setCurrentIndex(kCia402Tab);
         ASSERT_TRUE(page()->isVisible());
         // The page has taken the bus and served the tab change.
@@ -106,15 +102,7 @@ class Cia402PageOnBus : public ::testing::Test {
     std::string text(const char* label) {
         return Child<QLabel>(page(), label)->text().toStdString();
     }
-    void Type(const char* name, const QString& text) {
-        QLineEdit* edit = field(name);
-        edit->selectAll();
-        if (text.isEmpty()) {
-            QTest::keyClick(edit, Qt::Key_Delete);
-        } else {
-            QTest::keyClicks(edit, text);
-        }
-    }
+    void Type(const char* name, const QString& text) { guitest::Type(page(), name, text); }
     void Press(const char* name) {
         QTest::mouseClick(Child<QPushButton>(page(), name), Qt::LeftButton);
     }

@@ -27,24 +27,14 @@
 
 namespace {
 
+using guitest::Click;
 using guitest::RecordedBoxes;
+using guitest::Type;
 using guitest::WorkFolder;
 using testsupport::Child;
 
 constexpr int kIoSlave = 2;
 constexpr int kZr02Slave = 3;
-
-// Replaces a field's text by typing, as the user does.
-void Type(QWidget* window, const char* field, const QString& text) {
-    auto* edit = Child<QLineEdit>(window, field);
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, text);
-}
-
-void Click(QWidget* window, const char* name) {
-    Child<QAbstractButton>(window, name)->click();
-}
 
 QString Result(QWidget* window) {
     return Child<QLineEdit>(window, "resultEdit")->text();

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <fstream>
 
 #include "app/gui/application.hpp"
@@ -50,23 +49,21 @@ void ResetSharedState() {
 
 }  // namespace
 
-WorkFolder::WorkFolder() : previous_(QDir::currentPath()) {
+WorkFolder::WorkFolder() {
     ResetSharedState();
-    QDir::setCurrent(dir_.path());
 }
 
 WorkFolder::~WorkFolder() {
     ResetSharedState();
-    QDir::setCurrent(previous_);
 }
 
 void WorkFolder::writeSettings(const std::vector<std::string>& lines) const {
-    std::ofstream file(QDir(dir_.path()).filePath(kSettingsFileName).toStdString());
+    std::ofstream file(folder_.path() / kSettingsFileName);
     for (const std::string& line : lines) file << line << '\n';
 }
 
 std::vector<std::string> WorkFolder::readSettings() const {
-    std::ifstream file(QDir(dir_.path()).filePath(kSettingsFileName).toStdString());
+    std::ifstream file(folder_.path() / kSettingsFileName);
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);) lines.push_back(line);
     return lines;
@@ -95,6 +92,14 @@ int ScannedBus::axisMode(int slave, int axis) const {
     const auto index = static_cast<uint16>(0x6060 + axis * 0x800);
     const int wkc = ec_SDOread(static_cast<uint16>(slave), index, 0, 0, &size, data, 700000);
     return wkc > 0 && size >= 1 ? static_cast<int8_t>(data[0]) : -1;
+}
+
+void ScanFromPage(const ScannedBus& bus, CDuZEraDezorav1Dlg& window) {
+    window.OnInitDialog();
+    window.show();
+    Click(Page(&window, 0), "scanButton");
+    ASSERT_TRUE(bus.waitOperational());
+    ASSERT_EQ(g_bridgeCount.load(), 2);
 }
 
 }  // namespace guitest

@@ -3,19 +3,23 @@
 // tool's own bus threads.
 #pragma once
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 #include <QString>
-#include <QTemporaryDir>
+#include <QTest>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/gui/main_window.hpp"
 #include "core/message_box_recorder.hpp"
 #include "support/qt_helpers.hpp"
 #include "support/virtual_bus.hpp"
+#include "support/working_folder.hpp"
 
 namespace guitest {
 
@@ -37,6 +41,19 @@ inline QAction* MenuItem(const QWidget* window, const char* menu, const QString&
     qFatal("no item \"%s\" in the menu \"%s\"", qPrintable(caption), menu);
 }
 
+// Replaces the text of the line edit `field` under `window` by typing, as the
+// user does.
+inline void Type(const QWidget* window, const char* field, const QString& text) {
+    auto* edit = testsupport::Child<QLineEdit>(window, field);
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+inline void Click(const QWidget* window, const char* button) {
+    testsupport::Child<QAbstractButton>(window, button)->click();
+}
+
 // Records every box instead of showing it (from any thread) until it goes.
 using RecordedBoxes = testsupport::MessageBoxRecorder;
 
@@ -47,14 +64,12 @@ class WorkFolder {
   public:
     WorkFolder();
     ~WorkFolder();
-    QString path() const { return dir_.path(); }
     // Writes "SetDataFile.set" with the nine lines given.
     void writeSettings(const std::vector<std::string>& lines) const;
     std::vector<std::string> readSettings() const;
 
   private:
-    QTemporaryDir dir_;
-    QString previous_;
+    testsupport::ScopedWorkingFolder folder_;
 };
 
 // A simulated ZR12, IO, ZR02 segment on the in-process wire and the bus threads
@@ -77,5 +92,9 @@ class ScannedBus {
   private:
     testsupport::VirtualBus bus_;
 };
+
+// Opens `window` on the settings file in the working folder and scans from the
+// first page; fails unless the bus gets operational with both bridges.
+void ScanFromPage(const ScannedBus& bus, CDuZEraDezorav1Dlg& window);
 
 }  // namespace guitest

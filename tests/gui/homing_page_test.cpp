@@ -21,7 +21,6 @@
 
 namespace {
 
-using guitest::Page;
 using guitest::RecordedBoxes;
 using guitest::ScannedBus;
 using guitest::WorkFolder;
@@ -33,10 +32,7 @@ constexpr int kCia402Tab = 2;
 constexpr int kZr02Slave = 3;
 
 void Type(const char* field, const QString& text) {
-    auto* edit = Child<QLineEdit>(g_dlgCatTools, field);
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, text);
+    guitest::Type(g_dlgCatTools, field, text);
 }
 
 QString Status() {
@@ -53,10 +49,7 @@ class HomingPage : public ::testing::Test {
         ResetHomingState();
         ResetCatToolsState();
         folder_.writeSettings(bus_.settingsLines());
-        window_.OnInitDialog();
-        window_.show();
-        QTest::mouseClick(Child<QPushButton>(Page(&window_, 0), "scanButton"), Qt::LeftButton);
-        ASSERT_TRUE(bus_.waitOperational());
+        ASSERT_NO_FATAL_FAILURE(guitest::ScanFromPage(bus_, window_));
         Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCoeTab);
         ASSERT_TRUE(WaitWithEvents(
             [] { return Child<QComboBox>(g_dlgCatTools, "slaveCombo")->count() == 3; }, 10));

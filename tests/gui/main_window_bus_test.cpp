@@ -22,6 +22,7 @@ namespace {
 
 using guitest::Page;
 using guitest::RecordedBoxes;
+using guitest::ScanFromPage;
 using guitest::ScannedBus;
 using guitest::WorkFolder;
 using testsupport::Child;
@@ -36,15 +37,6 @@ void ExpectAxesInMode(const ScannedBus& bus, int mode) {
             EXPECT_EQ(bus.axisMode(slave, axis), mode) << "slave " << slave << " axis " << axis;
         }
     }
-}
-
-// Opens a main window on the bus's settings and scans from the first page.
-void ScanFromPage(const ScannedBus& bus, CDuZEraDezorav1Dlg& window) {
-    window.OnInitDialog();
-    window.show();
-    QTest::mouseClick(Child<QPushButton>(Page(&window, 0), "scanButton"), Qt::LeftButton);
-    ASSERT_TRUE(bus.waitOperational());
-    ASSERT_EQ(g_bridgeCount.load(), 2);
 }
 
 // A fresh folder whose settings file makes the tool scan a fresh simulated bus.

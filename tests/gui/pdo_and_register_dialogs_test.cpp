@@ -29,8 +29,10 @@
 
 namespace {
 
+using guitest::Click;
 using guitest::RecordedBoxes;
 using guitest::ScannedBus;
+using guitest::Type;
 using guitest::WorkFolder;
 using testsupport::Child;
 using testsupport::WaitUntil;
@@ -42,17 +44,6 @@ const QColor kOutputColours[] = {QColor(200, 0, 200), QColor(0, 0, 200), QColor(
 const QColor kLineBackground(255, 245, 255);
 const QColor kChangedBackground(255, 255, 0);
 constexpr int kIoLine = 1;  // the I/O terminal is slave 2
-
-void Type(QWidget* window, const char* field, const QString& text) {
-    auto* edit = Child<QLineEdit>(window, field);
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, text);
-}
-
-void Click(QWidget* window, const char* name) {
-    Child<QAbstractButton>(window, name)->click();
-}
 
 QStringList Lines(QWidget* dialog, const char* view) {
     return Child<QTextEdit>(dialog, view)->toPlainText().split(QLatin1Char('\n'));
