@@ -12,6 +12,7 @@
 #include "bus/globals.hpp"
 #include "core/message_box_recorder.hpp"
 #include "settings/settings_values.hpp"
+#include "support/narrow.hpp"
 #include "support/virtual_bus.hpp"
 #include "support/wait_until.hpp"
 
@@ -53,7 +54,7 @@ class BusThreadsTest : public ::testing::Test {
         g_scanRequest = 1;
         ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }, 60))
             << "scan log:\n"
-            << std::string(g_strScanLog.copy().begin(), g_strScanLog.copy().end());
+            << Narrow(g_strScanLog.copy());
     }
     ecsim::Segment& segment() { return bus_->segment(); }
 

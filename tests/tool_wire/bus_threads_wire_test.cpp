@@ -15,6 +15,7 @@
 #include "ecsim/firmware_loader.hpp"
 #include "ethercat.h"
 #include "settings/settings_values.hpp"
+#include "support/narrow.hpp"
 #include "support/netns.hpp"
 #include "support/wait_until.hpp"
 #include "support/working_folder.hpp"
@@ -26,12 +27,9 @@
 
 namespace {
 
+using testsupport::Narrow;
 using testsupport::PrivateNetwork;
 using testsupport::WaitUntil;
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
 
 class ToolOnWire : public ::testing::Test {
   protected:
