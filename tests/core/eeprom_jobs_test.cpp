@@ -14,6 +14,7 @@
 
 #include "bus/scan_thread.hpp"
 #include "core/bus_fixture.hpp"
+#include "core/hex_record.hpp"
 #include "ecmaster/codec.hpp"
 #include "ecmaster/virtual_wire.hpp"
 #include "ecsim/slave.hpp"
@@ -24,11 +25,8 @@
 namespace {
 
 using testsupport::CountOf;
+using testsupport::Narrow;
 using testsupport::WaitUntil;
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
 
 std::string SuperviseLog() {
     return Narrow(g_strSuperviseLog.copy());
@@ -41,19 +39,9 @@ std::string ReadFile(const char* name) {
     return text.str();
 }
 
-// One data record line, built apart from the tool's writer.
+// One data record line with its line end.
 std::string Record(uint32_t address, const std::vector<uint8_t>& data) {
-    char field[16];
-    std::snprintf(field, sizeof field, ":%02X%04X00", static_cast<unsigned>(data.size()), address);
-    std::string line = field;
-    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF);
-    for (uint8_t b : data) {
-        std::snprintf(field, sizeof field, "%02X", b);
-        line += field;
-        sum += b;
-    }
-    std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + field;
+    return testsupport::HexRecord(address, data) + "\n";
 }
 
 // Passes every frame to the segment; once armed, switches the first slave off

@@ -6,29 +6,15 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/hex_record.hpp"
+
 namespace {
 
-// One record line as a file would hold it, without the line end.
-std::string Record(uint32_t address, const std::vector<uint8_t>& data, int type = 0) {
-    char field[16];
-    std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address,
-                  type);
-    std::string line = field;
-    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) +
-                   static_cast<unsigned>(type);
-    for (uint8_t b : data) {
-        std::snprintf(field, sizeof field, "%02X", b);
-        line += field;
-        sum += b;
-    }
-    std::snprintf(field, sizeof field, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
-    return line + field;
-}
+using testsupport::HexRecord;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -70,8 +56,8 @@ TEST(IntelHexWriter, ThirtyTwoByteRecordsFromZeroThenTheEndRecord) {
     const auto bytes = Pattern(40);
     const auto forty = Lines(FormatIntelHex(bytes));
     ASSERT_EQ(forty.size(), 3u);
-    EXPECT_EQ(forty[0], Record(0, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 32)));
-    EXPECT_EQ(forty[1], Record(32, std::vector<uint8_t>(bytes.begin() + 32, bytes.end())));
+    EXPECT_EQ(forty[0], HexRecord(0, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 32)));
+    EXPECT_EQ(forty[1], HexRecord(32, std::vector<uint8_t>(bytes.begin() + 32, bytes.end())));
 
     EXPECT_EQ(FormatIntelHex({}), ":00000001FF\n");
 }
@@ -97,7 +83,7 @@ TEST(IntelHexReader, RoundTripsInEitherRecordOrderAndLineEnd) {
         EXPECT_FALSE(l.covered.test(1000));
     }
     // Lower-case digits are read too; a last line without a line end counts.
-    std::string lower = Record(0x10, {0xAB, 0xCD});
+    std::string lower = HexRecord(0x10, {0xAB, 0xCD});
     std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
     const Loaded l = Parse(lower);
     EXPECT_EQ(l.load.result, kHexLoaded);
@@ -107,9 +93,10 @@ TEST(IntelHexReader, RoundTripsInEitherRecordOrderAndLineEnd) {
 }
 
 TEST(IntelHexReader, SkipsOtherRecordTypesAndRecordsPastTheImage) {
-    const std::string file = Record(0, {0x00, 0x01}, 4) + "\n" + Record(0, {0x10, 0x00}, 2) + "\n" +
-                             Record(0x7FFF, {0xEE, 0xEE}) + "\n" + Record(0x7FFE, {0x11, 0x22}) +
-                             "\n" + ":00000001FF\n" + Record(0x0200, {0x33}) + "\n";
+    const std::string file = HexRecord(0, {0x00, 0x01}, 4) + "\n" + HexRecord(0, {0x10, 0x00}, 2) +
+                             "\n" + HexRecord(0x7FFF, {0xEE, 0xEE}) + "\n" +
+                             HexRecord(0x7FFE, {0x11, 0x22}) + "\n" + ":00000001FF\n" +
+                             HexRecord(0x0200, {0x33}) + "\n";
     const Loaded l = Parse(file);
     EXPECT_EQ(l.load.result, kHexLoaded);
     EXPECT_EQ(l.load.start, 0x0200u);
@@ -127,7 +114,7 @@ TEST(IntelHexReader, SkipsOtherRecordTypesAndRecordsPastTheImage) {
 }
 
 TEST(IntelHexReader, RefusesMalformedLinesAndWrongChecksums) {
-    const std::string good = Record(0x40, {0x5A, 0xA5}) + "\n";
+    const std::string good = HexRecord(0x40, {0x5A, 0xA5}) + "\n";
     const struct {
         std::string file;
         int result;
@@ -143,7 +130,7 @@ TEST(IntelHexReader, RefusesMalformedLinesAndWrongChecksums) {
         {":020040005AA510\n", kHexChecksumError},          // wrong checksum
         {":100040005AA50F\n", kHexChecksumError},          // count past the line
         {":020040005AA5\n", kHexChecksumError},            // no checksum
-        {Record(0x40, {1, 2, 3}) + "\n" + ":00000001FF\n", kHexLoaded},
+        {HexRecord(0x40, {1, 2, 3}) + "\n" + ":00000001FF\n", kHexLoaded},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Parse(c.file).load.result, c.result) << c.file;
@@ -158,13 +145,13 @@ TEST(IntelHexReader, RefusesMalformedLinesAndWrongChecksums) {
 TEST(IntelHexReader, ALineOfMoreThan255CharactersGoesOnAsTheNextLine) {
     // 255 characters are kept (a record and padding after its checksum), the
     // 256th is dropped, and what follows is read as a line of its own.
-    std::string line = Record(0, {0x55});
+    std::string line = HexRecord(0, {0x55});
     line += std::string(255 - line.size(), 'X');
-    const Loaded l = Parse(line + "Y" + Record(1, {0xAB}) + "\n");
+    const Loaded l = Parse(line + "Y" + HexRecord(1, {0xAB}) + "\n");
     EXPECT_EQ(l.load.result, kHexLoaded);
     EXPECT_EQ(l.image[0], 0x55);
     EXPECT_EQ(l.image[1], 0xAB);
-    EXPECT_EQ(Parse(line + "YZ" + Record(1, {0xAB}) + "\n").load.result, kHexFormatError);
+    EXPECT_EQ(Parse(line + "YZ" + HexRecord(1, {0xAB}) + "\n").load.result, kHexFormatError);
 }
 
 }  // namespace
