@@ -20,11 +20,8 @@ namespace {
 using testsupport::BusThreadsTest;
 using testsupport::CountOf;
 using testsupport::LogHas;
+using testsupport::Narrow;
 using testsupport::WaitUntil;
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
 
 // A few further exchanges, each with the full working counter.
 bool ExchangesFullyAgain() {
@@ -37,6 +34,18 @@ bool ExchangesFullyAgain() {
         if (seen < 0) seen = g_cycleCount.load();
         return g_cycleCount.load() > seen + 5;
     });
+}
+
+// The supervision's whole log after slave 2's SAFE-OP error was seen and
+// acknowledged once.
+void ExpectSlave2AcknowledgedAndSentToOp() {
+    ASSERT_TRUE(WaitUntil([] {
+        return LogHas(g_strSuperviseLog,
+                      L"WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n");
+    })) << Narrow(g_strSuperviseLog.copy());
+    EXPECT_EQ(g_strSuperviseLog.copy(),
+              L"ERROR[1] : Slave(2) is in SAFE_OP & ERROR, Attempting Ack\r\n"
+              L"WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n");
 }
 
 // A slave falls to SAFE-OP with error as a frame is lost: whichever the
@@ -61,13 +70,7 @@ void LoseOneProcessDataFrame(ecsim::Segment& segment) {
 TEST_F(BusThreadsTest, ASlaveInSafeOpWithErrorIsAcknowledgedAndBroughtBackToOp) {
     ScanToOp("ZR12,ZR02", 2);
     ForceSafeOpErrorAndLoseAFrame(segment(), 2);
-    ASSERT_TRUE(WaitUntil([] {
-        return LogHas(g_strSuperviseLog,
-                      L"WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n");
-    })) << Narrow(g_strSuperviseLog.copy());
-    EXPECT_EQ(g_strSuperviseLog.copy(),
-              L"ERROR[1] : Slave(2) is in SAFE_OP & ERROR, Attempting Ack\r\n"
-              L"WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n");
+    ASSERT_NO_FATAL_FAILURE(ExpectSlave2AcknowledgedAndSentToOp());
     EXPECT_EQ(g_ackCount, 1);
     EXPECT_TRUE(ExchangesFullyAgain());
 }
@@ -77,13 +80,7 @@ TEST_F(BusThreadsTest, ASlaveInSafeOpWithErrorIsAcknowledgedAndBroughtBackToOp) 
 TEST_F(BusThreadsTest, ASafeOpErrorWithAFullWorkingCounterIsAcknowledged) {
     ScanToOp("ZR12,ZR02", 2);
     segment().forceSafeOpError(2, 0x001B);
-    ASSERT_TRUE(WaitUntil([] {
-        return LogHas(g_strSuperviseLog,
-                      L"WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n");
-    })) << Narrow(g_strSuperviseLog.copy());
-    EXPECT_EQ(g_strSuperviseLog.copy(),
-              L"ERROR[1] : Slave(2) is in SAFE_OP & ERROR, Attempting Ack\r\n"
-              L"WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n");
+    ASSERT_NO_FATAL_FAILURE(ExpectSlave2AcknowledgedAndSentToOp());
     ASSERT_TRUE(WaitUntil([this] {
         auto hold = segment().lock();
         return segment().slave(2).alStatus() == EC_STATE_OPERATIONAL;
