@@ -16,9 +16,7 @@ constexpr uint16_t kModesOfOperationDisplay = 0x6061;
 constexpr uint16_t kDigitalOutputs = 0x60FE;
 constexpr uint8_t kOutputsSubindex = 1;
 constexpr uint8_t kOutputMaskSubindex = 2;
-constexpr int32_t kAllOutputs = 0x0F;
 constexpr uint16_t kSwitchOn = 0x0007;
-constexpr uint16_t kEnableOperation = 0x000F;
 constexpr uint16_t kCpioControl = 0xC00F;
 constexpr int kReadBackPasses = 50;
 constexpr int kCopyPasses = 8;
@@ -102,7 +100,7 @@ int SetAllMotorsHomingMode() {
 }
 
 int SetAllMotorsCspMode() {
-    SwitchAllBridges(kEnableOperation, kModeCsp, 20);
+    SwitchAllBridges(kControlEnableOperation, kModeCsp, 20);
     const int count = g_bridgeCount.load();
     for (int b = 0; b < count; ++b) SettleBridgeInCsp(b);
     PauseMs(20);
@@ -111,7 +109,8 @@ int SetAllMotorsCspMode() {
 
 int SetCpioMode(int on) {
     const bool cpio = on == 1;
-    SwitchAllBridges(cpio ? kCpioControl : kEnableOperation, cpio ? kModeCpio : kModeCsp, 30);
+    SwitchAllBridges(cpio ? kCpioControl : kControlEnableOperation, cpio ? kModeCpio : kModeCsp,
+                     30);
     PauseMs(500);
     return 0;
 }
@@ -122,7 +121,7 @@ uint32_t AxisModeSwitches() {
 
 void EnableAxisOutputs(int slave, int axis) {
     SdoWriteInt32(static_cast<uint16_t>(slave), AxisObject(kDigitalOutputs, axis),
-                  kOutputMaskSubindex, kAllOutputs);
+                  kOutputMaskSubindex, kAllAxisOutputs);
 }
 
 void WriteAxisOutputs(int slave, int axis, int32_t value) {

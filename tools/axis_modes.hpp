@@ -17,6 +17,11 @@ constexpr uint16_t AxisObject(uint16_t base, int axis) {
     return static_cast<uint16_t>(base + axis * 0x800);
 }
 
+// Controlword of an axis that is switched on and enabled for operation.
+inline constexpr uint16_t kControlEnableOperation = 0x000F;
+// The four digital outputs of an axis, as bits 0..3.
+inline constexpr int32_t kAllAxisOutputs = 0x0F;
+
 int SetAllMotorsMode101();
 int SetAllMotorsHomingMode();
 // Also makes every target follow its actual position and reads the mode back;

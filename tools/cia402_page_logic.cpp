@@ -18,8 +18,6 @@ std::atomic<int32_t> g_outTestPattern{1};
 namespace {
 
 constexpr uint16_t kDigitalInputs = 0x60FD;
-constexpr int32_t kAllOutputs = 0x0F;
-constexpr uint16_t kEnableOperation = 0x000F;
 
 constexpr size_t kMaxSpeedChars = 6;
 constexpr size_t kMaxAccelChars = 6;
@@ -86,7 +84,7 @@ bool StartMove(int slave, std::wstring_view speed, std::wstring_view accel,
     PauseMs(200);
     for (int m = 1; m <= kMotorsPerBridge; ++m) {
         const int slot = MotorSlot(bridge, m);
-        g_ctrlWord[slot] |= kEnableOperation;
+        g_ctrlWord[slot] |= kControlEnableOperation;
         g_movePos[slot] = p;
         g_moveSpeed[slot] = static_cast<uint32_t>(s);
     }
@@ -124,7 +122,7 @@ bool MotorOutputs(int slave, int motorIndex, int* value) {
     const int bridge = BridgeOrdinalOfSlave(slave);
     if (bridge < 0) return false;
     const int motor = motorIndex >= 0 && motorIndex < kMotorsPerBridge ? motorIndex + 1 : 1;
-    *value = static_cast<int>(g_digOut[MotorSlot(bridge, motor)].load() & kAllOutputs);
+    *value = static_cast<int>(g_digOut[MotorSlot(bridge, motor)].load() & kAllAxisOutputs);
     return true;
 }
 
@@ -164,5 +162,5 @@ void ApplyCpioMode(int on) {
 int TakeOutTestPattern() {
     const int32_t pattern = g_outTestPattern.load();
     g_outTestPattern = pattern >= kOutTestPatterns ? 1 : pattern + 1;
-    return pattern & kAllOutputs;
+    return pattern & kAllAxisOutputs;
 }

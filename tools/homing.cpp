@@ -40,7 +40,6 @@ constexpr int kTorqueParam = 47;
 constexpr int kHomingInputParam = 27;
 
 constexpr uint16_t kControlHomingStart = 0x001F;  // enable operation, bit 4: start
-constexpr uint16_t kControlEnable = 0x000F;       // enable operation
 constexpr uint16_t kControlHalt = 0x010F;         // enable operation, bit 8: halt
 
 constexpr uint32_t kBitHomingAttained = 0x1000;
@@ -210,7 +209,7 @@ std::wstring StartHoming(const HomingFields& fields) {
     PauseMs(kPulseMs);
     g_homingActive = 1;
     g_homingResult = kHomingRunning;
-    SetRunControlWord(kControlEnable);
+    SetRunControlWord(kControlEnableOperation);
     return {};
 }
 
@@ -242,7 +241,7 @@ void StopHoming() {
     if (g_homingActive.load() != 1) return;
     SetRunControlWord(kControlHalt);
     for (int step = 0; step < kHaltSteps; ++step) PauseMs(kWritePauseMs);
-    SetRunControlWord(kControlEnable);
+    SetRunControlWord(kControlEnableOperation);
     // A second halt does not put the end further off.
     if (run.haltTicksLeft == 0) run.haltTicksLeft = kHaltReportTicks;
 }
