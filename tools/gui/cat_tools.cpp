@@ -1,7 +1,5 @@
 #include "tools/gui/cat_tools.hpp"
 
-#include <QAbstractButton>
-#include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -16,9 +14,6 @@
 #include "platform/gui/page_font.hpp"
 #include "platform/message_box.hpp"
 #include "tools/axis_modes.hpp"
-#include "tools/coe_access.hpp"
-#include "tools/gui/coe_controls.hpp"
-#include "tools/homing.hpp"
 
 CatTools* g_dlgCatTools = nullptr;
 
@@ -28,7 +23,6 @@ constexpr int kTickMs = 25;
 constexpr int kMotors = 4;
 constexpr int kHomingInputs = 6;
 const char* const kHomingTypes[] = {"StopperCW", "StopperCCW", "SwitchCW", "SwitchCCW"};
-constexpr int kFirstSwitchType = 2;
 
 QPushButton* AddButton(QWidget* parent, const char* caption, const char* name,
                        const QRect& geometry) {
@@ -65,6 +59,9 @@ void FillList(QComboBox* list, const QStringList& texts) {
 
 CatTools::CatTools(QWidget* parent) : QWidget(parent) {
     resize(dlu::Size(457, 295));
+    // The page starts at the device name object.
+    coe_.fields.index = L"1008";
+    coe_.fields.subindex = L"0";
     BuildCoeGroup();
     BuildHomingGroup();
     timer_.setInterval(kTickMs);
@@ -73,27 +70,19 @@ CatTools::CatTools(QWidget* parent) : QWidget(parent) {
 }
 
 void CatTools::BuildCoeGroup() {
-    slaveCombo_ = AddList(this, "slaveCombo", dlu::Rect(16, 14, 66, 14));
-    connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
-
-    dataTypeGroup_ = AddDataTypeRadios(this, 98, 16);
-    connect(dataTypeGroup_, &QButtonGroup::idClicked, this,
-            [this](int type) { OnBnClickedDataType(type); });
-
+    coe_.slaveCombo = AddList(this, "slaveCombo", dlu::Rect(16, 14, 66, 14));
+    coe_.dataTypeGroup = AddDataTypeRadios(this, 98, 16);
     AddLabel(this, "Index(Hex)", dlu::Rect(16, 38, 50, 8));
-    indexEdit_ = AddField(this, "indexEdit", dlu::Rect(16, 48, 50, 14));
+    coe_.indexEdit = AddField(this, "indexEdit", dlu::Rect(16, 48, 50, 14));
     AddLabel(this, "Sub Index(Hex)", dlu::Rect(76, 38, 60, 8));
-    subindexEdit_ = AddField(this, "subindexEdit", dlu::Rect(76, 48, 40, 14));
+    coe_.subindexEdit = AddField(this, "subindexEdit", dlu::Rect(76, 48, 40, 14));
     QPushButton* read = AddButton(this, "READ", "readButton", dlu::Rect(136, 46, 50, 18));
     connect(read, &QPushButton::clicked, this, [this] { OnBnClickedRead(); });
     QPushButton* write = AddButton(this, "WRITE", "writeButton", dlu::Rect(192, 46, 50, 18));
     connect(write, &QPushButton::clicked, this, [this] { OnBnClickedWrite(); });
-    resultEdit_ = AddResultField(this, "resultEdit", dlu::Rect(16, 70, 300, 14));
-    dataEdit_ = AddField(this, "dataEdit", dlu::Rect(16, 90, 300, 14));
-
-    for (QLineEdit* edit : {indexEdit_, subindexEdit_, dataEdit_}) {
-        connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
-    }
+    coe_.resultEdit = AddResultField(this, "resultEdit", dlu::Rect(16, 70, 300, 14));
+    coe_.dataEdit = AddField(this, "dataEdit", dlu::Rect(16, 90, 300, 14));
+    coe_.ConnectChanges(this, [this] { TakeFields(); });
 }
 
 void CatTools::BuildHomingGroup() {
@@ -138,49 +127,40 @@ void CatTools::BuildHomingGroup() {
 
 void CatTools::OnInitDialog() {
     // Modern family (fixed pitch), 14 pixels high, any weight.
-    slaveCombo_->setFont(SizedFont(QFontDatabase::systemFont(QFontDatabase::FixedFont), 14, 0));
+    coe_.slaveCombo->setFont(SizedFont(QFontDatabase::systemFont(QFontDatabase::FixedFont), 14, 0));
     homingInputCombo_->hide();
     homingInputLabel_->hide();
-    m_dataType = kCoeTypeString;
+    coe_.fields.dataType = kCoeTypeString;
     timer_.start();
     ShowFields();
     ShowHomingColour();
 }
 
 void CatTools::TakeFields() {
-    m_slaveIndex = slaveCombo_->currentIndex();
-    m_dataType = dataTypeGroup_->checkedId();
-    m_index = indexEdit_->text().toStdWString();
-    m_subindex = subindexEdit_->text().toStdWString();
-    m_data = dataEdit_->text().toStdWString();
-    m_hmOffset = hmOffsetEdit_->text().toStdWString();
-    m_hmSpeed1 = hmSpeed1Edit_->text().toStdWString();
-    m_hmSpeed2 = hmSpeed2Edit_->text().toStdWString();
-    m_hmAccel = hmAccelEdit_->text().toStdWString();
-    m_motorIndex = motorCombo_->currentIndex();
-    m_homingType = homingTypeCombo_->currentIndex();
-    m_torque = torqueEdit_->text().toStdWString();
-    m_homingInput = homingInputCombo_->currentIndex();
+    coe_.Take();
+    m_homing.offset = hmOffsetEdit_->text().toStdWString();
+    m_homing.switchSpeed = hmSpeed1Edit_->text().toStdWString();
+    m_homing.zeroSpeed = hmSpeed2Edit_->text().toStdWString();
+    m_homing.acceleration = hmAccelEdit_->text().toStdWString();
+    m_homing.motorIndex = motorCombo_->currentIndex();
+    m_homing.homingType = homingTypeCombo_->currentIndex();
+    m_homing.torque = torqueEdit_->text().toStdWString();
+    m_homing.homingInput = homingInputCombo_->currentIndex();
 }
 
 void CatTools::ShowFields() {
-    const QSignalBlocker blockSlave(slaveCombo_);
     const QSignalBlocker blockMotor(motorCombo_);
     const QSignalBlocker blockType(homingTypeCombo_);
     const QSignalBlocker blockInput(homingInputCombo_);
-    slaveCombo_->setCurrentIndex(m_slaveIndex);
-    if (QAbstractButton* radio = dataTypeGroup_->button(m_dataType)) radio->setChecked(true);
-    indexEdit_->setText(QString::fromStdWString(m_index));
-    subindexEdit_->setText(QString::fromStdWString(m_subindex));
-    dataEdit_->setText(QString::fromStdWString(m_data));
-    hmOffsetEdit_->setText(QString::fromStdWString(m_hmOffset));
-    hmSpeed1Edit_->setText(QString::fromStdWString(m_hmSpeed1));
-    hmSpeed2Edit_->setText(QString::fromStdWString(m_hmSpeed2));
-    hmAccelEdit_->setText(QString::fromStdWString(m_hmAccel));
-    motorCombo_->setCurrentIndex(m_motorIndex);
-    homingTypeCombo_->setCurrentIndex(m_homingType);
-    torqueEdit_->setText(QString::fromStdWString(m_torque));
-    homingInputCombo_->setCurrentIndex(m_homingInput);
+    coe_.Show();
+    hmOffsetEdit_->setText(QString::fromStdWString(m_homing.offset));
+    hmSpeed1Edit_->setText(QString::fromStdWString(m_homing.switchSpeed));
+    hmSpeed2Edit_->setText(QString::fromStdWString(m_homing.zeroSpeed));
+    hmAccelEdit_->setText(QString::fromStdWString(m_homing.acceleration));
+    motorCombo_->setCurrentIndex(m_homing.motorIndex);
+    homingTypeCombo_->setCurrentIndex(m_homing.homingType);
+    torqueEdit_->setText(QString::fromStdWString(m_homing.torque));
+    homingInputCombo_->setCurrentIndex(m_homing.homingInput);
 }
 
 void CatTools::OnTimer() {
@@ -193,18 +173,8 @@ void CatTools::OnTimer() {
 }
 
 void CatTools::OnBnClickedHmStart() {
-    HomingFields fields;
-    fields.slaveIndex = m_slaveIndex;
-    fields.motorIndex = m_motorIndex;
-    fields.homingType = m_homingType;
-    fields.storeFlag = m_storeFlag;
-    fields.offset = m_hmOffset;
-    fields.switchSpeed = m_hmSpeed1;
-    fields.zeroSpeed = m_hmSpeed2;
-    fields.acceleration = m_hmAccel;
-    fields.torque = m_torque;
-    fields.homingInput = m_homingInput;
-    const std::wstring refusal = StartHoming(fields);
+    m_homing.slaveIndex = coe_.fields.slaveIndex;
+    const std::wstring refusal = StartHoming(m_homing);
     // The old status text stays until the first supervision step; its colour
     // already says that a run is on.
     ShowHomingColour();
@@ -231,8 +201,8 @@ void CatTools::ShowHomingColour() {
 // Once per run: a later scan or slave count leaves the lists as they are.
 void CatTools::FillLists() {
     {
-        const QSignalBlocker block(slaveCombo_);
-        FillSlaveCombo(slaveCombo_);
+        const QSignalBlocker block(coe_.slaveCombo);
+        FillSlaveCombo(coe_.slaveCombo);
     }
     QStringList motors;
     for (int motor = 1; motor <= kMotors; ++motor) motors << QStringLiteral("Motor.%1").arg(motor);
@@ -249,35 +219,23 @@ void CatTools::FillLists() {
     TakeFields();
 }
 
-void CatTools::OnBnClickedDataType(int dataType) {
-    TakeFields();
-    m_dataType = dataType;
-}
-
 void CatTools::OnBnClickedWrite() {
-    const std::wstring refusal =
-        CoeWrite({m_slaveIndex, m_dataType, m_index, m_subindex, m_data}, kCoePageRules);
-    if (!refusal.empty()) ShowMessageBox(refusal);
+    coe_.Write(kCoePageRules);
 }
 
 void CatTools::OnBnClickedRead() {
-    const CoeReadOutcome outcome =
-        CoeRead({m_slaveIndex, m_dataType, m_index, m_subindex, m_data}, kCoePageRules);
-    if (!outcome.message.empty()) {
-        ShowMessageBox(outcome.message);
-        return;
-    }
-    resultEdit_->setText(QString::fromStdWString(outcome.result));
+    coe_.Read(kCoePageRules);
 }
 
 void CatTools::OnCbnSelchangeMotor() {
     TakeFields();
-    if (m_slaveIndex >= 0) EnableAxisOutputs(m_slaveIndex + 1, m_motorIndex);
+    const int slaveIndex = coe_.fields.slaveIndex;
+    if (slaveIndex >= 0) EnableAxisOutputs(slaveIndex + 1, m_homing.motorIndex);
 }
 
 void CatTools::OnCbnSelchangeHomingMode() {
     TakeFields();
-    const bool switchType = m_homingType >= kFirstSwitchType;
+    const bool switchType = m_homing.homingType >= kHomingSwitchCw;
     homingInputCombo_->setVisible(switchType);
     homingInputLabel_->setVisible(switchType);
     torqueEdit_->setVisible(!switchType);

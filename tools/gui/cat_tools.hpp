@@ -6,9 +6,10 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
-#include <string>
 
-class QButtonGroup;
+#include "tools/gui/coe_controls.hpp"
+#include "tools/homing.hpp"
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -22,8 +23,6 @@ class CatTools : public QWidget {
     void OnTimer();
     void OnBnClickedWrite();
     void OnBnClickedRead();
-    // A data-type radio was clicked.
-    void OnBnClickedDataType(int dataType);
     // A new motor was chosen: lets all four of its digital outputs through.
     void OnCbnSelchangeMotor();
     // A new homing type: the stopper types show the torque field, the switch
@@ -49,29 +48,10 @@ class CatTools : public QWidget {
     // The status field's text colour follows the homing result.
     void ShowHomingColour();
 
-    // CoE group.
-    int m_slaveIndex = 0;
-    int m_dataType = 0;
-    std::wstring m_index = L"1008";
-    std::wstring m_subindex = L"0";
-    std::wstring m_data;
-    // Homing group.
-    std::wstring m_hmOffset = L"0";
-    std::wstring m_hmSpeed1 = L"500";
-    std::wstring m_hmSpeed2 = L"500";
-    std::wstring m_hmAccel = L"500";
-    int m_motorIndex = 0;
-    int m_homingType = 0;
-    int m_storeFlag = 0;  // the homing's "EEPROM" store flag; no control shows it
-    std::wstring m_torque = L"20";
-    int m_homingInput = 0;
+    CoeGroup coe_;
+    // The homing group's fields; its slave is the CoE group's.
+    HomingFields m_homing;
 
-    QComboBox* slaveCombo_;
-    QButtonGroup* dataTypeGroup_;
-    QLineEdit* indexEdit_;
-    QLineEdit* subindexEdit_;
-    QLineEdit* resultEdit_;
-    QLineEdit* dataEdit_;
     QComboBox* motorCombo_;
     QComboBox* homingTypeCombo_;
     QLineEdit* hmOffsetEdit_;

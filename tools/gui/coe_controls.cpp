@@ -1,11 +1,13 @@
 #include "tools/gui/coe_controls.hpp"
 
+#include <QAbstractButton>
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
 
 #include "platform/gui/dialog_units.hpp"
-#include "tools/coe_access.hpp"
+#include "platform/message_box.hpp"
 
 QButtonGroup* AddDataTypeRadios(QWidget* parent, int x, int y) {
     struct Radio {
@@ -39,4 +41,45 @@ QLineEdit* AddResultField(QWidget* parent, const char* name, const QRect& geomet
     QLineEdit* field = AddField(parent, name, geometry);
     field->setReadOnly(true);
     return field;
+}
+
+void CoeGroup::ConnectChanges(QObject* window, const std::function<void()>& takeFields) const {
+    QObject::connect(slaveCombo, &QComboBox::currentIndexChanged, window, takeFields);
+    QObject::connect(dataTypeGroup, &QButtonGroup::idClicked, window, takeFields);
+    for (QLineEdit* edit : {indexEdit, subindexEdit, dataEdit}) {
+        QObject::connect(edit, &QLineEdit::textEdited, window, takeFields);
+    }
+}
+
+void CoeGroup::Take() {
+    fields.slaveIndex = slaveCombo->currentIndex();
+    fields.dataType = dataTypeGroup->checkedId();
+    fields.index = indexEdit->text().toStdWString();
+    fields.subindex = subindexEdit->text().toStdWString();
+    fields.data = dataEdit->text().toStdWString();
+}
+
+void CoeGroup::Show() const {
+    {
+        const QSignalBlocker block(slaveCombo);
+        slaveCombo->setCurrentIndex(fields.slaveIndex);
+    }
+    if (QAbstractButton* radio = dataTypeGroup->button(fields.dataType)) radio->setChecked(true);
+    indexEdit->setText(QString::fromStdWString(fields.index));
+    subindexEdit->setText(QString::fromStdWString(fields.subindex));
+    dataEdit->setText(QString::fromStdWString(fields.data));
+}
+
+void CoeGroup::Read(const CoeWindowRules& rules) const {
+    const CoeReadOutcome outcome = CoeRead(fields, rules);
+    if (!outcome.message.empty()) {
+        ShowMessageBox(outcome.message);
+        return;
+    }
+    resultEdit->setText(QString::fromStdWString(outcome.result));
+}
+
+void CoeGroup::Write(const CoeWindowRules& rules) const {
+    const std::wstring refusal = CoeWrite(fields, rules);
+    if (!refusal.empty()) ShowMessageBox(refusal);
 }

@@ -1,8 +1,15 @@
-// Controls that the CoE page and the mailbox dialog both carry.
+// Controls that the tool windows share, and the object read and write group that
+// the CoE page and the mailbox dialog both carry.
 #pragma once
 
+#include <functional>
+
+#include "tools/coe_access.hpp"
+
 class QButtonGroup;
+class QComboBox;
 class QLineEdit;
+class QObject;
 class QRect;
 class QString;
 class QWidget;
@@ -17,3 +24,27 @@ QLineEdit* AddField(QWidget* parent, const char* name, const QRect& geometry);
 
 // A read-only field for read results and status texts.
 QLineEdit* AddResultField(QWidget* parent, const char* name, const QRect& geometry);
+
+// The object read and write group: the widgets each window lays out, and what
+// they held when the user last changed one (the handlers act on that).
+struct CoeGroup {
+    QComboBox* slaveCombo = nullptr;
+    QButtonGroup* dataTypeGroup = nullptr;
+    QLineEdit* indexEdit = nullptr;
+    QLineEdit* subindexEdit = nullptr;
+    QLineEdit* resultEdit = nullptr;
+    QLineEdit* dataEdit = nullptr;
+    CoeFields fields;
+
+    // Runs `takeFields` of `window` on every edit of a field, choice of a slave
+    // and click of a data-type radio.
+    void ConnectChanges(QObject* window, const std::function<void()>& takeFields) const;
+    // The widgets into `fields`, and `fields` back into the widgets (the slave
+    // list without a selection-change notice).
+    void Take();
+    void Show() const;
+    // READ and WRITE with `fields`: a refusal in a message box, a read's result
+    // in the result field.
+    void Read(const CoeWindowRules& rules) const;
+    void Write(const CoeWindowRules& rules) const;
+};

@@ -1,16 +1,11 @@
 #include "tools/gui/mail_box_coe.hpp"
 
-#include <QAbstractButton>
-#include <QButtonGroup>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "platform/gui/dialog_units.hpp"
-#include "platform/message_box.hpp"
-#include "tools/coe_access.hpp"
-#include "tools/gui/coe_controls.hpp"
 
 MailBoxCoe* g_dlgMailBoxCoe = nullptr;
 
@@ -19,31 +14,26 @@ MailBoxCoe::MailBoxCoe(QWidget* parent)
     setWindowTitle("MailBox");
     setFixedSize(dlu::Size(244, 136));
 
-    slaveCombo_ = AddSlaveCombo();
-    connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
+    coe_.slaveCombo = AddSlaveCombo();
     label_ = new QLabel(this);
     label_->setObjectName("labelText");
     label_->setGeometry(dlu::Rect(84, 13, 60, 8));
 
-    dataTypeGroup_ = AddDataTypeRadios(this, 10, 32);
-    connect(dataTypeGroup_, &QButtonGroup::idClicked, this,
-            [this](int type) { OnBnClickedDataType(type); });
+    coe_.dataTypeGroup = AddDataTypeRadios(this, 10, 32);
 
     (new QLabel("Index(hex)", this))->setGeometry(dlu::Rect(10, 48, 50, 8));
-    indexEdit_ = AddField(this, "indexEdit", dlu::Rect(10, 58, 50, 14));
+    coe_.indexEdit = AddField(this, "indexEdit", dlu::Rect(10, 58, 50, 14));
     (new QLabel("Sub Index(Hex)", this))->setGeometry(dlu::Rect(70, 48, 60, 8));
-    subindexEdit_ = AddField(this, "subindexEdit", dlu::Rect(70, 58, 40, 14));
+    coe_.subindexEdit = AddField(this, "subindexEdit", dlu::Rect(70, 58, 40, 14));
     QPushButton* read = AddButton("COE_Read", dlu::Rect(128, 56, 50, 18));
     read->setObjectName("coeReadButton");
     connect(read, &QPushButton::clicked, this, [this] { OnBnClickedCoeRead(); });
     QPushButton* write = AddButton("COE_Write", dlu::Rect(184, 56, 50, 18));
     write->setObjectName("coeWriteButton");
     connect(write, &QPushButton::clicked, this, [this] { OnBnClickedCoeWrite(); });
-    resultEdit_ = AddResultField(this, "resultEdit", dlu::Rect(10, 80, 224, 14));
-    dataEdit_ = AddField(this, "dataEdit", dlu::Rect(10, 98, 224, 14));
-    for (QLineEdit* edit : {indexEdit_, subindexEdit_, dataEdit_}) {
-        connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
-    }
+    coe_.resultEdit = AddResultField(this, "resultEdit", dlu::Rect(10, 80, 224, 14));
+    coe_.dataEdit = AddField(this, "dataEdit", dlu::Rect(10, 98, 224, 14));
+    coe_.ConnectChanges(this, [this] { TakeFields(); });
 
     QPushButton* quit = AddButton("Quit", dlu::Rect(184, 116, 50, 14));
     quit->setObjectName("quitButton");
@@ -54,51 +44,26 @@ MailBoxCoe::MailBoxCoe(QWidget* parent)
 // expected slave count now gives it.
 void MailBoxCoe::OnInitDialog() {
     m_labelText = L"  ";
-    FillSlaveList(slaveCombo_);
-    m_dataType = kCoeType4Byte;
-    m_index.clear();
-    m_subindex.clear();
-    m_data.clear();
-    m_slaveIndex = slaveCombo_->currentIndex();
-    resultEdit_->clear();
+    FillSlaveList(coe_.slaveCombo);
+    coe_.fields = CoeFields{};
+    coe_.fields.slaveIndex = coe_.slaveCombo->currentIndex();
+    coe_.resultEdit->clear();
     ShowFields();
 }
 
 void MailBoxCoe::TakeFields() {
-    m_dataType = dataTypeGroup_->checkedId();
-    m_index = indexEdit_->text().toStdWString();
-    m_subindex = subindexEdit_->text().toStdWString();
-    m_data = dataEdit_->text().toStdWString();
-    m_slaveIndex = slaveCombo_->currentIndex();
+    coe_.Take();
 }
 
 void MailBoxCoe::ShowFields() {
-    const QSignalBlocker block(slaveCombo_);
     label_->setText(QString::fromStdWString(m_labelText));
-    if (QAbstractButton* radio = dataTypeGroup_->button(m_dataType)) radio->setChecked(true);
-    indexEdit_->setText(QString::fromStdWString(m_index));
-    subindexEdit_->setText(QString::fromStdWString(m_subindex));
-    dataEdit_->setText(QString::fromStdWString(m_data));
-    slaveCombo_->setCurrentIndex(m_slaveIndex);
-}
-
-void MailBoxCoe::OnBnClickedDataType(int dataType) {
-    TakeFields();
-    m_dataType = dataType;
+    coe_.Show();
 }
 
 void MailBoxCoe::OnBnClickedCoeRead() {
-    const CoeReadOutcome outcome =
-        CoeRead({m_slaveIndex, m_dataType, m_index, m_subindex, m_data}, kMailBoxRules);
-    if (!outcome.message.empty()) {
-        ShowMessageBox(outcome.message);
-        return;
-    }
-    resultEdit_->setText(QString::fromStdWString(outcome.result));
+    coe_.Read(kMailBoxRules);
 }
 
 void MailBoxCoe::OnBnClickedCoeWrite() {
-    const std::wstring refusal =
-        CoeWrite({m_slaveIndex, m_dataType, m_index, m_subindex, m_data}, kMailBoxRules);
-    if (!refusal.empty()) ShowMessageBox(refusal);
+    coe_.Write(kMailBoxRules);
 }

@@ -5,11 +5,9 @@
 #include <string>
 
 #include "bus/gui/tool_dialog.hpp"
+#include "tools/gui/coe_controls.hpp"
 
-class QButtonGroup;
-class QComboBox;
 class QLabel;
-class QLineEdit;
 
 class MailBoxCoe : public ToolDialog {
     Q_OBJECT
@@ -18,8 +16,6 @@ class MailBoxCoe : public ToolDialog {
 
     void OnBnClickedCoeRead();
     void OnBnClickedCoeWrite();
-    // A data-type radio was clicked.
-    void OnBnClickedDataType(int dataType);
 
   protected:
     void OnInitDialog() override;
@@ -29,19 +25,8 @@ class MailBoxCoe : public ToolDialog {
     void ShowFields();
 
     std::wstring m_labelText;
-    int m_dataType = 0;
-    std::wstring m_index;
-    std::wstring m_subindex;
-    std::wstring m_data;
-    int m_slaveIndex = 0;
-
     QLabel* label_;
-    QComboBox* slaveCombo_;
-    QButtonGroup* dataTypeGroup_;
-    QLineEdit* indexEdit_;
-    QLineEdit* subindexEdit_;
-    QLineEdit* resultEdit_;
-    QLineEdit* dataEdit_;
+    CoeGroup coe_;
 };
 
 // The one instance, made by CreateGlobalDialogs at start and kept for the run.
