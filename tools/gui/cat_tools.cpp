@@ -24,15 +24,6 @@ constexpr int kMotors = 4;
 constexpr int kHomingInputs = 6;
 const char* const kHomingTypes[] = {"StopperCW", "StopperCCW", "SwitchCW", "SwitchCCW"};
 
-QPushButton* AddButton(QWidget* parent, const char* caption, const char* name,
-                       const QRect& geometry) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(name);
-    button->setAutoDefault(false);  // Enter on the page never presses a button
-    button->setGeometry(geometry);
-    return button;
-}
-
 QLabel* AddLabel(QWidget* parent, const char* text, const QRect& geometry) {
     auto* label = new QLabel(QString::fromLatin1(text), parent);
     label->setGeometry(geometry);
@@ -76,9 +67,9 @@ void CatTools::BuildCoeGroup() {
     coe_.indexEdit = AddField(this, "indexEdit", dlu::Rect(16, 48, 50, 14));
     AddLabel(this, "Sub Index(Hex)", dlu::Rect(76, 38, 60, 8));
     coe_.subindexEdit = AddField(this, "subindexEdit", dlu::Rect(76, 48, 40, 14));
-    QPushButton* read = AddButton(this, "READ", "readButton", dlu::Rect(136, 46, 50, 18));
+    QPushButton* read = AddPageButton(this, "READ", "readButton", dlu::Rect(136, 46, 50, 18));
     connect(read, &QPushButton::clicked, this, [this] { OnBnClickedRead(); });
-    QPushButton* write = AddButton(this, "WRITE", "writeButton", dlu::Rect(192, 46, 50, 18));
+    QPushButton* write = AddPageButton(this, "WRITE", "writeButton", dlu::Rect(192, 46, 50, 18));
     connect(write, &QPushButton::clicked, this, [this] { OnBnClickedWrite(); });
     coe_.resultEdit = AddResultField(this, "resultEdit", dlu::Rect(16, 70, 300, 14));
     coe_.dataEdit = AddField(this, "dataEdit", dlu::Rect(16, 90, 300, 14));
@@ -118,9 +109,9 @@ void CatTools::BuildHomingGroup() {
         connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
     }
 
-    hmStartButton_ = AddButton(this, "hm Start", "hmStartButton", dlu::Rect(16, 168, 50, 18));
+    hmStartButton_ = AddPageButton(this, "hm Start", "hmStartButton", dlu::Rect(16, 168, 50, 18));
     homingStatusEdit_ = AddResultField(this, "homingStatusEdit", dlu::Rect(72, 170, 300, 14));
-    stopHmButton_ = AddButton(this, "Stop hm", "stopHmButton", dlu::Rect(380, 168, 50, 18));
+    stopHmButton_ = AddPageButton(this, "Stop hm", "stopHmButton", dlu::Rect(380, 168, 50, 18));
     connect(hmStartButton_, &QPushButton::clicked, this, [this] { OnBnClickedHmStart(); });
     connect(stopHmButton_, &QPushButton::clicked, this, [this] { OnBnClickedStopHm(); });
 }

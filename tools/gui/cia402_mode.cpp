@@ -16,6 +16,7 @@
 #include "platform/gui/page_font.hpp"
 #include "settings/settings_values.hpp"
 #include "tools/cia402_page_logic.hpp"
+#include "tools/gui/coe_controls.hpp"
 
 Cia402Mode* g_dlgCia402Mode = nullptr;
 
@@ -40,22 +41,6 @@ QLabel* MakeLabel(const QString& caption, const char* name, const QRect& geometr
     label->setObjectName(name);
     label->setGeometry(geometry);
     return label;
-}
-
-QLineEdit* MakeEdit(const char* name, const QRect& geometry, QWidget* parent) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    edit->setGeometry(geometry);
-    return edit;
-}
-
-QPushButton* MakeButton(const QString& caption, const char* name, const QRect& geometry,
-                        QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setAutoDefault(false);  // Enter on the page presses no button
-    button->setGeometry(geometry);
-    return button;
 }
 
 // Puts each control under its digit of `digits` (the controls given from the
@@ -98,16 +83,16 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
     replyGroup_->setGeometry(dlu::Rect(14, 126, 200, 86));
 
     MakeLabel(QStringLiteral("P="), "positionLabel", dlu::Rect(26, 52, 14, 10), this);
-    positionEdit_ = MakeEdit("positionEdit", dlu::Rect(42, 50, 70, 14), this);
+    positionEdit_ = AddField(this, "positionEdit", dlu::Rect(42, 50, 70, 14));
     MakeLabel(QStringLiteral("S="), "speedLabel", dlu::Rect(26, 72, 14, 10), this);
-    speedEdit_ = MakeEdit("speedEdit", dlu::Rect(42, 70, 70, 14), this);
+    speedEdit_ = AddField(this, "speedEdit", dlu::Rect(42, 70, 70, 14));
     MakeLabel(QStringLiteral("A="), "accelLabel", dlu::Rect(26, 92, 14, 10), this)->hide();
-    accelEdit_ = MakeEdit("accelEdit", dlu::Rect(42, 90, 70, 14), this);
+    accelEdit_ = AddField(this, "accelEdit", dlu::Rect(42, 90, 70, 14));
     accelEdit_->hide();
     startButton_ =
-        MakeButton(QStringLiteral("START"), "startButton", dlu::Rect(128, 48, 72, 26), this);
+        AddPageButton(this, QStringLiteral("START"), "startButton", dlu::Rect(128, 48, 72, 26));
     stopButton_ =
-        MakeButton(QStringLiteral("STOP"), "stopButton", dlu::Rect(128, 82, 72, 26), this);
+        AddPageButton(this, QStringLiteral("STOP"), "stopButton", dlu::Rect(128, 82, 72, 26));
 
     for (int i = 0; i < 4; ++i) {
         const std::string name = "positionId" + std::to_string(i + 1);
@@ -155,7 +140,7 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
     outTestBox_->setObjectName("outTestBox");
     outTestBox_->setGeometry(dlu::Rect(236, 154, 70, 10));
 
-    targetEdit_ = MakeEdit("targetPositionEdit", dlu::Rect(236, 180, 150, 14), this);
+    targetEdit_ = AddField(this, "targetPositionEdit", dlu::Rect(236, 180, 150, 14));
     targetEdit_->hide();
 
     connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
