@@ -2,7 +2,6 @@
 
 #include <optional>
 
-#include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 #include "platform/latin1.hpp"
 #include "tools/field_number.hpp"
@@ -43,15 +42,6 @@ bool ReadHexFieldUpTo(const std::wstring& text, uint32_t max, uint32_t* value) {
     return ReadHexField(text, value) && *value <= max;
 }
 
-// Slave number = list selection + 1, one of the slaves the last scan found; an
-// empty list (selection -1) gives none.
-bool TakeSlave(const CoeFields& fields, CoeObject* object) {
-    const int32_t slave = fields.slaveIndex + 1;
-    if (slave < 1 || slave > g_slavesFound.load()) return false;
-    object->slave = static_cast<uint16_t>(slave);
-    return true;
-}
-
 // Index: at least three characters holding a hexadecimal number up to 0xFFFF;
 // subindex: not empty, up to 0xFF. Returns the refusal, or the empty text.
 std::wstring TakeAddress(const CoeFields& fields, const CoeMessages& messages, CoeObject* object) {
@@ -85,7 +75,7 @@ uint16_t CoeTypeCode(int32_t dataType) {
 
 std::wstring CoeWrite(const CoeFields& fields, const CoeWindowRules& rules) {
     CoeObject object;
-    if (!TakeSlave(fields, &object)) return kWriteMessages.slave;
+    if (!ReadSlaveSelection(fields.slaveIndex, &object.slave)) return kWriteMessages.slave;
     if (fields.dataType == kCoeType2Byte || fields.dataType == kCoeType1Byte) {
         return rules.refuseNarrowWrite ? kWriteTypeError : L"";
     }
@@ -107,7 +97,7 @@ std::wstring CoeWrite(const CoeFields& fields, const CoeWindowRules& rules) {
 
 CoeReadOutcome CoeRead(const CoeFields& fields, const CoeWindowRules& rules) {
     CoeObject object;
-    if (!TakeSlave(fields, &object)) return {kReadMessages.slave, {}};
+    if (!ReadSlaveSelection(fields.slaveIndex, &object.slave)) return {kReadMessages.slave, {}};
     if (std::wstring refusal = TakeAddress(fields, kReadMessages, &object); !refusal.empty()) {
         return {refusal, {}};
     }

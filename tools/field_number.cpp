@@ -1,5 +1,6 @@
 #include "tools/field_number.hpp"
 
+#include "bus/globals.hpp"
 #include "platform/latin1.hpp"
 #include "settings/number_text.hpp"
 
@@ -24,4 +25,11 @@ bool ReadDecimalField(std::wstring_view text, int32_t* value) {
 bool ReadHexField(std::wstring_view text, uint32_t* value) {
     const std::optional<std::string> bytes = FieldBytes(text);
     return bytes && ReadLeadingHex(*bytes, value);
+}
+
+bool ReadSlaveSelection(int listIndex, uint16_t* slave) {
+    const int number = listIndex + 1;
+    if (number < 1 || number > g_slavesFound.load()) return false;
+    *slave = static_cast<uint16_t>(number);
+    return true;
 }

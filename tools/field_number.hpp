@@ -15,3 +15,8 @@ std::optional<std::string> FieldBytes(std::wstring_view text);
 
 bool ReadDecimalField(std::wstring_view text, int32_t* value);
 bool ReadHexField(std::wstring_view text, uint32_t* value);
+
+// The slave that a slave list's selection `listIndex` names (slave number =
+// index + 1), when it is one the last scan found: any other would address
+// station 0 or a station left from an earlier scan. An empty list (-1) names none.
+bool ReadSlaveSelection(int listIndex, uint16_t* slave);

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "bus/globals.hpp"
 #include "ethercat.h"
 #include "tools/field_number.hpp"
 
@@ -16,22 +15,13 @@ bool ReadWordField(const std::wstring& text, uint16_t* word) {
     return true;
 }
 
-// Slave number = list selection + 1, one of the slaves the last scan found: any
-// other would address station 0 or a station left from an earlier scan.
-bool TakeSlave(int slaveIndex, uint16_t* slave) {
-    const int number = slaveIndex + 1;
-    if (number < 1 || number > g_slavesFound.load()) return false;
-    *slave = static_cast<uint16_t>(number);
-    return true;
-}
-
 }  // namespace
 
 RegisterReadOutcome ReadSlaveRegister(int slaveIndex, const std::wstring& address) {
     uint16_t reg = 0;
     uint16_t slave = 0;
     if (!ReadWordField(address, &reg)) return {kRegisterAddressError, {}};
-    if (!TakeSlave(slaveIndex, &slave)) return {kRegisterSlaveError, {}};
+    if (!ReadSlaveSelection(slaveIndex, &slave)) return {kRegisterSlaveError, {}};
     uint16 word = 0;
     if (ec_readregw(slave, reg, &word) <= 0) return {};
     wchar_t text[8];
@@ -46,7 +36,7 @@ std::wstring WriteSlaveRegister(int slaveIndex, const std::wstring& address,
     uint16_t slave = 0;
     if (!ReadWordField(address, &reg)) return kRegisterAddressError;
     if (!ReadWordField(value, &word)) return kRegisterValueError;
-    if (!TakeSlave(slaveIndex, &slave)) return kRegisterSlaveError;
+    if (!ReadSlaveSelection(slaveIndex, &slave)) return kRegisterSlaveError;
     ec_writeregw(slave, reg, word);
     return {};
 }
