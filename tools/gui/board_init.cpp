@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 
 #include "platform/gui/dialog_units.hpp"
@@ -38,13 +37,10 @@ BoardInit::BoardInit(QWidget* parent) : ToolDialog(parent, /*enterCloses=*/false
     types_[0]->setChecked(true);
     connect(group, &QButtonGroup::idClicked, this, [this](int id) { OnBoardType(id); });
 
-    QPushButton* set = AddButton("BoardInitSet", dlu::Rect(86, 8, 70, 18));
-    set->setObjectName("boardInitSetButton");
-    connect(set, &QPushButton::clicked, this, [this] { OnBnClickedBoardInitSet(); });
+    AddButton("BoardInitSet", "boardInitSetButton", dlu::Rect(86, 8, 70, 18),
+              [this] { OnBnClickedBoardInitSet(); });
 
-    QPushButton* quit = AddButton("Quit", dlu::Rect(186, 76, 54, 18));
-    quit->setObjectName("quitButton");
-    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+    AddQuitButton(dlu::Rect(186, 76, 54, 18));
 }
 
 void BoardInit::OnInitDialog() {

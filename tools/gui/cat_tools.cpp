@@ -12,6 +12,7 @@
 #include "bus/gui/slave_combo.hpp"
 #include "platform/gui/dialog_units.hpp"
 #include "platform/gui/page_font.hpp"
+#include "platform/gui/push_button.hpp"
 #include "platform/message_box.hpp"
 #include "tools/axis_modes.hpp"
 
@@ -67,9 +68,9 @@ void CatTools::BuildCoeGroup() {
     coe_.indexEdit = AddField(this, "indexEdit", dlu::Rect(16, 48, 50, 14));
     AddLabel(this, "Sub Index(Hex)", dlu::Rect(76, 38, 60, 8));
     coe_.subindexEdit = AddField(this, "subindexEdit", dlu::Rect(76, 48, 40, 14));
-    QPushButton* read = AddPageButton(this, "READ", "readButton", dlu::Rect(136, 46, 50, 18));
+    QPushButton* read = MakeButton("READ", "readButton", dlu::Rect(136, 46, 50, 18), this);
     connect(read, &QPushButton::clicked, this, [this] { OnBnClickedRead(); });
-    QPushButton* write = AddPageButton(this, "WRITE", "writeButton", dlu::Rect(192, 46, 50, 18));
+    QPushButton* write = MakeButton("WRITE", "writeButton", dlu::Rect(192, 46, 50, 18), this);
     connect(write, &QPushButton::clicked, this, [this] { OnBnClickedWrite(); });
     coe_.resultEdit = AddResultField(this, "resultEdit", dlu::Rect(16, 70, 300, 14));
     coe_.dataEdit = AddField(this, "dataEdit", dlu::Rect(16, 90, 300, 14));
@@ -109,9 +110,9 @@ void CatTools::BuildHomingGroup() {
         connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
     }
 
-    hmStartButton_ = AddPageButton(this, "hm Start", "hmStartButton", dlu::Rect(16, 168, 50, 18));
+    hmStartButton_ = MakeButton("hm Start", "hmStartButton", dlu::Rect(16, 168, 50, 18), this);
     homingStatusEdit_ = AddResultField(this, "homingStatusEdit", dlu::Rect(72, 170, 300, 14));
-    stopHmButton_ = AddPageButton(this, "Stop hm", "stopHmButton", dlu::Rect(380, 168, 50, 18));
+    stopHmButton_ = MakeButton("Stop hm", "stopHmButton", dlu::Rect(380, 168, 50, 18), this);
     connect(hmStartButton_, &QPushButton::clicked, this, [this] { OnBnClickedHmStart(); });
     connect(stopHmButton_, &QPushButton::clicked, this, [this] { OnBnClickedStopHm(); });
 }

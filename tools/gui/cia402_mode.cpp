@@ -14,6 +14,7 @@
 #include "bus/gui/slave_combo.hpp"
 #include "platform/gui/dialog_units.hpp"
 #include "platform/gui/page_font.hpp"
+#include "platform/gui/push_button.hpp"
 #include "settings/settings_values.hpp"
 #include "tools/cia402_page_logic.hpp"
 #include "tools/gui/coe_controls.hpp"
@@ -90,9 +91,9 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
     accelEdit_ = AddField(this, "accelEdit", dlu::Rect(42, 90, 70, 14));
     accelEdit_->hide();
     startButton_ =
-        AddPageButton(this, QStringLiteral("START"), "startButton", dlu::Rect(128, 48, 72, 26));
+        MakeButton(QStringLiteral("START"), "startButton", dlu::Rect(128, 48, 72, 26), this);
     stopButton_ =
-        AddPageButton(this, QStringLiteral("STOP"), "stopButton", dlu::Rect(128, 82, 72, 26));
+        MakeButton(QStringLiteral("STOP"), "stopButton", dlu::Rect(128, 82, 72, 26), this);
 
     for (int i = 0; i < 4; ++i) {
         const std::string name = "positionId" + std::to_string(i + 1);

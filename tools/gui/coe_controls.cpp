@@ -4,7 +4,6 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 
 #include "platform/gui/dialog_units.hpp"
@@ -42,15 +41,6 @@ QLineEdit* AddResultField(QWidget* parent, const char* name, const QRect& geomet
     QLineEdit* field = AddField(parent, name, geometry);
     field->setReadOnly(true);
     return field;
-}
-
-QPushButton* AddPageButton(QWidget* parent, const QString& caption, const char* name,
-                           const QRect& geometry) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setAutoDefault(false);
-    button->setGeometry(geometry);
-    return button;
 }
 
 void CoeGroup::ConnectChanges(QObject* window, const std::function<void()>& takeFields) const {

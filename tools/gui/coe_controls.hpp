@@ -10,7 +10,6 @@ class QButtonGroup;
 class QComboBox;
 class QLineEdit;
 class QObject;
-class QPushButton;
 class QRect;
 class QString;
 class QWidget;
@@ -25,10 +24,6 @@ QLineEdit* AddField(QWidget* parent, const char* name, const QRect& geometry);
 
 // A read-only field for read results and status texts.
 QLineEdit* AddResultField(QWidget* parent, const char* name, const QRect& geometry);
-
-// A button of a page (not of a dialog): Enter on the page never presses it.
-QPushButton* AddPageButton(QWidget* parent, const QString& caption, const char* name,
-                           const QRect& geometry);
 
 // The object read and write group: the widgets each window lays out, and what
 // they held when the user last changed one (the handlers act on that).

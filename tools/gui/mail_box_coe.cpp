@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 
 #include "platform/gui/dialog_units.hpp"
 
@@ -25,19 +24,15 @@ MailBoxCoe::MailBoxCoe(QWidget* parent)
     coe_.indexEdit = AddField(this, "indexEdit", dlu::Rect(10, 58, 50, 14));
     (new QLabel("Sub Index(Hex)", this))->setGeometry(dlu::Rect(70, 48, 60, 8));
     coe_.subindexEdit = AddField(this, "subindexEdit", dlu::Rect(70, 58, 40, 14));
-    QPushButton* read = AddButton("COE_Read", dlu::Rect(128, 56, 50, 18));
-    read->setObjectName("coeReadButton");
-    connect(read, &QPushButton::clicked, this, [this] { OnBnClickedCoeRead(); });
-    QPushButton* write = AddButton("COE_Write", dlu::Rect(184, 56, 50, 18));
-    write->setObjectName("coeWriteButton");
-    connect(write, &QPushButton::clicked, this, [this] { OnBnClickedCoeWrite(); });
+    AddButton("COE_Read", "coeReadButton", dlu::Rect(128, 56, 50, 18),
+              [this] { OnBnClickedCoeRead(); });
+    AddButton("COE_Write", "coeWriteButton", dlu::Rect(184, 56, 50, 18),
+              [this] { OnBnClickedCoeWrite(); });
     coe_.resultEdit = AddResultField(this, "resultEdit", dlu::Rect(10, 80, 224, 14));
     coe_.dataEdit = AddField(this, "dataEdit", dlu::Rect(10, 98, 224, 14));
     coe_.ConnectChanges(this, [this] { TakeFields(); });
 
-    QPushButton* quit = AddButton("Quit", dlu::Rect(184, 116, 50, 14));
-    quit->setObjectName("quitButton");
-    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+    AddQuitButton(dlu::Rect(184, 116, 50, 14));
 }
 
 // Each opening starts afresh: 4Byte, empty fields, the slave list as the

@@ -4,7 +4,6 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -114,18 +113,15 @@ RxPdoAndTxPdo::RxPdoAndTxPdo(QWidget* parent)
         connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
     }
 
-    QPushButton* write = AddButton("WriteTxPdo", dlu::Rect(170, 194, 60, 18));
-    write->setObjectName("writeTxPdoButton");
-    connect(write, &QPushButton::clicked, this, [this] { OnBnClickedWriteTxPdo(); });
+    AddButton("WriteTxPdo", "writeTxPdoButton", dlu::Rect(170, 194, 60, 18),
+              [this] { OnBnClickedWriteTxPdo(); });
 
     cia402DisableBox_ = new QCheckBox("CiA402_Disable", this);
     cia402DisableBox_->setObjectName("cia402DisableBox");
     cia402DisableBox_->setGeometry(dlu::Rect(240, 197, 76, 12));
     connect(cia402DisableBox_, &QCheckBox::clicked, this, [this] { OnBnClickedCia402Disable(); });
 
-    QPushButton* quit = AddButton("Quit", dlu::Rect(330, 194, 50, 18));
-    quit->setObjectName("quitButton");
-    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+    AddQuitButton(dlu::Rect(330, 194, 50, 18));
 }
 
 // Each opening starts the change tables afresh; the fields and the box show

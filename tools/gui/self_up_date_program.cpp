@@ -5,7 +5,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QPushButton>
 
 #include "platform/gui/dialog_units.hpp"
 #include "platform/message_box.hpp"
@@ -45,13 +44,10 @@ SelfUpDateProgram::SelfUpDateProgram(QWidget* parent)
     slaveCombo_ = AddSlaveCombo();
     connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
 
-    QPushButton* open = AddButton("OpenFile", dlu::Rect(86, 8, 60, 18));
-    open->setObjectName("openFileButton");
-    connect(open, &QPushButton::clicked, this, [this] { OnBnClickedOpenFile(); });
+    AddButton("OpenFile", "openFileButton", dlu::Rect(86, 8, 60, 18),
+              [this] { OnBnClickedOpenFile(); });
 
-    QPushButton* start = AddButton("Start", dlu::Rect(152, 8, 60, 18));
-    start->setObjectName("startButton");
-    connect(start, &QPushButton::clicked, this, [this] { OnBnClickedStart(); });
+    AddButton("Start", "startButton", dlu::Rect(152, 8, 60, 18), [this] { OnBnClickedStart(); });
 
     file_ = MakeOutput("fileEdit", dlu::Rect(10, 32, 280, 14), this);
     status_ = MakeOutput("status", dlu::Rect(10, 50, 280, 14), this);
@@ -61,9 +57,7 @@ SelfUpDateProgram::SelfUpDateProgram(QWidget* parent)
     progress_->setGeometry(dlu::Rect(10, 70, 280, 10));
     progress_->setTextVisible(false);
 
-    QPushButton* quit = AddButton("Quit", dlu::Rect(236, 88, 54, 18));
-    quit->setObjectName("quitButton");
-    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+    AddQuitButton(dlu::Rect(236, 88, 54, 18));
 }
 
 void SelfUpDateProgram::OnInitDialog() {

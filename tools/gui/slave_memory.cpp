@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 
 #include "platform/gui/dialog_units.hpp"
 #include "platform/message_box.hpp"
@@ -23,15 +22,11 @@ SlaveMemory::SlaveMemory(QWidget* parent)
     (new QLabel("Address(hex)", this))->setGeometry(dlu::Rect(10, 34, 50, 8));
     addressEdit_ = AddField(this, "addressEdit", dlu::Rect(62, 32, 50, 14));
 
-    QPushButton* read = AddButton("Read", dlu::Rect(10, 52, 44, 16));
-    read->setObjectName("readButton");
-    connect(read, &QPushButton::clicked, this, [this] { OnBnClickedRead(); });
+    AddButton("Read", "readButton", dlu::Rect(10, 52, 44, 16), [this] { OnBnClickedRead(); });
     readValueEdit_ = AddResultField(this, "readValueEdit", dlu::Rect(62, 53, 50, 14));
     (new QLabel("(Hex)", this))->setGeometry(dlu::Rect(116, 56, 24, 8));
 
-    QPushButton* write = AddButton("Write", dlu::Rect(10, 72, 44, 16));
-    write->setObjectName("writeButton");
-    connect(write, &QPushButton::clicked, this, [this] { OnBnClickedWrite(); });
+    AddButton("Write", "writeButton", dlu::Rect(10, 72, 44, 16), [this] { OnBnClickedWrite(); });
     writeValueEdit_ = AddField(this, "writeValueEdit", dlu::Rect(62, 73, 50, 14));
     (new QLabel("(Hex)", this))->setGeometry(dlu::Rect(116, 76, 24, 8));
 
@@ -39,9 +34,7 @@ SlaveMemory::SlaveMemory(QWidget* parent)
         connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
     }
 
-    QPushButton* quit = AddButton("Quit", dlu::Rect(146, 72, 44, 16));
-    quit->setObjectName("quitButton");
-    connect(quit, &QPushButton::clicked, this, [this] { OnBnClickedQuit(); });
+    AddQuitButton(dlu::Rect(146, 72, 44, 16));
 }
 
 // The texts stay from the last opening; the slave list starts at the first slave.
