@@ -105,6 +105,16 @@ class Echo {
     bool ok() const { return fd_ >= 0; }
     // Between rounds: the mirror answers, or the segment if there is one.
     void mirror(bool on) { useSegment_ = !on && segment_ != nullptr; }
+    // Mean time the segment took per frame since the last reset: the simulated
+    // slaves' share of a round trip, which a real line spends in its hardware.
+    void resetSegmentTime() {
+        segmentNs_ = 0;
+        segmentFrames_ = 0;
+    }
+    double segmentMicrosPerFrame() const {
+        const long frames = segmentFrames_;
+        return frames > 0 ? static_cast<double>(segmentNs_) / 1000.0 / frames : 0.0;
+    }
 
   private:
     void loop() {
@@ -114,7 +124,13 @@ class Echo {
             if (n <= 0 || (buf[6] & ecat::kSlaveMacBit) != 0) continue;
             std::span<uint8_t> frame(buf.data(), static_cast<size_t>(n));
             if (useSegment_) {
-                if (segment_->process(frame).lost) continue;
+                const auto start = std::chrono::steady_clock::now();
+                const bool lost = segment_->process(frame).lost;
+                segmentNs_ += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count();
+                ++segmentFrames_;
+                if (lost) continue;
             } else {
                 frame[6] |= ecat::kSlaveMacBit;
             }
@@ -123,6 +139,8 @@ class Echo {
     }
     std::shared_ptr<ecsim::Segment> segment_;
     std::atomic<bool> useSegment_;
+    std::atomic<long> segmentNs_{0};
+    std::atomic<long> segmentFrames_{0};
     int fd_ = -1;
     std::atomic<bool> stop_{false};
     std::thread thread_;

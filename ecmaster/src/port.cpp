@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "ecmaster/codec.hpp"
@@ -333,7 +334,7 @@ void releaseIndex(int idx) {
 
 int allocIndexWait(int timeoutUs) {
     auto& p = port();
-    const auto deadline = Clock::now() + std::chrono::microseconds(std::max(timeoutUs, 0));
+    std::optional<Clock::time_point> deadline;  // read the clock only when none is free
     Lock lk(p.m);
     for (;;) {
         for (int i = 1; i <= EC_MAXBUF; ++i) {
@@ -345,8 +346,10 @@ int allocIndexWait(int timeoutUs) {
                 return idx;
             }
         }
-        if (Clock::now() >= deadline) return -1;
-        waitForChange(p, lk, deadline);
+        if (timeoutUs <= 0) return -1;
+        if (!deadline) deadline = Clock::now() + std::chrono::microseconds(timeoutUs);
+        if (Clock::now() >= *deadline) return -1;
+        waitForChange(p, lk, *deadline);
     }
 }
 
@@ -444,16 +447,18 @@ int roundTrip(int idx, std::span<const uint8_t> frame, std::span<uint8_t> out, s
               int timeoutUs) {
     length = 0;
     if (!validIndex(idx)) return EC_NOFRAME;
-    const auto deadline = Clock::now() + std::chrono::microseconds(std::max(timeoutUs, 0));
+    // Each sending gets its slice from the moment it is made (the first from the
+    // start, a syscall earlier: one reading of the clock less per round trip).
+    auto sent = Clock::now();
+    const auto deadline = sent + std::chrono::microseconds(std::max(timeoutUs, 0));
     const auto slice = std::chrono::microseconds(std::min(std::max(timeoutUs, 0), EC_TIMEOUTRET));
-    int wkc = EC_NOFRAME;
-    do {
+    for (;;) {
         if (!sendFrame(idx, frame) && !portOpen()) return EC_NOFRAME;
-        const auto sent = Clock::now();
-        wkc = waitFrameUntil(idx, out, length, std::min(deadline, sent + slice));
-        if (wkc != EC_NOFRAME) break;
-    } while (Clock::now() < deadline);
-    return wkc;
+        const int wkc = waitFrameUntil(idx, out, length, std::min(deadline, sent + slice));
+        if (wkc != EC_NOFRAME) return wkc;
+        sent = Clock::now();
+        if (sent >= deadline) return EC_NOFRAME;
+    }
 }
 
 bool portOpen() {

@@ -1,6 +1,7 @@
 #include "ecsim/slave.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <bitset>
 
 namespace ecsim {
@@ -20,12 +21,14 @@ bool overlaps(uint64_t a, uint64_t n, uint64_t b, uint64_t m) {
     return a < b + m && b < a + n;
 }
 
+using RegisterMask = std::bitset<reg::RegisterSpaceSize>;
+
 // Registers the master may not change: identity and capabilities, link and AL
 // status, PDI set-up, error counters, EEPROM status, sync manager status and PDI
-// bytes, latched DC times.
-const std::bitset<reg::RegisterSpaceSize>& writableRegisters() {
-    static const auto mask = [] {
-        std::bitset<reg::RegisterSpaceSize> m;
+// bytes, latched DC times; without distributed clocks, none of the DC unit's.
+const RegisterMask& writableRegisters(bool dc) {
+    static const auto withDc = [] {
+        RegisterMask m;
         m.set();
         auto protect = [&m](uint32_t from, uint32_t to) {
             for (uint32_t a = from; a <= to; ++a) m.reset(a);
@@ -45,7 +48,12 @@ const std::bitset<reg::RegisterSpaceSize>& writableRegisters() {
         protect(reg::DcSystemDiff, reg::DcSystemDiff + 3);
         return m;
     }();
-    return mask;
+    static const auto withoutDc = [] {
+        RegisterMask m = withDc;
+        for (uint32_t a = reg::DcRecvTime0; a < 0x0A00; ++a) m.reset(a);
+        return m;
+    }();
+    return dc ? withDc : withoutDc;
 }
 
 bool isKnownState(uint16_t s) {
@@ -59,6 +67,14 @@ bool isLower(uint16_t a, uint16_t b) {
 
 constexpr uint8_t kSmWatchdogEnable = 0x40;
 constexpr uint16_t kDlStatusPdiOperational = 0x0001;
+
+// The numbers of the bits set in `bits`, lowest first: `for (Bits b{mask}; b; ++b) use(*b);`
+struct Bits {
+    unsigned bits;
+    explicit operator bool() const { return bits != 0; }
+    size_t operator*() const { return static_cast<size_t>(std::countr_zero(bits)); }
+    void operator++() { bits &= bits - 1; }
+};
 
 }  // namespace
 
@@ -132,6 +148,7 @@ Slave::Slave(SlaveConfig config, std::unique_ptr<Device> device, int64_t clockOf
     : config_(std::move(config)),
       device_(std::move(device)),
       eeprom_(config_.sii, config_.eeprom8Bytes),
+      writable_(writableRegisters(config_.hasDc())),
       clockOffsetNs_(clockOffsetNs) {
     resetRegisters();
 }
@@ -148,12 +165,15 @@ void Slave::resetRegisters() {
     put16(&mem_[reg::Features], config_.features);
     put16(&mem_[reg::AlControl], al::Init);
     put16(&mem_[reg::AlStatus], al::Init);
+    noteSmRegisters();
+    noteFmmuRegisters();
     eeprom_.reset();
     loadFromEeprom();
     put16(&mem_[reg::EepromControl], eeprom_.status(pass_.now));
     outbox_.clear();
     lastSent_.clear();
     lastCounter_ = 0;
+    mailboxArrived_ = false;
 }
 
 void Slave::loadFromEeprom() {
@@ -257,9 +277,8 @@ void Slave::processLogical(ecat::Datagram& d) {
         const bool writing = pass == 0;
         if (writing && cmd == ecat::Cmd::LRD) continue;
         if (!writing && cmd == ecat::Cmd::LWR) continue;
-        for (size_t f = 0; f < kFmmus; ++f) {
-            const uint8_t* r = &mem_[reg::Fmmu0 + reg::FmmuSize * f];
-            if ((r[12] & 0x01) == 0) continue;
+        for (Bits on{fmmuOn_}; on; ++on) {
+            const uint8_t* r = &mem_[reg::Fmmu0 + reg::FmmuSize * *on];
             if ((r[11] & (writing ? 0x02 : 0x01)) == 0) continue;
             const uint32_t logStart = get32(r);
             const uint16_t logLength = get16(r + 4);
@@ -289,7 +308,8 @@ void Slave::endFrame() {
 // ---- memory access ----
 
 bool Slave::smAllows(uint32_t address, size_t length, bool write) const {
-    for (size_t n = 0; n < kSyncManagers; ++n) {
+    for (Bits on{sms_.on}; on; ++on) {
+        const size_t n = *on;
         const Sm s = sm(n);
         if (!s.touches(address, length)) continue;
         if (!smActive(n)) return false;
@@ -325,7 +345,7 @@ bool Slave::writeRange(uint32_t address, std::span<const uint8_t> in) {
     // Registers byte by byte, as each may be protected; process memory at once.
     size_t i = 0;
     for (; i < in.size() && address + i < reg::RegisterSpaceSize; ++i) {
-        if (registerWritable(static_cast<uint32_t>(address + i))) mem_[address + i] = in[i];
+        if (writable_.test(address + i)) mem_[address + i] = in[i];
     }
     const size_t from = address + i;
     if (from < kMemorySize) {
@@ -336,11 +356,6 @@ bool Slave::writeRange(uint32_t address, std::span<const uint8_t> in) {
     return true;
 }
 
-bool Slave::registerWritable(uint32_t address) const {
-    if (!config_.hasDc() && address >= reg::DcRecvTime0 && address < 0x0A00) return false;
-    return writableRegisters().test(address);
-}
-
 void Slave::refreshBeforeRead(uint32_t address, size_t length) {
     if (overlaps(address, length, reg::EepromControl, 2)) {
         put16(&mem_[reg::EepromControl], eeprom_.status(pass_.now));
@@ -349,25 +364,38 @@ void Slave::refreshBeforeRead(uint32_t address, size_t length) {
         const auto offset = static_cast<int64_t>(ecat::get64(&mem_[reg::DcSystemOffset]));
         put64(&mem_[reg::DcSystemTime], static_cast<uint64_t>(localTimeNs() + offset));
     }
-    for (size_t n = 0; n < kSyncManagers; ++n) {
-        const Sm s = sm(n);
-        if (s.touches(address, length) && !s.mailbox() && !s.ecatWrites()) {
-            device_->fillInputs(smArea(s));
-        }
+    for (Bits on{sms_.inputs}; on; ++on) {
+        const Sm s = sm(*on);
+        if (s.touches(address, length)) device_->fillInputs(smArea(s));
     }
 }
 
 void Slave::afterRead(uint32_t address, size_t length) {
-    for (size_t n = 0; n < kSyncManagers; ++n) {
+    for (Bits on{sms_.readMailboxes}; on; ++on) {
+        const size_t n = *on;
         const Sm s = sm(n);
-        if (s.touches(address, length) && s.mailbox() && !s.ecatWrites() &&
-            s.reachesLastByte(address, length)) {
-            setSmFull(n, false);
-        }
+        if (s.touches(address, length) && s.reachesLastByte(address, length)) setSmFull(n, false);
     }
 }
 
 void Slave::afterWrite(uint32_t address, std::span<const uint8_t> in) {
+    if (address < reg::RegisterSpaceSize) registersWritten(address, in);
+    const size_t length = in.size();
+    for (Bits on{sms_.ecatWrites}; on; ++on) {
+        const size_t n = *on;
+        const Sm s = sm(n);
+        if (!s.touches(address, length) || !s.reachesLastByte(address, length)) continue;
+        if (s.mailbox()) {
+            setSmFull(n, true);  // the processor takes it at the end of the frame
+            mailboxArrived_ = true;
+        } else {
+            lastOutputs_ = pass_.now;
+            if (alState() == al::Op) device_->onOutputs(smArea(s));
+        }
+    }
+}
+
+void Slave::registersWritten(uint32_t address, std::span<const uint8_t> in) {
     const size_t length = in.size();
     // A protected register's new value comes from the datagram, not the memory.
     auto written16 = [&](uint32_t r) {
@@ -385,6 +413,7 @@ void Slave::afterWrite(uint32_t address, std::span<const uint8_t> in) {
             }
         }
     }
+    if (overlaps(address, length, reg::Fmmu0, reg::FmmuSize * kFmmus)) noteFmmuRegisters();
     if (overlaps(address, length, reg::EepromConfig, 1)) {
         eeprom_.setConfig(mem_[reg::EepromConfig]);
         mem_[reg::EepromPdiState] = eeprom_.pdiOwns() ? 1 : 0;
@@ -396,23 +425,38 @@ void Slave::afterWrite(uint32_t address, std::span<const uint8_t> in) {
     if (overlaps(address, length, reg::AlControl, 1)) {
         alControlWritten(get16(&mem_[reg::AlControl]));
     }
-    for (size_t n = 0; n < kSyncManagers; ++n) {
-        const Sm s = sm(n);
-        if (!s.touches(address, length) || !s.ecatWrites() || !s.reachesLastByte(address, length)) {
-            continue;
-        }
-        if (s.mailbox()) {
-            setSmFull(n, true);  // the processor takes it at the end of the frame
-        } else {
-            lastOutputs_ = pass_.now;
-            if (alState() == al::Op) device_->onOutputs(smArea(s));
-        }
-    }
 }
 
 // ---- sync managers and mailbox ----
 
+void Slave::noteSmRegisters() {
+    sms_ = {};
+    for (size_t n = 0; n < kSyncManagers; ++n) {
+        const Sm s = sm(n);
+        if (!s.enabled()) continue;
+        const auto bit = static_cast<uint8_t>(1u << n);
+        sms_.on |= bit;
+        if (s.ecatWrites()) {
+            sms_.ecatWrites |= bit;
+        } else if (s.mailbox()) {
+            sms_.readMailboxes |= bit;
+        } else {
+            sms_.inputs |= bit;
+        }
+    }
+}
+
+void Slave::noteFmmuRegisters() {
+    fmmuOn_ = 0;
+    for (size_t f = 0; f < kFmmus; ++f) {
+        if ((mem_[reg::Fmmu0 + reg::FmmuSize * f + 12] & 0x01) != 0) {
+            fmmuOn_ |= static_cast<uint8_t>(1u << f);
+        }
+    }
+}
+
 void Slave::smRegistersWritten(size_t n) {
+    noteSmRegisters();
     const Sm s = sm(n);
     if (!s.enabled()) {
         setSmFull(n, false);
@@ -436,10 +480,16 @@ void Slave::repeatReadMailbox(size_t n) {
 }
 
 void Slave::deliverMailbox() {
-    for (size_t n = 0; n < kSyncManagers; ++n) {
+    if (!mailboxArrived_) return;
+    mailboxArrived_ = false;
+    for (Bits on{sms_.ecatWrites}; on; ++on) {
+        const size_t n = *on;
         const Sm s = sm(n);
-        if (!s.enabled() || !s.mailbox() || !s.ecatWrites() || !s.full()) continue;
-        if (outbox_.size() >= kQueuedMailboxReplies) continue;  // taken once one is read
+        if (!s.mailbox() || !s.full()) continue;
+        if (outbox_.size() >= kQueuedMailboxReplies) {
+            mailboxArrived_ = true;  // taken once one is read
+            continue;
+        }
         setSmFull(n, false);
         const auto area = smArea(s);
         const std::optional<ecat::mbx::Header> header = ecat::mbx::parseHeader(area);
@@ -455,10 +505,12 @@ void Slave::deliverMailbox() {
 }
 
 void Slave::loadReadMailbox() {
-    for (size_t n = 0; n < kSyncManagers; ++n) {
+    if (outbox_.empty()) return;
+    for (Bits on{sms_.readMailboxes}; on; ++on) {
+        const size_t n = *on;
         const Sm s = sm(n);
-        if (!s.mailbox() || s.ecatWrites() || !smActive(n)) continue;
-        if (s.full() || outbox_.empty()) return;
+        if (!smActive(n)) continue;
+        if (s.full()) return;
         lastSent_ = std::move(outbox_.front());
         outbox_.pop_front();
         if (lastSent_.size() > s.length) {
@@ -576,6 +628,7 @@ void Slave::changeState(uint16_t to, uint16_t errorCode) {
             mem_[reg::Sm0 + reg::SmSize * n + 6] &= static_cast<uint8_t>(~ecat::sm::ActivateEnable);
             setSmFull(n, false);
         }
+        noteSmRegisters();
         outbox_.clear();
         lastSent_.clear();
         lastCounter_ = 0;

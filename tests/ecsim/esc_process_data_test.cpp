@@ -77,6 +77,25 @@ TEST_F(ProcessData, LrwCountsTwoPerOutputSlaveAndOnePerInputSlave) {
     EXPECT_EQ(r.data[51], 0x12);
 }
 
+// The slave keeps track of which FMMUs and sync managers are on: a write of
+// the activate byte alone must count as much as a whole new set-up.
+TEST_F(ProcessData, AnFmmuOrSyncManagerSwitchedByItsActivateByteActsAtOnce) {
+    const std::vector<uint8_t> image(52, 0);
+    ASSERT_EQ(cycle(image).wkc, 6);
+    writeBytes(seg, 1, reg::Fmmu0 + 12, {0});  // the bridge's output FMMU
+    EXPECT_EQ(cycle(image).wkc, 4);
+    writeBytes(seg, 1, reg::Fmmu0 + 12, {1});
+    EXPECT_EQ(cycle(image).wkc, 6);
+
+    writeBytes(seg, 1, reg::Sm0 + reg::SmSize * 3 + 6, {0});  // its input sync manager
+    const uint8_t reads = bridge->reads;
+    cycle(image);
+    EXPECT_EQ(bridge->reads, reads);  // plain memory now: the device is not asked
+    writeBytes(seg, 1, reg::Sm0 + reg::SmSize * 3 + 6, {1});
+    cycle(image);
+    EXPECT_EQ(bridge->reads, reads + 1);
+}
+
 TEST_F(ProcessData, LrdAndLwrCountOncePerSlaveAndOnlyTheirDirection) {
     EXPECT_EQ(exchange(seg, logical(Cmd::LRD, 0, std::vector<uint8_t>(52, 0))).wkc, 2);
     EXPECT_EQ(exchange(seg, logical(Cmd::LWR, 0, std::vector<uint8_t>(52, 9))).wkc, 2);

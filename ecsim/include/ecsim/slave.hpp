@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -86,7 +87,7 @@ class Slave {
     void refreshBeforeRead(uint32_t address, size_t length);
     void afterRead(uint32_t address, size_t length);
     void afterWrite(uint32_t address, std::span<const uint8_t> in);
-    bool registerWritable(uint32_t address) const;
+    void registersWritten(uint32_t address, std::span<const uint8_t> in);
 
     void processPhysical(ecat::Datagram& d, bool addressed);
     void processLogical(ecat::Datagram& d);
@@ -100,6 +101,9 @@ class Slave {
     void deliverMailbox();
     void loadReadMailbox();
     void repeatReadMailbox(size_t n);
+    // Recount which sync managers and FMMUs are on, after their registers changed.
+    void noteSmRegisters();
+    void noteFmmuRegisters();
 
     // AL state machine
     void alControlWritten(uint16_t control);
@@ -124,7 +128,18 @@ class Slave {
     SlaveConfig config_;
     std::unique_ptr<Device> device_;
     SiiEeprom eeprom_;
+    const std::bitset<ecat::reg::RegisterSpaceSize>& writable_;  // by the master
     std::array<uint8_t, kMemorySize> mem_{};
+    // Bit n: sync manager n (FMMU n) is enabled, and what it does. Kept with
+    // their registers so that a datagram visits only those that can concern it.
+    struct SmRoles {
+        uint8_t on = 0;
+        uint8_t ecatWrites = 0;     // outputs and the write mailbox
+        uint8_t readMailboxes = 0;  // the slave's replies
+        uint8_t inputs = 0;         // buffered, written by the slave
+    };
+    SmRoles sms_;
+    uint8_t fmmuOn_ = 0;
     // As long as the longest datagram an EtherCAT header can announce, not just
     // what a standard frame holds: a caller may hand us any frame.
     std::array<uint8_t, 0x07FF> scratch_{};
@@ -134,7 +149,8 @@ class Slave {
     // Mailbox
     std::deque<std::vector<uint8_t>> outbox_;
     std::vector<uint8_t> lastSent_;
-    uint8_t lastCounter_ = 0;  // of the last message handed to the device; 0 = none
+    uint8_t lastCounter_ = 0;      // of the last message handed to the device; 0 = none
+    bool mailboxArrived_ = false;  // a write mailbox filled and waits for the processor
 
     // SM watchdog
     std::chrono::milliseconds watchdog_{100};
