@@ -11,6 +11,11 @@
 inline constexpr uint16_t ObjBoardCommand = 0xF550;
 inline constexpr uint8_t kUnlockWordSubindex = 2;
 inline constexpr int32_t kUnlockWord = 0x7E2B;
+inline constexpr uint8_t kConfigWindowSubindex = 3;
+inline constexpr uint32_t kConfigWindowOpen = 0x6D3F1;
+inline constexpr uint8_t kAccelerationSubindex = 4;
+inline constexpr uint8_t kStoreSubindex = 6;
+inline constexpr int32_t kStoreWord = 0x0639A4D2;  // keeps the motor's homing settings
 
 // ObjBoardPara: the bridge parameters :01..:07, and the identity.
 inline constexpr uint16_t ObjBoardPara = 0xF540;

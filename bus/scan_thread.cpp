@@ -30,7 +30,6 @@ constexpr int kFirstUnrecordedSlave = 32;  // only slaves 1..31 can become bridg
 constexpr size_t kNameField = 119;         // device name and software version
 constexpr size_t kNumberField = 29;        // vendor-ID and serial-number texts
 constexpr size_t kBridgeNameLength = 15;
-constexpr uint8_t kAccelerationSubindex = 4;
 constexpr int32_t kAccelerationBase = 0x05B2D7E1;
 
 std::atomic<EepromJob> eepromReadJob{nullptr};

@@ -46,10 +46,8 @@ void SetBridgeChannelSpeeds(int slave, uint32_t code);
 // the procedures wait 20 ms more for them.
 bool PassesLinesSlowly(int32_t model);
 
-// The bridge configuration window, 0xF550:03: opened before a procedure writes
-// channel speeds or bridge parameters, closed after.
-inline constexpr uint8_t kConfigWindowSubindex = 3;
-inline constexpr uint32_t kConfigWindowOpen = 0x6D3F1;
+// The bridge configuration window (ObjBoardCommand:03): opened before a
+// procedure writes channel speeds or bridge parameters, closed after.
 void OpenConfigWindow(int slave);
 void CloseConfigWindow(int slave);
 

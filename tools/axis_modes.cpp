@@ -23,12 +23,8 @@ constexpr int kCopyPasses = 8;
 
 std::atomic<uint32_t> axisModeSwitches{0};
 
-uint16_t BridgeSlave(int bridge) {
-    return static_cast<uint16_t>(g_bridgeSlave[bridge].load());
-}
-
 void WriteMode(int bridge, int axis, int32_t mode) {
-    SdoWriteInt32(BridgeSlave(bridge), AxisObject(kModesOfOperation, axis), 0, mode);
+    SdoWriteInt32(SlaveOfBridge(bridge), AxisObject(kModesOfOperation, axis), 0, mode);
 }
 
 void SetControlWords(int bridge, uint16_t control) {
@@ -59,7 +55,7 @@ void HoldAtActualPosition(int bridge, int axis) {
 
 bool AxisReportsCsp(int bridge, int axis) {
     int16_t mode = 0;
-    return ReadObjectInt16(BridgeSlave(bridge), AxisObject(kModesOfOperationDisplay, axis),
+    return ReadObjectInt16(SlaveOfBridge(bridge), AxisObject(kModesOfOperationDisplay, axis),
                            &mode) == 2 &&
            mode == kModeCsp;
 }

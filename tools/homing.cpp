@@ -19,12 +19,6 @@ std::atomic<int32_t> g_homingMotor{1};
 
 namespace {
 
-// Bridge object: the store word written to subindex 6 keeps the motor's homing
-// settings over a power cycle.
-constexpr uint16_t kBridgeConfig = ObjBoardCommand;
-constexpr uint8_t kStoreSubindex = 6;
-constexpr int32_t kStoreWord = 0x0639A4D2;
-
 // The axis's homing objects (axis 0; AxisObject moves them to the motor's axis).
 constexpr uint16_t kHomingMethod = 0x6098;
 constexpr uint16_t kHomeOffset = 0x607C;
@@ -168,7 +162,7 @@ std::wstring StartHoming(const HomingFields& fields) {
     if (!MotorOnline(slave, motor)) return kOfflineMessage;
     if (g_homingActive.load() != 0) return kRunningMessage;
     const auto target = static_cast<uint16_t>(slave);
-    if (fields.storeFlag != 0) SdoWriteInt32(target, kBridgeConfig, kStoreSubindex, kStoreWord);
+    if (fields.storeFlag != 0) SdoWriteInt32(target, ObjBoardCommand, kStoreSubindex, kStoreWord);
     g_homingMotor = motor;
 
     HomingValues values;
