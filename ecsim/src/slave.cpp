@@ -56,6 +56,11 @@ const RegisterMask& writableRegisters(bool dc) {
     return dc ? withDc : withoutDc;
 }
 
+// Sync managers act on process memory only; an access below it concerns none.
+bool reachesProcessMemory(uint32_t address, size_t length) {
+    return uint64_t{address} + length > reg::RegisterSpaceSize;
+}
+
 bool isKnownState(uint16_t s) {
     return s == al::Init || s == al::PreOp || s == al::Boot || s == al::SafeOp || s == al::Op;
 }
@@ -308,6 +313,7 @@ void Slave::endFrame() {
 // ---- memory access ----
 
 bool Slave::smAllows(uint32_t address, size_t length, bool write) const {
+    if (!reachesProcessMemory(address, length)) return true;
     for (Bits on{sms_.on}; on; ++on) {
         const size_t n = *on;
         const Sm s = sm(n);
@@ -357,13 +363,16 @@ bool Slave::writeRange(uint32_t address, std::span<const uint8_t> in) {
 }
 
 void Slave::refreshBeforeRead(uint32_t address, size_t length) {
-    if (overlaps(address, length, reg::EepromControl, 2)) {
-        put16(&mem_[reg::EepromControl], eeprom_.status(pass_.now));
+    if (address < reg::RegisterSpaceSize) {
+        if (overlaps(address, length, reg::EepromControl, 2)) {
+            put16(&mem_[reg::EepromControl], eeprom_.status(pass_.now));
+        }
+        if (config_.hasDc() && overlaps(address, length, reg::DcSystemTime, 8)) {
+            const auto offset = static_cast<int64_t>(ecat::get64(&mem_[reg::DcSystemOffset]));
+            put64(&mem_[reg::DcSystemTime], static_cast<uint64_t>(localTimeNs() + offset));
+        }
     }
-    if (config_.hasDc() && overlaps(address, length, reg::DcSystemTime, 8)) {
-        const auto offset = static_cast<int64_t>(ecat::get64(&mem_[reg::DcSystemOffset]));
-        put64(&mem_[reg::DcSystemTime], static_cast<uint64_t>(localTimeNs() + offset));
-    }
+    if (!reachesProcessMemory(address, length)) return;
     for (Bits on{sms_.inputs}; on; ++on) {
         const Sm s = sm(*on);
         if (s.touches(address, length)) device_->fillInputs(smArea(s));
@@ -371,6 +380,7 @@ void Slave::refreshBeforeRead(uint32_t address, size_t length) {
 }
 
 void Slave::afterRead(uint32_t address, size_t length) {
+    if (!reachesProcessMemory(address, length)) return;
     for (Bits on{sms_.readMailboxes}; on; ++on) {
         const size_t n = *on;
         const Sm s = sm(n);
@@ -381,6 +391,7 @@ void Slave::afterRead(uint32_t address, size_t length) {
 void Slave::afterWrite(uint32_t address, std::span<const uint8_t> in) {
     if (address < reg::RegisterSpaceSize) registersWritten(address, in);
     const size_t length = in.size();
+    if (!reachesProcessMemory(address, length)) return;
     for (Bits on{sms_.ecatWrites}; on; ++on) {
         const size_t n = *on;
         const Sm s = sm(n);
