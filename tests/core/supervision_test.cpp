@@ -23,10 +23,11 @@ using testsupport::LogHas;
 using testsupport::Narrow;
 using testsupport::WaitUntil;
 
-// A few further exchanges, each with the full working counter.
+// A few further exchanges, each with the full working counter, counted from
+// this call on.
 bool ExchangesFullyAgain() {
-    return WaitUntil([] {
-        static thread_local int32_t seen = -1;
+    int32_t seen = -1;
+    return WaitUntil([&seen] {
         if (g_wkc.load() != g_expectedWkc.load()) {
             seen = -1;
             return false;
