@@ -79,16 +79,18 @@ constexpr Text kSdoErrors[] = {
      "Object dictionary dynamic generation fails or no object dictionary is present"},
 };
 
+namespace mbx = ecat::mbx;
+
 constexpr Text kMailboxErrors[] = {
-    {0x0000, "No error"},
-    {0x0001, "Syntax of 6 octet Mailbox Header is wrong"},
-    {0x0002, "The mailbox protocol is not supported"},
-    {0x0003, "Channel Field contains wrong value"},
-    {0x0004, "The service is not supported"},
-    {0x0005, "Invalid mailbox header"},
-    {0x0006, "Length of received mailbox data is too short"},
-    {0x0007, "No more memory in slave"},
-    {0x0008, "The length of data is inconsistent"},
+    {mbx::ErrNone, "No error"},
+    {mbx::ErrSyntax, "Syntax of 6 octet Mailbox Header is wrong"},
+    {mbx::ErrUnsupportedProtocol, "The mailbox protocol is not supported"},
+    {mbx::ErrInvalidChannel, "Channel Field contains wrong value"},
+    {mbx::ErrServiceNotSupported, "The service is not supported"},
+    {mbx::ErrInvalidHeader, "Invalid mailbox header"},
+    {mbx::ErrSizeTooShort, "Length of received mailbox data is too short"},
+    {mbx::ErrNoMoreMemory, "No more memory in slave"},
+    {mbx::ErrInvalidSize, "The length of data is inconsistent"},
 };
 
 }  // namespace

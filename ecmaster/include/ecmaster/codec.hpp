@@ -240,10 +240,15 @@ inline constexpr uint8_t TypeCoe = 0x03;
 inline constexpr uint16_t ErrorService = 0x0001;
 inline constexpr uint16_t ErrorLength = 4;
 inline constexpr size_t ErrorDetailOffset = HeaderSize + 2;
+// The error details, as the master's error texts and the simulated slaves use them.
+inline constexpr uint16_t ErrNone = 0;
 inline constexpr uint16_t ErrSyntax = 1;
 inline constexpr uint16_t ErrUnsupportedProtocol = 2;
+inline constexpr uint16_t ErrInvalidChannel = 3;
 inline constexpr uint16_t ErrServiceNotSupported = 4;
+inline constexpr uint16_t ErrInvalidHeader = 5;
 inline constexpr uint16_t ErrSizeTooShort = 6;
+inline constexpr uint16_t ErrNoMoreMemory = 7;
 inline constexpr uint16_t ErrInvalidSize = 8;
 
 struct Header {
