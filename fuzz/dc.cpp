@@ -29,11 +29,6 @@ bool storesWrite(uint16_t address, size_t length) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::sharedLine();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ByteReader in(data, size);
     const size_t count = 1 + in.u8() % kMaxSlaves;

@@ -45,11 +45,6 @@ bool AnswersUpload(std::span<const uint8_t> m, uint16_t index, uint8_t subindex)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::sharedLine();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ByteReader in(data, size);
     const uint16_t mailboxSize = in.u16();

@@ -91,11 +91,6 @@ void behave(RegisterSlave& s, const std::vector<uint8_t>& eeprom, bool eightByte
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzsupport::sharedLine();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ByteReader in(data, size);
     const uint8_t flags = in.u8();

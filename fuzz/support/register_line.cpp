@@ -101,3 +101,10 @@ void drainErrors() {
 }
 
 }  // namespace fuzzsupport
+
+// Every target on the register line opens it before the first input, so that
+// the master's start-up is not fuzzed as part of an input.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzzsupport::sharedLine();
+    return 0;
+}

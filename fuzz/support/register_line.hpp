@@ -59,8 +59,8 @@ class RegisterLine : public ecmaster::FrameProcessor {
 };
 
 // The line of this fuzz program: at the first call attached to the virtual wire
-// and the master opened on it (aborts when the master cannot open it). Call it
-// from LLVMFuzzerInitialize; each input then resets it.
+// and the master opened on it (aborts when the master cannot open it). This
+// library's LLVMFuzzerInitialize opens it; each input then resets it.
 RegisterLine& sharedLine();
 
 // Empties the master's error list, so that one input's errors do not crowd
