@@ -151,11 +151,6 @@ FrameBuilder::FrameBuilder() {
     put16(&buf_[kEthHeaderSize], static_cast<uint16_t>(kEcatTypeDatagrams << 12));
 }
 
-size_t FrameBuilder::roomForData() const {
-    const size_t used = size_ + kDatagramHeaderSize + kWkcSize;
-    return used >= kMaxFrameSize ? 0 : kMaxFrameSize - used;
-}
-
 int FrameBuilder::add(Cmd cmd, uint8_t index, uint16_t adp, uint16_t ado, uint16_t length,
                       std::span<const uint8_t> data, uint16_t wkc) {
     // Even an empty datagram needs room for its header and working counter.

@@ -487,8 +487,6 @@ class FrameBuilder {
                    std::span<const uint8_t> data = {});
 
     size_t datagramCount() const { return count_; }
-    // Room left for the data of one more datagram.
-    size_t roomForData() const;
     std::span<const uint8_t> finish();
     std::span<uint8_t> bytes() { return {buf_.data(), size_}; }
 
