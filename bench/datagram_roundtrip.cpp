@@ -30,10 +30,7 @@ void report(const char* what, const bench::Comparison& c) {
 }  // namespace
 
 int main() {
-    if (!PrivateNetwork::enter()) {
-        std::printf("datagram_roundtrip: %s; skipped\n", PrivateNetwork::reason().c_str());
-        return 0;
-    }
+    if (!bench::EnterPrivateNetwork("datagram_roundtrip")) return 0;
     const bench::LowLatency latency;
     const bench::Rounds rounds{15, 3, 700, 700};
     int failures = 0;  // round trips that got no answer (counted, not timed out of the run)

@@ -28,10 +28,7 @@ int fail(const char* what) {
 }  // namespace
 
 int main() {
-    if (!PrivateNetwork::enter()) {
-        std::printf("sdo_roundtrip: %s; skipped\n", PrivateNetwork::reason().c_str());
-        return 0;
-    }
+    if (!bench::EnterPrivateNetwork("sdo_roundtrip")) return 0;
     const bench::LowLatency latency;
     auto segment = bench::makeSegment();
     bench::Echo echo(segment);

@@ -44,14 +44,18 @@ inline void UseZrsimBesideThisProgram() {
     ::setenv("ZRSIM", (dir + "/../ecsim/zrsim").c_str(), 0);
 }
 
-// Enters the wire tier with zrsim for the benchmark `program`: false, after
-// saying why it is skipped, when this machine cannot run it.
+// Enters the private network with its veth pair for the benchmark `program`:
+// false, after saying why it is skipped, when this machine cannot.
+inline bool EnterPrivateNetwork(const char* program) {
+    if (PrivateNetwork::enter()) return true;
+    std::printf("%s: skipped, %s\n", program, PrivateNetwork::reason().c_str());
+    return false;
+}
+
+// As EnterPrivateNetwork(), with zrsim to serve the segment there.
 inline bool EnterZrsimTier(const char* program) {
     UseZrsimBesideThisProgram();
-    if (!PrivateNetwork::enter()) {
-        std::printf("%s: skipped, %s\n", program, PrivateNetwork::reason().c_str());
-        return false;
-    }
+    if (!EnterPrivateNetwork(program)) return false;
     if (const std::string problem = testsupport::wireTierProblem(); !problem.empty()) {
         std::printf("%s: skipped, %s\n", program, problem.c_str());
         return false;
