@@ -61,12 +61,8 @@ void FirmwareLoader::write(std::string_view text, Clock::time_point now) {
     if (line == kProgramMode) {
         // Starting over drops what an interrupted download left unread, so the
         // answer to this command is the next thing the master reads.
-        replies_.clear();
-        forgetLine();
-        lines_ = 0;
-        header_.clear();
+        reset();
         if (faults_.refuseProgramMode) {
-            phase_ = Phase::Idle;
             replies_.push(std::string(kReplyProgramModeRefused));
             return;
         }
@@ -79,9 +75,7 @@ void FirmwareLoader::write(std::string_view text, Clock::time_point now) {
         }
         phase_ = Phase::Erasing;
         eraseDone_ = now + kEraseTime;
-        forgetLine();
-        lines_ = 0;
-        header_.clear();
+        forgetDownload();
     } else if (line.front() == '!') {
         replies_.push(std::string(kReplyUnknownCommand));
     } else if (!lastLine_.empty() && line == lastLine_) {
@@ -143,7 +137,9 @@ void FirmwareLoader::answerLine(std::string reply) {
     replies_.push(std::move(reply));
 }
 
-void FirmwareLoader::forgetLine() {
+void FirmwareLoader::forgetDownload() {
+    lines_ = 0;
+    header_.clear();
     lastLine_.clear();
     lastReply_.clear();
     held_.reset();
@@ -158,9 +154,7 @@ void FirmwareLoader::tick(Clock::time_point now) {
 
 void FirmwareLoader::reset() {
     phase_ = Phase::Idle;
-    lines_ = 0;
-    header_.clear();
-    forgetLine();
+    forgetDownload();
     replies_.clear();
 }
 

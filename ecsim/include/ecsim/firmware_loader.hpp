@@ -54,7 +54,8 @@ class FirmwareLoader {
     void receiveRecord(std::string_view line);
     void resend();
     void answerLine(std::string reply);
-    void forgetLine();
+    // Drops the lines taken so far, their header and a reply still held back.
+    void forgetDownload();
 
     std::function<void(std::string_view)> onFlashed_;
     Phase phase_ = Phase::Idle;
