@@ -5,13 +5,11 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -226,13 +224,10 @@ TEST_F(CoePageOnBus, SwitchTypesShowTheHomingInputInPlaceOfTheTorque) {
 // closes it with Quit.
 void UseMailBox(const CDuZEraDezorav1Dlg& window, const std::function<void(QWidget*)>& use) {
     QAction* item = guitest::MenuItem(&window, "toolsMenu", "MailBox");
-    QWidget* opened = nullptr;
-    QTimer::singleShot(0, [&] {
-        opened = QApplication::activeModalWidget();
-        if (opened == g_dlgMailBoxCoe) use(opened);
-        g_dlgMailBoxCoe->OnBnClickedQuit();
-    });
-    item->trigger();
+    const QWidget* opened = guitest::RunModal([item] { item->trigger(); },
+                                              [&](QWidget* dialog) {
+                                                  if (dialog == g_dlgMailBoxCoe) use(dialog);
+                                              });
     EXPECT_EQ(opened, g_dlgMailBoxCoe);
     EXPECT_FALSE(g_dlgMailBoxCoe->isVisible());
 }

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QTimer>
 #include <fstream>
 
 #include "app/gui/application.hpp"
 #include "app/gui/global_dialogs.hpp"
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
+#include "bus/gui/tool_dialog.hpp"
 #include "ethercat.h"
 #include "platform/message_box.hpp"
 #include "settings/settings_file.hpp"
@@ -92,6 +95,19 @@ int ScannedBus::axisMode(int slave, int axis) const {
     const auto index = static_cast<uint16>(0x6060 + axis * 0x800);
     const int wkc = ec_SDOread(static_cast<uint16>(slave), index, 0, 0, &size, data, 700000);
     return wkc > 0 && size >= 1 ? static_cast<int8_t>(data[0]) : -1;
+}
+
+QWidget* RunModal(const std::function<void()>& open, const std::function<void(QWidget*)>& use) {
+    QWidget* shown = nullptr;
+    QTimer::singleShot(0, [&] {
+        shown = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<ToolDialog*>(shown)) {
+            if (use) use(dialog);
+            dialog->OnBnClickedQuit();
+        }
+    });
+    open();
+    return shown;
 }
 
 void ScanFromPage(const ScannedBus& bus, CDuZEraDezorav1Dlg& window) {

@@ -93,6 +93,11 @@ class ScannedBus {
     testsupport::VirtualBus bus_;
 };
 
+// Runs `open`, a command that shows a modal dialog and returns once it has
+// closed: `use` acts on the dialog while it is open, then its Quit closes it.
+// The dialog that was shown, or null when none was.
+QWidget* RunModal(const std::function<void()>& open, const std::function<void(QWidget*)>& use = {});
+
 // Opens `window` on the settings file in the working folder and scans from the
 // first page; fails unless the bus gets operational with both bridges.
 void ScanFromPage(const ScannedBus& bus, CDuZEraDezorav1Dlg& window);

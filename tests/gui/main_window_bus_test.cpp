@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
 #include <QTextEdit>
-#include <QTimer>
 
 #include "app/gui/main_window.hpp"
 #include "bus/globals.hpp"
@@ -80,13 +78,7 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
 
     // The device commands see the slaves the scan found: "ParameterSet" opens its
     // dialog.
-    QWidget* opened = nullptr;
-    QTimer::singleShot(0, &window, [&] {
-        opened = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<ToolDialog*>(opened)) dialog->OnBnClickedQuit();
-    });
-    window.OnParameterSet();
-    EXPECT_EQ(opened, g_dlgParaSet);
+    EXPECT_EQ(guitest::RunModal([&] { window.OnParameterSet(); }), g_dlgParaSet);
 
     auto* tabBar = Child<QTabBar>(&window, "tabBar");
     tabBar->setCurrentIndex(1);

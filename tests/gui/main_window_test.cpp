@@ -180,13 +180,7 @@ TEST(MainWindow, ToolsCommandsOpenTheirDialogsModally) {
         {&CDuZEraDezorav1Dlg::OnBoardInit, g_dlgBoardInit},
     };
     for (const auto& c : commands) {
-        QWidget* shown = nullptr;
-        QTimer::singleShot(0, [&] {
-            shown = QApplication::activeModalWidget();
-            if (shown != nullptr) shown->findChild<QPushButton*>("quitButton")->click();
-        });
-        (window.*c.command)();
-        EXPECT_EQ(shown, c.dialog);
+        EXPECT_EQ(guitest::RunModal([&] { (window.*c.command)(); }), c.dialog);
         EXPECT_FALSE(c.dialog->isVisible());
     }
     EXPECT_TRUE(boxes.texts().empty());

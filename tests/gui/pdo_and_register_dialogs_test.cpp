@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -14,7 +13,6 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
-#include <QTimer>
 #include <chrono>
 
 #include "app/gui/main_window.hpp"
@@ -283,20 +281,9 @@ TEST(PdoAndRegisterMenus, ToolsOpenBothModalOrThePdoDialogBesideTheWindow) {
     Click(g_dlgRxPdoAndTxPdo, "quitButton");
     EXPECT_FALSE(g_dlgRxPdoAndTxPdo->isVisible());
 
-    QWidget* opened = nullptr;
-    const auto quitWhenOpen = [&] {
-        QTimer::singleShot(0, &window, [&] {
-            opened = QApplication::activeModalWidget();
-            if (opened != nullptr) Click(opened, "quitButton");
-        });
-    };
     g_rxTxPdoModeless = 0;
-    quitWhenOpen();
-    window.OnRxPdoTxPdo();
-    EXPECT_EQ(opened, g_dlgRxPdoAndTxPdo);
-    quitWhenOpen();
-    window.OnSlaveMemory();
-    EXPECT_EQ(opened, g_dlgSlaveMemory);
+    EXPECT_EQ(guitest::RunModal([&] { window.OnRxPdoTxPdo(); }), g_dlgRxPdoAndTxPdo);
+    EXPECT_EQ(guitest::RunModal([&] { window.OnSlaveMemory(); }), g_dlgSlaveMemory);
     EXPECT_TRUE(boxes.texts().empty());
     ResetPdoViewState();
 }
