@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTest>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -160,13 +161,14 @@ TEST_F(Cia402PageOnBus, RefusedStartsLeaveTheMotorsStillAndNameTheirField) {
     Press("startButton");
     ASSERT_TRUE(WaitWithEvents([] { return g_actualPos[0].load() > 300; }, 20));
     // STOP freezes the ramp before its pause: the cycles of the pause move no
-    // target (the ramp goes 30 a cycle; a cycle may be on its way when STOP comes).
+    // target (the ramp goes 30 a cycle; a cycle may be on its way when STOP comes,
+    // and a busy machine may let one more in before it, yet run few in the pause).
     const int32_t cycleBefore = g_lastPackedCycle.load();
     const int32_t targetBefore = g_targetPos[0].load();
     Press("stopButton");
     const int32_t moved = g_targetPos[0].load() - targetBefore;
     const int32_t cycles = g_lastPackedCycle.load() - cycleBefore;
-    EXPECT_LE(moved, 30 * (cycles - 3)) << cycles << " cycles";
+    EXPECT_LE(moved, 30 * std::max(cycles - 3, 2)) << cycles << " cycles";
     EXPECT_EQ(g_moveStop.load(), 1);
     Spin(200);
     int32_t stoppedAt[4];
