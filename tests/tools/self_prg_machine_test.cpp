@@ -50,11 +50,12 @@ class SelfPrgMachine : public ::testing::Test {
         link_.now += 25ms;
         SelfPrgStep(link_, view_);
     }
-    // Ticks until the run is idle; false when it never gets there.
-    bool RunToIdle(int maxTicks = 20000) {
-        for (int t = 0; t < maxTicks && g_selfPrgState != 0; ++t) Tick();
-        return g_selfPrgState == 0;
+    // Ticks until the run is in `state`; false when it never gets there.
+    bool TickToState(int state) {
+        for (int t = 0; t < 20000 && g_selfPrgState != state; ++t) Tick();
+        return g_selfPrgState == state;
     }
+    bool RunToIdle() { return TickToState(0); }
     bool Start(int slave = 2) { return StartSelfPrg(slave, link_, view_); }
 
     testsupport::MessageBoxRecorder boxes_;
@@ -229,7 +230,7 @@ TEST_F(SelfPrgMachine, TheBarFollowsTheBytesTaken) {
     for (int i = 0; i < 200; ++i) file += std::string(48, 'S') + "\r\n";
     PutFile(file);
     ASSERT_TRUE(Start(2));
-    while (g_selfPrgState != 3) Tick();
+    ASSERT_TRUE(TickToState(3));
     view_.progress.clear();
     for (int t = 0; t < 10; ++t) Tick();
     EXPECT_EQ(g_selfPrgReadPos, 5000);
@@ -240,7 +241,7 @@ TEST_F(SelfPrgMachine, TheBarFollowsTheBytesTaken) {
 TEST_F(SelfPrgMachine, ATickWithASilentBridgeLeavesOffInTimeAndTheNextGoesOn) {
     PutFile(kFile);
     ASSERT_TRUE(Start(2));
-    while (g_selfPrgState != 3) Tick();
+    ASSERT_TRUE(TickToState(3));
     // From now on every access times out after 700 ms and reads the library's
     // error text.
     link_.answer = [](const std::string&) { return Replies{}; };
