@@ -27,10 +27,6 @@ void ToolDialog::OnBnClickedQuit() {
     accept();
 }
 
-QPushButton* ToolDialog::AddButton(const QString& caption, const QRect& geometry) {
-    return MakeButton(caption, "", geometry, this);
-}
-
 QPushButton* ToolDialog::AddButton(const QString& caption, const char* name, const QRect& geometry,
                                    std::function<void()> onClick) {
     QPushButton* button = MakeButton(caption, name, geometry, this);

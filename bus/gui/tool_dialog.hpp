@@ -28,9 +28,8 @@ class ToolDialog : public QDialog {
     virtual void OnTimer() {}
     virtual void TakeFields() = 0;
 
-    // A push button that Enter does not press unless it has the focus.
-    QPushButton* AddButton(const QString& caption, const QRect& geometry);
-    // The same, named `name` and running `onClick` when clicked.
+    // A push button named `name` that runs `onClick` when clicked; Enter does
+    // not press it unless it has the focus.
     QPushButton* AddButton(const QString& caption, const char* name, const QRect& geometry,
                            std::function<void()> onClick);
     // The "Quit" button, named "quitButton": runs OnBnClickedQuit.
