@@ -7,7 +7,6 @@
 #include <QRadioButton>
 
 #include "platform/gui/dialog_units.hpp"
-#include "tools/board_identity.hpp"
 
 BoardInit* g_dlgBoardInit = nullptr;
 
@@ -35,7 +34,7 @@ BoardInit::BoardInit(QWidget* parent) : ToolDialog(parent, /*enterCloses=*/false
         group->addButton(types_[i], i);
     }
     types_[0]->setChecked(true);
-    connect(group, &QButtonGroup::idClicked, this, [this](int id) { OnBoardType(id); });
+    connect(group, &QButtonGroup::idClicked, this, [this] { TakeFields(); });
 
     AddButton("BoardInitSet", "boardInitSetButton", dlu::Rect(86, 8, 70, 18),
               [this] { OnBnClickedBoardInitSet(); });
@@ -54,11 +53,6 @@ void BoardInit::TakeFields() {
     for (int i = 0; i < kBoardTypeCount; ++i) {
         if (types_[i]->isChecked()) m_boardType = i;
     }
-}
-
-void BoardInit::OnBoardType(int index) {
-    TakeFields();
-    m_boardType = index;
 }
 
 void BoardInit::OnBnClickedBoardInitSet() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bus/gui/tool_dialog.hpp"
+#include "tools/board_identity.hpp"
 
 class QComboBox;
 class QLineEdit;
@@ -16,9 +17,6 @@ class BoardInit : public ToolDialog {
   public:
     explicit BoardInit(QWidget* parent = nullptr);
 
-    void OnBnClickedZR01() { OnBoardType(0); }
-    void OnBnClickedZR02() { OnBoardType(1); }
-    void OnBnClickedZR12() { OnBoardType(2); }
     void OnBnClickedBoardInitSet();
 
   protected:
@@ -26,15 +24,13 @@ class BoardInit : public ToolDialog {
     void TakeFields() override;
 
   private:
-    void OnBoardType(int index);
-
     // Kept from one opening to the next, as the fields show them.
     std::wstring m_serialText;
     int m_boardType = 0;
     int m_slaveIndex = 0;
     QComboBox* slaveCombo_;
     QLineEdit* serial_;
-    QRadioButton* types_[3];
+    QRadioButton* types_[kBoardTypeCount];
 };
 
 // The one instance, made by CreateGlobalDialogs at start and kept for the run.
