@@ -8,6 +8,7 @@
 
 #include "platform/gui/dialog_units.hpp"
 #include "platform/message_box.hpp"
+#include "tools/gui/coe_controls.hpp"
 
 SelfUpDateProgram* g_dlgSelfUpDateProgram = nullptr;
 
@@ -25,12 +26,10 @@ QString ChooseFirmwareFile(QWidget* parent) {
     return dialog.selectedFiles().first();
 }
 
+// Shown, never typed into: the fields take no focus.
 QLineEdit* MakeOutput(const char* name, const QRect& geometry, QWidget* parent) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    edit->setReadOnly(true);
+    QLineEdit* edit = AddResultField(parent, name, geometry);
     edit->setFocusPolicy(Qt::NoFocus);
-    edit->setGeometry(geometry);
     return edit;
 }
 
