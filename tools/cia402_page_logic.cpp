@@ -146,7 +146,7 @@ bool ReadInputValue(int slave, int32_t* value) {
     return ReadDigitalInputs(slave, 1, value) == 0;
 }
 
-bool ReadMotorPositions(int slave, int32_t (&positions)[4]) {
+bool ReadMotorPositions(int slave, int32_t (&positions)[kMotorsPerBridge]) {
     const int bridge = BridgeOrdinalOfSlave(slave);
     if (bridge < 0) return false;
     for (int m = 1; m <= kMotorsPerBridge; ++m)

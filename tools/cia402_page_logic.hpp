@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "bus/globals.hpp"
+
 inline constexpr int32_t kCia402MinSpeed = 1;
 inline constexpr int32_t kCia402MaxSpeed = 2000;
 inline constexpr int32_t kCia402MaxPosition = 100000000;
@@ -58,7 +60,7 @@ bool ReadInputValue(int slave, int32_t* value);
 
 // Actual positions of the four motors of the bridge at `slave`; false for a
 // slave that is no bridge.
-bool ReadMotorPositions(int slave, int32_t (&positions)[4]);
+bool ReadMotorPositions(int slave, int32_t (&positions)[kMotorsPerBridge]);
 
 // Switches every bridge into CPIO mode (on 1) or back to mode 8 (on 0) and
 // records it in g_cpioMode.

@@ -95,7 +95,7 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
     stopButton_ =
         MakeButton(QStringLiteral("STOP"), "stopButton", dlu::Rect(128, 82, 72, 26), this);
 
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kMotorsPerBridge; ++i) {
         const std::string name = "positionId" + std::to_string(i + 1);
         positions_[static_cast<size_t>(i)] =
             MakeLabel(QStringLiteral("ID%1").arg(i + 1), name.c_str(),
@@ -183,7 +183,7 @@ void Cia402Mode::OnInitDialog() {
     lastInputShown_ = 0;
     outputHex_->setText(HexText(0));
     inputHex_->setText(HexText(0));
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kMotorsPerBridge; ++i) {
         positions_[static_cast<size_t>(i)]->setText(QStringLiteral("ID%1").arg(i + 1));
     }
 
@@ -197,7 +197,8 @@ void Cia402Mode::OnInitDialog() {
 void Cia402Mode::FillMotorCombo() {
     QSignalBlocker block(motorCombo_);
     motorCombo_->clear();
-    for (int motor = 1; motor <= 4; ++motor) motorCombo_->addItem(QString("MotorID%1").arg(motor));
+    for (int motor = 1; motor <= kMotorsPerBridge; ++motor)
+        motorCombo_->addItem(QString("MotorID%1").arg(motor));
     motorCombo_->addItem("MotorID1-ID4");
     motorCombo_->setCurrentIndex(0);
     m_motorIndex = 0;
@@ -307,9 +308,9 @@ void Cia402Mode::ShowMotorOutputs() {
 
 void Cia402Mode::RefreshInputsAndPositions() {
     const int slave = SelectedSlave();
-    int32_t positions[4] = {};
+    int32_t positions[kMotorsPerBridge] = {};
     if (ReadMotorPositions(slave, positions)) {
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < kMotorsPerBridge; ++i) {
             positions_[static_cast<size_t>(i)]->setText(
                 QString::asprintf("Pos.ID%d=%d", i + 1, positions[i]));
         }

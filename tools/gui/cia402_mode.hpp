@@ -11,6 +11,8 @@
 #include <array>
 #include <cstdint>
 
+#include "bus/globals.hpp"
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -87,7 +89,7 @@ class Cia402Mode : public QWidget {
     QLabel* outputHex_;
     std::array<QRadioButton*, kLamps> lamps_{};
     QLabel* inputHex_;
-    std::array<QLabel*, 4> positions_{};
+    std::array<QLabel*, kMotorsPerBridge> positions_{};
     QCheckBox* cpioBox_;
     QCheckBox* outTestBox_;
     QLineEdit* targetEdit_;
