@@ -80,7 +80,7 @@ bool StartMove(int slave, std::wstring_view speed, std::wstring_view accel,
     if (!positionRead || p < 0 || p > kCia402MaxPosition) return Refuse(kPositionRange);
     g_cia402Pos = p;
 
-    WriteAccelerationWord(g_bridgeSlave[bridge].load(), a);
+    WriteAccelerationWord(SlaveOfBridge(bridge), a);
     PauseMs(200);
     for (int m = 1; m <= kMotorsPerBridge; ++m) {
         const int slot = MotorSlot(bridge, m);
@@ -102,7 +102,7 @@ void StopMove() {
 void EnableBridgeOutputs() {
     const int count = g_bridgeCount.load();
     for (int b = 0; b < count && b < kBridgeRows; ++b) {
-        const int slave = g_bridgeSlave[b].load();
+        const int slave = SlaveOfBridge(b);
         for (int axis = 0; axis < kMotorsPerBridge; ++axis) {
             EnableAxisOutputs(slave, axis);
             PauseMs(20);
