@@ -1,7 +1,9 @@
 #include "bus/gui/slave_combo.hpp"
 
 #include <QComboBox>
+#include <QSignalBlocker>
 
+#include "bus/globals.hpp"
 #include "settings/settings_values.hpp"
 
 void FillSlaveCombo(QComboBox* combo) {
@@ -11,4 +13,14 @@ void FillSlaveCombo(QComboBox* combo) {
         combo->addItem(QStringLiteral("SlaveNo.%1").arg(i, 2, 10, QLatin1Char('0')));
     }
     if (count >= 1) combo->setCurrentIndex(0);
+}
+
+void FillMotorCombo(QComboBox* combo) {
+    QSignalBlocker block(combo);
+    combo->clear();
+    for (int motor = 1; motor <= kMotorsPerBridge; ++motor) {
+        combo->addItem(QStringLiteral("MotorID%1").arg(motor));
+    }
+    combo->addItem(QStringLiteral("MotorID1-ID4"));
+    combo->setCurrentIndex(0);
 }

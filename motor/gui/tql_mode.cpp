@@ -31,12 +31,6 @@ namespace {
 
 constexpr int kTickMs = 25;
 
-bool IsEnterKey(const QEvent* event) {
-    if (event->type() != QEvent::KeyPress) return false;
-    const int key = static_cast<const QKeyEvent*>(event)->key();
-    return key == Qt::Key_Return || key == Qt::Key_Enter;
-}
-
 // The logs keep the device's CR LF line ends; the view wants one line feed.
 QString ForView(const std::wstring& log) {
     QString text = QString::fromStdWString(log);
@@ -100,7 +94,7 @@ TqlMode::TqlMode(QWidget* parent) : QWidget(parent), chooseFile_(ChooseParameter
     // OnInitDialog
     SetupFonts();
     m_sendAfterClear = g_tqlSendAfterClear != 0 ? 1 : 0;
-    FillMotorCombo();
+    FillMotorCombo(motorCombo_);
     m_motorIndex = 0;
     ShowFields();
     timer_.setInterval(kTickMs);
@@ -114,16 +108,6 @@ void TqlMode::SetupFonts() {
                        static_cast<QWidget*>(commandEdit_), static_cast<QWidget*>(responseEdit_)}) {
         w->setFont(font);
     }
-}
-
-void TqlMode::FillMotorCombo() {
-    QSignalBlocker block(motorCombo_);
-    motorCombo_->clear();
-    for (int motor = 1; motor <= kMotorsPerBridge; ++motor) {
-        motorCombo_->addItem(QString("MotorID%1").arg(motor));
-    }
-    motorCombo_->addItem("MotorID1-ID4");
-    motorCombo_->setCurrentIndex(0);
 }
 
 void TqlMode::TakeFields() {

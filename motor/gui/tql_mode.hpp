@@ -37,7 +37,6 @@ class TqlMode : public QWidget {
 
   private:
     void SetupFonts();
-    void FillMotorCombo();
     void TakeFields();
     void ShowFields();
     void ShowSentLog();

@@ -1,6 +1,7 @@
 // The push buttons that pages and dialogs make in code.
 #pragma once
 
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QRect>
 #include <QString>
@@ -14,4 +15,11 @@ inline QPushButton* MakeButton(const QString& caption, const char* name, const Q
     button->setAutoDefault(false);
     button->setGeometry(geometry);
     return button;
+}
+
+// A press of Return or Enter: what a page without a default action swallows.
+inline bool IsEnterKey(const QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<const QKeyEvent*>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
 }

@@ -236,7 +236,7 @@ void CatTools::OnCbnSelchangeHomingMode() {
 
 // Enter in the page's fields presses nothing: the page has no default action.
 void CatTools::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (IsEnterKey(event)) {
         event->accept();
         return;
     }

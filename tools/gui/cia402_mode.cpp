@@ -162,7 +162,8 @@ void Cia402Mode::OnInitDialog() {
     const QFont font = FixedPageFont();
     setGroup_->setFont(font);
     replyGroup_->setFont(font);
-    FillMotorCombo();
+    FillMotorCombo(motorCombo_);
+    m_motorIndex = 0;
     setGroup_->setTitle(QStringLiteral("Set"));
     replyGroup_->setTitle(QStringLiteral("Reply(Motor Position)"));
 
@@ -192,16 +193,6 @@ void Cia402Mode::OnInitDialog() {
     m_accel = QString::number(g_cia402Accel.load());
     ShowFields();
     timer_.start();
-}
-
-void Cia402Mode::FillMotorCombo() {
-    QSignalBlocker block(motorCombo_);
-    motorCombo_->clear();
-    for (int motor = 1; motor <= kMotorsPerBridge; ++motor)
-        motorCombo_->addItem(QString("MotorID%1").arg(motor));
-    motorCombo_->addItem("MotorID1-ID4");
-    motorCombo_->setCurrentIndex(0);
-    m_motorIndex = 0;
 }
 
 void Cia402Mode::TakeFields() {
@@ -365,7 +356,7 @@ void Cia402Mode::OnBnClickedOutTest() {
 
 // Enter in a field presses no button and goes no further.
 void Cia402Mode::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (IsEnterKey(event)) {
         event->accept();
         return;
     }

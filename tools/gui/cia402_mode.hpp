@@ -50,7 +50,6 @@ class Cia402Mode : public QWidget {
   private:
     void TakeFields();
     void ShowFields();
-    void FillMotorCombo();
     void ShowMotorOutputs();
     void WriteOutputs();
     void RefreshInputsAndPositions();
