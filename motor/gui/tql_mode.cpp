@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +18,7 @@
 #include "motor/tq_init.hpp"
 #include "motor/tql_command.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/file_choice.hpp"
 #include "platform/gui/page_font.hpp"
 #include "platform/gui/push_button.hpp"
 #include "platform/latin1.hpp"
@@ -39,12 +39,7 @@ QString ForView(const std::wstring& log) {
 }
 
 QString ChooseParameterFile(QWidget* parent) {
-    QFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter("(*.txt)");
-    dialog.setDefaultSuffix("txt");
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return dialog.selectedFiles().first();
+    return ChooseExistingFile(parent, QStringLiteral("txt"));
 }
 
 QPlainTextEdit* MakeLogView(const char* name, const QRect& geometry, QWidget* parent) {

@@ -2,11 +2,11 @@
 
 #include <QComboBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressBar>
 
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/file_choice.hpp"
 #include "platform/message_box.hpp"
 #include "tools/gui/coe_controls.hpp"
 
@@ -17,13 +17,7 @@ namespace {
 constexpr int kProgressMax = 100;
 
 QString ChooseFirmwareFile(QWidget* parent) {
-    QFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter("(*.srec)");
-    dialog.setDefaultSuffix("srec");
-    dialog.setDirectory(".");
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return dialog.selectedFiles().first();
+    return ChooseExistingFile(parent, QStringLiteral("srec"), QStringLiteral("."));
 }
 
 // Shown, never typed into: the fields take no focus.
