@@ -52,7 +52,7 @@ int main() {
     int failures = 0;  // transfers that failed (counted, timed all the same)
     const auto sdoTime = bench::compareWithRaw(echo, sdo, {9, 3, 600, 150}, failures);
     echo.resetSegmentTime();
-    const auto cycleTime = bench::compareWithRaw(echo, cycle, {9, 3, 600, 600}, failures);
+    const auto cycleTime = bench::compareWithRaw(echo, cycle, {21, 3, 600, 600}, failures);
     const double slavesShare = echo.segmentMicrosPerFrame() / cycleTime.raw;
     const auto largeTime = bench::compareWithRaw(echo, sdoLarge, {5, 3, 600, 30}, failures);
     if (!sdoTime.ok() || !cycleTime.ok() || !largeTime.ok()) return fail("no figures");

@@ -7,6 +7,7 @@
 #include <net/if.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -87,17 +88,20 @@ class VirtualNic final : public Nic {
 
 // AF_PACKET raw socket bound to EtherType 0x88A4 on one interface.
 //
-// A receive waits in epoll on the socket and a timer, and reads only once a
-// frame is known to wait: a send, a wait and a read per round trip, as a raw
-// ping-pong on the link takes. The timer holds the deadline. Arming a timer
-// that expires soon costs about as much again as the rest of a round trip (the
-// kernel reprograms its clock event twice), so it is armed only when it would
-// fire after the deadline or has fired already: back-to-back round trips with
-// the same timeout share one arming, and a timer that fires early only makes
-// the wait look at the clock and arm it again.
+// Frames arrive in a receive ring shared with the kernel (TPACKET_V2): a frame
+// that waits is read from memory, without a system call. A receive looks there
+// first and otherwise waits in epoll on the socket and a timer: a send and a
+// wait per round trip, one system call fewer than a raw ping-pong with poll and
+// recv takes. The timer holds the deadline. Arming a timer that expires soon
+// costs about as much again as the rest of a round trip (the kernel reprograms
+// its clock event twice), so it is armed only when it would fire after the
+// deadline or has fired already: back-to-back round trips with the same
+// timeout share one arming, and a timer that fires early only makes the wait
+// look at the clock and arm it again.
 class RawNic final : public Nic {
   public:
     ~RawNic() override {
+        if (ring_ != nullptr) ::munmap(ring_, kRingBytes);
         for (const int fd : {fd_, timer_, epoll_})
             if (fd >= 0) ::close(fd);
     }
@@ -105,7 +109,7 @@ class RawNic final : public Nic {
     bool open(const std::string& ifname) {
         if (ifname.empty() || ifname.size() >= IFNAMSIZ) return false;
         fd_ = ::socket(PF_PACKET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ECAT));
-        if (fd_ < 0) return false;
+        if (fd_ < 0 || !mapRing()) return false;
         const int one = 1;
         ::setsockopt(fd_, SOL_SOCKET, SO_DONTROUTE, &one, sizeof one);
         ifreq ifr{};
@@ -127,10 +131,8 @@ class RawNic final : public Nic {
         timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
         epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
         if (timer_ < 0 || epoll_ < 0 || !watch(fd_) || !watch(timer_)) return false;
-        // Drop whatever was queued before we bound.
-        std::array<uint8_t, EC_BUFSIZE> junk{};
-        while (::recv(fd_, junk.data(), junk.size(), MSG_DONTWAIT) > 0) {
-        }
+        // Drop whatever came in before we bound (from any interface).
+        while (nextFrame() != nullptr) releaseFrame();
         return true;
     }
 
@@ -145,33 +147,98 @@ class RawNic final : public Nic {
 
     int receive(std::span<uint8_t> buf, Clock::time_point deadline) override {
         for (;;) {
+            if (const int got = take(buf); got > 0) return got;
             const auto now = Clock::now();
-            if (now >= deadline) return take(buf);  // a last look, without waiting
+            if (now >= deadline) return 0;
             if ((timerAt_ <= now || timerAt_ > deadline) && !armTimer(deadline)) return -1;
             std::array<epoll_event, 2> events{};
             const int n = ::epoll_wait(epoll_, events.data(), events.size(), -1);
             if (n < 0 && errno != EINTR) return -1;
-            bool socketReady = false;
-            bool broken = false;  // an error or hang-up without data
+            bool broken = false;  // the interface went away or down
             for (int i = 0; i < n; ++i) {
                 if (events[i].data.fd == timer_) {
                     uint64_t expirations = 0;
                     if (::read(timer_, &expirations, sizeof expirations) < 0 && errno != EAGAIN)
                         return -1;
                     timerAt_ = Clock::time_point::min();
-                } else {
-                    socketReady = true;
-                    broken = (events[i].events & EPOLLIN) == 0;
+                } else if ((events[i].events & (EPOLLERR | EPOLLHUP)) != 0) {
+                    clearError();
+                    broken = true;
                 }
             }
-            if (!socketReady) continue;
-            const int got = take(buf);  // also collects a pending socket error
-            if (got != 0) return got;
-            if (broken) return -1;
+            if (broken) {
+                const int got = take(buf);  // what came before it broke
+                return got > 0 ? got : -1;
+            }
         }
     }
 
   private:
+    // The ring: kRingFrames slots of kSlotBytes in blocks of whole pages; a slot
+    // holds the frame's header, its link-level address and a whole Ethernet frame.
+    static constexpr unsigned kSlotBytes = 2048;
+    static constexpr unsigned kRingFrames = 128;
+    static constexpr size_t kRingBytes = size_t{kSlotBytes} * kRingFrames;
+
+    bool mapRing() {
+        const int version = TPACKET_V2;
+        if (::setsockopt(fd_, SOL_PACKET, PACKET_VERSION, &version, sizeof version) < 0)
+            return false;
+        const long page = ::sysconf(_SC_PAGESIZE);
+        const size_t block =
+            std::max<size_t>(page > 0 ? static_cast<size_t>(page) : 4096, kSlotBytes);
+        if (kRingBytes % block != 0) return false;
+        tpacket_req req{};
+        req.tp_block_size = static_cast<unsigned>(block);
+        req.tp_block_nr = static_cast<unsigned>(kRingBytes / block);
+        req.tp_frame_size = kSlotBytes;
+        req.tp_frame_nr = kRingFrames;
+        if (::setsockopt(fd_, SOL_PACKET, PACKET_RX_RING, &req, sizeof req) < 0) return false;
+        void* ring = ::mmap(nullptr, kRingBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (ring == MAP_FAILED) return false;
+        ring_ = static_cast<uint8_t*>(ring);
+        return true;
+    }
+
+    // The slot the kernel fills next, once it holds a frame; nullptr while empty.
+    tpacket2_hdr* nextFrame() {
+        auto* h = reinterpret_cast<tpacket2_hdr*>(ring_ + size_t{next_} * kSlotBytes);
+        return (__atomic_load_n(&h->tp_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) != 0 ? h
+                                                                                        : nullptr;
+    }
+
+    // Hands the slot nextFrame() gave back to the kernel.
+    void releaseFrame() {
+        auto* h = reinterpret_cast<tpacket2_hdr*>(ring_ + size_t{next_} * kSlotBytes);
+        __atomic_store_n(&h->tp_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+        next_ = (next_ + 1) % kRingFrames;
+    }
+
+    // Copies out the waiting frames until one of ours; 0 when none is left.
+    int take(std::span<uint8_t> buf) {
+        while (const tpacket2_hdr* h = nextFrame()) {
+            const auto* from = reinterpret_cast<const sockaddr_ll*>(
+                reinterpret_cast<const uint8_t*>(h) + TPACKET_ALIGN(sizeof(tpacket2_hdr)));
+            const uint8_t* data = reinterpret_cast<const uint8_t*>(h) + h->tp_mac;
+            const size_t n = std::min<size_t>(h->tp_snaplen, buf.size());
+            const bool ours = from->sll_pkttype != PACKET_OUTGOING &&
+                              h->tp_snaplen >= ecat::kEthHeaderSize &&
+                              h->tp_mac + size_t{h->tp_snaplen} <= kSlotBytes &&
+                              ((data[12] << 8) | data[13]) == ecat::kEtherType;
+            if (ours) std::memcpy(buf.data(), data, n);
+            releaseFrame();
+            if (ours) return static_cast<int>(n);
+        }
+        return 0;
+    }
+
+    // Reading the socket's pending error clears it: it is reported once.
+    void clearError() {
+        int error = 0;
+        socklen_t length = sizeof error;
+        ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length);
+    }
+
     bool watch(int fd) {
         epoll_event e{};
         e.events = EPOLLIN;
@@ -191,28 +258,13 @@ class RawNic final : public Nic {
         return true;
     }
 
-    // Reads the frames that wait until one of ours comes; 0 when none is left.
-    int take(std::span<uint8_t> buf) {
-        for (;;) {
-            sockaddr_ll from{};
-            socklen_t fromLen = sizeof from;
-            const ssize_t n = ::recvfrom(fd_, buf.data(), buf.size(), MSG_DONTWAIT | MSG_TRUNC,
-                                         reinterpret_cast<sockaddr*>(&from), &fromLen);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
-            }
-            if (from.sll_pkttype == PACKET_OUTGOING) continue;  // our own frame
-            if (n < 14 || buf[12] != 0x88 || buf[13] != 0xA4) continue;
-            return static_cast<int>(std::min<size_t>(static_cast<size_t>(n), buf.size()));
-        }
-    }
-
     int fd_ = -1;
     int timer_ = -1;
     int epoll_ = -1;
+    uint8_t* ring_ = nullptr;
+    unsigned next_ = 0;  // the slot to read next
     // When the timer fires; min() when it is not armed. Only the thread that
-    // reads the NIC at the time uses it.
+    // reads the NIC at the time uses it (as the ring).
     Clock::time_point timerAt_ = Clock::time_point::min();
 };
 

@@ -87,6 +87,10 @@ bool PrivateNetwork::enter() {
     return true;
 }
 
+bool PrivateNetwork::setLink(const char* ifname, bool up) {
+    return ready() && runQuiet({"ip", "link", "set", ifname, up ? "up" : "down"}) == 0;
+}
+
 bool PrivateNetwork::ready() {
     return net().ok;
 }

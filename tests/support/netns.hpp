@@ -29,6 +29,8 @@ class PrivateNetwork {
     static bool enter();
     static bool ready();
     static std::string reason();
+    // Brings one end of the pair up or down, as a cable pulled and put back. False on failure.
+    static bool setLink(const char* ifname, bool up);
 };
 
 // True when CI=true is set in the environment.

@@ -12,6 +12,7 @@
 #include "ecsim/slave_kinds.hpp"
 #include "ethercat.h"
 #include "support/netns.hpp"
+#include "support/wait_until.hpp"
 
 namespace {
 
@@ -200,6 +201,32 @@ TEST_F(MasterWire, ThreadsShareTheWire) {
     }
     for (auto& th : threads) th.join();
     EXPECT_EQ(bad.load(), 0);
+}
+
+// Answers nobody waits for any more pile up where the master receives, more
+// than it has room for; the next round trip still finds its own answer.
+TEST_F(MasterWire, UnclaimedAnswersBeyondTheReceiveRoomDoNotStopTheMaster) {
+    WIRE_TIER_OR_SKIP();
+    startBus("IO,IO", 2);
+    uint8_t w[2] = {};
+    for (int i = 0; i < 600; ++i) ec_BRD(0, ECT_REG_TYPE, 2, w, 0);  // gives up at once
+    std::this_thread::sleep_for(milliseconds(50));                   // their answers come in
+    for (int i = 0; i < 300; ++i) ASSERT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, kPatient), 2) << i;
+}
+
+// A pulled cable: round trips fail while it is out, without an error that
+// sticks; once it is back they work again on the same open port.
+TEST_F(MasterWire, ALinkDownAndUpAgainEndsInWorkingRoundTrips) {
+    WIRE_TIER_OR_SKIP();
+    startBus("IO", 1);
+    uint8_t w[2] = {};
+    ASSERT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, kPatient), 1);
+    ASSERT_TRUE(PrivateNetwork::setLink(PrivateNetwork::kMasterIf, false));
+    EXPECT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, 20000), EC_NOFRAME);
+    EXPECT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, 20000), EC_NOFRAME);
+    ASSERT_TRUE(PrivateNetwork::setLink(PrivateNetwork::kMasterIf, true));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return ec_BRD(0, ECT_REG_TYPE, 2, w, 20000) == 1; }));
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, kPatient), 1) << i;
 }
 
 TEST_F(MasterWire, UnknownInterfaceIsRefused) {
