@@ -29,9 +29,10 @@ inline constexpr uint16_t kCoeVisibleString = 9;
 // Reads an object by SDO and formats it by its CoE data-type code ("0x%4.4x (%d)"
 // for INTEGER16, the string itself for VISIBLE_STRING, "Unknown type" for codes
 // without a text form ...). When the master library's error flag is set after the
-// upload, returns its oldest error entry as text ("Time:..."), or the empty text
-// when its list is empty (and clears the flag). Calls from all threads are
-// serialised; the text returned is the caller's own copy.
+// upload and its list holds an entry, returns the oldest entry as text
+// ("Time:..."); a flag left set after the last entry was taken is cleared and the
+// upload stands. Calls from all threads are serialised; the text returned is the
+// caller's own copy.
 std::string SdoReadAsText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType);
 
 // The text of SdoReadAsText, and whether an upload took place: false when the
