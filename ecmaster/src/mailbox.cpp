@@ -115,6 +115,11 @@ bool requestRepeat(const ec_slavet& s, uint8 activate, PollPacer& pacer) {
     }
 }
 
+// SM1's status and activate bytes, as a poll reads them.
+int readSm1Status(const ec_slavet& s, uint8 (&status)[2]) {
+    return ec_FPRD(s.configadr, ECT_REG_SM1STAT, 2, status, EC_TIMEOUTRET);
+}
+
 // One poll of the read mailbox: SM1's status and activate bytes, and a read of
 // the mailbox that fills `mbx` (mbx_rl bytes) only when it took a message.
 struct Poll {
@@ -139,7 +144,7 @@ Poll pollReadMailbox(const ec_slavet& s, ec_mbxbuft& mbx) {
         return p;
     }
     // A read mailbox too large to share a frame: the read follows a full status.
-    p.statusWkc = ec_FPRD(s.configadr, ECT_REG_SM1STAT, 2, p.status, EC_TIMEOUTRET);
+    p.statusWkc = readSm1Status(s, p.status);
     if (p.full()) p.readWkc = ec_FPRD(s.configadr, s.mbx_ro, s.mbx_rl, mbx, EC_TIMEOUTRET);
     return p;
 }
@@ -218,8 +223,7 @@ int ec_mbxreceive(uint16 slave, ec_mbxbuft* mbx, int timeout) {
             // If no message waits now, the slave is asked to repeat its last
             // one; should that be the message read before, its counter tells.
             uint8 status[2] = {0, 0};
-            if (ec_FPRD(s.configadr, ECT_REG_SM1STAT, 2, status, EC_TIMEOUTRET) > 0 &&
-                (status[0] & ecat::sm::StatusMailboxFull) == 0) {
+            if (readSm1Status(s, status) > 0 && (status[0] & ecat::sm::StatusMailboxFull) == 0) {
                 if (!requestRepeat(s, status[1], pacer)) return EC_TIMEOUT;
                 state.repeatInDoubt = true;
             }

@@ -135,6 +135,19 @@ int initiate(uint16 slave, ec_mbxbuft& request, ec_mbxbuft& reply, const Target&
     }
 }
 
+// The initiate reply that lets a transfer go on: the response asked for, for the target.
+bool initiateAccepted(const Reply& r, const Target& target, uint8_t specifier) {
+    return !r.isAbort() && classify(r, target, specifier) == Answer::Ours;
+}
+
+// The segment reply that lets a transfer go on: the response asked for, with the toggle sent.
+bool segmentAccepted(const Reply& r, uint8_t specifier, uint8_t toggle) {
+    return r.isResponse(specifier) && (r.command() & sdo::Toggle) == toggle;
+}
+
+constexpr uint16_t kPacketUnexpected = 1;
+constexpr uint16_t kPacketBufferTooSmall = 3;
+
 // Records why a reply ended the transfer: the slave's abort code, or an
 // unexpected message. Returns the transfer's result, 0.
 int refuse(uint16 slave, uint16 index, uint8 subindex, const Reply& reply) {
@@ -143,13 +156,10 @@ int refuse(uint16 slave, uint16 index, uint8 subindex, const Reply& reply) {
         e.AbortCode = static_cast<int32>(reply.field());
         pushError(slave, EC_ERR_TYPE_SDO_ERROR, index, subindex, e);
     } else {
-        ec_packeterror(slave, index, subindex, 1);
+        ec_packeterror(slave, index, subindex, kPacketUnexpected);
     }
     return 0;
 }
-
-constexpr uint16_t kPacketUnexpected = 1;
-constexpr uint16_t kPacketBufferTooSmall = 3;
 
 // The slave answers SDOs only with mailboxes large enough for an initiate message.
 bool hasSdoMailbox(uint16 slave) {
@@ -177,9 +187,8 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psiz
     int wkc = initiate(slave, request, reply, target, sdo::ScsInitiateUpload, deadline);
     if (wkc <= 0) return wkc;
     Reply r(reply, readSize);
-    if (r.isAbort() || classify(r, target, sdo::ScsInitiateUpload) != Answer::Ours) {
+    if (!initiateAccepted(r, target, sdo::ScsInitiateUpload))
         return refuse(slave, index, subindex, r);
-    }
 
     const size_t capacity = *psize > 0 ? static_cast<size_t>(*psize) : 0;
     auto* out = static_cast<uint8_t*>(p);
@@ -208,7 +217,7 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psiz
         wkc = exchange(slave, request, reply, deadline);
         if (wkc <= 0) return wkc;
         Reply seg(reply, readSize);
-        if (!seg.isResponse(sdo::ScsUploadSegment) || (seg.command() & sdo::Toggle) != toggle) {
+        if (!segmentAccepted(seg, sdo::ScsUploadSegment, toggle)) {
             return refuse(slave, index, subindex, seg);
         }
         const size_t n = seg.segmentBytes();
@@ -243,9 +252,6 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
 
     const Target target{Index, CA && SubIndex > 1 ? uint8{1} : SubIndex, CA != FALSE};
     const uint8 sub = target.subindex;
-    auto initiateAccepted = [&](const Reply& r) {
-        return !r.isAbort() && classify(r, target, sdo::ScsInitiateDownload) == Answer::Ours;
-    };
     if (size >= 1 && size <= sdo::ExpeditedData && !CA) {
         startInitiate(request, Slave, sdo::InitiateLength,
                       sdo::CcsInitiateDownload | sdo::expeditedFlags(size), Index, sub);
@@ -253,7 +259,9 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
         const int wkc = initiate(Slave, request, reply, target, sdo::ScsInitiateDownload, deadline);
         if (wkc <= 0) return wkc;
         Reply r(reply, readSize);
-        return initiateAccepted(r) ? wkc : refuse(Slave, Index, SubIndex, r);
+        return initiateAccepted(r, target, sdo::ScsInitiateDownload)
+                   ? wkc
+                   : refuse(Slave, Index, SubIndex, r);
     }
 
     // Normal transfer: as much as fits in the first message, the rest in segments.
@@ -266,7 +274,9 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
     if (first > 0) std::memcpy(request + sdo::NormalDataOffset, in, first);
     int wkc = initiate(Slave, request, reply, target, sdo::ScsInitiateDownload, deadline);
     if (wkc <= 0) return wkc;
-    if (Reply r(reply, readSize); !initiateAccepted(r)) return refuse(Slave, Index, SubIndex, r);
+    if (Reply r(reply, readSize); !initiateAccepted(r, target, sdo::ScsInitiateDownload)) {
+        return refuse(Slave, Index, SubIndex, r);
+    }
 
     const size_t segmentRoom = writeSize - sdo::SegmentDataOffset;
     uint8_t toggle = 0;
@@ -279,7 +289,7 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
         wkc = exchange(Slave, request, reply, deadline);
         if (wkc <= 0) return wkc;
         Reply seg(reply, readSize);
-        if (!seg.isResponse(sdo::ScsDownloadSegment) || (seg.command() & sdo::Toggle) != toggle) {
+        if (!segmentAccepted(seg, sdo::ScsDownloadSegment, toggle)) {
             return refuse(Slave, Index, SubIndex, seg);
         }
         sent += n;
