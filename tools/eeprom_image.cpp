@@ -8,6 +8,7 @@
 #include "bus/scan_thread.hpp"
 #include "ecmaster/extras.hpp"
 #include "ethercat.h"
+#include "platform/file_read.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
 
@@ -25,6 +26,9 @@ constexpr uint16_t kEepromConfigRegister = 0x0500;
 constexpr uint16_t kEepromStatusRegister = 0x0502;
 constexpr uint8_t kEepromReads8Bytes = 0x40;
 constexpr uint32_t kHeaderBytes = 128;
+// No image file is longer: a bigger one is refused as unreadable before it
+// fills the memory.
+constexpr size_t kHexFileMaxBytes = size_t{16} << 20;
 
 // SII header words the logs show.
 constexpr uint32_t kPdiControlWord = 0x00;
@@ -178,11 +182,11 @@ int EepromWrite(uint32_t start, uint32_t length, const HexCoverage& loaded, uint
 int WriteIntelHex(const char* fileName, uint32_t length) {
     const std::string text = FormatIntelHex(
         std::span<const uint8_t>(g_eepromImage).first(std::min<size_t>(length, kHexImageBytes)));
-    std::FILE* file = std::fopen(fileName, "wb");
+    FileHandle file = OpenRegularFile(fileName, "wb");
     bool written = file != nullptr;
     if (file != nullptr) {
-        written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-        written = std::fclose(file) == 0 && written;
+        written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
+        written = std::fclose(file.release()) == 0 && written;
         if (!written) std::remove(fileName);
     }
     if (!written) {
@@ -195,8 +199,11 @@ int WriteIntelHex(const char* fileName, uint32_t length) {
 HexLoad ReadIntelHex(std::FILE* file, HexCoverage& loaded) {
     std::string text;
     char chunk[4096];
-    for (size_t n = 0; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
-    const bool readFailed = std::ferror(file) != 0;
+    for (size_t n = 0;
+         text.size() <= kHexFileMaxBytes && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+        text.append(chunk, n);
+    }
+    const bool readFailed = std::ferror(file) != 0 || text.size() > kHexFileMaxBytes;
     std::fclose(file);
     if (readFailed) {
         ShowBox("EEPROM BIN File Read Error");
@@ -231,8 +238,9 @@ void EepromWriteFromFile() {
     if (SlaveAnswers()) {
         HexLoad load;
         load.result = -1;
-        if (std::FILE* file = std::fopen(kEepromWriteFileName, "rb")) {
-            load = ReadIntelHex(file, writeFileCoverage);
+        // Only a regular file: opening a pipe would hold the scan thread.
+        if (FileHandle file = OpenRegularFile(kEepromWriteFileName, "rb")) {
+            load = ReadIntelHex(file.release(), writeFileCoverage);
         } else {
             ShowBox("EEPROM BIN File Read Error");
         }

@@ -43,8 +43,9 @@ int WriteIntelHex(const char* fileName, uint32_t length);
 
 // Loads an Intel-hex file into g_eepromImage and closes it: the load with the
 // lowest address and the span of the records; `loaded` marks the bytes given.
-// Format and checksum errors are shown in a box; a file that cannot be read
-// gives -1 with the box "EEPROM BIN File Read Error".
+// Format and checksum errors are shown in a box; a file that cannot be read, or
+// is longer than any image file (16 MiB), gives -1 with the box
+// "EEPROM BIN File Read Error".
 HexLoad ReadIntelHex(std::FILE* file, HexCoverage& loaded);
 
 // The jobs for requests 1 and 2; each sets g_eepromRequest back to 0.

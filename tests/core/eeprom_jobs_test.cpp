@@ -2,6 +2,7 @@
 // segment: the first slave's EEPROM read into a file, patched from a file, and a
 // read that the slave stops answering half-way.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstdio>
@@ -190,6 +191,18 @@ TEST_F(EepromJobs, BytesBetweenFarApartRecordsStayAsTheEepromHadThem) {
     for (uint8_t i = 0; i < 4; ++i) expected[0x07F0 + i] = static_cast<uint8_t>(i + 1);
     EXPECT_EQ(EepromBytes(1), expected);
     EXPECT_NE(SuperviseLog().find("--- Slave[1] EEPROM  Write End ---"), std::string::npos);
+}
+
+// A pipe under the file's name is refused at once: opening it would hold the
+// scan thread until someone wrote to it.
+TEST_F(EepromJobs, AWriteFileThatIsNoRegularFileIsRefusedWithoutWaiting) {
+    ScanToOp("ZR12,IO", 2);
+    const auto before = EepromBytes(1);
+    ASSERT_EQ(::mkfifo(kEepromWriteFileName, 0600), 0);
+    RunJob(2);
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"EEPROM BIN File Read Error"});
+    EXPECT_EQ(EepromBytes(1), before);
+    EXPECT_EQ(SuperviseLog().find("Write End"), std::string::npos);
 }
 
 TEST_F(EepromJobs, AReadTheSlaveStopsAnsweringIsLoggedAsFailedAndLeavesNoFile) {
