@@ -295,6 +295,7 @@ TEST_F(SdoTest, UnderLossAReplyIsTakenOnlyForItsOwnRequest) {
     int size = sizeof value;
     EXPECT_EQ(ec_SDOread(1, 0x1018, 1, FALSE, &size, &value, EC_TIMEOUTRXM), 1);
     EXPECT_EQ(value, 0x0A3Eu);
+    EXPECT_EQ(requestsToLose, 0) << "the confirmations were not all lost";
 
     // A request that never seems to arrive, but did, and the reply that the
     // next transfer's clean-up fetched lost on the way back: the slave offers
