@@ -46,9 +46,9 @@ void behave(RegisterSlave& s, const std::vector<uint8_t>& eeprom, bool eightByte
     auto station = std::make_shared<uint16_t>(0);
     s.afterWrite = [&s, &eeprom, eightBytes, station](uint16_t address, size_t length) {
         const size_t end = address + length;
-        // A mailbox the image put over the registers would have the master
-        // write over the station address and lose the slave, and the rest of
-        // the input would go to timeouts: only a write of its own sets it.
+        // Only a write of its own sets the station address: one that merely
+        // spans it would lose the slave, and the rest of the input would go to
+        // timeouts.
         if (address == ECT_REG_STADR) {
             *station = s.station();
         } else if (address < ECT_REG_STADR + 2 && end > ECT_REG_STADR) {
@@ -108,6 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(found == static_cast<int>(slaves));
     for (int k = 1; k <= found; ++k) {
         FUZZ_CHECK(std::memchr(ec_slave[k].name, 0, sizeof ec_slave[k].name) != nullptr);
+        // No mailbox over the registers or past the top of the address space.
+        const ec_slavet& s = ec_slave[k];
+        FUZZ_CHECK(s.mbx_l == 0 || (s.mbx_wo >= ecat::reg::RegisterSpaceSize &&
+                                    s.mbx_wo + s.mbx_l <= ecat::reg::AddressSpaceSize &&
+                                    s.mbx_ro >= ecat::reg::RegisterSpaceSize &&
+                                    s.mbx_ro + s.mbx_rl <= ecat::reg::AddressSpaceSize));
     }
     static uint8_t ioMap[4096];
     const int mapped = ec_config_map_checked(ioMap, sizeof ioMap);

@@ -20,6 +20,17 @@ constexpr uint32 kDefaultMbxSm0 = 0x00010026;
 constexpr uint32 kDefaultMbxSm1 = 0x00010022;
 
 // One 8-byte entry of the SII sync manager category, at byte address `p`.
+// Both mailboxes lie in the slave's process memory. One placed over its
+// registers (or wrapping past the top) by a corrupt EEPROM would have mailbox
+// writes land in those registers: such a slave is taken as one without mailbox.
+bool mailboxesInProcessMemory(const ec_slavet& s) {
+    auto fits = [](uint16 start, uint16 length) {
+        return start >= ecat::reg::RegisterSpaceSize &&
+               uint32{start} + length <= ecat::reg::AddressSpaceSize;
+    };
+    return fits(s.mbx_wo, s.mbx_l) && fits(s.mbx_ro, s.mbx_rl);
+}
+
 void readSmEntry(uint16 slave, uint32 p, ec_eepromSMt& sm) {
     sm.PhStart = siiGetWord(slave, p);
     sm.Plength = siiGetWord(slave, p + 2);
@@ -290,14 +301,19 @@ int ec_config_init(uint8 usetable) {
         }
         ec_statecheck(static_cast<uint16>(slave), EC_STATE_INIT, EC_TIMEOUTSTATE);
         if (s.mbx_l > 0) {
-            s.SMtype[0] = 1;
-            s.SMtype[1] = 2;
-            s.SMtype[2] = 3;
-            s.SMtype[3] = 4;
-            s.SM[0] = {s.mbx_wo, s.mbx_l, kDefaultMbxSm0};
-            s.SM[1] = {s.mbx_ro, s.mbx_rl, kDefaultMbxSm1};
-            s.mbx_proto =
+            const auto protocols =
                 static_cast<uint16>(eepromCollect(static_cast<uint16>(slave), EC_TIMEOUTEEP));
+            if (mailboxesInProcessMemory(s)) {
+                s.SMtype[0] = 1;
+                s.SMtype[1] = 2;
+                s.SMtype[2] = 3;
+                s.SMtype[3] = 4;
+                s.SM[0] = {s.mbx_wo, s.mbx_l, kDefaultMbxSm0};
+                s.SM[1] = {s.mbx_ro, s.mbx_rl, kDefaultMbxSm1};
+                s.mbx_proto = protocols;
+            } else {
+                s.mbx_wo = s.mbx_l = s.mbx_ro = s.mbx_rl = 0;
+            }
         }
         if (!lookupPreviousSii(static_cast<uint16>(slave))) parseSii(static_cast<uint16>(slave));
         if (s.mbx_l > 0) {

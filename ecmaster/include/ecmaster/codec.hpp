@@ -138,6 +138,7 @@ inline constexpr uint16_t DcStartTime = 0x0990;
 inline constexpr uint16_t DcSync0Cycle = 0x09A0;
 inline constexpr uint16_t DcSync1Cycle = 0x09A4;
 inline constexpr uint32_t RegisterSpaceSize = 0x1000;  // process RAM starts here
+inline constexpr uint32_t AddressSpaceSize = 0x10000;  // physical addresses are 16-bit
 }  // namespace reg
 
 // Sync manager control byte and status bits.
