@@ -50,7 +50,7 @@ int main() {
         return ec_receive_processdata(EC_TIMEOUTRET) == expected;
     };
     int failures = 0;  // transfers that failed (counted, timed all the same)
-    const auto sdoTime = bench::compareWithRaw(echo, sdo, {9, 3, 600, 150}, failures);
+    const auto sdoTime = bench::compareWithRaw(echo, sdo, {15, 3, 600, 150}, failures);
     echo.resetSegmentTime();
     const auto cycleTime = bench::compareWithRaw(echo, cycle, {21, 3, 600, 600}, failures);
     const double slavesShare = echo.segmentMicrosPerFrame() / cycleTime.raw;
