@@ -9,12 +9,11 @@
 #include "ecsim/slave_kinds.hpp"
 #include "ethercat.h"
 #include "support/virtual_bus.hpp"
+#include "support/wait_until.hpp"
 
 namespace {
 
-// Timeouts no busy machine outlasts: the test is about every answer being the
-// right one, not about how soon it comes.
-constexpr int kPatient = 500000;
+using testsupport::kPatientUs;
 
 TEST(Concurrency, ThreadsSharePrimitivesAndEeprom) {
     testsupport::VirtualBus bus("ZR12,IO,ZR02,IO");
@@ -30,11 +29,11 @@ TEST(Concurrency, ThreadsSharePrimitivesAndEeprom) {
             const uint16 adr = static_cast<uint16>(0x1000 + s);
             const auto id = ecsim::identityOf(kinds[s - 1]);
             for (int i = 0; i < 40; ++i) {
-                if (ec_FPRDw(adr, ECT_REG_STADR, kPatient) != adr) ++bad;
-                const uint64 v = ec_readeepromFP(adr, ECT_SII_ID, kPatient);
+                if (ec_FPRDw(adr, ECT_REG_STADR, kPatientUs) != adr) ++bad;
+                const uint64 v = ec_readeepromFP(adr, ECT_SII_ID, kPatientUs);
                 if (static_cast<uint32>(v) != id.product) ++bad;
                 uint8 w[2] = {};
-                if (ec_APRD(static_cast<uint16>(1 - s), ECT_REG_STADR, 2, w, kPatient) != 1 ||
+                if (ec_APRD(static_cast<uint16>(1 - s), ECT_REG_STADR, 2, w, kPatientUs) != 1 ||
                     (w[0] | (w[1] << 8)) != adr)
                     ++bad;
             }
@@ -43,7 +42,7 @@ TEST(Concurrency, ThreadsSharePrimitivesAndEeprom) {
     threads.emplace_back([&bad] {
         for (int i = 0; i < 200; ++i) {
             uint8 w[2] = {};
-            if (ec_BRD(0, ECT_REG_TYPE, 2, w, kPatient) != 4) ++bad;
+            if (ec_BRD(0, ECT_REG_TYPE, 2, w, kPatientUs) != 4) ++bad;
         }
     });
     for (auto& t : threads) t.join();

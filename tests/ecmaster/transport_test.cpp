@@ -10,6 +10,7 @@
 #include "../../ecmaster/src/port.hpp"
 #include "ecmaster/codec.hpp"
 #include "ethercat.h"
+#include "support/wait_until.hpp"
 #include "tiny_wire.hpp"
 
 using namespace std::chrono;
@@ -17,8 +18,7 @@ using namespace ecmaster::detail;
 
 namespace {
 
-// A timeout no busy machine outlasts, for tests of what arrives rather than when.
-constexpr int kPatient = 500000;
+using testsupport::kPatientUs;
 
 std::vector<uint8_t> brdFrame(int idx, uint16_t ado = 0x0000) {
     ecat::FrameBuilder b;
@@ -104,7 +104,7 @@ TEST(Transport, OutOfOrderFramesReachTheirWaiters) {
     // wait: the second is not held up behind it.
     std::atomic<int> slowTag{-1};  // as the frame carries its index
     bus.wire->setDelayFn([&](const ecat::Datagram& d) {
-        return d.index() == slowTag.load() ? microseconds(2 * kPatient) : microseconds(0);
+        return d.index() == slowTag.load() ? microseconds(2 * kPatientUs) : microseconds(0);
     });
     ASSERT_GT(ec_init(bus.name.c_str()), 0);
     const int a = allocIndex();
@@ -114,9 +114,9 @@ TEST(Transport, OutOfOrderFramesReachTheirWaiters) {
     ASSERT_TRUE(sendFrame(b, brdFrame(b)));
     std::array<uint8_t, EC_BUFSIZE> in{};
     size_t len = 0;
-    EXPECT_EQ(waitFrame(b, in, len, kPatient), 1);
+    EXPECT_EQ(waitFrame(b, in, len, kPatientUs), 1);
     EXPECT_EQ(in[ecat::kEthHeaderSize + 3], b);  // the datagram index byte
-    EXPECT_EQ(waitFrame(a, in, len, 4 * kPatient), 1);
+    EXPECT_EQ(waitFrame(a, in, len, 4 * kPatientUs), 1);
     EXPECT_EQ(in[ecat::kEthHeaderSize + 3], a);
     releaseIndex(a);
     releaseIndex(b);
@@ -138,7 +138,7 @@ TEST(Transport, FramesReadByAnotherWaiterAreHandedOver) {
     ASSERT_TRUE(sendFrame(b, brdFrame(b)));
     std::array<uint8_t, EC_BUFSIZE> in{};
     size_t len = 0;
-    EXPECT_EQ(waitFrame(b, in, len, kPatient), 1);
+    EXPECT_EQ(waitFrame(b, in, len, kPatientUs), 1);
     EXPECT_EQ(waitFrame(a, in, len, 0), 1);  // already stored, no wait needed
     releaseIndex(a);
     releaseIndex(b);
@@ -160,7 +160,7 @@ TEST(Transport, LateFrameOfAnEarlierUseOfTheIndexIsNotTaken) {
     ASSERT_TRUE(sendFrame(again, brdFrame(again, 0x0130)));
     std::array<uint8_t, EC_BUFSIZE> in{};
     size_t len = 0;
-    EXPECT_EQ(waitFrame(again, in, len, kPatient), 1);
+    EXPECT_EQ(waitFrame(again, in, len, kPatientUs), 1);
     EXPECT_EQ(ecat::get16(&in[ecat::kEthHeaderSize + 2 + 4]), 0x0130);  // ADO of the new frame
     EXPECT_EQ(in[ecat::kEthHeaderSize + 3], again);
     releaseIndex(again);
@@ -192,7 +192,7 @@ TEST(Transport, OneLostFrameIsRecoveredByTheRetry) {
     bus.wire->dropNext(1);
     uint8_t w[2] = {};
     const auto before = bus.wire->frames();
-    EXPECT_EQ(ec_BRD(0, 0, 2, w, kPatient), 1);
+    EXPECT_EQ(ec_BRD(0, 0, 2, w, kPatientUs), 1);
     EXPECT_EQ(bus.wire->frames() - before, 2u) << "the lost frame and its repetition";
     bus.wire->dropNext(1);
     // With a single slice there is no second attempt.
@@ -217,7 +217,7 @@ TEST(Transport, LateFrameWithinTheTimeoutIsTaken) {
     // Its frame, still on its way, answers no later exchange.
     for (int i = 0; i < 40; ++i) {
         std::this_thread::sleep_for(microseconds(200));
-        ASSERT_EQ(ec_BRD(0, 0, 2, w, kPatient), 1);
+        ASSERT_EQ(ec_BRD(0, 0, 2, w, kPatientUs), 1);
         ASSERT_EQ(w[0], 0x22) << "a late frame was taken for a later exchange";
     }
 }
@@ -237,9 +237,9 @@ TEST(Transport, ManyThreadsWaitingAtOnce) {
                 const uint16_t ado = static_cast<uint16_t>(0x1000 + t * 16);
                 uint8_t out[4];
                 ecat::put32(out, static_cast<uint32_t>(t << 24 | i));
-                if (ec_FPWR(0x1001, ado, 4, out, kPatient) != 1) ++lost;
+                if (ec_FPWR(0x1001, ado, 4, out, kPatientUs) != 1) ++lost;
                 uint8_t in[4] = {};
-                if (ec_FPRD(0x1001, ado, 4, in, kPatient) != 1) {
+                if (ec_FPRD(0x1001, ado, 4, in, kPatientUs) != 1) {
                     ++lost;
                 } else if (ecat::get32(in) != static_cast<uint32_t>(t << 24 | i)) {
                     ++wrong;

@@ -9,6 +9,10 @@
 
 namespace testsupport {
 
+// A timeout in microseconds that no busy machine outlasts, for tests of what
+// arrives rather than how soon.
+inline constexpr int kPatientUs = 500000;
+
 struct Poll {
     // Runs after each poll that found the condition false, before the pause.
     std::function<void()> between = {};

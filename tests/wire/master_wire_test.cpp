@@ -20,8 +20,7 @@ using namespace std::chrono;
 using testsupport::PrivateNetwork;
 using testsupport::Zrsim;
 
-// A timeout no busy machine outlasts, where a test is about what arrives.
-constexpr int kPatient = 500000;
+using testsupport::kPatientUs;
 
 class MasterWire : public ::testing::Test {
   protected:
@@ -142,7 +141,7 @@ TEST_F(MasterWire, LostFramesAreTimeouts) {
     EXPECT_LT(steady_clock::now() - t0, milliseconds(400));
     ASSERT_EQ(sim_->control("drop 0"), "ok");
     ASSERT_EQ(sim_->control("drop-next 1"), "ok");
-    EXPECT_EQ(ec_FPRD(0x1001, ECT_REG_ALSTAT, 2, w, kPatient), 1);  // the retry gets through
+    EXPECT_EQ(ec_FPRD(0x1001, ECT_REG_ALSTAT, 2, w, kPatientUs), 1);  // the retry gets through
     ASSERT_EQ(sim_->control("delay 3000"), "ok");
     // Too short a wait gives up, unless this thread came too late to look;
     // either way no count but the frame's own.
@@ -151,7 +150,7 @@ TEST_F(MasterWire, LostFramesAreTimeouts) {
     EXPECT_EQ(ec_BRD(0, 0, 2, w, 20000), 2);
     ASSERT_EQ(sim_->control("delay 0"), "ok");
     std::this_thread::sleep_for(milliseconds(10));
-    for (int i = 0; i < 20; ++i) ASSERT_EQ(ec_BRD(0, 0, 2, w, kPatient), 2);
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(ec_BRD(0, 0, 2, w, kPatientUs), 2);
 }
 
 // A delay of tens of microseconds is kept as given, not rounded up to a
@@ -195,7 +194,7 @@ TEST_F(MasterWire, ThreadsShareTheWire) {
             const auto adr = static_cast<uint16>(0x1000 + t);
             // Every answer must come, and be this thread's own.
             for (int i = 0; i < 200; ++i) {
-                if (ec_FPRDw(adr, ECT_REG_STADR, kPatient) != adr) ++bad;
+                if (ec_FPRDw(adr, ECT_REG_STADR, kPatientUs) != adr) ++bad;
             }
         });
     }
@@ -211,7 +210,7 @@ TEST_F(MasterWire, UnclaimedAnswersBeyondTheReceiveRoomDoNotStopTheMaster) {
     uint8_t w[2] = {};
     for (int i = 0; i < 600; ++i) ec_BRD(0, ECT_REG_TYPE, 2, w, 0);  // gives up at once
     std::this_thread::sleep_for(milliseconds(50));                   // their answers come in
-    for (int i = 0; i < 300; ++i) ASSERT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, kPatient), 2) << i;
+    for (int i = 0; i < 300; ++i) ASSERT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, kPatientUs), 2) << i;
 }
 
 // A pulled cable: round trips fail while it is out, without an error that
@@ -220,13 +219,13 @@ TEST_F(MasterWire, ALinkDownAndUpAgainEndsInWorkingRoundTrips) {
     WIRE_TIER_OR_SKIP();
     startBus("IO", 1);
     uint8_t w[2] = {};
-    ASSERT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, kPatient), 1);
+    ASSERT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, kPatientUs), 1);
     ASSERT_TRUE(PrivateNetwork::setLink(PrivateNetwork::kMasterIf, false));
     EXPECT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, 20000), EC_NOFRAME);
     EXPECT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, 20000), EC_NOFRAME);
     ASSERT_TRUE(PrivateNetwork::setLink(PrivateNetwork::kMasterIf, true));
     EXPECT_TRUE(testsupport::WaitUntil([&] { return ec_BRD(0, ECT_REG_TYPE, 2, w, 20000) == 1; }));
-    for (int i = 0; i < 20; ++i) ASSERT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, kPatient), 1) << i;
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(ec_BRD(0, ECT_REG_TYPE, 2, w, kPatientUs), 1) << i;
 }
 
 TEST_F(MasterWire, UnknownInterfaceIsRefused) {
