@@ -29,11 +29,10 @@ SdoText ReadAsTextLocked(uint16_t slave, uint16_t index, uint8_t subindex, uint1
     int size = kSdoMaxUpload;
     const int wkc = ec_SDOread(slave, index, subindex, FALSE, &size, g_sdoData, kSdoTimeoutUs);
     if (__atomic_load_n(&EcatError, __ATOMIC_ACQUIRE)) {
-        // The flag outlives the last entry taken off the list; with none left it
-        // is only cleared, and this upload's own result stands.
-        const bool entryWaits = ec_iserror() != FALSE;
+        // The flag outlives the last entry taken off the list: taking from the
+        // empty list only clears it (the empty text), and this upload stands.
         const char* error = ec_elist2string();
-        if (entryWaits) return {false, error != nullptr ? std::string(error) : std::string()};
+        if (error != nullptr && error[0] != '\0') return {false, std::string(error)};
     }
     return {wkc > 0, FormatSdoData(g_sdoData, size, dataType)};
 }

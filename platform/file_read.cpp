@@ -1,5 +1,9 @@
 #include "platform/file_read.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -12,19 +16,33 @@ bool IsRegularFileOrMissing(const std::string& path) {
 }
 
 FileHandle OpenRegularFile(const std::string& path, const char* mode) {
-    return FileHandle(IsRegularFileOrMissing(path) ? std::fopen(path.c_str(), mode) : nullptr);
+    const bool reading = mode[0] == 'r';
+    if ((!reading && mode[0] != 'w') || !IsRegularFileOrMissing(path)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int flags = reading ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
+    // Opened without waiting, and looked at again once open: a pipe put in the
+    // file's place after the check above must not hold the caller either.
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    FileHandle file(::fdopen(fd, mode));
+    if (!file) ::close(fd);
+    return file;
 }
 
 bool ReadFileStart(const std::string& path, size_t maxBytes, std::vector<char>* data,
                    std::string* error) {
-    // A missing file is left to the open, which says so.
-    if (!IsRegularFileOrMissing(path)) {
-        *error = "not a regular file";
-        return false;
-    }
-    FileHandle file(std::fopen(path.c_str(), "rb"));
+    FileHandle file = OpenRegularFile(path, "rb");
     if (!file) {
-        *error = std::strerror(errno);
+        *error = errno == EINVAL ? "not a regular file" : std::strerror(errno);
         return false;
     }
     std::vector<char> read(maxBytes);

@@ -1,7 +1,10 @@
 #include "tools/eeprom_image.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "bus/format_text.hpp"
 #include "bus/globals.hpp"
@@ -196,20 +199,17 @@ int WriteIntelHex(const char* fileName, uint32_t length) {
     return 1;
 }
 
-HexLoad ReadIntelHex(std::FILE* file, HexCoverage& loaded) {
-    std::string text;
-    char chunk[4096];
-    for (size_t n = 0;
-         text.size() <= kHexFileMaxBytes && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
-        text.append(chunk, n);
-    }
-    const bool readFailed = std::ferror(file) != 0 || text.size() > kHexFileMaxBytes;
-    std::fclose(file);
-    if (readFailed) {
+HexLoad ReadIntelHex(const char* fileName, HexCoverage& loaded) {
+    // Only a regular file is read: opening a pipe would hold the scan thread.
+    std::vector<char> data;
+    std::string reason;
+    if (!ReadFileStart(fileName, kHexFileMaxBytes + 1, &data, &reason) ||
+        data.size() > kHexFileMaxBytes) {
         ShowBox("EEPROM BIN File Read Error");
         return HexLoad{-1, kHexImageBytes, 0};
     }
-    const HexLoad load = ParseIntelHex(text, g_eepromImage, loaded);
+    const HexLoad load =
+        ParseIntelHex(std::string_view(data.data(), data.size()), g_eepromImage, loaded);
     if (load.result == kHexFormatError) ShowBox("EEPROM Invalid Intel Hex format.\n");
     if (load.result == kHexChecksumError) ShowBox("EEPROM Read File Hex Invalid checksum.\n");
     return load;
@@ -236,14 +236,7 @@ void EepromReadToFile() {
 
 void EepromWriteFromFile() {
     if (SlaveAnswers()) {
-        HexLoad load;
-        load.result = -1;
-        // Only a regular file: opening a pipe would hold the scan thread.
-        if (FileHandle file = OpenRegularFile(kEepromWriteFileName, "rb")) {
-            load = ReadIntelHex(file.release(), writeFileCoverage);
-        } else {
-            ShowBox("EEPROM BIN File Read Error");
-        }
+        const HexLoad load = ReadIntelHex(kEepromWriteFileName, writeFileCoverage);
         Log(WriteIdentityBlock());
         if (load.result > 0) {
             uint32_t failedAt = 0;

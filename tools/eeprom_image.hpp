@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 
 #include "tools/intel_hex.hpp"
 
@@ -41,12 +40,12 @@ int EepromWrite(uint32_t start, uint32_t length, const HexCoverage& loaded, uint
 // the box "EEPROM BIN File (Intel) Write Error" (no file is left then).
 int WriteIntelHex(const char* fileName, uint32_t length);
 
-// Loads an Intel-hex file into g_eepromImage and closes it: the load with the
+// Loads the Intel-hex file `fileName` into g_eepromImage: the load with the
 // lowest address and the span of the records; `loaded` marks the bytes given.
-// Format and checksum errors are shown in a box; a file that cannot be read, or
-// is longer than any image file (16 MiB), gives -1 with the box
-// "EEPROM BIN File Read Error".
-HexLoad ReadIntelHex(std::FILE* file, HexCoverage& loaded);
+// Format and checksum errors are shown in a box; a file that is not a regular
+// file, cannot be read or is longer than any image file (16 MiB) gives -1 with
+// the box "EEPROM BIN File Read Error".
+HexLoad ReadIntelHex(const char* fileName, HexCoverage& loaded);
 
 // The jobs for requests 1 and 2; each sets g_eepromRequest back to 0.
 void EepromReadToFile();

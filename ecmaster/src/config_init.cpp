@@ -19,7 +19,6 @@ using ecmaster::detail::siiGetWord;
 constexpr uint32 kDefaultMbxSm0 = 0x00010026;
 constexpr uint32 kDefaultMbxSm1 = 0x00010022;
 
-// One 8-byte entry of the SII sync manager category, at byte address `p`.
 // Both mailboxes lie in the slave's process memory. One placed over its
 // registers (or wrapping past the top) by a corrupt EEPROM would have mailbox
 // writes land in those registers: such a slave is taken as one without mailbox.
@@ -31,6 +30,7 @@ bool mailboxesInProcessMemory(const ec_slavet& s) {
     return fits(s.mbx_wo, s.mbx_l) && fits(s.mbx_ro, s.mbx_rl);
 }
 
+// One 8-byte entry of the SII sync manager category, at byte address `p`.
 void readSmEntry(uint16 slave, uint32 p, ec_eepromSMt& sm) {
     sm.PhStart = siiGetWord(slave, p);
     sm.Plength = siiGetWord(slave, p + 2);

@@ -223,7 +223,6 @@ class RawNic final : public Nic {
             const size_t n = std::min<size_t>(h->tp_snaplen, buf.size());
             const bool ours = from->sll_pkttype != PACKET_OUTGOING &&
                               h->tp_snaplen >= ecat::kEthHeaderSize &&
-                              h->tp_mac + size_t{h->tp_snaplen} <= kSlotBytes &&
                               ((data[12] << 8) | data[13]) == ecat::kEtherType;
             if (ours) std::memcpy(buf.data(), data, n);
             releaseFrame();
