@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -45,13 +46,22 @@ bool ReadFileStart(const std::string& path, size_t maxBytes, std::vector<char>* 
         *error = errno == EINVAL ? "not a regular file" : std::strerror(errno);
         return false;
     }
-    std::vector<char> read(maxBytes);
-    const size_t got = std::fread(read.data(), 1, read.size(), file.get());
+    // In pieces, so that a short file costs no more than its size however high
+    // the limit.
+    constexpr size_t kPiece = size_t{64} << 10;
+    std::vector<char> read;
+    while (read.size() < maxBytes) {
+        const size_t before = read.size();
+        const size_t want = std::min(kPiece, maxBytes - before);
+        read.resize(before + want);
+        const size_t got = std::fread(read.data() + before, 1, want, file.get());
+        read.resize(before + got);
+        if (got < want) break;
+    }
     if (std::ferror(file.get())) {
         *error = std::strerror(errno);
         return false;
     }
-    read.resize(got);
     *data = std::move(read);
     return true;
 }

@@ -200,17 +200,20 @@ class RawNic final : public Nic {
         return true;
     }
 
+    tpacket2_hdr* slot() const {
+        return reinterpret_cast<tpacket2_hdr*>(ring_ + size_t{next_} * kSlotBytes);
+    }
+
     // The slot the kernel fills next, once it holds a frame; nullptr while empty.
-    tpacket2_hdr* nextFrame() {
-        auto* h = reinterpret_cast<tpacket2_hdr*>(ring_ + size_t{next_} * kSlotBytes);
+    tpacket2_hdr* nextFrame() const {
+        tpacket2_hdr* h = slot();
         return (__atomic_load_n(&h->tp_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) != 0 ? h
                                                                                         : nullptr;
     }
 
     // Hands the slot nextFrame() gave back to the kernel.
     void releaseFrame() {
-        auto* h = reinterpret_cast<tpacket2_hdr*>(ring_ + size_t{next_} * kSlotBytes);
-        __atomic_store_n(&h->tp_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+        __atomic_store_n(&slot()->tp_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
         next_ = (next_ + 1) % kRingFrames;
     }
 
@@ -398,8 +401,9 @@ int allocIndexWait(int timeoutUs) {
             }
         }
         if (timeoutUs <= 0) return -1;
-        if (!deadline) deadline = Clock::now() + std::chrono::microseconds(timeoutUs);
-        if (Clock::now() >= *deadline) return -1;
+        const auto now = Clock::now();
+        if (!deadline) deadline = now + std::chrono::microseconds(timeoutUs);
+        if (now >= *deadline) return -1;
         waitForChange(p, lk, *deadline);
     }
 }

@@ -187,8 +187,9 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psiz
     int wkc = initiate(slave, request, reply, target, sdo::ScsInitiateUpload, deadline);
     if (wkc <= 0) return wkc;
     Reply r(reply, readSize);
-    if (!initiateAccepted(r, target, sdo::ScsInitiateUpload))
+    if (!initiateAccepted(r, target, sdo::ScsInitiateUpload)) {
         return refuse(slave, index, subindex, r);
+    }
 
     const size_t capacity = *psize > 0 ? static_cast<size_t>(*psize) : 0;
     auto* out = static_cast<uint8_t*>(p);
@@ -258,10 +259,10 @@ int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psiz
         std::memcpy(request + sdo::FieldOffset, in, size);
         const int wkc = initiate(Slave, request, reply, target, sdo::ScsInitiateDownload, deadline);
         if (wkc <= 0) return wkc;
-        Reply r(reply, readSize);
-        return initiateAccepted(r, target, sdo::ScsInitiateDownload)
-                   ? wkc
-                   : refuse(Slave, Index, SubIndex, r);
+        if (Reply r(reply, readSize); !initiateAccepted(r, target, sdo::ScsInitiateDownload)) {
+            return refuse(Slave, Index, SubIndex, r);
+        }
+        return wkc;
     }
 
     // Normal transfer: as much as fits in the first message, the rest in segments.
