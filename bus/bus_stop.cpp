@@ -12,6 +12,15 @@ std::mutex stopMutex;
 std::condition_variable stopSignal;
 std::atomic<bool> stopping{false};
 
+class RealClock final : public ProcedureClock {
+  public:
+    void Pause(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    Clock::time_point Now() override { return Clock::now(); }
+};
+
+RealClock realClock;
+std::atomic<ProcedureClock*> installedClock{nullptr};
+
 }  // namespace
 
 bool BusThreadsStopping() {
@@ -24,7 +33,16 @@ void BusSleep(int ms) {
 }
 
 void PauseMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    TheProcedureClock().Pause(ms);
+}
+
+ProcedureClock& TheProcedureClock() {
+    ProcedureClock* clock = installedClock.load();
+    return clock != nullptr ? *clock : realClock;
+}
+
+ProcedureClock* SetProcedureClock(ProcedureClock* clock) {
+    return installedClock.exchange(clock);
 }
 
 void RequestBusStop() {

@@ -4,6 +4,8 @@
 // (bus_threads) raise and clear the request.
 #pragma once
 
+#include <chrono>
+
 // True while the bus threads are being asked to end.
 bool BusThreadsStopping();
 
@@ -11,10 +13,28 @@ bool BusThreadsStopping();
 // threads' pauses go through it so that a stop is prompt.
 void BusSleep(int ms);
 
-// Sleeps `ms` milliseconds whatever the bus threads do. The windows' device
-// procedures wait out their fixed timings with it and block the GUI thread on
-// purpose: their users know that a window freezes while it talks to the devices.
+// Sleeps `ms` milliseconds whatever the bus threads do, on the procedure clock.
+// The windows' device procedures wait out their fixed timings with it and block
+// the GUI thread on purpose: the devices need those pauses between accesses.
 void PauseMs(int ms);
+
+// The time of the windows' procedures: their fixed pauses and the time they read.
+// The tool's clock sleeps for real; a test installs one that records each pause
+// and moves its own time on, so a procedure's sequence of accesses and pauses is
+// checked as values and runs without sleeping.
+class ProcedureClock {
+  public:
+    using Clock = std::chrono::steady_clock;
+    virtual ~ProcedureClock() = default;
+    virtual void Pause(int ms) = 0;
+    virtual Clock::time_point Now() = 0;
+};
+
+// The clock in use: the real one unless a test installed its own.
+ProcedureClock& TheProcedureClock();
+// Installs `clock` (nullptr: the real one again) and returns the one it replaced
+// (nullptr when that was the real one). Install before the procedure runs.
+ProcedureClock* SetProcedureClock(ProcedureClock* clock);
 
 // Raises the request and wakes every BusSleep.
 void RequestBusStop();

@@ -305,7 +305,7 @@ void BusSelfPrgLink::Pause(int ms) {
 }
 
 SelfPrgLink::Clock::time_point BusSelfPrgLink::Now() {
-    return Clock::now();
+    return TheProcedureClock().Now();
 }
 
 SelfPrgFileLoad LoadSelfPrgFile(const std::string& path, std::string* reason) {

@@ -9,6 +9,7 @@
 
 #include "bus/sdo_text.hpp"
 #include "ecsim/bridge.hpp"
+#include "support/recording_clock.hpp"
 #include "tool_bus.hpp"
 
 namespace {
@@ -37,7 +38,10 @@ TEST(BoardIdentity, ZR02And123AreWrittenAndReadBack) {
 TEST(BoardIdentity, ZR12WritesItsKindsInChannelOrderAfterTheIdentity) {
     ToolBus bus("IO,ZR01");
     RecordedBoxes boxes;
+    testsupport::RecordingClock clock;
     SetBoardIdentity(2, L"-05", 2);
+    EXPECT_EQ(clock.pauses, (std::vector<int>{10, 10, 10, 10, 10, 10, 10, 50}))
+        << "a pause after each write, the longer one before the read-back";
     using motortest::Read;
     using motortest::Write;
     EXPECT_EQ(bus.received(2),

@@ -1,0 +1,33 @@
+// A procedure clock for tests: every pause is recorded and moves the clock's own
+// time on at once, so a procedure runs without sleeping and its pauses are
+// checked as values. Installed for the test's scope, the real clock afterwards.
+#pragma once
+
+#include <vector>
+
+#include "bus/bus_stop.hpp"
+
+namespace testsupport {
+
+class RecordingClock final : public ProcedureClock {
+  public:
+    RecordingClock() : replaced_(SetProcedureClock(this)) {}
+    ~RecordingClock() override { SetProcedureClock(replaced_); }
+    RecordingClock(const RecordingClock&) = delete;
+    RecordingClock& operator=(const RecordingClock&) = delete;
+
+    void Pause(int ms) override {
+        pauses.push_back(ms);
+        now_ += std::chrono::milliseconds(ms);
+    }
+    Clock::time_point Now() override { return now_; }
+
+    // The pauses in the order they were taken.
+    std::vector<int> pauses;
+
+  private:
+    ProcedureClock* replaced_;
+    Clock::time_point now_{};
+};
+
+}  // namespace testsupport
