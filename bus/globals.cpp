@@ -52,6 +52,8 @@ int BridgeOrdinalOfSlave(int slave) {
 
 namespace {
 
+std::atomic<uint32_t> rampStops{0};
+
 template <typename T, size_t N>
 void StoreAll(std::atomic<T> (&values)[N], T value) {
     for (auto& v : values) v = value;
@@ -59,7 +61,17 @@ void StoreAll(std::atomic<T> (&values)[N], T value) {
 
 }  // namespace
 
+void StopPositionRamp() {
+    g_moveStop = 1;
+    ++rampStops;
+}
+
+uint32_t PositionRampStops() {
+    return rampStops.load();
+}
+
 void ResetSharedBusState() {
+    rampStops = 0;
     g_bridgeCount = 0;
     StoreAll(g_bridgeSlave, 0);
     StoreAll(g_bridgeModel, 0);

@@ -82,6 +82,12 @@ inline uint16_t SlaveOfBridge(int bridge) {
 // entries of the table.
 int BridgeOrdinalOfSlave(int slave);
 
+// STOP and the tab changes freeze the position ramp through this. Each call is
+// counted, so that a hold made before it (the process-data dialog's) knows that
+// releasing its own hold would now lift a stop it did not give.
+void StopPositionRamp();
+uint32_t PositionRampStops();
+
 // Puts every value above back to its program-load value (tests, between runs of
 // the bus threads; only while they are stopped).
 void ResetSharedBusState();

@@ -268,7 +268,8 @@ void ServiceProcessImage() {
 }  // namespace
 
 int32_t AccelerationWord(int32_t accel) {
-    return kAccelerationBase + 10000 / (accel < 1 ? 1 : accel);
+    // Only 0 has no quotient; a negative A lowers the word, as the division gives.
+    return kAccelerationBase + 10000 / (accel == 0 ? 1 : accel);
 }
 
 void WriteAccelerationWord(int slave, int32_t accel) {

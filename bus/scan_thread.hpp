@@ -16,7 +16,7 @@ extern char g_ifName[kIfNameBytes];
 void ScanThread();
 
 // The acceleration word written to each bridge (0xF550:04): 0x05B2D7E1 plus
-// 10000 / accel. An acceleration below 1 counts as 1.
+// 10000 / accel (truncated toward zero). An acceleration of 0 counts as 1.
 int32_t AccelerationWord(int32_t accel);
 
 // Writes the acceleration word of `accel` to the bridge at `slave` (0xF550:04);

@@ -25,7 +25,7 @@ function(zr_sources out folder)
   set(${out} ${files} PARENT_SCOPE)
 endfunction()
 
-zr_sources(platform_src platform adapters.cpp debug_log.cpp file_read.cpp latin1.cpp
+zr_sources(platform_src platform adapters.cpp debug_log.cpp file_read.cpp file_write.cpp latin1.cpp
            message_box.cpp single_instance.cpp)
 zr_sources(settings_src settings access_level.cpp number_text.cpp settings_file.cpp settings_values.cpp
            shared_text.cpp)

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "platform/file_read.hpp"
+#include "platform/file_write.hpp"
+#include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
 #include "settings/number_text.hpp"
 
@@ -62,22 +64,27 @@ void LoadSettingsFileFrom(const std::string& path) {
     KeepSettingsInRange();
 }
 
-void SaveSettingsFileTo(const std::string& path) {
-    const FileHandle file = OpenRegularFile(path, "w");
-    if (!file) {
-        ShowMessageBox(L"File Write Open Error");
-        return;
+std::wstring SaveSettingsFileTo(const std::string& path) {
+    std::string text = g_lanName.get() + '\n';
+    for (const auto* value : kNumberLines) text += std::to_string(value->load()) + '\n';
+    const FileWriteOutcome outcome = WriteWholeFile(path, text);
+    switch (outcome.failure) {
+        case FileWriteFailure::None:
+            return {};
+        case FileWriteFailure::Refused:
+        case FileWriteFailure::NotMade:
+            return L"File Write Open Error";
+        case FileWriteFailure::NotSaved:
+            break;
     }
-    const std::string lanName = g_lanName.get();
-    std::fputs(lanName.c_str(), file.get());
-    std::fputc('\n', file.get());
-    for (const auto* value : kNumberLines) std::fprintf(file.get(), "%d\n", value->load());
+    return L"File Write Error: " + Latin1ToWide(outcome.reason) +
+           L"\r\nThe settings were not saved; the file keeps its earlier values.";
 }
 
 void LoadSettingsFile() {
     LoadSettingsFileFrom(kSettingsFileName);
 }
 
-void SaveSettingsFile() {
-    SaveSettingsFileTo(kSettingsFileName);
+std::wstring SaveSettingsFile() {
+    return SaveSettingsFileTo(kSettingsFileName);
 }

@@ -11,10 +11,12 @@ inline constexpr char kSettingsFileName[] = "SetDataFile.set";
 // Reads "SetDataFile.set" into the nine values; reports failures in a message box
 // and keeps the values read so far and the defaults for the rest.
 void LoadSettingsFile();
-// Writes the nine values to "SetDataFile.set"; "File Write Open Error" when it
-// can't be opened.
-void SaveSettingsFile();
+// Writes the nine values to "SetDataFile.set" through the safe writer and
+// returns what to tell the user: nothing on success, "File Write Open Error"
+// when the file can't be made (or is a link or no regular file), a write error
+// when the data did not reach the disk. On failure the old file stays.
+std::wstring SaveSettingsFile();
 
 // The same on another path (tests).
 void LoadSettingsFileFrom(const std::string& path);
-void SaveSettingsFileTo(const std::string& path);
+std::wstring SaveSettingsFileTo(const std::string& path);

@@ -26,5 +26,5 @@ void KeepSettingsInRange() {
     const int32_t count = g_slaveCount.load();
     if (count < kMinSlaveCount) g_slaveCount = kMinSlaveCount;
     if (count > kMaxSlaveCount) g_slaveCount = kMaxSlaveCount;
-    if (g_cia402Accel.load() < 1) g_cia402Accel = 1;
+    if (g_cia402Accel.load() == 0) g_cia402Accel = 1;  // its users divide by it
 }

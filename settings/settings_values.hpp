@@ -25,7 +25,7 @@ extern std::atomic<int32_t> g_accessLevel;        // line 2: 9617 service, 9751 
 extern std::atomic<int32_t> g_slaveCount;         // line 3: slaves expected, 1..32
 extern std::atomic<int32_t> g_cia402Pos;          // line 4
 extern std::atomic<int32_t> g_cia402Speed;        // line 5
-extern std::atomic<int32_t> g_cia402Accel;        // line 6: at least 1
+extern std::atomic<int32_t> g_cia402Accel;        // line 6: never 0
 extern std::atomic<int32_t> g_rxTxPdoModeless;    // line 7
 extern std::atomic<int32_t> g_tqlSendAfterClear;  // line 8
 extern std::atomic<int32_t> g_selectLan;          // line 9: 1 = adapter chosen by hand
@@ -34,5 +34,5 @@ extern std::atomic<int32_t> g_selectLan;          // line 9: 1 = adapter chosen 
 void ResetSettingsToDefaults();
 
 // Brings the values that the rest of the program divides by or counts with into
-// range: 1..32 slaves, an acceleration of at least 1.
+// range: 1..32 slaves, an acceleration other than 0.
 void KeepSettingsInRange();

@@ -69,7 +69,7 @@ bool StartMove(int slave, std::wstring_view speed, std::wstring_view accel,
     if (!speedRead || s < kCia402MinSpeed || s > kCia402MaxSpeed) return Refuse(kSpeedRange);
     g_cia402Speed = s;
 
-    // The acceleration has no range of its own; its word counts one below 1 as 1.
+    // The acceleration has no range of its own; its word counts 0 as 1.
     int32_t a = 0;
     if (!ReadField(accel, kMaxAccelChars, &lengthOk, &a)) return Refuse(kSpeedLength);
     g_cia402Accel = a;
@@ -95,7 +95,7 @@ bool StartMove(int slave, std::wstring_view speed, std::wstring_view accel,
 }
 
 void StopMove() {
-    g_moveStop = 1;
+    StopPositionRamp();
     PauseMs(200);
 }
 

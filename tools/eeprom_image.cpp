@@ -12,6 +12,7 @@
 #include "ecmaster/extras.hpp"
 #include "ethercat.h"
 #include "platform/file_read.hpp"
+#include "platform/file_write.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
 
@@ -185,14 +186,7 @@ int EepromWrite(uint32_t start, uint32_t length, const HexCoverage& loaded, uint
 int WriteIntelHex(const char* fileName, uint32_t length) {
     const std::string text = FormatIntelHex(
         std::span<const uint8_t>(g_eepromImage).first(std::min<size_t>(length, kHexImageBytes)));
-    FileHandle file = OpenRegularFile(fileName, "wb");
-    bool written = file != nullptr;
-    if (file != nullptr) {
-        written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-        written = std::fclose(file.release()) == 0 && written;
-        if (!written) std::remove(fileName);
-    }
-    if (!written) {
+    if (!WriteWholeFile(fileName, text).ok()) {
         ShowBox("EEPROM BIN File (Intel) Write Error");
         return -1;
     }

@@ -36,8 +36,9 @@ int EepromRead(uint32_t start, uint32_t length, uint32_t* failedAt);
 // holds the byte address of the word that was not written.
 int EepromWrite(uint32_t start, uint32_t length, const HexCoverage& loaded, uint32_t* failedAt);
 
-// Writes image bytes 0 .. length - 1 to `fileName` as Intel hex: 1, or -1 with
-// the box "EEPROM BIN File (Intel) Write Error" (no file is left then).
+// Writes image bytes 0 .. length - 1 to `fileName` as Intel hex through the
+// safe writer: 1, or -1 with the box "EEPROM BIN File (Intel) Write Error" (an
+// earlier file then stays as it was; a link or no regular file is refused).
 int WriteIntelHex(const char* fileName, uint32_t length);
 
 // Loads the Intel-hex file `fileName` into g_eepromImage: the load with the

@@ -21,8 +21,10 @@ constexpr size_t kMaxAddressChars = 3;
 constexpr size_t kBytesChars = 1;
 constexpr size_t kMaxDataChars = 9;
 
-// Whether the ramp hold in g_moveStop is the one the dialog's box made.
+// Whether the ramp hold in g_moveStop is the one the dialog's box made, and the
+// count of stops given when it was made: a stop since then is in force too.
 bool holdIsTheDialogs = false;
+uint32_t stopsAtHold = 0;
 
 // An area's start and size, when it lies inside the process image.
 struct Area {
@@ -83,6 +85,7 @@ void ResetPdoViewState() {
     g_pdoTick = 0;
     ClearPdoChangeTables();
     holdIsTheDialogs = false;
+    stopsAtHold = 0;
 }
 
 PdoTickWork AdvancePdoTick() {
@@ -157,6 +160,7 @@ void SetCia402DisableHold(bool ticked) {
         if (g_moveStop.load() == 0) {
             g_moveStop = 1;
             holdIsTheDialogs = true;
+            stopsAtHold = PositionRampStops();
         }
         return;
     }
@@ -164,7 +168,7 @@ void SetCia402DisableHold(bool ticked) {
 }
 
 void ReleaseCia402DisableHold() {
-    if (holdIsTheDialogs) g_moveStop = 0;
+    if (holdIsTheDialogs && PositionRampStops() == stopsAtHold) g_moveStop = 0;
     holdIsTheDialogs = false;
 }
 

@@ -79,8 +79,9 @@ std::wstring WriteTxPdo(const std::wstring& address, const std::wstring& bytes,
 
 // The dialog's "CiA402_Disable" box: ticked, it holds the position ramp
 // (g_moveStop) unless something else holds it already; cleared, and at Quit, it
-// releases only the hold it made itself, so a STOP or a tab change stays in
-// force. A hold that someone else released (START) is no longer the dialog's.
+// releases only the hold it made itself, so a STOP or a tab change, before or
+// while the box holds the ramp, stays in force. A hold that someone else
+// released (START) is no longer the dialog's.
 void SetCia402DisableHold(bool ticked);
 void ReleaseCia402DisableHold();
 void ForgetReleasedCia402DisableHold();

@@ -70,6 +70,12 @@ constexpr ToolsCommand kToolsCommands[] = {
     {ToolsItem::BoardInit, "BoardInit", &CDuZEraDezorav1Dlg::OnBoardInit},
 };
 
+// Both Quit commands save the settings; a file that was not written is said.
+void ShowSaveSettingsOutcome() {
+    const std::wstring message = SaveSettingsFile();
+    if (!message.empty()) ShowMessageBox(message);
+}
+
 }  // namespace
 
 CDuZEraDezorav1Dlg::CDuZEraDezorav1Dlg(QWidget* parent)
@@ -193,19 +199,19 @@ void CDuZEraDezorav1Dlg::OnTcnSelchangeTab(int selected) {
     }
     switch (selected) {
         case kTqlTab:
-            g_moveStop = 1;
+            StopPositionRamp();
             SetAllMotorsMode101();
             g_bridgeMode = kTqlTab;
             break;
         case kCia402Tab:
-            g_moveStop = 1;
+            StopPositionRamp();
             SetAllMotorsCspMode();
             g_cpioReapply = 1;
             g_bridgeMode = kCia402Tab;
             break;
         case kCoeTab:
             g_bridgeMode = kCoeTab;
-            g_moveStop = 1;
+            StopPositionRamp();
             ResetMotorOutputs();
             for (int i = 0; i < 3; ++i) PauseMs(50);
             SetAllMotorsHomingMode();
@@ -221,7 +227,7 @@ void CDuZEraDezorav1Dlg::OnTcnSelchangeTab(int selected) {
 void CDuZEraDezorav1Dlg::OnBnClickedQuit() {
     g_busPause = 1;
     PauseMs(500);
-    SaveSettingsFile();
+    ShowSaveSettingsOutcome();
     if (g_busReady.load() == 1) {
         SetAllMotorsMode101();
         DrainMotorReplies();
@@ -233,7 +239,7 @@ void CDuZEraDezorav1Dlg::OnBnClickedQuit() {
 void CDuZEraDezorav1Dlg::OnQuit() {
     g_busPause = 1;
     PauseMs(1000);
-    SaveSettingsFile();
+    ShowSaveSettingsOutcome();
     accept();
 }
 

@@ -15,6 +15,7 @@
 #include "bus/gui/scan_lan_adapter.hpp"
 #include "bus/gui/scan_log_colours.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/field_text.hpp"
 #include "platform/gui/page_font.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
@@ -103,7 +104,7 @@ ConfigSlave::ConfigSlave(QWidget* parent) : QWidget(parent) {
     countEdit_ = new QLineEdit(this);
     countEdit_->setObjectName("countEdit");
     countEdit_->setGeometry(dlu::Rect(84, 26, 24, 12));
-    connect(countEdit_, &QLineEdit::textEdited, this, &ConfigSlave::OnEnChangeScanSlaveCounter);
+    OnFieldChange(countEdit_, this, [this] { OnEnChangeScanSlaveCounter(); });
 
     AddLabel(this, "SlaveConfigInfo", 262, 42);
     scanView_ = AddLogView(this, dlu::Rect(17, 53, 304, 86));
@@ -125,7 +126,7 @@ ConfigSlave::ConfigSlave(QWidget* parent) : QWidget(parent) {
     lanNameEdit_->setMaxLength(static_cast<int>(SharedText::kCapacity) - 1);
     lanNameEdit_->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[\\x{20}-\\x{7E}\\x{A0}-\\x{FF}]*")), lanNameEdit_));
-    connect(lanNameEdit_, &QLineEdit::textEdited, this, &ConfigSlave::OnEnChangeLanName);
+    OnFieldChange(lanNameEdit_, this, [this] { OnEnChangeLanName(); });
 
     lanPortScan_ = new QPushButton(QStringLiteral("LAN Port Scan"), this);
     lanPortScan_->setObjectName("lanPortScanButton");
@@ -163,9 +164,9 @@ void ConfigSlave::TakeFields() {
 }
 
 void ConfigSlave::ShowFields() {
-    countEdit_->setText(countText_);
+    ShowFieldText(countEdit_, countText_);
     selectLan_->setChecked(selectLanChecked_);
-    lanNameEdit_->setText(lanNameText_);
+    ShowFieldText(lanNameEdit_, lanNameText_);
 }
 
 void ConfigSlave::ApplyLanControls() {

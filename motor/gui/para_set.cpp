@@ -5,6 +5,7 @@
 #include <QLineEdit>
 
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/field_text.hpp"
 #include "settings/access_level.hpp"
 
 ParaSet* g_dlgParaSet = nullptr;
@@ -34,7 +35,7 @@ ParaSet::ParaSet(QWidget* parent) : ToolDialog(parent, /*enterCloses=*/false, /*
         edits_[i] = new QLineEdit(this);
         edits_[i]->setObjectName(QString("edit_%1").arg(kBridgeParamFields[i].label));
         edits_[i]->setGeometry(dlu::Rect(74, y, 60, 14));
-        connect(edits_[i], &QLineEdit::textEdited, this, [this] { TakeFields(); });
+        OnFieldChange(edits_[i], this, [this] { TakeFields(); });
         if (i == kDebugSet) debugLabel_ = label;
     }
 
@@ -58,7 +59,8 @@ void ParaSet::TakeFields() {
 }
 
 void ParaSet::ShowFields() {
-    for (int i = 0; i < kParamCount; ++i) edits_[i]->setText(QString::fromStdWString(m_texts[i]));
+    for (int i = 0; i < kParamCount; ++i)
+        ShowFieldText(edits_[i], QString::fromStdWString(m_texts[i]));
 }
 
 void ParaSet::OnCbnSelchangeSlave() {

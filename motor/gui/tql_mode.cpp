@@ -18,6 +18,7 @@
 #include "motor/tq_init.hpp"
 #include "motor/tql_command.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/field_text.hpp"
 #include "platform/gui/file_choice.hpp"
 #include "platform/gui/page_font.hpp"
 #include "platform/gui/push_button.hpp"
@@ -81,7 +82,7 @@ TqlMode::TqlMode(QWidget* parent) : QWidget(parent), chooseFile_(ChooseParameter
 
     connect(boardCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
     connect(motorCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
-    connect(commandEdit_, &QLineEdit::textEdited, this, [this] { TakeFields(); });
+    OnFieldChange(commandEdit_, this, [this] { TakeFields(); });
     connect(sendAfterClearBox_, &QCheckBox::clicked, this, [this] { OnBnClickedSendAfterClear(); });
     connect(sendFile, &QPushButton::clicked, this, [this] { OnBnClickedSendFile(); });
     connect(clearMess, &QPushButton::clicked, this, [this] { OnBnClickedClearMess(); });
@@ -117,7 +118,7 @@ void TqlMode::ShowFields() {
     QSignalBlocker blockMotor(motorCombo_);
     boardCombo_->setCurrentIndex(m_boardIndex);
     motorCombo_->setCurrentIndex(m_motorIndex);
-    commandEdit_->setText(QString::fromStdWString(m_command));
+    ShowFieldText(commandEdit_, QString::fromStdWString(m_command));
     sendAfterClearBox_->setChecked(m_sendAfterClear != 0);
 }
 

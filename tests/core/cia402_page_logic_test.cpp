@@ -7,6 +7,7 @@
 #include "bus/scan_thread.hpp"
 #include "bus/sdo_text.hpp"
 #include "core/bus_fixture.hpp"
+#include "support/recording_clock.hpp"
 
 namespace {
 
@@ -41,10 +42,8 @@ TEST_F(Cia402Logic, StartWritesTheScansAccelerationWordAndNeverDividesByZero) {
         EXPECT_EQ(g_moveSpeed[MotorSlot(0, m)].load(), 60u);
         EXPECT_EQ(g_ctrlWord[MotorSlot(0, m)].load() & 0x0F, 0x0F);
     }
-    for (const wchar_t* accel : {L"0", L"-3"}) {
-        ASSERT_TRUE(StartMove(kBridgeSlave, L"60", accel, L"2000"));
-        EXPECT_EQ(AccelerationWordOf(kBridgeSlave), AccelerationWord(1));
-    }
+    ASSERT_TRUE(StartMove(kBridgeSlave, L"60", L"0", L"2000"));
+    EXPECT_EQ(AccelerationWordOf(kBridgeSlave), 0x05B2D7E1 + 10000);
     // Fields are read as "%d": leading blanks, digits up to the first other
     // character; a text without a number is refused with the field's message.
     ASSERT_TRUE(StartMove(kBridgeSlave, L" 75rpm", L"500", L"3000 "));
@@ -78,6 +77,29 @@ TEST_F(Cia402Logic, ASlaveThatIsNoBridgeTouchesNoMotorsEntries) {
     EXPECT_FALSE(StartMove(1, L"60", L"1000", L"2000"));
     EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"SlaveNo Selection Error"});
     for (const auto& pos : g_movePos) EXPECT_EQ(pos.load(), 0);
+}
+
+// A bridge behind another slave: its own word and its own motors' entries, the
+// goals set only after the 200 ms pause that follows the word.
+TEST_F(Cia402Logic, StartOnABridgeThatIsNotSlave1WritesItsWordThenPausesBeforeTheGoals) {
+    ScanToOp("IO,ZR12", 2);
+    testsupport::RecordingClock clock;
+    std::vector<int32_t> goalsAtPause;
+    clock.onPause = [&](int) {
+        goalsAtPause.push_back(g_movePos[MotorSlot(0, 4)].load());
+        EXPECT_EQ(AccelerationWordOf(2), 0x05B2D7E1 - 3333);
+    };
+    g_moveStop = 1;
+    ASSERT_TRUE(StartMove(2, L"60", L"-3", L"4000"));
+    EXPECT_EQ(clock.pauses, std::vector<int>{200});
+    EXPECT_EQ(goalsAtPause, std::vector<int32_t>{0});
+    EXPECT_EQ(g_moveStop.load(), 0);
+    for (int m = 1; m <= 4; ++m) {
+        EXPECT_EQ(g_movePos[MotorSlot(0, m)].load(), 4000) << m;
+        EXPECT_EQ(g_ctrlWord[MotorSlot(0, m)].load() & 0x0F, 0x0F) << m;
+    }
+    EXPECT_EQ(g_movePos[MotorSlot(1, 1)].load(), 0);  // no row of a second bridge
+    EXPECT_TRUE(boxes_.texts().empty());
 }
 
 }  // namespace

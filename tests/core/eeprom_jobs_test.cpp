@@ -22,6 +22,7 @@
 #include "ecmaster/virtual_wire.hpp"
 #include "ecsim/slave.hpp"
 #include "ethercat.h"
+#include "support/failing_disk.hpp"
 #include "support/working_folder.hpp"
 #include "tools/eeprom_image.hpp"
 
@@ -180,6 +181,67 @@ TEST_F(EepromJobs, WriteOfANewSerialNumberChangesOnlyItsBytes) {
     EXPECT_TRUE(boxes_.texts().empty());
     // The master reads the new bytes, not its cached ones.
     EXPECT_EQ(ec_siigetbyte(1, 0x1C), 0x78);
+}
+
+TEST_F(EepromJobs, AWritePastTheEepromsEndIsLoggedAsFailedAndAMalformedFileWritesNothing) {
+    ScanToOp("IO@1024,ZR12", 2);
+    const auto before = EepromBytes(1);
+    // The terminal's identity as it stands, a word at the EEPROM's end and one past it.
+    WriteFile(Record(0x0010, std::vector<uint8_t>(before.begin() + 0x10, before.begin() + 0x1C)) +
+              Record(0x03FE, {0x11, 0x22}) + Record(0x0400, {0x33, 0x44}));
+    RunJob(2);
+    const std::string log = SuperviseLog();
+    EXPECT_NE(log.find("--- Slave[1] EEPROM Slave Info (Write) ---\r\n\r\n"
+                       " Vendor ID        : 00000B17\r\n"
+                       " Product Code     : 00001616\r\n"
+                       " Revision Number  : 00010000\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("--- Slave[1] EEPROM  Write Failed at byte 0x0400 ---\r\n\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("Write End"), std::string::npos);
+    EXPECT_EQ(EepromBytes(1)[0x03FE], 0x11);  // what fitted went in
+
+    // A line of 10 characters: the format box, and the EEPROM left alone.
+    const auto written = EepromBytes(1);
+    WriteFile(Record(0x0010, {0xAA}) + ":000000010\n");
+    RunJob(2);
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"EEPROM Invalid Intel Hex format.\n"});
+    EXPECT_EQ(EepromBytes(1), written);
+    EXPECT_NE(written, before);
+}
+
+// The tool runs as root: the read file is written whole or not at all, and
+// never through a link.
+TEST_F(EepromJobs, TheReadFileIsNeverWrittenThroughALinkNorLeftHalfWritten) {
+    ScanToOp("IO@1024,ZR12", 2);
+    std::ofstream("elsewhere") << "precious\n";
+    std::filesystem::create_symlink("elsewhere", kEepromReadFileName);
+    RunJob(1);
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"EEPROM BIN File (Intel) Write Error"});
+    EXPECT_EQ(ReadFile("elsewhere"), "precious\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(kEepromReadFileName));
+    EXPECT_EQ(CountOf(g_strSuperviseLog.copy(), L"Read End"), 1u);
+
+    boxes_.clear();
+    std::filesystem::remove(kEepromReadFileName);
+    std::ofstream(kEepromReadFileName) << "old\n";
+    {
+        testsupport::FailingDisk full;
+        RunJob(1);
+    }
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"EEPROM BIN File (Intel) Write Error"});
+    EXPECT_EQ(ReadFile(kEepromReadFileName), "old\n");
+    EXPECT_EQ(CountOf(g_strSuperviseLog.copy(), L"Read End"), 2u);
+}
+
+TEST(EepromSize, TheSizeWordCountsKibibitsUpToTheImage) {
+    EXPECT_EQ(EepromSizeBytes(0x0007), 1024u);
+    EXPECT_EQ(EepromSizeBytes(0x00FE), 32640u);
+    for (const uint16_t word : {0x00FF, 0x0100, 0x7FFF, 0xFFFF}) {
+        EXPECT_EQ(EepromSizeBytes(word), 32768u) << word;
+    }
 }
 
 TEST_F(EepromJobs, BytesBetweenFarApartRecordsStayAsTheEepromHadThem) {

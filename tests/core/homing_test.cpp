@@ -15,6 +15,7 @@
 #include "core/bus_fixture.hpp"
 #include "ecsim/bridge.hpp"
 #include "ecsim/slave.hpp"
+#include "support/recording_clock.hpp"
 #include "tools/axis_modes.hpp"
 
 namespace {
@@ -200,6 +201,13 @@ TEST_F(HomingOnBus, RefusalsComeBeforeAnyHomingObjectIsWritten) {
 
     EXPECT_EQ(g_homingActive.load(), 0);
     EXPECT_EQ(g_homingResult.load(), kHomingNoRun);
+    {
+        // The store flag is 0 in every start above: the store word never went out.
+        auto lock = segment().lock();
+        for (const ecsim::VendorAccess& access : bridge(1).accessRecord()) {
+            EXPECT_FALSE(access.index == 0xF550 && access.subindex == 6);
+        }
+    }
     for (int axis = 0; axis < 4; ++axis) {
         const auto offset = static_cast<uint16_t>(axis * 0x800);
         EXPECT_EQ(Object(1, 0x6098 + offset), 1) << "axis " << axis;
@@ -218,6 +226,36 @@ TEST_F(HomingOnBus, StopHmEndsASlowRunAsAHomingError) {
     EXPECT_EQ(HomingStatusColour(g_homingResult.load()), 0xFF00FFu);
     EXPECT_EQ(g_ctrlWord[MotorSlot(1, 1)].load(), 0x000F);
     EXPECT_NE(g_actualPos[MotorSlot(1, 1)].load(), 5000);
+}
+
+TEST_F(HomingOnBus, TheHaltIsHeld300MsAndAMotorErrorOutranksHomingAttained) {
+    ASSERT_EQ(StartHoming(Stopper(1, 1, L"5000", L"1")), L"");  // over a minute
+    const int slot = MotorSlot(0, 1);
+    testsupport::RecordingClock clock;
+    std::vector<uint16_t> held;
+    clock.onPause = [&](int) { held.push_back(g_ctrlWord[slot].load()); };
+    StopHoming();
+    EXPECT_EQ(clock.pauses, std::vector<int>(6, 50));
+    EXPECT_EQ(held, std::vector<uint16_t>(6, 0x010F));
+    EXPECT_EQ(g_ctrlWord[slot].load(), 0x000F);
+
+    // From here the test gives the run's statusword itself.
+    StopBusThreads();
+    g_statusWord[slot] = 0x0237;  // operation enabled, homing under way
+    for (int tick = 0; tick < 40; ++tick) SuperviseHoming();
+    ASSERT_EQ(g_homingActive.load(), 1);
+    g_statusWord[slot] = 0x5237;  // motor error (bit 14) and homing attained (bit 12)
+    EXPECT_EQ(SuperviseHoming(), L"Homing Run Motor ERROR  Time ( 1 ) .....");
+    EXPECT_EQ(g_homingActive.load(), 0);
+    EXPECT_EQ(g_homingResult.load(), kHomingMotorError);
+    EXPECT_EQ(HomingStatusColour(g_homingResult.load()), 0xFF0000u);
+
+    // Stop hm with no run active halts nothing, not even the last run's motor.
+    clock.pauses.clear();
+    held.clear();
+    StopHoming();
+    EXPECT_TRUE(clock.pauses.empty());
+    EXPECT_EQ(g_ctrlWord[slot].load(), 0x000F);
 }
 
 TEST_F(HomingOnBus, ARunThatCannotReportEndsAfterTheHalt) {

@@ -123,6 +123,8 @@ TEST(IntelHexReader, RefusesMalformedLinesAndWrongChecksums) {
         {good + "\r\n", kHexFormatError},                  // blank with CR LF
         {good + "0200400055AA11\n", kHexFormatError},      // no colon
         {":0200400\n", kHexFormatError},                   // under 11 characters
+        {good + ":000000010\n", kHexFormatError},          // 10 characters
+        {":01000000FF00\n", kHexLoaded},                   // a checksum of 00
         {": 200400055AA0F\n", kHexFormatError},            // blank in the count
         {":020x40005AA50F\n", kHexFormatError},            // "0x" in the address
         {":020040005AG50F\n", kHexFormatError},            // no hex digit in the data

@@ -14,6 +14,8 @@
 #include "bus/process_image.hpp"
 #include "ethercat.h"
 #include "settings/settings_values.hpp"
+#include "support/recording_clock.hpp"
+#include "tools/cia402_page_logic.hpp"
 
 namespace {
 
@@ -70,8 +72,9 @@ TEST_F(PdoViewsTest, WriteTxPdoSignExtendsInsideTheOutputImageAndRefusesTheRest)
         {L"10", L"6", L"FFFFFFFF", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
         {L"10", L"6", L"7FFFFFFF", {0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00}},
         {L"0", L"5", L"80000001", {0x01, 0x00, 0x00, 0x80, 0xFF}},
-        {L"48", L"2", L"abcd", {0xCD, 0xAB}},  // the last two bytes of the image
-        {L"30", L"0", L"55", {0xCD}},          // no bytes: nothing changes
+        {L"48", L"2", L"abcd", {0xCD, 0xAB}},             // the last two bytes of the image
+        {L"30", L"0", L"55", {0xCD}},                     // no bytes: nothing changes
+        {L"20", L"3", L"00000ABCD", {0xCD, 0xAB, 0x00}},  // nine digits
     };
     for (const Write& w : writes) {
         SCOPED_TRACE(testing::Message() << "data " << std::string(w.data, w.data + wcslen(w.data)));
@@ -87,6 +90,7 @@ TEST_F(PdoViewsTest, WriteTxPdoSignExtendsInsideTheOutputImageAndRefusesTheRest)
     const std::vector<uint8_t> before = Outputs(0, kIoMapSize);
     const Write refused[] = {
         {L"", L"1", L"1", {}},           {L"1000", L"1", L"1", {}},
+        {L"0010", L"1", L"1", {}},  // four characters, though inside the image
         {L"1", L"10", L"1", {}},         {L"1", L"1", L"", {}},
         {L"1", L"1", L"1234567890", {}}, {L"ab", L"1", L"1", {}},
         {L"1", L"x", L"1", {}},          {L"1", L"1", L"xyz", {}},
@@ -104,6 +108,60 @@ TEST_F(PdoViewsTest, WriteTxPdoSignExtendsInsideTheOutputImageAndRefusesTheRest)
     SetMappedAreaSizes(0, 0);
     EXPECT_EQ(WriteTxPdo(L"0", L"1", L"1"), kTxPdoDataError);
     EXPECT_EQ(Outputs(0, kIoMapSize), before);
+}
+
+TEST_F(PdoViewsTest, MarksAtTheFifthTickRebuildsAtTheTenthAndAnOpeningMarksEveryNonZeroByte) {
+    std::vector<PdoTickWork> work;
+    for (int tick = 0; tick < 20; ++tick) work.push_back(AdvancePdoTick());
+    std::vector<PdoTickWork> period(10, PdoTickWork::None);
+    period[4] = PdoTickWork::MarkChanges;
+    period[9] = PdoTickWork::Rebuild;
+    std::vector<PdoTickWork> expected = period;
+    expected.insert(expected.end(), period.begin(), period.end());
+    EXPECT_EQ(work, expected);
+
+    Map({2, 0}, {3, 2});
+    {
+        auto lock = LockProcessImage();
+        ec_slave[0].outputs[1] = 0x80;
+        ec_slave[0].inputs[0] = 0x01;
+        ec_slave[0].inputs[4] = 0xFF;
+    }
+    // Markings long enough for every countdown to run out: nothing is marked.
+    for (int marking = 0; marking <= kPdoHighlightMarkings; ++marking) {
+        MarkChangedBytes(ReadPdoImage(2));
+    }
+    PdoMarks marks = MarkChangedBytes(ReadPdoImage(2));
+    EXPECT_EQ(marks.inputs, (PdoLineMarks{{}, {}}));
+    // A new opening: the first marking takes every non-zero byte as changed.
+    ClearPdoChangeTables();
+    marks = MarkChangedBytes(ReadPdoImage(2));
+    EXPECT_EQ(marks.outputs, (PdoLineMarks{{1}, {}}));
+    EXPECT_EQ(marks.inputs, (PdoLineMarks{{0}, {1}}));
+}
+
+// STOP on the CiA402 page, or a tab change, while the dialog's box holds the
+// ramp: clearing the box or Quit must not set the motors going again.
+TEST_F(PdoViewsTest, AStopGivenWhileTheBoxHoldsTheRampOutlastsTheBox) {
+    testsupport::RecordingClock clock;
+    for (const bool quit : {false, true}) {
+        SCOPED_TRACE(quit ? "Quit" : "box cleared");
+        g_moveStop = 0;
+        SetCia402DisableHold(true);
+        ASSERT_EQ(g_moveStop.load(), 1);
+        StopMove();
+        quit ? ReleaseCia402DisableHold() : SetCia402DisableHold(false);
+        EXPECT_EQ(g_moveStop.load(), 1);
+    }
+    // Without a STOP meanwhile the box's own hold is released.
+    g_moveStop = 0;
+    SetCia402DisableHold(true);
+    SetCia402DisableHold(false);
+    EXPECT_EQ(g_moveStop.load(), 0);
+    SetCia402DisableHold(true);
+    StopPositionRamp();  // what a tab change does
+    ReleaseCia402DisableHold();
+    EXPECT_EQ(g_moveStop.load(), 1);
 }
 
 TEST_F(PdoViewsTest, LongViewsShowEverySlaveWholeAndBytesPastTheTablesAreNeverMarked) {

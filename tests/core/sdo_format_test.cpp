@@ -69,7 +69,7 @@ TEST(AccelerationWord, AddsTenThousandByAccelerationAndNeverDividesByZero) {
     EXPECT_EQ(AccelerationWord(3), 0x05B2D7E1 + 3333);
     EXPECT_EQ(AccelerationWord(10001), 0x05B2D7E1);
     EXPECT_EQ(AccelerationWord(0), 0x05B2D7E1 + 10000);
-    EXPECT_EQ(AccelerationWord(-7), 0x05B2D7E1 + 10000);
+    EXPECT_EQ(AccelerationWord(-3), 0x05B2D7E1 - 3333);
 }
 
 }  // namespace

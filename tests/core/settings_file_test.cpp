@@ -7,12 +7,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <sstream>
 
 #include "core/message_box_recorder.hpp"
 #include "settings/access_level.hpp"
 #include "settings/number_text.hpp"
+#include "support/failing_disk.hpp"
 
 namespace {
 
@@ -143,20 +145,51 @@ TEST_F(SettingsFileTest, ValuesOthersRelyOnAreKeptInRange) {
     WriteFile("eth0\n0\n0\n2500\n60\n-5\n0\n1\n0\n");
     LoadSettingsFileFrom(path_);
     EXPECT_EQ(g_slaveCount, 1);
-    EXPECT_EQ(g_cia402Accel, 1);
+    EXPECT_EQ(g_cia402Accel, -5);  // only 0 has no quotient
 }
 
 TEST_F(SettingsFileTest, AFileThatCannotBeWrittenIsReported) {
-    SaveSettingsFileTo(dir_.string());  // a directory
-    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"File Write Open Error"});
+    EXPECT_EQ(SaveSettingsFileTo(dir_.string()), L"File Write Open Error");  // a directory
+}
+
+// The tool runs as root: a link in the file's place is refused and what it
+// points to stays as it was; a write that fails keeps the old file and says so.
+TEST_F(SettingsFileTest, SavingRefusesALinkAndKeepsTheOldFileWhenTheDiskIsFull) {
+    const std::filesystem::path elsewhere = dir_ / "elsewhere";
+    std::ofstream(elsewhere) << "precious\n";
+    std::filesystem::create_symlink(elsewhere, path_);
+    EXPECT_EQ(SaveSettingsFileTo(path_), L"File Write Open Error");
+    EXPECT_TRUE(std::filesystem::is_symlink(path_));
+    EXPECT_EQ(ReadFile(), "precious\n");
+
+    std::filesystem::remove(path_);
+    const std::string old = "eth0\n0\n1\n2500\n60\n1000\n0\n1\n0\n";
+    WriteFile(old);
+    ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
+    g_cia402Pos = 7777;
+    {
+        testsupport::FailingDisk full;
+        EXPECT_EQ(SaveSettingsFileTo(path_),
+                  L"File Write Error: No space left on device\r\nThe settings were not saved; "
+                  L"the file keeps its earlier values.");
+    }
+    EXPECT_EQ(ReadFile(), old);
+    EXPECT_EQ(SaveSettingsFileTo(path_), L"");
+    EXPECT_EQ(ReadFile(), "\n0\n1\n7777\n60\n1000\n0\n1\n0\n");
+    EXPECT_EQ(std::filesystem::status(path_).permissions(),
+              std::filesystem::perms(0640));  // still as readable as it was
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_)) ++files;
+    EXPECT_EQ(files, 2u) << "no half-written file is left beside it";
+    EXPECT_TRUE(boxes_.texts().empty());
 }
 
 // Opening a pipe would wait for its other end: at start-up and at Quit alike.
 TEST_F(SettingsFileTest, APipeIsRefusedWithoutWaitingForItsOtherEnd) {
     ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
     // Opens the other end when the call under test hangs, so that the test ends.
-    auto finishes = [this](void (*call)(const std::string&), int otherEnd) {
-        auto done = std::async(std::launch::async, call, path_);
+    auto finishes = [this](const std::function<void()>& call, int otherEnd) {
+        auto done = std::async(std::launch::async, call);
         if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return true;
         const int fd = ::open(path_.c_str(), otherEnd);
         const bool reader = otherEnd != O_WRONLY;
@@ -165,10 +198,11 @@ TEST_F(SettingsFileTest, APipeIsRefusedWithoutWaitingForItsOtherEnd) {
         if (reader) ::close(fd);  // after the hung write had somewhere to go
         return false;
     };
-    EXPECT_TRUE(finishes(LoadSettingsFileFrom, O_WRONLY));
-    EXPECT_TRUE(finishes(SaveSettingsFileTo, O_RDONLY | O_NONBLOCK));
-    EXPECT_EQ(boxes_.texts(),
-              (std::vector<std::wstring>{L"SetDataFile Read Error", L"File Write Open Error"}));
+    EXPECT_TRUE(finishes([this] { LoadSettingsFileFrom(path_); }, O_WRONLY));
+    std::wstring saved;
+    EXPECT_TRUE(finishes([&] { saved = SaveSettingsFileTo(path_); }, O_RDONLY | O_NONBLOCK));
+    EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"SetDataFile Read Error"});
+    EXPECT_EQ(saved, L"File Write Open Error");
     EXPECT_EQ(g_slaveCount, 1);
 }
 

@@ -1,6 +1,8 @@
 // The CiA402 page in the main window against a scanned ZR12, IO, ZR02 segment:
 // moves, refused starts, the outputs and their loop-back to the inputs, the
 // output test and CPIO mode.
+#include "tools/gui/cia402_mode.hpp"
+
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -145,14 +147,31 @@ TEST_F(Cia402PageOnBus, StartMovesTheFourMotorsOfTheChosenBridgeToP) {
     // The other bridge stays where it was.
     EXPECT_EQ(g_actualPos[MotorSlot(1, 1)].load(), 0);
 
-    // The values START took are the settings the file keeps at Quit.
-    Type("positionEdit", "12000");
+    // The values START took are the settings the file keeps at Quit. A text put
+    // in by a program or a screen reader counts as typing does.
+    field("positionEdit")->setText(QStringLiteral("12000"));
     Type("speedEdit", "1500");
     Press("startButton");
     EXPECT_TRUE(WaitWithEvents([this] { return PositionsShow(12000); }, 20));
     EXPECT_EQ(g_cia402Pos.load(), 12000);
     EXPECT_EQ(g_cia402Speed.load(), 1500);
     EXPECT_TRUE(boxes.texts().empty());
+
+    // Each motor's position on its own label.
+    for (int m = 1; m <= 4; ++m) g_movePos[MotorSlot(0, m)] = 12000 + 1000 * m;
+    EXPECT_TRUE(WaitWithEvents(
+        [this] {
+            for (int m = 1; m <= 4; ++m) {
+                const std::string name = "positionId" + std::to_string(m);
+                if (text(name.c_str()) !=
+                    "Pos.ID" + std::to_string(m) + "=" + std::to_string(12000 + 1000 * m)) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        20))
+        << text("positionId1") << " " << text("positionId4");
 }
 
 TEST_F(Cia402PageOnBus, RefusedStartsLeaveTheMotorsStillAndNameTheirField) {
@@ -212,6 +231,14 @@ TEST_F(Cia402PageOnBus, RefusedStartsLeaveTheMotorsStillAndNameTheirField) {
 }
 
 TEST_F(Cia402PageOnBus, OutputsComeBackOnTheInputsOfEveryBridge) {
+    // All four outputs are enabled: bit 3 comes back on lamp 4.
+    outputBox(4)->click();
+    EXPECT_EQ(text("outputHex"), "Hex[08]");
+    ASSERT_TRUE(InputShows("Hex[08]"));
+    EXPECT_EQ(LitLamps(), std::vector<int>{4});
+    outputBox(4)->click();
+    ASSERT_TRUE(InputShows("Hex[00]"));
+
     outputBox(1)->click();
     outputBox(3)->click();
     EXPECT_EQ(text("outputHex"), "Hex[05]");
@@ -253,19 +280,30 @@ TEST_F(Cia402PageOnBus, OutputsComeBackOnTheInputsOfEveryBridge) {
     EXPECT_EQ(g_digOut[MotorSlot(1, 4)].load(), 5u);
 }
 
-TEST_F(Cia402PageOnBus, OutputTestCountsThroughThePatterns) {
+TEST_F(Cia402PageOnBus, OutputTestStepsEveryFifthTickThroughThePatterns) {
     Child<QCheckBox>(page(), "outTestBox")->click();
     EXPECT_EQ(g_outTestOn.load(), 1);
-    std::vector<std::string> shown;
+    // The page's ticks given by hand, with no events run meanwhile.
+    std::vector<std::string> ticked;
+    for (int tick = 1; tick <= 10; ++tick) {
+        g_dlgCia402Mode->OnTimer();
+        ticked.push_back(text("outputHex"));
+    }
+    std::vector<std::string> expected(4, "Hex[00]");
+    expected.insert(expected.end(), 5, "Hex[01]");
+    expected.push_back("Hex[02]");
+    EXPECT_EQ(ticked, expected);
+    // Then on the page's own timer through 0F, and 00 last.
+    std::vector<std::string> shown{"Hex[02]"};
     WaitWithEvents(
         [&] {
             const std::string now = text("outputHex");
-            if (shown.empty() ? now != "Hex[00]" : now != shown.back()) shown.push_back(now);
-            return shown.size() == 16;
+            if (now != shown.back()) shown.push_back(now);
+            return shown.size() == 15;
         },
         20);
-    std::vector<std::string> expected;
-    for (int value = 1; value <= 15; ++value) {
+    expected.clear();
+    for (int value = 2; value <= 15; ++value) {
         expected.push_back(QString::asprintf("Hex[%02X]", value).toStdString());
     }
     expected.push_back("Hex[00]");

@@ -107,6 +107,25 @@ class PdoDialogOnBus : public DialogsOnBus {
 };
 
 TEST_F(PdoDialogOnBus, ViewsShowEachSlaveInItsColourAndAWrittenByteEchoesHighlighted) {
+    // An opening takes every non-zero byte as changed, however long ago it changed.
+    dialog.hide();
+    for (int marking = 0; marking <= kPdoHighlightMarkings; ++marking) {
+        MarkChangedBytes(ReadPdoImage(g_slaveCount.load()));
+    }
+    dialog.show();
+    TickTo(0);
+    TickTo(5);
+    const QStringList bridgeBytes =
+        Lines(&dialog, "rxPdoView")[0].split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    int nonZero = 0;
+    for (int j = 0; j < bridgeBytes.size(); ++j) {
+        if (bridgeBytes[j] == QStringLiteral("00")) continue;
+        ++nonZero;
+        EXPECT_EQ(FormatAt(&dialog, "rxPdoView", 0, 3 * j).background().color(), kChangedBackground)
+            << "byte " << j;
+    }
+    EXPECT_GT(nonZero, 0);
+
     TickTo(0);
     for (const char* view : {"rxPdoView", "txPdoView"}) {
         const QStringList lines = Lines(&dialog, view);
@@ -217,6 +236,10 @@ TEST_F(RegisterDialogOnBus, ReadsAndWritesWordsOfTheChosenSlave) {
     dialog.show();
     EXPECT_EQ(ReadRegister("130"), QStringLiteral("0008"));    // AL status: OP
     EXPECT_EQ(ReadRegister("10120"), QStringLiteral("0008"));  // AL control, low 16 bits
+    // A text put in by a program or a screen reader is taken as typing is.
+    Child<QLineEdit>(&dialog, "addressEdit")->setText(QStringLiteral("130"));
+    Click(&dialog, "readButton");
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "readValueEdit")->text(), QStringLiteral("0008"));
 
     Type(&dialog, "addressEdit", "F80");
     Type(&dialog, "writeValueEdit", "12345");

@@ -23,10 +23,9 @@ QLineEdit* Field(const char* name) {
     return Child<QLineEdit>(g_dlgCatTools, name);
 }
 
-// Fills a field as if typed, so that the page takes it.
+// Fills a field; the page takes every change of its text.
 void Enter(const char* name, const QString& text) {
     Field(name)->setText(text);
-    emit Field(name)->textEdited(text);
 }
 
 // A stopper homing of the first motor, slow enough to be seen running, then

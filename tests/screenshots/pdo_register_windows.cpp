@@ -11,9 +11,7 @@
 namespace {
 
 void Fill(QWidget* dialog, const char* field, const char* text) {
-    auto* edit = testsupport::Child<QLineEdit>(dialog, field);
-    edit->setText(QString::fromLatin1(text));
-    emit edit->textEdited(edit->text());
+    testsupport::Child<QLineEdit>(dialog, field)->setText(QString::fromLatin1(text));
 }
 
 void Press(QWidget* dialog, const char* button) {

@@ -3,6 +3,7 @@
 // checked as values. Installed for the test's scope, the real clock afterwards.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "bus/bus_stop.hpp"
@@ -17,6 +18,7 @@ class RecordingClock final : public ProcedureClock {
     RecordingClock& operator=(const RecordingClock&) = delete;
 
     void Pause(int ms) override {
+        if (onPause) onPause(ms);
         pauses.push_back(ms);
         now_ += std::chrono::milliseconds(ms);
     }
@@ -24,6 +26,8 @@ class RecordingClock final : public ProcedureClock {
 
     // The pauses in the order they were taken.
     std::vector<int> pauses;
+    // Runs at the start of each pause: what the procedure left standing for it.
+    std::function<void(int ms)> onPause;
 
   private:
     ProcedureClock* replaced_;

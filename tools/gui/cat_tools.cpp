@@ -11,6 +11,7 @@
 #include "bus/globals.hpp"
 #include "bus/gui/slave_combo.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/field_text.hpp"
 #include "platform/gui/page_font.hpp"
 #include "platform/gui/push_button.hpp"
 #include "platform/message_box.hpp"
@@ -107,7 +108,7 @@ void CatTools::BuildHomingGroup() {
 
     for (QLineEdit* edit :
          {hmOffsetEdit_, hmSpeed1Edit_, hmSpeed2Edit_, hmAccelEdit_, torqueEdit_}) {
-        connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
+        OnFieldChange(edit, this, [this] { TakeFields(); });
     }
 
     hmStartButton_ = MakeButton("hm Start", "hmStartButton", dlu::Rect(16, 168, 50, 18), this);
@@ -145,13 +146,13 @@ void CatTools::ShowFields() {
     const QSignalBlocker blockType(homingTypeCombo_);
     const QSignalBlocker blockInput(homingInputCombo_);
     coe_.Show();
-    hmOffsetEdit_->setText(QString::fromStdWString(m_homing.offset));
-    hmSpeed1Edit_->setText(QString::fromStdWString(m_homing.switchSpeed));
-    hmSpeed2Edit_->setText(QString::fromStdWString(m_homing.zeroSpeed));
-    hmAccelEdit_->setText(QString::fromStdWString(m_homing.acceleration));
+    ShowFieldText(hmOffsetEdit_, QString::fromStdWString(m_homing.offset));
+    ShowFieldText(hmSpeed1Edit_, QString::fromStdWString(m_homing.switchSpeed));
+    ShowFieldText(hmSpeed2Edit_, QString::fromStdWString(m_homing.zeroSpeed));
+    ShowFieldText(hmAccelEdit_, QString::fromStdWString(m_homing.acceleration));
     motorCombo_->setCurrentIndex(m_homing.motorIndex);
     homingTypeCombo_->setCurrentIndex(m_homing.homingType);
-    torqueEdit_->setText(QString::fromStdWString(m_homing.torque));
+    ShowFieldText(torqueEdit_, QString::fromStdWString(m_homing.torque));
     homingInputCombo_->setCurrentIndex(m_homing.homingInput);
 }
 

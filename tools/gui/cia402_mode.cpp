@@ -13,6 +13,7 @@
 #include "bus/globals.hpp"
 #include "bus/gui/slave_combo.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/field_text.hpp"
 #include "platform/gui/page_font.hpp"
 #include "platform/gui/push_button.hpp"
 #include "settings/settings_values.hpp"
@@ -147,7 +148,7 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
     connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
     connect(motorCombo_, &QComboBox::currentIndexChanged, this, [this] { OnCbnSelchangeMotor(); });
     for (QLineEdit* edit : {positionEdit_, speedEdit_, accelEdit_}) {
-        connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
+        OnFieldChange(edit, this, [this] { TakeFields(); });
     }
     connect(startButton_, &QPushButton::clicked, this, [this] { OnBnClickedStart(); });
     connect(stopButton_, &QPushButton::clicked, this, [this] { OnBnClickedStop(); });
@@ -223,14 +224,9 @@ void Cia402Mode::ShowFields() {
         outputBoxes_[static_cast<size_t>(bit)]->setChecked(m_outputs[static_cast<size_t>(bit)] !=
                                                            0);
     }
-    // An edit is given its text only when it differs, so that typing goes on where
-    // the cursor stands.
-    const auto show = [](QLineEdit* edit, const QString& text) {
-        if (edit->text() != text) edit->setText(text);
-    };
-    show(positionEdit_, m_position);
-    show(speedEdit_, m_speed);
-    show(accelEdit_, m_accel);
+    ShowFieldText(positionEdit_, m_position);
+    ShowFieldText(speedEdit_, m_speed);
+    ShowFieldText(accelEdit_, m_accel);
     for (int bit = 0; bit < kLamps; ++bit) {
         lamps_[static_cast<size_t>(bit)]->setChecked(m_lamps[static_cast<size_t>(bit)] == kLit);
     }

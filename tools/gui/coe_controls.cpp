@@ -7,6 +7,7 @@
 #include <QRadioButton>
 
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/field_text.hpp"
 #include "platform/message_box.hpp"
 
 QButtonGroup* AddDataTypeRadios(QWidget* parent, int x, int y) {
@@ -47,7 +48,7 @@ void CoeGroup::ConnectChanges(QObject* window, const std::function<void()>& take
     QObject::connect(slaveCombo, &QComboBox::currentIndexChanged, window, takeFields);
     QObject::connect(dataTypeGroup, &QButtonGroup::idClicked, window, takeFields);
     for (QLineEdit* edit : {indexEdit, subindexEdit, dataEdit}) {
-        QObject::connect(edit, &QLineEdit::textEdited, window, takeFields);
+        OnFieldChange(edit, window, takeFields);
     }
 }
 
@@ -65,9 +66,9 @@ void CoeGroup::Show() const {
         slaveCombo->setCurrentIndex(fields.slaveIndex);
     }
     if (QAbstractButton* radio = dataTypeGroup->button(fields.dataType)) radio->setChecked(true);
-    indexEdit->setText(QString::fromStdWString(fields.index));
-    subindexEdit->setText(QString::fromStdWString(fields.subindex));
-    dataEdit->setText(QString::fromStdWString(fields.data));
+    ShowFieldText(indexEdit, QString::fromStdWString(fields.index));
+    ShowFieldText(subindexEdit, QString::fromStdWString(fields.subindex));
+    ShowFieldText(dataEdit, QString::fromStdWString(fields.data));
 }
 
 void CoeGroup::Read(const CoeWindowRules& rules) const {

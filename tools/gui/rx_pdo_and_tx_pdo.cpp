@@ -11,6 +11,7 @@
 #include <array>
 
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/field_text.hpp"
 #include "platform/gui/page_font.hpp"
 #include "platform/message_box.hpp"
 #include "settings/settings_values.hpp"
@@ -110,7 +111,7 @@ RxPdoAndTxPdo::RxPdoAndTxPdo(QWidget* parent)
     txPdoDataEdit_ = AddField(this, "txPdoDataEdit", dlu::Rect(80, 196, 60, 14));
     (new QLabel("(Hex)", this))->setGeometry(dlu::Rect(144, 199, 24, 8));
     for (QLineEdit* edit : {addressEdit_, bytesEdit_, txPdoDataEdit_}) {
-        connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
+        OnFieldChange(edit, this, [this] { TakeFields(); });
     }
 
     AddButton("WriteTxPdo", "writeTxPdoButton", dlu::Rect(170, 194, 60, 18),

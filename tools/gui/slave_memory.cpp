@@ -5,6 +5,7 @@
 #include <QLineEdit>
 
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/field_text.hpp"
 #include "platform/message_box.hpp"
 #include "tools/gui/coe_controls.hpp"
 #include "tools/slave_registers.hpp"
@@ -31,7 +32,7 @@ SlaveMemory::SlaveMemory(QWidget* parent)
     (new QLabel("(Hex)", this))->setGeometry(dlu::Rect(116, 76, 24, 8));
 
     for (QLineEdit* edit : {addressEdit_, writeValueEdit_}) {
-        connect(edit, &QLineEdit::textEdited, this, [this] { TakeFields(); });
+        OnFieldChange(edit, this, [this] { TakeFields(); });
     }
 
     AddQuitButton(dlu::Rect(146, 72, 44, 16));
