@@ -5,9 +5,10 @@
 // link, folder, pipe or device in the file's place is refused and left as it is.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 enum class FileWriteFailure {
     None,

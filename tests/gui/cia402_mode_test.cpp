@@ -149,8 +149,8 @@ TEST_F(Cia402PageOnBus, StartMovesTheFourMotorsOfTheChosenBridgeToP) {
 
     // The values START took are the settings the file keeps at Quit. A text put
     // in by a program or a screen reader counts as typing does.
-    field("positionEdit")->setText(QStringLiteral("12000"));
     Type("speedEdit", "1500");
+    field("positionEdit")->setText(QStringLiteral("12000"));
     Press("startButton");
     EXPECT_TRUE(WaitWithEvents([this] { return PositionsShow(12000); }, 20));
     EXPECT_EQ(g_cia402Pos.load(), 12000);

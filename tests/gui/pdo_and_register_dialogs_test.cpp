@@ -234,12 +234,12 @@ class RegisterDialogOnBus : public DialogsOnBus {
 
 TEST_F(RegisterDialogOnBus, ReadsAndWritesWordsOfTheChosenSlave) {
     dialog.show();
-    EXPECT_EQ(ReadRegister("130"), QStringLiteral("0008"));    // AL status: OP
-    EXPECT_EQ(ReadRegister("10120"), QStringLiteral("0008"));  // AL control, low 16 bits
     // A text put in by a program or a screen reader is taken as typing is.
     Child<QLineEdit>(&dialog, "addressEdit")->setText(QStringLiteral("130"));
     Click(&dialog, "readButton");
     EXPECT_EQ(Child<QLineEdit>(&dialog, "readValueEdit")->text(), QStringLiteral("0008"));
+    EXPECT_EQ(ReadRegister("130"), QStringLiteral("0008"));    // AL status: OP
+    EXPECT_EQ(ReadRegister("10120"), QStringLiteral("0008"));  // AL control, low 16 bits
 
     Type(&dialog, "addressEdit", "F80");
     Type(&dialog, "writeValueEdit", "12345");
