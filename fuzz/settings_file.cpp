@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Values read = current();
     FUZZ_CHECK(read.lanName.find_first_of("\r\n") == std::string::npos);
     FUZZ_CHECK(g_slaveCount >= kMinSlaveCount && g_slaveCount <= kMaxSlaveCount);
-    FUZZ_CHECK(g_cia402Accel >= 1);
+    FUZZ_CHECK(g_cia402Accel != 0);
 
     SaveSettingsFileTo(again.path());
     ResetSettingsToDefaults();
