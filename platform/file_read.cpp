@@ -17,15 +17,13 @@ bool IsRegularFileOrMissing(const std::string& path) {
 }
 
 FileHandle OpenRegularFile(const std::string& path, const char* mode) {
-    const bool reading = mode[0] == 'r';
-    if ((!reading && mode[0] != 'w') || !IsRegularFileOrMissing(path)) {
+    if (mode[0] != 'r' || !IsRegularFileOrMissing(path)) {
         errno = EINVAL;
         return nullptr;
     }
-    const int flags = reading ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
     // Opened without waiting, and looked at again once open: a pipe put in the
     // file's place after the check above must not hold the caller either.
-    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||

@@ -19,10 +19,11 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 // pipe waits for its other end, a device or folder is no file to read or write.
 bool IsRegularFileOrMissing(const std::string& path);
 
-// fopen of `path` with `mode` ("r" or "w", optionally with 'b') when
+// fopen of `path` for reading with `mode` ("r" or "rb") when
 // IsRegularFileOrMissing; null when the open fails (errno says why), and with
 // errno EINVAL when the path names something else, even if it became so after
-// the check.
+// the check, or when `mode` is not for reading (files are written through
+// WriteWholeFile).
 FileHandle OpenRegularFile(const std::string& path, const char* mode);
 
 // Reads the first `maxBytes` bytes of the file at `path` (all of a shorter one)
