@@ -32,10 +32,10 @@ std::string BaseName(const std::string& path) {
 // plain create would give (the process's umask applies).
 int MakeNewFile(const std::string& path, std::string* tempPath) {
     std::random_device seed;
-    std::mt19937 random(seed());
+    std::mt19937 generator(seed());
     const std::string stem = Folder(path) + "/." + BaseName(path) + ".";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *tempPath = stem + std::to_string(random() % 1000000000u);
+        *tempPath = stem + std::to_string(generator() % 1000000000u);
         const int fd =
             ::open(tempPath->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
