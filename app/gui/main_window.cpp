@@ -19,6 +19,7 @@
 #include "motor/gui/tql_mode.hpp"
 #include "motor/gui/voze_rudadozira_vur.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/page_tick.hpp"
 #include "platform/message_box.hpp"
 #include "settings/access_level.hpp"
 #include "settings/settings_file.hpp"
@@ -34,7 +35,6 @@
 
 namespace {
 
-constexpr int kTimerMs = 25;
 constexpr int kPageTop = 26;  // pixels below the top of the tab strip
 constexpr int kConfigSlaveTab = 0;
 constexpr int kTqlTab = 1;
@@ -100,7 +100,7 @@ CDuZEraDezorav1Dlg::CDuZEraDezorav1Dlg(QWidget* parent)
     connect(quitButton_, &QPushButton::clicked, this, &CDuZEraDezorav1Dlg::OnBnClickedQuit);
 
     // Its ticks do no work of their own; the pages keep their own timers.
-    timer_.setInterval(kTimerMs);
+    timer_.setInterval(kPageTickMs);
 }
 
 CDuZEraDezorav1Dlg::~CDuZEraDezorav1Dlg() {

@@ -17,6 +17,7 @@
 #include "platform/gui/dialog_units.hpp"
 #include "platform/gui/field_text.hpp"
 #include "platform/gui/page_font.hpp"
+#include "platform/gui/page_tick.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
 #include "settings/access_level.hpp"
@@ -27,7 +28,6 @@ ConfigSlave* g_dlgConfigSlave = nullptr;
 
 namespace {
 
-constexpr int kTimerMs = 25;
 constexpr size_t kTextBufferBytes = 128;
 const QColor kViewBackground(240, 240, 240);
 const QColor kSuperviseColour(255, 128, 0);
@@ -134,7 +134,7 @@ ConfigSlave::ConfigSlave(QWidget* parent) : QWidget(parent) {
     lanPortScan_->setAutoDefault(false);
     connect(lanPortScan_, &QPushButton::clicked, this, &ConfigSlave::OnBnClickedLanPortScan);
 
-    timer_.setInterval(kTimerMs);
+    timer_.setInterval(kPageTickMs);
     connect(&timer_, &QTimer::timeout, this, &ConfigSlave::OnTimer);
 }
 

@@ -11,6 +11,7 @@
 #include "bus/adapter_choice.hpp"
 #include "bus/globals.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/page_tick.hpp"
 #include "platform/latin1.hpp"
 #include "settings/settings_values.hpp"
 
@@ -18,7 +19,6 @@ ScanLanAdapter* g_dlgScanLanAdapter = nullptr;
 
 namespace {
 
-constexpr int kTimerMs = 25;
 // The list shows at most this many bytes of a friendly name.
 constexpr size_t kShownNameBytes = 127;
 
@@ -49,7 +49,7 @@ ScanLanAdapter::ScanLanAdapter(QWidget* parent) : QDialog(parent) {
     exitButton_->setAutoDefault(false);
     connect(exitButton_, &QPushButton::clicked, this, &ScanLanAdapter::OnBnClickedExit);
 
-    timer_.setInterval(kTimerMs);
+    timer_.setInterval(kPageTickMs);
     connect(&timer_, &QTimer::timeout, this, &ScanLanAdapter::OnTimer);
     connect(this, &QDialog::finished, &timer_, &QTimer::stop);
 }

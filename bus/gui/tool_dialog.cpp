@@ -7,18 +7,13 @@
 
 #include "bus/gui/slave_combo.hpp"
 #include "platform/gui/dialog_units.hpp"
+#include "platform/gui/page_tick.hpp"
 #include "platform/gui/push_button.hpp"
-
-namespace {
-
-constexpr int kTickMs = 25;
-
-}  // namespace
 
 ToolDialog::ToolDialog(QWidget* parent, bool enterCloses, bool ticks)
     : QDialog(parent), enterCloses_(enterCloses), ticks_(ticks) {
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    timer_.setInterval(kTickMs);
+    timer_.setInterval(kPageTickMs);
     connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
 }
 

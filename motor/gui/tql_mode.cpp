@@ -13,7 +13,6 @@
 
 #include "bus/globals.hpp"
 #include "bus/gui/slave_combo.hpp"
-#include "ethercat.h"
 #include "motor/param_file.hpp"
 #include "motor/tq_init.hpp"
 #include "motor/tql_command.hpp"
@@ -21,6 +20,7 @@
 #include "platform/gui/field_text.hpp"
 #include "platform/gui/file_choice.hpp"
 #include "platform/gui/page_font.hpp"
+#include "platform/gui/page_tick.hpp"
 #include "platform/gui/push_button.hpp"
 #include "platform/latin1.hpp"
 #include "platform/message_box.hpp"
@@ -29,8 +29,6 @@
 TqlMode* g_dlgTqlMode = nullptr;
 
 namespace {
-
-constexpr int kTickMs = 25;
 
 // The logs keep the device's CR LF line ends; the view wants one line feed.
 QString ForView(const std::wstring& log) {
@@ -93,7 +91,7 @@ TqlMode::TqlMode(QWidget* parent) : QWidget(parent), chooseFile_(ChooseParameter
     FillMotorCombo(motorCombo_);
     m_motorIndex = 0;
     ShowFields();
-    timer_.setInterval(kTickMs);
+    timer_.setInterval(kPageTickMs);
     connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
     timer_.start();
 }

@@ -13,6 +13,7 @@
 #include "platform/gui/dialog_units.hpp"
 #include "platform/gui/field_text.hpp"
 #include "platform/gui/page_font.hpp"
+#include "platform/gui/page_tick.hpp"
 #include "platform/gui/push_button.hpp"
 #include "platform/message_box.hpp"
 #include "tools/axis_modes.hpp"
@@ -21,7 +22,6 @@ CatTools* g_dlgCatTools = nullptr;
 
 namespace {
 
-constexpr int kTickMs = 25;
 constexpr int kMotors = 4;
 constexpr int kHomingInputs = 6;
 const char* const kHomingTypes[] = {"StopperCW", "StopperCCW", "SwitchCW", "SwitchCCW"};
@@ -57,7 +57,7 @@ CatTools::CatTools(QWidget* parent) : QWidget(parent) {
     coe_.fields.subindex = L"0";
     BuildCoeGroup();
     BuildHomingGroup();
-    timer_.setInterval(kTickMs);
+    timer_.setInterval(kPageTickMs);
     connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
     OnInitDialog();
 }

@@ -15,6 +15,7 @@
 #include "platform/gui/dialog_units.hpp"
 #include "platform/gui/field_text.hpp"
 #include "platform/gui/page_font.hpp"
+#include "platform/gui/page_tick.hpp"
 #include "platform/gui/push_button.hpp"
 #include "settings/settings_values.hpp"
 #include "tools/cia402_page_logic.hpp"
@@ -24,7 +25,6 @@ Cia402Mode* g_dlgCia402Mode = nullptr;
 
 namespace {
 
-constexpr int kTickMs = 25;
 constexpr int kRefreshTicks = 4;  // 100 ms
 constexpr int kOutTestTicks = 5;  // 125 ms
 constexpr int kLit = 0;
@@ -155,7 +155,7 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
     connect(cpioBox_, &QCheckBox::clicked, this, [this] { OnBnClickedCpioMode(); });
     connect(outTestBox_, &QCheckBox::clicked, this, [this] { OnBnClickedOutTest(); });
 
-    timer_.setInterval(kTickMs);
+    timer_.setInterval(kPageTickMs);
     connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
 }
 
