@@ -18,6 +18,15 @@ inline constexpr int32_t kModelZr01 = 1;
 inline constexpr int32_t kModelZr02 = 2;
 inline constexpr int32_t kModelZr12 = 3;
 
+// The main window's pages in tab order; g_bridgeMode holds the one shown, and the
+// process image and the pages' timers act on it.
+enum MainPage : int32_t {
+    kConfigSlavePage = 0,
+    kTqlPage = 1,
+    kCia402Page = 2,
+    kCoePage = 3,
+};
+
 // ---- bridge table, written only by the scan thread ----
 extern std::atomic<int32_t> g_bridgeCount;
 extern std::atomic<int32_t> g_bridgeSlave[kBridgeRows];
@@ -38,7 +47,7 @@ extern std::atomic<uint32_t> g_motorOnline[kMotorSlots];
 // ---- flags of the windows ----
 extern std::atomic<int32_t> g_scanRequest;    // Scan button: 1; the scan thread takes it
 extern std::atomic<int32_t> g_busPause;       // both Quit commands: 1; the bus threads idle
-extern std::atomic<int32_t> g_bridgeMode;     // selected tab 0..3
+extern std::atomic<int32_t> g_bridgeMode;     // the MainPage shown
 extern std::atomic<int32_t> g_moveStop;       // freezes the position ramp
 extern std::atomic<int32_t> g_cpioReapply;    // the CiA402 page applies its CPIO mode again
 extern std::atomic<int32_t> g_lanPicked;      // an adapter was chosen in the adapter list

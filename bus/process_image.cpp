@@ -12,7 +12,6 @@ uint8_t g_ioMap[kIoMapSize];
 
 namespace {
 
-constexpr int kCoePage = 3;
 constexpr uint16_t kEnableOperation = 0x000F;
 constexpr int kReceiveTimeoutUs = 2000;
 constexpr int kCyclePauseMs = 20;

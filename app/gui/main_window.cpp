@@ -36,10 +36,6 @@
 namespace {
 
 constexpr int kPageTop = 26;  // pixels below the top of the tab strip
-constexpr int kConfigSlaveTab = 0;
-constexpr int kTqlTab = 1;
-constexpr int kCia402Tab = 2;
-constexpr int kCoeTab = 3;
 
 const wchar_t kScanDevicePlease[] = L"Scan Device Please...";
 const wchar_t kScanSlavePlease[] = L"ERROR ; Scan Slave Please!.";
@@ -136,7 +132,7 @@ void CDuZEraDezorav1Dlg::OnInitDialog() {
     ClearIoMap();
     ApplyMenuAccessLevel();
     CreateTabPages();
-    ShowPage(kConfigSlaveTab);
+    ShowPage(kConfigSlavePage);
     timer_.start();
 }
 
@@ -170,7 +166,7 @@ void CDuZEraDezorav1Dlg::CreateTabPages() {
         tabBar_->addTab(QString::fromLatin1(kTabTexts[i]));
     }
     if (g_dlgConfigSlave != nullptr) g_dlgConfigSlave->OnInitDialog();
-    if (pages_[kCia402Tab] != nullptr) g_dlgCia402Mode->OnInitDialog();
+    if (pages_[kCia402Page] != nullptr) g_dlgCia402Mode->OnInitDialog();
     tabBar_->setGeometry(QRect(QPoint(0, 0), tabBar_->sizeHint()));
     quitButton_->raise();
 
@@ -190,27 +186,27 @@ void CDuZEraDezorav1Dlg::ShowPage(int index) {
 }
 
 void CDuZEraDezorav1Dlg::OnTcnSelchangeTab(int selected) {
-    if (!BusReady() && selected != kConfigSlaveTab) {
+    if (!BusReady() && selected != kConfigSlavePage) {
         ShowMessageBox(kScanDevicePlease);
         QSignalBlocker block(tabBar_);
-        tabBar_->setCurrentIndex(kConfigSlaveTab);
-        ShowPage(kConfigSlaveTab);
+        tabBar_->setCurrentIndex(kConfigSlavePage);
+        ShowPage(kConfigSlavePage);
         return;
     }
     switch (selected) {
-        case kTqlTab:
+        case kTqlPage:
             StopPositionRamp();
             SetAllMotorsMode101();
-            g_bridgeMode = kTqlTab;
+            g_bridgeMode = kTqlPage;
             break;
-        case kCia402Tab:
+        case kCia402Page:
             StopPositionRamp();
             SetAllMotorsCspMode();
             g_cpioReapply = 1;
-            g_bridgeMode = kCia402Tab;
+            g_bridgeMode = kCia402Page;
             break;
-        case kCoeTab:
-            g_bridgeMode = kCoeTab;
+        case kCoePage:
+            g_bridgeMode = kCoePage;
             StopPositionRamp();
             ResetMotorOutputs();
             for (int i = 0; i < 3; ++i) PauseMs(50);
@@ -218,7 +214,7 @@ void CDuZEraDezorav1Dlg::OnTcnSelchangeTab(int selected) {
             ResetMotorOutputs();
             break;
         default:
-            g_bridgeMode = kConfigSlaveTab;
+            g_bridgeMode = kConfigSlavePage;
             break;
     }
     ShowPage(selected);

@@ -136,7 +136,7 @@ int TqlMode::SelectedBridgeSlave() const {
 
 void TqlMode::OnTimer() {
     if (g_busReady == 0) return;
-    if (g_slavesFound.load() >= 1 && g_tqInitTickActive == 0 && g_bridgeMode == 1)
+    if (g_slavesFound.load() >= 1 && g_tqInitTickActive == 0 && g_bridgeMode == kTqlPage)
         PollMotorReplies();
     if (g_paramFileSending == 1 && g_slavesFound.load() >= 1) SendParameterFileLine();
     if (g_busReady == 1 && g_tqlBoardComboFilled == 0) {

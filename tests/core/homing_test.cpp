@@ -35,7 +35,7 @@ class HomingOnBus : public BusThreadsTest {
         ResetHomingState();
         ScanToOp(kSegment, kSlaves);
         // What choosing the CoE page does to the axes.
-        g_bridgeMode = 3;
+        g_bridgeMode = kCoePage;
         g_moveStop = 1;
         ResetMotorOutputs();
         SetAllMotorsHomingMode();

@@ -80,7 +80,7 @@ TEST_F(ProcessImageTest, RampDoesNotOverflowNearTheLimits) {
 
 TEST_F(ProcessImageTest, ControlByteCarriesOutputsExceptOnTheCoePage) {
     OneBridgeAt(6, 0);
-    g_bridgeMode = 2;
+    g_bridgeMode = kCia402Page;
     g_ctrlWord[0] = 0x000F;
     g_digOut[0] = 0x5;
     g_ctrlWord[1] = 0xC00F;
@@ -99,7 +99,7 @@ TEST_F(ProcessImageTest, ControlByteCarriesOutputsExceptOnTheCoePage) {
     EXPECT_EQ(out_[5], 0xAA);   // before the block: untouched
     EXPECT_EQ(out_[30], 0xAA);  // after it: untouched
 
-    g_bridgeMode = 3;
+    g_bridgeMode = kCoePage;
     g_ctrlWord[0] = 0x001F;
     g_ctrlWord[1] = 0x010F;
     g_ctrlWord[2] = 0x00FF;  // bits 5 to 7 are dropped
@@ -113,7 +113,7 @@ TEST_F(ProcessImageTest, ControlByteCarriesOutputsExceptOnTheCoePage) {
 // Both bytes of a controlword come from one value, even while a page changes it.
 TEST_F(ProcessImageTest, ControlwordBytesComeFromOneValue) {
     OneBridgeAt(0, 0);
-    g_bridgeMode = 3;
+    g_bridgeMode = kCoePage;
     std::atomic<bool> done{false};
     std::thread page([&] {
         while (!done) {

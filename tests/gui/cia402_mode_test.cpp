@@ -39,7 +39,6 @@ void Spin(int ms) {
     testsupport::RunEventsFor(std::chrono::milliseconds(ms));
 }
 
-constexpr int kCia402Tab = 2;
 constexpr int kIoSlave = 2;
 constexpr int kSecondBridgeSlave = 3;
 
@@ -86,14 +85,14 @@ class Cia402PageOnBus : public ::testing::Test {
         lines[4] = "2000";
         folder.writeSettings(lines);
         ASSERT_NO_FATAL_FAILURE(guitest::ScanFromPage(bus, window));
-        Child<QTabBar>(&window, "tabBar")->setCurrentIndex(kCia402Tab);
+        Child<QTabBar>(&window, "tabBar")->setCurrentIndex(kCia402Page);
         ASSERT_TRUE(page()->isVisible());
         // The page has taken the bus and served the tab change.
         ASSERT_TRUE(WaitWithEvents(
             [this] { return slaveList()->count() == 3 && g_cpioReapply.load() == 0; }, 10));
     }
 
-    QWidget* page() { return Page(&window, kCia402Tab); }
+    QWidget* page() { return Page(&window, kCia402Page); }
     QComboBox* slaveList() { return Child<QComboBox>(page(), "slaveCombo"); }
     QLineEdit* field(const char* name) { return Child<QLineEdit>(page(), name); }
     QCheckBox* outputBox(int n) {

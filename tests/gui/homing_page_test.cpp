@@ -27,8 +27,6 @@ using guitest::WorkFolder;
 using testsupport::Child;
 using testsupport::WaitWithEvents;
 
-constexpr int kCoeTab = 3;
-constexpr int kCia402Tab = 2;
 constexpr int kZr02Slave = 3;
 
 void Type(const char* field, const QString& text) {
@@ -50,7 +48,7 @@ class HomingPage : public ::testing::Test {
         ResetCatToolsState();
         folder_.writeSettings(bus_.settingsLines());
         ASSERT_NO_FATAL_FAILURE(guitest::ScanFromPage(bus_, window_));
-        Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCoeTab);
+        Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCoePage);
         ASSERT_TRUE(WaitWithEvents(
             [] { return Child<QComboBox>(g_dlgCatTools, "slaveCombo")->count() == 3; }, 10));
     }
@@ -115,7 +113,7 @@ TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
 
 TEST_F(HomingPage, LeavingThePageMidRunEndsTheRunAsAHomingError) {
     ASSERT_NO_FATAL_FAILURE(StartSlowRun());
-    Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCia402Tab);
+    Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCia402Page);
     // In cyclic position mode bit 12 says "following", not "homing attained".
     ASSERT_TRUE(
         WaitWithEvents([] { return (g_statusWord[MotorSlot(0, 1)].load() & 0x1000) != 0; }, 10));

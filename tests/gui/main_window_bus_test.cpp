@@ -82,23 +82,23 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
 
     auto* tabBar = Child<QTabBar>(&window, "tabBar");
     tabBar->setCurrentIndex(1);
-    EXPECT_EQ(g_bridgeMode.load(), 1);
+    EXPECT_EQ(g_bridgeMode.load(), kTqlPage);
     EXPECT_EQ(g_moveStop.load(), 1);
     EXPECT_TRUE(Page(&window, 1)->isVisible());
     EXPECT_FALSE(Child<QCheckBox>(Page(&window, 1), "sendAfterClear")->isChecked());
     ExpectAxesInMode(bus, 101);
 
     tabBar->setCurrentIndex(2);
-    EXPECT_EQ(g_bridgeMode.load(), 2);
+    EXPECT_EQ(g_bridgeMode.load(), kCia402Page);
     EXPECT_EQ(g_cpioReapply.load(), 1);
     ExpectAxesInMode(bus, 8);
 
     tabBar->setCurrentIndex(3);
-    EXPECT_EQ(g_bridgeMode.load(), 3);
+    EXPECT_EQ(g_bridgeMode.load(), kCoePage);
     ExpectAxesInMode(bus, 6);
 
     tabBar->setCurrentIndex(0);
-    EXPECT_EQ(g_bridgeMode.load(), 0);
+    EXPECT_EQ(g_bridgeMode.load(), kConfigSlavePage);
     EXPECT_EQ(g_moveStop.load(), 1);
     EXPECT_TRUE(Page(&window, 0)->isVisible());
     EXPECT_FALSE(Page(&window, 3)->isVisible());

@@ -126,7 +126,7 @@ TEST(MainWindow, TabsAndDeviceCommandsWaitForAScan) {
         tabBar->setCurrentIndex(tab);
         EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"Scan Device Please..."});
         EXPECT_EQ(tabBar->currentIndex(), 0);
-        EXPECT_EQ(g_bridgeMode.load(), 0);
+        EXPECT_EQ(g_bridgeMode.load(), kConfigSlavePage);
         EXPECT_TRUE(Page(&window, 0)->isVisible());
         EXPECT_FALSE(Page(&window, tab)->isVisible());
     }

@@ -32,7 +32,7 @@ class TqlModePage : public ::testing::Test {
   protected:
     void SetUp() override {
         bus_ = std::make_unique<MotorBus>("ZR12,IO");
-        g_bridgeMode = 1;
+        g_bridgeMode = kTqlPage;
         page_ = std::make_unique<TqlMode>();
         page_->SetFileChooser([this](QWidget*) {
             ++chooserCalls_;
@@ -215,9 +215,9 @@ TEST_F(TqlModePage, EnterOnTheOtherControlsGoesNoFurther) {
 
 TEST_F(TqlModePage, PollsOnlyOnItsOwnTabAndNotWhileTheInitialisationRuns) {
     SendTqlCommand(1, 0, "?99.1");
-    g_bridgeMode = 2;
+    g_bridgeMode = kCia402Page;
     Tick(2);
-    g_bridgeMode = 1;
+    g_bridgeMode = kTqlPage;
     g_tqInitTickActive = 1;
     Tick(2);
     g_tqInitTickActive = 0;
@@ -245,7 +245,7 @@ TEST_F(TqlModePage, AParameterFileGoesLineByLineOnAnyTab) {
     motor()->setCurrentIndex(1);
     Child<QPushButton>(page_.get(), "sendFileButton")->click();
     EXPECT_EQ(g_paramFileSending, 1);
-    g_bridgeMode = 0;
+    g_bridgeMode = kConfigSlavePage;
     ASSERT_TRUE(testsupport::WaitWithEvents([] { return g_paramFileSending == 0; }, 10));
     EXPECT_EQ(sentLog(), "TQ[1.2]:W.1=358\nTQ[1.2]:\nTQ[1.2]:K33.1=5\nTQ[1.2]:K34.1=6\n");
     EXPECT_EQ(bus_->motor(1, 2).param(33), 5);
