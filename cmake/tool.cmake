@@ -1,21 +1,46 @@
 # The tool, one static library per layer, bottom up:
 #   platform -> settings -> bus -> motor, tools -> their gui/ -> app.
 # Each layer sees only its own headers and those of the layers it links: its
-# include path is a folder of its own holding a link to its source folder, and a
-# library passes that path on to the layers above it. So an include of a higher
-# layer fails to compile, and a call into one fails to link.
+# include path is a folder of its own holding links to its folder's headers, and
+# a library passes that path on to the layers above it. A gui/ folder has a view
+# of its own, so the logic of its layer (and every layer above that links only
+# the logic) does not see it. So an include of a higher layer or of a gui/ header
+# from logic fails to compile, and a call into one fails to link.
 set(ZR_LAYER_VIEWS ${CMAKE_BINARY_DIR}/layer_views)
 
+# zr_view(TARGET FOLDER): TARGET's include path shows FOLDER's headers as
+# "FOLDER/name.hpp", and nothing of its subfolders. Made afresh at each
+# configure; a header added or removed configures again.
+function(zr_view target folder)
+  set(view ${ZR_LAYER_VIEWS}/${target})
+  set(dir ${view}/${folder})
+  # Earlier builds linked the whole top folder here: drop such a link (never
+  # what it points to), then the links of headers since removed.
+  string(REGEX MATCH "^[^/]+" top ${folder})
+  if(IS_SYMLINK ${view}/${top})
+    file(REMOVE ${view}/${top})
+  endif()
+  file(MAKE_DIRECTORY ${dir})
+  file(GLOB old ${dir}/*)
+  foreach(entry IN LISTS old)
+    if(IS_SYMLINK ${entry})
+      file(REMOVE ${entry})
+    endif()
+  endforeach()
+  file(GLOB headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.hpp)
+  foreach(header IN LISTS headers)
+    get_filename_component(leaf ${header} NAME)
+    file(CREATE_LINK ${header} ${dir}/${leaf} SYMBOLIC)
+  endforeach()
+  target_include_directories(${target} PUBLIC ${view})
+endfunction()
+
 # zr_layer(NAME FOLDER SOURCES... LINKS ...): library NAME from SOURCES, which
-# sees FOLDER and what LINKS pass on.
+# sees FOLDER's headers and what LINKS pass on.
 function(zr_layer name folder)
   cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "SOURCES;LINKS")
-  set(view ${ZR_LAYER_VIEWS}/${name})
-  get_filename_component(top ${folder} NAME)
-  file(MAKE_DIRECTORY ${view})
-  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${view}/${top} SYMBOLIC)
   add_library(${name} STATIC ${arg_SOURCES})
-  target_include_directories(${name} PUBLIC ${view})
+  zr_view(${name} ${folder})
   target_link_libraries(${name} PUBLIC ${arg_LINKS})
 endfunction()
 
@@ -61,16 +86,12 @@ zr_sources(tools_gui_src tools/gui board_init.cpp cat_tools.cpp cia402_mode.cpp 
            mail_box_coe.cpp rx_pdo_and_tx_pdo.cpp self_up_date_program.cpp slave_memory.cpp)
 zr_sources(app_gui_src app/gui app_icon.cpp application.cpp global_dialogs.cpp main_window.cpp)
 
-# The gui/ folders are reached through their layer's link; their libraries add Qt.
-add_library(zr_platform_gui STATIC ${platform_gui_src})
-target_link_libraries(zr_platform_gui PUBLIC zr_platform Qt6::Widgets Qt6::Gui Qt6::Core)
-add_library(zr_bus_gui STATIC ${bus_gui_src})
-target_link_libraries(zr_bus_gui PUBLIC zr_bus zr_platform_gui)
-add_library(zr_motor_gui STATIC ${motor_gui_src})
-target_link_libraries(zr_motor_gui PUBLIC zr_motor zr_bus_gui)
-add_library(zr_tools_gui STATIC ${tools_gui_src})
-target_link_libraries(zr_tools_gui PUBLIC zr_tools zr_bus_gui)
-zr_layer(zr_app app SOURCES ${app_gui_src} LINKS zr_motor_gui zr_tools_gui)
+zr_layer(zr_platform_gui platform/gui SOURCES ${platform_gui_src}
+         LINKS zr_platform Qt6::Widgets Qt6::Gui Qt6::Core)
+zr_layer(zr_bus_gui bus/gui SOURCES ${bus_gui_src} LINKS zr_bus zr_platform_gui)
+zr_layer(zr_motor_gui motor/gui SOURCES ${motor_gui_src} LINKS zr_motor zr_bus_gui)
+zr_layer(zr_tools_gui tools/gui SOURCES ${tools_gui_src} LINKS zr_tools zr_bus_gui)
+zr_layer(zr_app app/gui SOURCES ${app_gui_src} LINKS zr_motor_gui zr_tools_gui)
 # The icon's picture is compiled into the program, so that every run has it.
 target_link_libraries(zr_app PRIVATE Qt6::Svg)
 qt_add_resources(zr_app quendrel_icon PREFIX / BASE res FILES res/quendrel.svg)
