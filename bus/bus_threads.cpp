@@ -3,9 +3,7 @@
 #include <mutex>
 #include <thread>
 
-#include "bus/adapter_choice.hpp"
 #include "bus/bus_stop.hpp"
-#include "bus/globals.hpp"
 #include "bus/process_image.hpp"
 #include "bus/scan_thread.hpp"
 #include "bus/supervision.hpp"
@@ -45,11 +43,4 @@ void StopBusThreads() {
     for (std::thread& thread : busThreads.threads) thread.join();
     busThreads.running = false;
     ClearBusStop();
-}
-
-void ResetBusGlobals() {
-    ResetSharedBusState();
-    ResetAdapterChoice();
-    ResetScanThreadState();
-    ResetProcessImage();
 }

@@ -11,9 +11,3 @@ void StartBusThreads();
 // library is left as it is (the bus is not closed). Safe to call when the threads
 // are not running.
 void StopBusThreads();
-
-// Puts every shared value of the bus (bridge table, shadow arrays, flags,
-// counters, logs, process image, adapter hand-shake) back to its program-load
-// value: each module's own reset. For tests, between runs of the threads; only
-// while they are stopped.
-void ResetBusGlobals();

@@ -53,15 +53,15 @@ endfunction()
 zr_sources(platform_src platform adapters.cpp debug_log.cpp file_read.cpp file_write.cpp latin1.cpp
            message_box.cpp single_instance.cpp)
 zr_sources(settings_src settings access_level.cpp number_text.cpp settings_file.cpp settings_values.cpp
-           shared_text.cpp)
-zr_sources(bus_src bus adapter_choice.cpp bridge_board.cpp bus_stop.cpp bus_threads.cpp
+           settings_state.cpp shared_text.cpp)
+zr_sources(bus_src bus adapter_choice.cpp bridge_board.cpp bus_state.cpp bus_stop.cpp bus_threads.cpp
            globals.cpp motor_channel.cpp process_image.cpp scan_thread.cpp sdo_text.cpp
            supervision.cpp text_log.cpp)
-zr_sources(motor_src motor bridge_params.cpp motor_setup.cpp param_file.cpp tq_init.cpp
+zr_sources(motor_src motor bridge_params.cpp motor_setup.cpp motor_state.cpp param_file.cpp tq_init.cpp
            tql_command.cpp tql_reply.cpp uart_speed_switch.cpp)
 zr_sources(tools_src tools axis_modes.cpp board_identity.cpp cia402_page_logic.cpp coe_access.cpp
            eeprom_image.cpp field_number.cpp firmware_file.cpp homing.cpp intel_hex.cpp pdo_views.cpp
-           self_prg.cpp slave_registers.cpp)
+           self_prg.cpp slave_registers.cpp tools_state.cpp)
 
 zr_layer(zr_platform platform SOURCES ${platform_src} LINKS Threads::Threads)
 zr_layer(zr_settings settings SOURCES ${settings_src} LINKS zr_platform)

@@ -12,6 +12,7 @@
 #include "bus/globals.hpp"
 #include "core/message_box_recorder.hpp"
 #include "settings/settings_values.hpp"
+#include "support/all_layers.hpp"
 #include "support/narrow.hpp"
 #include "support/virtual_bus.hpp"
 #include "support/wait_until.hpp"
@@ -62,11 +63,7 @@ class BusThreadsTest : public ::testing::Test {
     std::unique_ptr<VirtualBus> bus_;
 
   private:
-    static void ResetAll() {
-        StopBusThreads();
-        ResetBusGlobals();
-        ResetSettingsToDefaults();
-    }
+    static void ResetAll() { ResetAllLayers(); }
 };
 
 }  // namespace testsupport

@@ -23,13 +23,7 @@ int32_t AccelerationWordOf(int slave) {
     return word;
 }
 
-class Cia402Logic : public BusThreadsTest {
-  protected:
-    void TearDown() override {
-        ResetCia402PageState();
-        BusThreadsTest::TearDown();
-    }
-};
+class Cia402Logic : public BusThreadsTest {};
 
 TEST_F(Cia402Logic, StartWritesTheScansAccelerationWordAndNeverDividesByZero) {
     ScanToOp("ZR12,IO", 2);

@@ -79,14 +79,12 @@ class EepromJobs : public testsupport::BusThreadsTest {
   protected:
     void SetUp() override {
         BusThreadsTest::SetUp();
-        ResetEepromImageState();
         InstallEepromImageJobs();
         folder_ = std::make_unique<testsupport::ScopedWorkingFolder>();
     }
     void TearDown() override {
         BusThreadsTest::TearDown();
         InstallEepromJobs(nullptr, nullptr);
-        ResetEepromImageState();
         folder_.reset();
     }
     // Sets the request and waits until the job has taken it back.

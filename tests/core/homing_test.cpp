@@ -32,7 +32,6 @@ class HomingOnBus : public BusThreadsTest {
   protected:
     void SetUp() override {
         BusThreadsTest::SetUp();
-        ResetHomingState();
         ScanToOp(kSegment, kSlaves);
         // What choosing the CoE page does to the axes.
         g_bridgeMode = kCoePage;
@@ -41,10 +40,7 @@ class HomingOnBus : public BusThreadsTest {
         SetAllMotorsHomingMode();
         ResetMotorOutputs();
     }
-    void TearDown() override {
-        ResetHomingState();
-        BusThreadsTest::TearDown();
-    }
+    void TearDown() override { BusThreadsTest::TearDown(); }
 
     ecsim::BridgeDevice& bridge(int slave) {
         return dynamic_cast<ecsim::BridgeDevice&>(

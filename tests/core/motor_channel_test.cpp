@@ -19,6 +19,7 @@
 #include "core/message_box_recorder.hpp"
 #include "ethercat.h"
 #include "settings/settings_values.hpp"
+#include "support/all_layers.hpp"
 #include "support/coe_test_device.hpp"
 #include "support/virtual_bus.hpp"
 #include "support/wait_until.hpp"
@@ -29,8 +30,7 @@ class MotorChannelTest : public ::testing::Test {
   protected:
     void Open(const std::string& slaves,
               const std::function<void(ecsim::Segment&)>& prepare = nullptr) {
-        StopBusThreads();
-        ResetBusGlobals();
+        testsupport::ResetAllLayers();
         bus_ = std::make_unique<testsupport::VirtualBus>(slaves);
         if (prepare) prepare(bus_->segment());
         ASSERT_GT(ec_init(bus_->name().c_str()), 0);
@@ -39,7 +39,7 @@ class MotorChannelTest : public ::testing::Test {
     }
     void TearDown() override {
         bus_.reset();
-        ResetBusGlobals();
+        testsupport::ResetAllLayers();
     }
     void RecordBridges(int count, int firstSlave = 1) {
         for (int b = 0; b < count; ++b) g_bridgeSlave[b] = firstSlave + b;

@@ -14,6 +14,7 @@
 #include "bus/process_image.hpp"
 #include "ethercat.h"
 #include "settings/settings_values.hpp"
+#include "support/all_layers.hpp"
 #include "support/recording_clock.hpp"
 #include "tools/cia402_page_logic.hpp"
 
@@ -24,14 +25,12 @@ constexpr int kMaxTestSlaves = 9;
 class PdoViewsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetBusGlobals();
-        ResetPdoViewState();
+        testsupport::ResetAllLayers();
         for (int s = 0; s <= kMaxTestSlaves; ++s) saved_[s] = ec_slave[s];
     }
     void TearDown() override {
         for (int s = 0; s <= kMaxTestSlaves; ++s) ec_slave[s] = saved_[s];
-        ResetBusGlobals();
-        ResetPdoViewState();
+        testsupport::ResetAllLayers();
     }
 
     // Slaves of the given output and input byte counts, outputs of all first and

@@ -11,17 +11,18 @@
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
 #include "ethercat.h"
+#include "support/all_layers.hpp"
 
 namespace {
 
 class ProcessImageTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetBusGlobals();
+        testsupport::ResetAllLayers();
         SetMappedAreaSizes(static_cast<uint32_t>(out_.size()), static_cast<uint32_t>(in_.size()));
     }
     void TearDown() override {
-        ResetBusGlobals();
+        testsupport::ResetAllLayers();
         ec_slave[2].Obits = 0;
         ec_slave[2].Ibits = 0;
     }

@@ -14,6 +14,7 @@
 #include "core/message_box_recorder.hpp"
 #include "settings/access_level.hpp"
 #include "settings/number_text.hpp"
+#include "support/all_layers.hpp"
 #include "support/failing_disk.hpp"
 
 namespace {
@@ -21,7 +22,7 @@ namespace {
 class SettingsFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetSettingsToDefaults();
+        testsupport::ResetAllLayers();
         dir_ = std::filesystem::temp_directory_path() /
                ("settings_test_" + std::to_string(getpid()) + "_" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -30,7 +31,7 @@ class SettingsFileTest : public ::testing::Test {
     }
     void TearDown() override {
         std::filesystem::remove_all(dir_);
-        ResetSettingsToDefaults();
+        testsupport::ResetAllLayers();
     }
     void WriteFile(const std::string& content) {
         std::ofstream(path_, std::ios::binary) << content;
@@ -244,7 +245,7 @@ TEST(ReadLeadingHex, ReadsLikeTheToolsFields) {
 }
 
 TEST(AccessLevel, GreysToolsItemsByLevel) {
-    ResetSettingsToDefaults();
+    testsupport::ResetAllLayers();
     EXPECT_FALSE(IsToolsItemEnabled(ToolsItem::SoftwareUpDate));
     EXPECT_FALSE(IsToolsItemEnabled(ToolsItem::BoardInit));
     g_accessLevel = kServiceLevel;
@@ -255,7 +256,7 @@ TEST(AccessLevel, GreysToolsItemsByLevel) {
     g_accessLevel = kMakerLevel;
     EXPECT_TRUE(IsToolsItemEnabled(ToolsItem::BoardInit));
     EXPECT_TRUE(IsToolsItemEnabled(ToolsItem::SlaveMemory));
-    ResetSettingsToDefaults();
+    testsupport::ResetAllLayers();
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/mail_box_coe.hpp"
 #include "tools/homing.hpp"
+#include "tools/tools_state.hpp"
 
 namespace {
 
@@ -49,8 +50,7 @@ void ClearLibraryErrors() {
 class CoePageOnBus : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetCatToolsState();
-        ResetHomingState();
+        ResetToolsState();
         ClearLibraryErrors();
         page_ = std::make_unique<CatTools>();
         page_->show();
@@ -58,7 +58,7 @@ class CoePageOnBus : public ::testing::Test {
     }
     void TearDown() override {
         page_.reset();
-        ResetCatToolsState();
+        ResetToolsState();
         ClearLibraryErrors();
     }
 

@@ -14,6 +14,7 @@
 #include "ethercat.h"
 #include "platform/message_box.hpp"
 #include "settings/settings_file.hpp"
+#include "support/all_layers.hpp"
 #include "tools/cia402_page_logic.hpp"
 
 namespace guitest {
@@ -44,10 +45,7 @@ class QtEnvironment : public ::testing::Environment {
 [[maybe_unused]] auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 void ResetSharedState() {
-    StopBusThreads();
-    ResetBusGlobals();
-    ResetSettingsToDefaults();
-    ResetCia402PageState();
+    testsupport::ResetAllLayers();
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "tools/coe_access.hpp"
 #include "tools/gui/cat_tools.hpp"
 #include "tools/homing.hpp"
+#include "tools/tools_state.hpp"
 
 namespace {
 
@@ -44,18 +45,14 @@ QColor StatusColour() {
 class HomingPage : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetHomingState();
-        ResetCatToolsState();
+        ResetToolsState();
         folder_.writeSettings(bus_.settingsLines());
         ASSERT_NO_FATAL_FAILURE(guitest::ScanFromPage(bus_, window_));
         Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCoePage);
         ASSERT_TRUE(WaitWithEvents(
             [] { return Child<QComboBox>(g_dlgCatTools, "slaveCombo")->count() == 3; }, 10));
     }
-    void TearDown() override {
-        ResetHomingState();
-        ResetCatToolsState();
-    }
+    void TearDown() override { ResetToolsState(); }
 
     ecsim::HomingState AxisHoming(int slave, int channel) {
         auto lock = bus_.segment().lock();

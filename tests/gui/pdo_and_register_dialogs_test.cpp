@@ -24,6 +24,7 @@
 #include "tools/gui/rx_pdo_and_tx_pdo.hpp"
 #include "tools/gui/slave_memory.hpp"
 #include "tools/pdo_views.hpp"
+#include "tools/tools_state.hpp"
 
 namespace {
 
@@ -59,14 +60,14 @@ QTextCharFormat FormatAt(QWidget* dialog, const char* view, int line, int column
 class DialogsOnBus : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetPdoViewState();
+        ResetToolsState();
         g_selectLan = 1;
         g_lanName.set(bus.name());
         g_slaveCount = 3;
         g_scanRequest = 1;
         ASSERT_TRUE(bus.waitOperational());
     }
-    void TearDown() override { ResetPdoViewState(); }
+    void TearDown() override { ResetToolsState(); }
 
     // Waits until the scan thread has packed `cycles` more exchanges.
     static void WaitPacked(int cycles) {
@@ -308,7 +309,7 @@ TEST(PdoAndRegisterMenus, ToolsOpenBothModalOrThePdoDialogBesideTheWindow) {
     EXPECT_EQ(guitest::RunModal([&] { window.OnRxPdoTxPdo(); }), g_dlgRxPdoAndTxPdo);
     EXPECT_EQ(guitest::RunModal([&] { window.OnSlaveMemory(); }), g_dlgSlaveMemory);
     EXPECT_TRUE(boxes.texts().empty());
-    ResetPdoViewState();
+    ResetToolsState();
 }
 
 }  // namespace

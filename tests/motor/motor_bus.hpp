@@ -21,19 +21,11 @@
 #include "motor/tql_command.hpp"
 #include "motor/uart_speed_switch.hpp"
 #include "settings/settings_values.hpp"
+#include "support/all_layers.hpp"
 #include "support/virtual_bus.hpp"
 #include "support/wait_until.hpp"
 
 namespace motortest {
-
-inline void ResetMotorState() {
-    ResetBusGlobals();
-    ResetSettingsToDefaults();
-    ResetTqInit();
-    ResetUartSpeedSwitch();
-    ResetTqlCommandState();
-    ResetParamFile();
-}
 
 using RecordedBoxes = testsupport::MessageBoxRecorder;
 
@@ -84,7 +76,7 @@ inline int32_t ModelOf(ecsim::SlaveKind kind) {
 class MotorBus {
   public:
     explicit MotorBus(const std::string& slaves) : bus_(slaves) {
-        ResetMotorState();
+        testsupport::ResetAllLayers();
         EXPECT_GT(ec_init(bus_.name().c_str()), 0);
         EXPECT_GT(ec_config_init(0), 0);
         static uint8_t ioMap[4096];
@@ -105,7 +97,7 @@ class MotorBus {
         g_slaveCount = static_cast<int32_t>(fitted ? fitted->size() : 0);
         g_busReady = 1;
     }
-    ~MotorBus() { ResetMotorState(); }
+    ~MotorBus() { testsupport::ResetAllLayers(); }
 
     const std::string& name() const { return bus_.name(); }
     ecsim::Segment& segment() { return bus_.segment(); }

@@ -20,9 +20,9 @@ using motortest::MotorBus;
 
 class ParamFile : public ::testing::Test {
   protected:
-    void SetUp() override { motortest::ResetMotorState(); }
+    void SetUp() override { testsupport::ResetAllLayers(); }
     void TearDown() override {
-        motortest::ResetMotorState();
+        testsupport::ResetAllLayers();
         std::filesystem::remove_all(dir_);
     }
 

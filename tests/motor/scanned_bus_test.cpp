@@ -28,7 +28,7 @@ ecsim::BridgeDevice& Bridge(testsupport::VirtualBus& bus, int slave) {
 // The motor set-up on a bus that the tool's own threads scanned and keep
 // exchanging process data with, as the user meets it.
 TEST(OnTheToolsScannedBus, InitialisationAndSpeedSwitchWhileTheBusThreadsRun) {
-    motortest::ResetMotorState();
+    testsupport::ResetAllLayers();
     RecordedBoxes boxes;
     testsupport::VirtualBus bus("ZR12,IO,ZR02");
     g_selectLan = 1;
@@ -58,7 +58,7 @@ TEST(OnTheToolsScannedBus, InitialisationAndSpeedSwitchWhileTheBusThreadsRun) {
         EXPECT_EQ(Bridge(bus, 1).motor(c)->serialSpeed(), ecsim::SerialSpeed::Baud170k);
         EXPECT_EQ(Bridge(bus, 1).channelSpeedCode(c), kUartCode170k);
     }
-    motortest::ResetMotorState();
+    testsupport::ResetAllLayers();
 }
 
 }  // namespace

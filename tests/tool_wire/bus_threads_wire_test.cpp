@@ -15,6 +15,7 @@
 #include "ecsim/firmware_loader.hpp"
 #include "ethercat.h"
 #include "settings/settings_values.hpp"
+#include "support/all_layers.hpp"
 #include "support/narrow.hpp"
 #include "support/netns.hpp"
 #include "support/wait_until.hpp"
@@ -33,20 +34,13 @@ using testsupport::WaitUntil;
 
 class ToolOnWire : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ResetBusGlobals();
-        ResetSettingsToDefaults();
-    }
+    void SetUp() override { testsupport::ResetAllLayers(); }
     void TearDown() override {
         StopBusThreads();
         ec_close();
         if (sim_) sim_->stop();
-        ResetBusGlobals();
-        ResetSettingsToDefaults();
         InstallEepromJobs(nullptr, nullptr);
-        ResetEepromImageState();
-        ResetSelfPrg();
-        ResetCia402PageState();
+        testsupport::ResetAllLayers();
     }
     // zrsim serves `slaves`; the tool scans them through the adapter name as the
     // settings file keeps it.

@@ -10,6 +10,7 @@
 #include "bus/globals.hpp"
 #include "core/message_box_recorder.hpp"
 #include "scripted_loader.hpp"
+#include "support/all_layers.hpp"
 #include "tools/self_prg.hpp"
 
 namespace {
@@ -27,17 +28,13 @@ const std::string kFile = kHeader + kData + kEnd;
 class SelfPrgMachine : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetBusGlobals();
-        ResetSelfPrg();
+        testsupport::ResetAllLayers();
         // Slaves 1 and 2 are bridges, 3 is not.
         g_bridgeSlave[0] = 1;
         g_bridgeSlave[1] = 2;
         g_bridgeCount = 2;
     }
-    void TearDown() override {
-        ResetSelfPrg();
-        ResetBusGlobals();
-    }
+    void TearDown() override { testsupport::ResetAllLayers(); }
 
     // Puts bytes into the run's buffer as they are, unchecked.
     static void PutFile(const std::string& data) {

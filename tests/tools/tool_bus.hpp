@@ -17,13 +17,7 @@ namespace tooltest {
 
 class ToolBus : public motortest::MotorBus {
   public:
-    explicit ToolBus(const std::string& slaves) : MotorBus(slaves) { ResetToolState(); }
-    ~ToolBus() { ResetToolState(); }
-
-    static void ResetToolState() {
-        ResetSelfPrg();
-        ResetBoardIdentity();
-    }
+    explicit ToolBus(const std::string& slaves) : MotorBus(slaves) {}
 };
 
 // A file of the test's own, removed when it goes.
