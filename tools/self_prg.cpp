@@ -57,18 +57,17 @@ constexpr Failure kFailures[] = {
 // A run's place inside its state, so that a tick that runs out of time leaves
 // off between two device accesses and the next tick goes on from there.
 struct RunPlace {
-    int modeAttempts = 0;      // state 1: "!PRGMO" sent so far
-    bool modeAsked = false;    // state 1: its reply is still to be read
-    int erasePasses = 0;       // state 2: "!110.9" sent so far
-    int readyPolls = -1;       // state 2: replies read in this pass; -1 before its command
-    bool haveLine = false;     // state 3: `line` is the line in hand
-    std::string line;          // with its line feed
-    bool lastLine = false;     // its line feed ends the file
-    int sends = 0;             // state 3: sends of the line completed
-    int linePolls = -1;        // replies read for the current send; -1 before it goes
-    bool lineRefused = false;  // some reply to the line began with 'E'
-    std::string lastReply;     // the last reply read for the line
-    bool restartDue = false;   // a failed run waits to start again
+    int modeAttempts = 0;     // state 1: "!PRGMO" sent so far
+    bool modeAsked = false;   // state 1: its reply is still to be read
+    int erasePasses = 0;      // state 2: "!110.9" sent so far
+    int readyPolls = -1;      // state 2: replies read in this pass; -1 before its command
+    bool haveLine = false;    // state 3: `line` is the line in hand
+    std::string line;         // with its line feed
+    bool lastLine = false;    // its line feed ends the file
+    int sends = 0;            // state 3: sends of the line completed
+    int linePolls = -1;       // replies read for the current send; -1 before it goes
+    std::string lastRefusal;  // the last reply to the line that began with 'E'
+    bool restartDue = false;  // a failed run waits to start again
     Clock::time_point restartAt{};
 };
 RunPlace place;
@@ -182,16 +181,16 @@ void EraseAndWait(SelfPrgLink& link, SelfPrgView& view, TickBudget& budget) {
     }
 }
 
-// A run whose loader never said that it has flashed: a final end, not a success.
+// Data that ran out before a last line went out: the loader cannot have finished.
 void EndUnfinished(SelfPrgView& view) {
     g_selfPrgRetry = 0;
     Finish(view, FormatText<64>("SelfPrgError-004 , Lines= %d", g_selfPrgLines.load()));
 }
 
-// The run's last line is accepted: it succeeded only if the loader said that it
-// has flashed ("Fla..."); a line acknowledgement leaves the loader unfinished.
-void EndWithLastLine(const std::string& reply, SelfPrgView& view) {
-    if (!reply.starts_with("Fla")) return EndUnfinished(view);
+// The file's last line is accepted, by either test: the run succeeded. (A
+// termination record followed by blank lines is acknowledged line by line, so
+// the loader's "Fla..." need not be the last reply.)
+void EndWithLastLine(SelfPrgView& view) {
     g_selfPrgRetry = 0;
     Finish(view, FormatText<64>("SelfPrgOk , Lines= %d ,lostCnt = %d", g_selfPrgLines.load(),
                                 g_selfPrgLostCnt.load()));
@@ -210,7 +209,6 @@ bool TakeLine(SelfPrgView& view) {
             return false;
         case FirmwareLine::Kind::Unended:
         case FirmwareLine::Kind::End:
-            // No last line went out, so the loader cannot have finished.
             EndUnfinished(view);
             return false;
         case FirmwareLine::Kind::Line:
@@ -222,19 +220,19 @@ bool TakeLine(SelfPrgView& view) {
     place.haveLine = true;
     place.sends = 0;
     place.linePolls = -1;
-    place.lineRefused = false;
-    place.lastReply.clear();
+    place.lastRefusal.clear();
     return true;
 }
 
 // Thirty sends of a line without acceptance.
 void GiveUpLine(SelfPrgLink& link, SelfPrgView& view) {
-    const bool refused = place.lineRefused;
-    const std::string lastReply = place.lastReply;
+    // A line the loader refused ends the run with its refusal, whatever it
+    // answered after that (or did not).
+    const std::string refusal = place.lastRefusal;
     g_selfPrgReadPos = 0;
     g_selfPrgLines = 0;
     place.haveLine = false;
-    if (refused) return Finish(view, lastReply);
+    if (!refusal.empty()) return Finish(view, refusal);
     Fail(3, link, view);
 }
 
@@ -256,19 +254,18 @@ void SendLines(SelfPrgLink& link, SelfPrgView& view, TickBudget& budget) {
         }
         const std::string reply = link.Read(Slave());
         ++place.linePolls;
-        place.lastReply = reply;
         const LineVerdict verdict = JudgeLineReply(reply);
         if (verdict == LineVerdict::Accepted) {
             if (place.sends > 0) ++g_selfPrgLostCnt;
             ++g_selfPrgLines;
             view.showStatus(FormatText<64>("SelfPrgLines = %d", g_selfPrgLines.load()));
             place.haveLine = false;
-            if (place.lastLine) return EndWithLastLine(reply, view);
+            if (place.lastLine) return EndWithLastLine(view);
             ++slot;
             continue;
         }
         if (verdict == LineVerdict::Refused) {
-            place.lineRefused = true;
+            place.lastRefusal = reply;
         } else {
             link.Pause(2);
             if (place.linePolls < kLinePolls) continue;

@@ -8,6 +8,7 @@
 #include "bus/sdo_text.hpp"
 #include "ecsim/firmware_loader.hpp"
 #include "scripted_loader.hpp"
+#include "support/recording_clock.hpp"
 #include "support/wait_until.hpp"
 #include "tool_bus.hpp"
 
@@ -54,9 +55,10 @@ class SelfPrgOnBus : public ::testing::Test {
 
 TEST_F(SelfPrgOnBus, AGoodFileGivesTheBridgeItsNewVersion) {
     ASSERT_EQ(Version(kBridge), "V1.07");
-    Load(ecsim::sampleFirmwareImage());
+    // With the blank line an editor leaves at the end.
+    Load(ecsim::sampleFirmwareImage() + "\r\n");
     Update();
-    EXPECT_EQ(view_.status(), "SelfPrgOk , Lines= 131 ,lostCnt = 0");
+    EXPECT_EQ(view_.status(), "SelfPrgOk , Lines= 132 ,lostCnt = 0");
     EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"SlaveNo.2\r\nSoftware Update OK."});
     EXPECT_EQ(Version(kBridge), "V1.08");
 }
@@ -85,23 +87,40 @@ TEST_F(SelfPrgOnBus, ALateReplyIsCountedAsLost) {
     EXPECT_EQ(Version(kBridge), "V1.08");
 }
 
+// The pauses and restarts run on a recording clock; only the accesses are real.
 TEST_F(SelfPrgOnBus, ALoaderThatNeverGetsReadyEndsInTheirErrorsAfterTheRetries) {
+    testsupport::RecordingClock clock;
+    const auto update = [&] {
+        ASSERT_TRUE(StartSelfPrg(kBridge, link_, view_));
+        // The dialog's ticks, 25 ms apart.
+        for (int t = 0; t < 1000 && g_selfPrgState != 0; ++t) {
+            clock.Pause(25);
+            SelfPrgStep(link_, view_);
+        }
+        ASSERT_EQ(g_selfPrgState, 0) << view_.status();
+    };
     Load(ecsim::sampleFirmwareImage());
     Faults faults;
     faults.refuseProgramMode = true;
     SetFaults(faults);
-    Update();
+    update();
     EXPECT_EQ(view_.status(), "SelfPrgError-001");
     EXPECT_EQ(g_selfPrgRetry, 0);
 
     faults = {};
     faults.neverReady = true;
     SetFaults(faults);
-    Update();
+    update();
     EXPECT_EQ(view_.status(), "SelfPrgError-002");
     EXPECT_TRUE(view_.showed("SelfPrgStart...."));
     EXPECT_TRUE(boxes_.texts().empty());
     EXPECT_EQ(Version(kBridge), "V1.07");
+    // Three runs of three erases each reached the bridge.
+    size_t erases = 0;
+    for (const ecsim::VendorAccess& a : bus_.bridge(kBridge).accessRecord()) {
+        erases += a.download && std::string(a.data.begin(), a.data.end()) == "!110.9\r\n" ? 1 : 0;
+    }
+    EXPECT_EQ(erases, 9u);
 }
 
 TEST(SelfPrgOpenFile, RefusalsKeepTheFileLoadedBefore) {
