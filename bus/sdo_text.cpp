@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "bus/bus_stop.hpp"
 #include "bus/format_text.hpp"
@@ -32,9 +33,31 @@ SdoText ReadAsTextLocked(uint16_t slave, uint16_t index, uint8_t subindex, uint1
         // The flag outlives the last entry taken off the list: taking from the
         // empty list only clears it (the empty text), and this upload stands.
         const char* error = ec_elist2string();
-        if (error != nullptr && error[0] != '\0') return {false, std::string(error)};
+        if (error != nullptr && error[0] != '\0') return {false, std::string(error), true};
     }
-    return {wkc > 0, FormatSdoData(g_sdoData, size, dataType)};
+    return {wkc > 0, FormatSdoData(g_sdoData, size, dataType), false};
+}
+
+// Takes every entry off the library's error list, oldest first.
+std::vector<ec_errort> TakeErrorEntries() {
+    std::vector<ec_errort> entries;
+    ec_errort entry{};
+    while (ec_poperror(&entry)) entries.push_back(entry);
+    return entries;
+}
+
+void PutErrorEntries(const std::vector<ec_errort>& entries) {
+    for (const ec_errort& entry : entries) ec_pusherror(&entry);
+}
+
+// The library's one-line text of `entry` ("Time:..."), through its own
+// formatter, which describes the oldest entry of the list: it is called on a
+// list that holds this entry alone. Called with sdoLock held and the list
+// empty, so no other entry can come first.
+std::string ErrorText(const ec_errort& entry) {
+    ec_pusherror(&entry);
+    const char* text = ec_elist2string();
+    return text != nullptr ? std::string(text) : std::string();
 }
 
 std::string FormatOctets(const uint8_t* data, int size) {
@@ -132,15 +155,31 @@ void DrainMotorReplies() {
     }
 }
 
-void SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t size,
-                   const void* data) {
-    ec_SDOwrite(slave, index, subindex, FALSE, size, data, kSdoTimeoutUs);
+std::string SdoShownText(const SdoText& read) {
+    if (read.uploaded || read.errorText) return read.text;
+    return kSlaveNoAnswerText;
 }
 
-void SdoWriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t value) {
+std::string SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t size,
+                          const void* data) {
+    // Every SDO of the program runs under sdoLock, so the entries on the list
+    // after the write, once those from before are set aside, are the write's
+    // own: the transfer's refusal comes last, after any emergency or mailbox
+    // error logged while it waited.
+    std::lock_guard lock(sdoLock);
+    const std::vector<ec_errort> earlier = TakeErrorEntries();
+    const int wkc = ec_SDOwrite(slave, index, subindex, FALSE, size, data, kSdoTimeoutUs);
+    const std::vector<ec_errort> own = TakeErrorEntries();
+    std::string outcome;
+    if (wkc <= 0) outcome = own.empty() ? std::string(kSlaveNoAnswerText) : ErrorText(own.back());
+    PutErrorEntries(earlier);
+    return outcome;
+}
+
+std::string SdoWriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t value) {
     uint8_t bytes[4];
     PutLittleEndian32(bytes, value);
-    SdoWriteBytes(slave, index, subindex, sizeof bytes, bytes);
+    return SdoWriteBytes(slave, index, subindex, sizeof bytes, bytes);
 }
 
 bool TakeParenthesisedValue(std::string_view reply, std::string* value) {

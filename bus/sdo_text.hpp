@@ -20,6 +20,10 @@ inline constexpr int kMaxQueriedBridges = 16;
 // g_bridgeCount, at most kMaxQueriedBridges.
 int QueriedBridgeCount();
 
+// What a window shows in place of a value when an access failed and the master
+// library recorded no error for it (a timeout, a slave without a mailbox).
+inline constexpr char kSlaveNoAnswerText[] = "Slave does not answer";
+
 // CoE data-type codes that the program's own callers use.
 inline constexpr uint16_t kCoeInteger8 = 2;
 inline constexpr uint16_t kCoeInteger16 = 3;
@@ -42,21 +46,31 @@ std::string SdoReadAsText(uint16_t slave, uint16_t index, uint8_t subindex, uint
 struct SdoText {
     bool uploaded;
     std::string text;
+    bool errorText = false;  // `text` is the library's error text
 };
 SdoText SdoReadText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType);
+
+// What a window shows for a read: the value when one was uploaded; else the
+// library's error text, or kSlaveNoAnswerText when it recorded none. Never the
+// empty buffer as if it were the object's value.
+std::string SdoShownText(const SdoText& read);
 
 // Formats uploaded bytes by a CoE data-type code, as SdoReadAsText does; the size
 // counts only for OCTET_STRING. Bounded to 1023 characters.
 std::string FormatSdoData(const uint8_t* data, int size, uint16_t dataType);
 
-// Writes `size` bytes by SDO; the outcome is not reported (a refusal leaves an
-// entry on the library's error list, which a later SdoReadAsText returns).
-void SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t size,
-                   const void* data);
+// Writes `size` bytes by SDO and returns its outcome: the empty text when the
+// slave took them; else the library's error text for the refusal, or
+// kSlaveNoAnswerText when it recorded none. The entries that the write left on
+// the library's error list are taken off it, so that no later read reports
+// them as its own failure; entries left before stay for the reads. Callers that
+// do not show the outcome may ignore it.
+std::string SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t size,
+                          const void* data);
 
 // Writes a numeric value as every numeric object is written: 4 bytes,
-// little-endian, whatever the object's width; the outcome is not reported.
-void SdoWriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t value);
+// little-endian, whatever the object's width; the outcome as SdoWriteBytes.
+std::string SdoWriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t value);
 
 // The text between the first '(' and the next ')' within the first 25 characters
 // of an upload's text, where the numeric forms put the decimal value ("0x000a

@@ -7,7 +7,6 @@
 #include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 #include "platform/latin1.hpp"
-#include "platform/message_box.hpp"
 #include "tools/field_number.hpp"
 
 std::atomic<int32_t> g_boardInitSlave{1};
@@ -26,21 +25,15 @@ bool ReadSerialNumber(std::wstring_view text, int32_t* number) {
 
 }  // namespace
 
-void SetBoardIdentity(int slave, std::wstring_view serialText, int typeIndex) {
+std::wstring SetBoardIdentity(int slave, std::wstring_view serialText, int typeIndex) {
     g_boardInitSlave = slave;
-    if (BridgeOrdinalOfSlave(slave) < 0) return;
+    if (BridgeOrdinalOfSlave(slave) < 0) return {};
     int32_t serial = 0;
-    if (!ReadSerialNumber(serialText, &serial)) {
-        ShowMessageBox(L"Board No Set  Data Error!");
-        return;
-    }
+    if (!ReadSerialNumber(serialText, &serial)) return L"Board No Set  Data Error!";
     const int32_t type = typeIndex + 1;
     MotorKind kinds[kMotorsPerBridge];
     for (int channel = 1; channel <= kMotorsPerBridge; ++channel) {
-        if (!MotorKindOf(type, channel, &kinds[channel - 1])) {
-            ShowMessageBox(L"Init Error 001!!!");
-            return;
-        }
+        if (!MotorKindOf(type, channel, &kinds[channel - 1])) return L"Init Error 001!!!";
     }
 
     const auto device = static_cast<uint16_t>(slave);
@@ -58,11 +51,11 @@ void SetBoardIdentity(int slave, std::wstring_view serialText, int typeIndex) {
     PauseMs(50);
 
     const std::string typeText =
-        SdoReadAsText(device, ObjBoardPara, kBoardTypeSubindex, kCoeInteger32);
+        SdoShownText(SdoReadText(device, ObjBoardPara, kBoardTypeSubindex, kCoeInteger32));
     const std::string serialRead =
-        SdoReadAsText(device, ObjBoardPara, kBoardNoSubindex, kCoeInteger32);
-    ShowMessageBox(Latin1ToWide("------ Set BoardInfo ----\r\nBoardBype : " + typeText +
-                                "\r\nBoardNo : " + serialRead));
+        SdoShownText(SdoReadText(device, ObjBoardPara, kBoardNoSubindex, kCoeInteger32));
+    return Latin1ToWide("------ Set BoardInfo ----\r\nBoardBype : " + typeText +
+                        "\r\nBoardNo : " + serialRead);
 }
 
 void ResetBoardIdentity() {

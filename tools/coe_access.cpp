@@ -1,6 +1,7 @@
 #include "tools/coe_access.hpp"
 
 #include <optional>
+#include <utility>
 
 #include "bus/sdo_text.hpp"
 #include "platform/latin1.hpp"
@@ -58,6 +59,16 @@ std::wstring TakeAddress(const CoeFields& fields, const CoeMessages& messages, C
     return {};
 }
 
+// A refusal of the fields: nothing was sent.
+CoeOutcome Refused(std::wstring message) {
+    return {std::move(message), false, {}};
+}
+
+// The device was accessed: the result field shows `result`.
+CoeOutcome Accessed(std::wstring result) {
+    return {{}, true, std::move(result)};
+}
+
 uint16_t CoeTypeCode(int32_t dataType) {
     switch (dataType) {
         case kCoeTypeString:
@@ -73,39 +84,37 @@ uint16_t CoeTypeCode(int32_t dataType) {
 
 }  // namespace
 
-std::wstring CoeWrite(const CoeFields& fields, const CoeWindowRules& rules) {
+CoeOutcome CoeWrite(const CoeFields& fields, const CoeWindowRules& rules) {
     CoeObject object;
-    if (!ReadSlaveSelection(fields.slaveIndex, &object.slave)) return kWriteMessages.slave;
+    if (!ReadSlaveSelection(fields.slaveIndex, &object.slave)) return Refused(kWriteMessages.slave);
     if (fields.dataType == kCoeType2Byte || fields.dataType == kCoeType1Byte) {
-        return rules.refuseNarrowWrite ? kWriteTypeError : L"";
+        return Refused(rules.refuseNarrowWrite ? kWriteTypeError : L"");
     }
     if (std::wstring refusal = TakeAddress(fields, kWriteMessages, &object); !refusal.empty()) {
-        return refusal;
+        return Refused(refusal);
     }
+    std::string outcome;
     if (fields.dataType == kCoeTypeString) {
         const std::optional<std::string> data = FieldBytes(fields.data);
-        if (!data || data->empty()) return kStringDataError;
-        SdoWriteBytes(object.slave, object.index, object.subindex,
-                      static_cast<uint16_t>(data->size()), data->data());
-        return {};
+        if (!data || data->empty()) return Refused(kStringDataError);
+        outcome = SdoWriteBytes(object.slave, object.index, object.subindex,
+                                static_cast<uint16_t>(data->size()), data->data());
+    } else {
+        int32_t value = 0;
+        if (!ReadDecimalField(fields.data, &value)) return Refused(kNumberDataError);
+        outcome = SdoWriteInt32(object.slave, object.index, object.subindex, value);
     }
-    int32_t value = 0;
-    if (!ReadDecimalField(fields.data, &value)) return kNumberDataError;
-    SdoWriteInt32(object.slave, object.index, object.subindex, value);
-    return {};
+    return Accessed(Latin1ToWide(outcome));
 }
 
-CoeReadOutcome CoeRead(const CoeFields& fields, const CoeWindowRules& rules) {
+CoeOutcome CoeRead(const CoeFields& fields, const CoeWindowRules& rules) {
     CoeObject object;
-    if (!ReadSlaveSelection(fields.slaveIndex, &object.slave)) return {kReadMessages.slave, {}};
+    if (!ReadSlaveSelection(fields.slaveIndex, &object.slave)) return Refused(kReadMessages.slave);
     if (std::wstring refusal = TakeAddress(fields, kReadMessages, &object); !refusal.empty()) {
-        return {refusal, {}};
+        return Refused(refusal);
     }
     const SdoText read =
         SdoReadText(object.slave, object.index, object.subindex, CoeTypeCode(fields.dataType));
-    if (read.uploaded) return {{}, Latin1ToWide(read.text)};
-    if (rules.markFailedRead) return {{}, kCoeReadFailedText};
-    // Only the library's error text ("Time:...") is worth showing: a read that
-    // reached no mailbox left none, and its empty buffer is no value of the object.
-    return {{}, read.text.starts_with("Ti") ? Latin1ToWide(read.text) : std::wstring()};
+    if (!read.uploaded && rules.markFailedRead) return Accessed(kCoeReadFailedText);
+    return Accessed(Latin1ToWide(SdoShownText(read)));
 }

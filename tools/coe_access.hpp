@@ -36,21 +36,26 @@ struct CoeWindowRules {
     // silently does nothing.
     bool refuseNarrowWrite;
     // A read that uploaded nothing: the page shows kCoeReadFailedText, the dialog
-    // the master library's error text.
+    // the master library's error text (or that the slave did not answer).
     bool markFailedRead;
 };
 inline constexpr CoeWindowRules kCoePageRules{true, true};
 inline constexpr CoeWindowRules kMailBoxRules{false, false};
 
-// Checks the fields and writes the object: 4Byte as a 32-bit little-endian
-// value, String as the text's bytes without a terminator. Returns the message of
-// the first check that failed (nothing was sent then), or the empty text. The
-// device's answer is not looked at.
-std::wstring CoeWrite(const CoeFields& fields, const CoeWindowRules& rules);
-
-struct CoeReadOutcome {
-    std::wstring message;  // the refusal to show; when set, nothing was read
-    std::wstring result;   // otherwise the text for the result field
+// What READ or WRITE leads to: a refusal of the fields to show in a message box
+// (nothing was sent then), or, once the device was accessed, the text for the
+// result field.
+struct CoeOutcome {
+    std::wstring message;  // the refusal; when set, the device was not accessed
+    bool accessed = false;
+    std::wstring result;  // when accessed: the field's new text
 };
+
+// Checks the fields and writes the object: 4Byte as a 32-bit little-endian
+// value, String as the text's bytes without a terminator. A write the slave
+// took leaves the result field empty; a refused one shows the master library's
+// error text (or that the slave did not answer) there.
+CoeOutcome CoeWrite(const CoeFields& fields, const CoeWindowRules& rules);
+
 // Checks the fields and reads the object as the data type's CoE type.
-CoeReadOutcome CoeRead(const CoeFields& fields, const CoeWindowRules& rules);
+CoeOutcome CoeRead(const CoeFields& fields, const CoeWindowRules& rules);

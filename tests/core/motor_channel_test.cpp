@@ -108,9 +108,22 @@ TEST_F(MotorChannelTest, ARefusedUploadIsReportedOnceAndTheNextReadStands) {
     EXPECT_TRUE(next.uploaded);
     EXPECT_EQ(next.text, "0x08 8");
     EXPECT_FALSE(EcatError);
-    SdoWriteInt32(1, 0x2FFF, 0, 1);
-    EXPECT_TRUE(SdoReadAsText(1, 0x6060, 0, kCoeInteger8).starts_with("Time:"));
+    // A refused write reports its own refusal; the next read is not charged with it.
+    EXPECT_TRUE(SdoWriteInt32(1, 0x2FFF, 0, 1).starts_with("Time:"));
     EXPECT_EQ(SdoReadAsText(1, 0x6060, 0, kCoeInteger8), "0x08 8");
+    EXPECT_EQ(SdoWriteInt32(1, 0x6060, 0, 8), "");
+    // An entry from before the write (an emergency) is neither its outcome nor
+    // lost: it stays for the next read.
+    ec_errort emergency{};
+    emergency.Etype = EC_ERR_TYPE_EMERGENCY;
+    emergency.Slave = 1;
+    ec_pusherror(&emergency);
+    EXPECT_NE(SdoWriteInt32(1, 0x2FFF, 0, 1).find("SDO slave:1 index:2fff.00"), std::string::npos);
+    EXPECT_NE(SdoReadAsText(1, 0x6060, 0, kCoeInteger8).find("EMERGENCY slave:1"),
+              std::string::npos);
+    EXPECT_EQ(SdoReadAsText(1, 0x6060, 0, kCoeInteger8), "0x08 8");
+    // A slave that does not answer leaves no entry: the write says so itself.
+    EXPECT_EQ(SdoWriteInt32(9, 0x6060, 0, 8), kSlaveNoAnswerText);
 }
 
 TEST_F(MotorChannelTest, AStringOf127BytesComesBackWholeALongerOneAsTheLibraryError) {

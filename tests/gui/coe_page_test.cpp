@@ -18,6 +18,7 @@
 #include "gui_fixture.hpp"
 #include "motor/motor_bus.hpp"
 #include "settings/settings_values.hpp"
+#include "tools/cia402_page_logic.hpp"
 #include "tools/coe_access.hpp"
 #include "tools/gui/cat_tools.hpp"
 #include "tools/gui/mail_box_coe.hpp"
@@ -127,6 +128,53 @@ TEST_F(CoePageOnBus, WritesNumbersAsFourBytesAndTextsAsTheirBytes) {
     EXPECT_TRUE(boxes_.texts().empty());
 }
 
+TEST_F(CoePageOnBus, SubindexesOtherThanZeroAreReadAndWritten) {
+    EXPECT_EQ(Read("type4Byte", "1018", "1"), "0x00000a3e (2622)");  // the vendor id
+
+    // The board type, behind the unlock word.
+    Type(page(), "indexEdit", "F550");
+    Type(page(), "subindexEdit", "2");
+    Type(page(), "dataEdit", "32299");  // 0x7E2B
+    Click(page(), "writeButton");
+    Type(page(), "indexEdit", "F540");
+    Type(page(), "subindexEdit", "0B");
+    Type(page(), "dataEdit", "2");
+    Click(page(), "writeButton");
+    EXPECT_EQ(bus_.bridge(1).dictionary().getInt(0xF540, 0x0B), 2);
+    EXPECT_EQ(Result(page()), "") << "a write the slave took shows nothing";
+    EXPECT_EQ(Read("type4Byte", "F540", "B"), "0x00000002 (2)");
+    EXPECT_TRUE(boxes_.texts().empty());
+}
+
+// A write the slave refuses says so where the page shows its results, and
+// neither the page's next read nor the CiA402 page's input poll takes the
+// refusal for its own.
+TEST_F(CoePageOnBus, ARefusedWriteSaysSoAndNoLaterReadTakesItsError) {
+    Click(page(), "typeString");
+    Type(page(), "indexEdit", "1008");
+    Type(page(), "subindexEdit", "0");
+    Type(page(), "dataEdit", "new name");
+    Click(page(), "writeButton");
+    EXPECT_TRUE(Result(page()).startsWith("Time:")) << Result(page()).toStdString();
+    EXPECT_TRUE(Result(page()).contains("Attempt to write to a read only object"))
+        << Result(page()).toStdString();
+    EXPECT_EQ(Read("typeString", "1008", "0"), "Torvanelix ZR12");
+
+    // A line too long for the motor channel, then the CiA402 page's poll.
+    Type(page(), "indexEdit", "F581");
+    Type(page(), "dataEdit", QString(200, 'a'));
+    Click(page(), "writeButton");
+    EXPECT_TRUE(Result(page()).contains("index:f581.00")) << Result(page()).toStdString();
+    int32_t inputs = -1;
+    EXPECT_EQ(ReadDigitalInputs(1, 1, &inputs), 0);
+
+    // The next write that the slave takes clears the refusal.
+    Type(page(), "dataEdit", "?99.1");
+    Click(page(), "writeButton");
+    EXPECT_EQ(Result(page()), "");
+    EXPECT_TRUE(boxes_.texts().empty());
+}
+
 TEST_F(CoePageOnBus, ANothingReadShowsTheErrorTextNotAValue) {
     // The I/O terminal has no mailbox: no upload, so no "0x00000000 (0)".
     Child<QComboBox>(page(), "slaveCombo")->setCurrentIndex(kIoSlave - 1);
@@ -164,16 +212,18 @@ TEST_F(CoePageOnBus, BadFieldsAreRefusedWithoutTouchingTheBus) {
     for (const Case& c : cases) {
         const CoeFields fields{0, c.type, c.index, c.subindex, c.data};
         const std::wstring message =
-            c.write ? CoeWrite(fields, kCoePageRules) : CoeRead(fields, kCoePageRules).message;
+            (c.write ? CoeWrite(fields, kCoePageRules) : CoeRead(fields, kCoePageRules)).message;
         EXPECT_EQ(message, c.message)
             << (c.write ? "write " : "read ") << QString::fromStdWString(c.index).toStdString();
     }
     // The dialog writes nothing for the narrow types, and says nothing.
-    EXPECT_EQ(CoeWrite({0, kCoeType1Byte, L"607C", L"0", L"1"}, kMailBoxRules), L"");
+    const CoeOutcome narrow = CoeWrite({0, kCoeType1Byte, L"607C", L"0", L"1"}, kMailBoxRules);
+    EXPECT_EQ(narrow.message, L"");
+    EXPECT_FALSE(narrow.accessed);
     // A slave the scan did not find, and no slave at all (an empty list).
     for (const int32_t slaveIndex : {-1, 3}) {
         const CoeFields fields{slaveIndex, kCoeType4Byte, L"607C", L"0", L"1"};
-        EXPECT_EQ(CoeWrite(fields, kMailBoxRules), L"Board Select Error!");
+        EXPECT_EQ(CoeWrite(fields, kMailBoxRules).message, L"Board Select Error!");
         EXPECT_EQ(CoeRead(fields, kMailBoxRules).message, L"COE Read Board Select Error!");
     }
     EXPECT_EQ(bus_.frames(), frames);
@@ -247,7 +297,7 @@ TEST_F(CoePageOnBus, MailBoxStartsAfreshAtEachOpeningAndShowsTheLibrarysErrorTex
         Type(dialog, "subindexEdit", "0");
         Child<QComboBox>(dialog, "slaveCombo")->setCurrentIndex(kIoSlave - 1);
         Click(dialog, "coeReadButton");
-        EXPECT_EQ(Result(dialog), "");  // no mailbox, no value
+        EXPECT_EQ(Result(dialog), "Slave does not answer");  // no mailbox, no value
 
         Child<QComboBox>(dialog, "slaveCombo")->setCurrentIndex(0);
         const uint64_t frames = bus_.frames();

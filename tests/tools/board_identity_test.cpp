@@ -9,12 +9,14 @@
 
 #include "bus/sdo_text.hpp"
 #include "ecsim/bridge.hpp"
+#include "support/coe_test_device.hpp"
+#include "support/narrow.hpp"
 #include "support/recording_clock.hpp"
 #include "tool_bus.hpp"
 
 namespace {
 
-using motortest::RecordedBoxes;
+using testsupport::Narrow;
 using tooltest::ToolBus;
 
 int64_t Value(ecsim::BridgeDevice& bridge, uint16_t index, uint8_t sub) {
@@ -23,11 +25,9 @@ int64_t Value(ecsim::BridgeDevice& bridge, uint16_t index, uint8_t sub) {
 
 TEST(BoardIdentity, ZR02And123AreWrittenAndReadBack) {
     ToolBus bus("ZR12");
-    RecordedBoxes boxes;
-    SetBoardIdentity(1, L"123", 1);
-    EXPECT_EQ(boxes.texts(),
-              std::vector<std::wstring>{L"------ Set BoardInfo ----\r\nBoardBype : 0x00000002 (2)"
-                                        L"\r\nBoardNo : 0x0000007b (123)"});
+    EXPECT_EQ(SetBoardIdentity(1, L"123", 1),
+              L"------ Set BoardInfo ----\r\nBoardBype : 0x00000002 (2)"
+              L"\r\nBoardNo : 0x0000007b (123)");
     ecsim::BridgeDevice& bridge = bus.bridge(1);
     for (uint8_t c = 0; c < 4; ++c) EXPECT_EQ(Value(bridge, 0xF511 + c, 1), 2) << int(c);
     EXPECT_EQ(SdoReadAsText(1, 0x1018, 4, kCoeInteger32), "0x0000007b (123)")
@@ -37,9 +37,8 @@ TEST(BoardIdentity, ZR02And123AreWrittenAndReadBack) {
 
 TEST(BoardIdentity, ZR12WritesItsKindsInChannelOrderAfterTheIdentity) {
     ToolBus bus("IO,ZR01");
-    RecordedBoxes boxes;
     testsupport::RecordingClock clock;
-    SetBoardIdentity(2, L"-05", 2);
+    const std::wstring shown = SetBoardIdentity(2, L"-05", 2);
     EXPECT_EQ(clock.pauses, (std::vector<int>{10, 10, 10, 10, 10, 10, 10, 50}))
         << "a pause after each write, the longer one before the read-back";
     using motortest::Read;
@@ -53,13 +52,32 @@ TEST(BoardIdentity, ZR12WritesItsKindsInChannelOrderAfterTheIdentity) {
     for (uint8_t c = 0; c < 4; ++c) {
         EXPECT_EQ(Value(bus.bridge(2), 0xF511 + c, 1), kinds[c]) << int(c);
     }
-    ASSERT_EQ(boxes.texts().size(), 1u);
-    EXPECT_NE(boxes.texts()[0].find(L"BoardNo : 0xfffffffb (-5)"), std::wstring::npos);
+    EXPECT_NE(shown.find(L"BoardNo : 0xfffffffb (-5)"), std::wstring::npos) << Narrow(shown);
+}
+
+// A read-back that uploaded nothing shows why, never a number.
+TEST(BoardIdentity, AReadBackThatReadNothingShowsNoNumber) {
+    ToolBus bus("IO,ZR02");
+    testsupport::RecordingClock clock;
+    // A bridge that no longer answers: here the I/O terminal, which has no mailbox.
+    g_bridgeSlave[0] = 1;
+    EXPECT_EQ(SetBoardIdentity(1, L"123", 1),
+              L"------ Set BoardInfo ----\r\nBoardBype : Slave does not answer"
+              L"\r\nBoardNo : Slave does not answer");
+
+    // A slave that refuses: each read shows its own refusal, not a write's.
+    testsupport::fitCoeDevices(bus.segment(), {2});
+    g_bridgeSlave[0] = 2;
+    const std::wstring shown = SetBoardIdentity(2, L"123", 1);
+    EXPECT_NE(shown.find(L"BoardBype : Time:"), std::wstring::npos) << Narrow(shown);
+    EXPECT_NE(shown.find(L"index:f540.0b error:06020000"), std::wstring::npos) << Narrow(shown);
+    EXPECT_NE(shown.find(L"BoardNo : Time:"), std::wstring::npos) << Narrow(shown);
+    EXPECT_NE(shown.find(L"index:f540.0c error:06020000"), std::wstring::npos) << Narrow(shown);
+    EXPECT_EQ(shown.find(L"0x0"), std::wstring::npos) << Narrow(shown);
 }
 
 TEST(BoardIdentity, BadTextsAndTypesAreRefusedBeforeAnythingIsWritten) {
     ToolBus bus("IO,ZR02");
-    RecordedBoxes boxes;
     const uint64_t frames = bus.frames();
     const struct {
         const wchar_t* serial;
@@ -68,6 +86,8 @@ TEST(BoardIdentity, BadTextsAndTypesAreRefusedBeforeAnythingIsWritten) {
     } refused[] = {
         {L"12", 0, L"Board No Set  Data Error!"},
         {L"1234567890123456789012345678901", 0, L"Board No Set  Data Error!"},
+        // A number, but 31 characters.
+        {L"1abcdefghijklmnopqrstuvwxyzabcd", 0, L"Board No Set  Data Error!"},
         {L"abc", 0, L"Board No Set  Data Error!"},
         {L" x42", 0, L"Board No Set  Data Error!"},
         {L"4294967296", 0, L"Board No Set  Data Error!"},
@@ -75,17 +95,13 @@ TEST(BoardIdentity, BadTextsAndTypesAreRefusedBeforeAnythingIsWritten) {
         {L"123", -1, L"Init Error 001!!!"},
     };
     for (const auto& r : refused) {
-        boxes.clear();
-        SetBoardIdentity(2, r.serial, r.type);
-        EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{r.message}) << r.serial;
+        EXPECT_EQ(SetBoardIdentity(2, r.serial, r.type), r.message) << Narrow(r.serial);
     }
     EXPECT_EQ(bus.frames(), frames) << "no device access";
     EXPECT_TRUE(bus.received(2).empty());
 
     // A slave that is no bridge: nothing at all.
-    boxes.clear();
-    SetBoardIdentity(1, L"123", 0);
-    EXPECT_TRUE(boxes.texts().empty());
+    EXPECT_EQ(SetBoardIdentity(1, L"123", 0), L"");
     EXPECT_EQ(bus.frames(), frames);
     EXPECT_EQ(g_boardInitSlave, 1);
 

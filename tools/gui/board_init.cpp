@@ -7,6 +7,7 @@
 #include <QRadioButton>
 
 #include "platform/gui/dialog_units.hpp"
+#include "platform/message_box.hpp"
 
 BoardInit* g_dlgBoardInit = nullptr;
 
@@ -56,5 +57,6 @@ void BoardInit::TakeFields() {
 }
 
 void BoardInit::OnBnClickedBoardInitSet() {
-    SetBoardIdentity(m_slaveIndex + 1, m_serialText, m_boardType);
+    const std::wstring message = SetBoardIdentity(m_slaveIndex + 1, m_serialText, m_boardType);
+    if (!message.empty()) ShowMessageBox(message);
 }

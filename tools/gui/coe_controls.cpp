@@ -71,16 +71,19 @@ void CoeGroup::Show() const {
     ShowFieldText(dataEdit, QString::fromStdWString(fields.data));
 }
 
+namespace {
+
+void ShowOutcome(const CoeOutcome& outcome, QLineEdit* resultEdit) {
+    if (!outcome.message.empty()) ShowMessageBox(outcome.message);
+    if (outcome.accessed) resultEdit->setText(QString::fromStdWString(outcome.result));
+}
+
+}  // namespace
+
 void CoeGroup::Read(const CoeWindowRules& rules) const {
-    const CoeReadOutcome outcome = CoeRead(fields, rules);
-    if (!outcome.message.empty()) {
-        ShowMessageBox(outcome.message);
-        return;
-    }
-    resultEdit->setText(QString::fromStdWString(outcome.result));
+    ShowOutcome(CoeRead(fields, rules), resultEdit);
 }
 
 void CoeGroup::Write(const CoeWindowRules& rules) const {
-    const std::wstring refusal = CoeWrite(fields, rules);
-    if (!refusal.empty()) ShowMessageBox(refusal);
+    ShowOutcome(CoeWrite(fields, rules), resultEdit);
 }

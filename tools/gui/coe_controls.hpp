@@ -43,8 +43,9 @@ struct CoeGroup {
     // list without a selection-change notice).
     void Take();
     void Show() const;
-    // READ and WRITE with `fields`: a refusal in a message box, a read's result
-    // in the result field.
+    // READ and WRITE with `fields`: a refusal of the fields in a message box; a
+    // read's result, or a write's refusal by the device, in the result field (a
+    // write the device took empties it).
     void Read(const CoeWindowRules& rules) const;
     void Write(const CoeWindowRules& rules) const;
 };
