@@ -50,10 +50,12 @@ ReadMailbox& readMailbox(uint16_t slave) {
 }  // namespace
 
 void mailboxStateClear() {
-    for (uint16_t slave = 0; slave < EC_MAXSLAVE; ++slave) {
-        std::lock_guard<std::recursive_mutex> guard(mailboxLock(slave));
-        readMailboxes[slave] = {};
-    }
+    for (uint16_t slave = 0; slave < EC_MAXSLAVE; ++slave) mailboxStateClear(slave);
+}
+
+void mailboxStateClear(uint16_t slave) {
+    std::lock_guard<std::recursive_mutex> guard(mailboxLock(slave));
+    readMailbox(slave) = {};
 }
 
 void PollPacer::pause() {
@@ -128,6 +130,13 @@ struct Poll {
     int readWkc = EC_NOFRAME;
     bool oneFrame = false;  // the status and the read shared a frame
     bool full() const { return statusWkc > 0 && (status[0] & ecat::sm::StatusMailboxFull) != 0; }
+    // A read of the mailbox area counts as a message only while SM1 guards it.
+    // A slave that was power-cycled comes back with its sync managers cleared:
+    // until they are configured again, the area is plain memory that any read
+    // takes, zeros that would look like a mailbox error message.
+    bool tookMessage() const {
+        return readWkc > 0 && statusWkc > 0 && (status[1] & ecat::sm::ActivateEnable) != 0;
+    }
     // The frame with the read was lost: it may have taken a message all the same.
     bool readLost() const { return oneFrame && statusWkc == EC_NOFRAME; }
 };
@@ -202,7 +211,7 @@ int ec_mbxreceive(uint16 slave, ec_mbxbuft* mbx, int timeout) {
     PollPacer pacer(deadlineIn(timeout));
     for (;;) {  // at least one poll, even with timeout 0
         const Poll poll = pollReadMailbox(s, *mbx);
-        if (poll.readWkc > 0) {
+        if (poll.tookMessage()) {
             std::memset(*mbx + s.mbx_rl, 0, sizeof(ec_mbxbuft) - s.mbx_rl);
             const uint8_t counter = mbx::parseHeader(*mbx)->counter;
             const bool again = state.repeatInDoubt && counter != 0 && counter == state.lastCounter;

@@ -27,6 +27,9 @@ uint8_t nextMailboxCounter(uint16_t slave);
 
 // Forgets what the slaves' read mailboxes gave (a new configuration).
 void mailboxStateClear();
+// The same for one slave whose mailbox starts afresh: one that went through
+// INIT (after a power cycle, say) counts its messages from the start again.
+void mailboxStateClear(uint16_t slave);
 
 // Waits between polls of a slave: the first polls follow each other at once, then
 // the pause grows gently to a small ceiling; it never runs past the deadline.

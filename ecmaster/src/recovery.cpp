@@ -2,6 +2,7 @@
 // (bring one slave back to SAFE-OP).
 #include "ecmaster/codec.hpp"
 #include "ethercat.h"
+#include "mailbox.hpp"
 #include "sm_fmmu.hpp"
 
 using ecmaster::detail::writeFmmu;
@@ -59,6 +60,10 @@ int ec_reconfig_slave(uint16 slave, int timeout) {
     ec_eeprom2pdi(slave);
     int state = ec_statecheck(slave, EC_STATE_INIT, EC_TIMEOUTSTATE);
     if (state == EC_STATE_INIT) {
+        // In INIT the slave closed its mailbox and forgot what it held: what
+        // its read mailbox gave before (a counter to tell a repeat by) no
+        // longer says anything about the messages to come.
+        ecmaster::detail::mailboxStateClear(slave);
         for (int k = 0; k < EC_MAXSM; ++k) {
             if (s.SM[k].StartAddr) writeSyncManagers(s, k, 1, timeout);
         }

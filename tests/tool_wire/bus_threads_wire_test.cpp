@@ -2,10 +2,13 @@
 // veth pair, as the program meets a simulated bus.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "bus/bus_threads.hpp"
 #include "bus/globals.hpp"
@@ -107,6 +110,38 @@ TEST_F(ToolOnWire, SupervisionBringsBackAPowerCycledSlave) {
         30))
         << Narrow(g_strSuperviseLog.copy());
     EXPECT_TRUE(WaitUntil([] { return g_wkc.load() == g_expectedWkc.load(); }, 30));
+}
+
+// A bridge power-cycled while a page polls it, as the CiA402 page polls its
+// inputs: once supervision has it back in OP, the very first read works.
+TEST_F(ToolOnWire, TheFirstReadAfterAPowerCycleWorks) {
+    WIRE_TIER_OR_SKIP();
+    ScanToOp("ZR12,ZR02", 2);
+    std::atomic<bool> polling{true};
+    std::thread poller([&] {
+        while (polling) {
+            SdoReadText(1, 0x60FD, 0, kCoeInteger32);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const auto logged = [](const char* line) {
+        return WaitUntil(
+            [line] { return Narrow(g_strSuperviseLog.copy()).find(line) != std::string::npos; },
+            30);
+    };
+    ASSERT_EQ(sim_->control("power-off 1"), "ok");
+    EXPECT_TRUE(logged("ERROR[2] : Slave(1) TimeOut(lost)\r\n"))
+        << Narrow(g_strSuperviseLog.copy());
+    ASSERT_EQ(sim_->control("power-on 1"), "ok");
+    EXPECT_TRUE(logged("WARNING[1] : Slave(1) is in SAFE_OP, change to OPERATIONAL\r\n"))
+        << Narrow(g_strSuperviseLog.copy());
+    EXPECT_TRUE(WaitUntil([] { return g_wkc.load() == g_expectedWkc.load(); }, 30));
+    polling = false;
+    poller.join();
+
+    const SdoText name = SdoReadText(1, 0x1008, 0, kCoeVisibleString);
+    EXPECT_TRUE(name.uploaded) << name.text;
+    EXPECT_EQ(name.text, "Torvanelix ZR12");
 }
 
 TEST_F(ToolOnWire, EepromReadJobSavesTheFirstSlavesEepromAsIntelHex) {
