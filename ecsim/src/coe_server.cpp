@@ -19,6 +19,14 @@ std::vector<uint8_t> sdoMessage(uint16_t service, size_t length, uint8_t command
     return m;
 }
 
+// A response to an initiate: the request's index and subindex with `command`.
+std::vector<uint8_t> initiateResponse(size_t length, uint8_t command, uint16_t index,
+                                      uint8_t subindex, uint8_t counter) {
+    auto m = sdoMessage(coe::ServiceSdoResponse, length, command, counter);
+    sdo::putAddress(m, index, subindex);
+    return m;
+}
+
 }  // namespace
 
 struct CoeServer::Transfer {
@@ -31,6 +39,16 @@ struct CoeServer::Transfer {
     std::vector<uint8_t> data;  // download: received so far; upload: still to send
 };
 
+struct CoeServer::Request {
+    std::span<const uint8_t> message;
+    size_t length = 0;  // after the mailbox header
+    uint8_t command = 0;
+    uint16_t index = 0;
+    uint8_t subindex = 0;
+    size_t end() const { return mbx::HeaderSize + length; }
+    bool completeAccess() const { return (command & sdo::CompleteAccess) != 0; }
+};
+
 CoeServer::CoeServer(ObjectDictionary& od, uint16_t mailboxOutSize)
     : od_(od), outSize_(mailboxOutSize) {}
 
@@ -40,27 +58,9 @@ uint8_t CoeServer::nextCounter() {
 }
 
 void CoeServer::handle(std::span<const uint8_t> message, MailboxOutbox& out) {
-    auto next = [this] { return nextCounter(); };
-    auto mailboxError = [&](uint16_t detail) { out.post(mbx::errorMessage(detail, next())); };
-    auto abortTransfer = [&](uint16_t index, uint8_t subindex, uint32_t code) {
-        transfer_.reset();
-        auto m = sdoMessage(coe::ServiceSdoRequest, sdo::InitiateLength, sdo::Abort, next());
-        sdo::putAddress(m, index, subindex);
-        ecat::put32(&m[sdo::FieldOffset], code);
-        out.post(std::move(m));
+    auto mailboxError = [&](uint16_t detail) {
+        out.post(mbx::errorMessage(detail, nextCounter()));
     };
-    // A response to an initiate: the request's index and subindex with `command`.
-    auto initiateResponse = [&](size_t length, uint8_t command, uint16_t index, uint8_t subindex) {
-        auto m = sdoMessage(coe::ServiceSdoResponse, length, command, next());
-        sdo::putAddress(m, index, subindex);
-        return m;
-    };
-    auto store = [this](bool completeAccess, uint16_t index, uint8_t subindex,
-                        std::span<const uint8_t> data) {
-        return completeAccess ? od_.downloadComplete(index, subindex, data)
-                              : od_.download(index, subindex, data);
-    };
-
     const std::optional<mbx::Header> header = mbx::parseHeader(message);
     if (!header) return mailboxError(mbx::ErrSyntax);
     const size_t length = mbx::contentLength(message);
@@ -71,135 +71,152 @@ void CoeServer::handle(std::span<const uint8_t> message, MailboxOutbox& out) {
     }
     if (length < sdo::InitiateLength) return mailboxError(mbx::ErrSizeTooShort);
 
-    const uint8_t command = message[sdo::CommandOffset];
-    const uint16_t index = ecat::get16(&message[sdo::IndexOffset]);
-    const uint8_t subindex = message[sdo::SubindexOffset];
-    const size_t end = mbx::HeaderSize + length;
-    std::vector<uint8_t> value;
-    // Whether a segment continues the transfer in progress in its direction with
-    // the expected toggle; if not, the transfer is aborted.
-    auto continues = [&](bool upload) {
-        if (!transfer_ || transfer_->upload != upload) {
-            abortTransfer(0, 0, abort_code::CommandSpecifier);
-            return false;
-        }
-        if ((command & sdo::Toggle) != transfer_->toggle) {
-            abortTransfer(transfer_->index, transfer_->subindex, abort_code::ToggleBit);
-            return false;
-        }
-        return true;
-    };
-
-    switch (command & sdo::SpecifierMask) {
-        case sdo::CcsInitiateDownload: {
-            transfer_.reset();
-            const bool ca = (command & sdo::CompleteAccess) != 0;
-            uint32_t code = abort_code::None;
-            if ((command & sdo::Expedited) != 0) {
-                code = store(ca, index, subindex,
-                             message.subspan(sdo::FieldOffset, sdo::expeditedSize(command)));
-            } else {
-                const size_t total = ecat::get32(&message[sdo::FieldOffset]);
-                const size_t here = end - sdo::NormalDataOffset;
-                if (here >= total) {
-                    code =
-                        store(ca, index, subindex, message.subspan(sdo::NormalDataOffset, total));
-                } else if (!ca && !od_.has(index, subindex)) {
-                    code = od_.hasObject(index) ? abort_code::SubindexMissing
-                                                : abort_code::ObjectMissing;
-                } else if (total > kDownloadBuffer) {
-                    code = abort_code::OutOfMemory;
-                } else {
-                    transfer_ = std::make_shared<Transfer>();
-                    transfer_->completeAccess = ca;
-                    transfer_->index = index;
-                    transfer_->subindex = subindex;
-                    transfer_->total = total;
-                    transfer_->data.assign(message.begin() + sdo::NormalDataOffset,
-                                           message.begin() + static_cast<std::ptrdiff_t>(end));
-                }
-            }
-            if (code != abort_code::None) return abortTransfer(index, subindex, code);
-            return out.post(
-                initiateResponse(sdo::InitiateLength, sdo::ScsInitiateDownload, index, subindex));
-        }
-        case sdo::CcsDownloadSegment: {
-            if (!continues(false)) return;
-            Transfer& t = *transfer_;
-            const size_t bytes = sdo::segmentSize(command, length);
-            if (t.data.size() + bytes > t.total) {
-                return abortTransfer(t.index, t.subindex, abort_code::LengthTooHigh);
-            }
-            const auto first = message.begin() + sdo::SegmentDataOffset;
-            t.data.insert(t.data.end(), first, first + static_cast<std::ptrdiff_t>(bytes));
-            const uint8_t toggle = t.toggle;
-            t.toggle ^= sdo::Toggle;
-            if ((command & sdo::LastSegment) != 0) {
-                if (t.data.size() < t.total) {
-                    return abortTransfer(t.index, t.subindex, abort_code::LengthTooLow);
-                }
-                const uint32_t code = store(t.completeAccess, t.index, t.subindex, t.data);
-                if (code != abort_code::None) return abortTransfer(t.index, t.subindex, code);
-                transfer_.reset();
-            }
-            return out.post(sdoMessage(coe::ServiceSdoResponse, sdo::InitiateLength,
-                                       sdo::ScsDownloadSegment | toggle, next()));
-        }
-        case sdo::CcsInitiateUpload: {
-            transfer_.reset();
-            const bool ca = (command & sdo::CompleteAccess) != 0;
-            const uint32_t code = ca ? od_.uploadComplete(index, subindex, value)
-                                     : od_.upload(index, subindex, value);
-            if (code != abort_code::None) return abortTransfer(index, subindex, code);
-            if (!ca && !value.empty() && value.size() <= sdo::ExpeditedData) {
-                auto m = initiateResponse(
-                    sdo::InitiateLength, sdo::ScsInitiateUpload | sdo::expeditedFlags(value.size()),
-                    index, subindex);
-                std::copy(value.begin(), value.end(), m.begin() + sdo::FieldOffset);
-                return out.post(std::move(m));
-            }
-            // Normal transfer: as much as the read mailbox holds, the rest in segments.
-            const size_t room =
-                outSize_ > sdo::NormalDataOffset ? outSize_ - sdo::NormalDataOffset : 0;
-            const size_t here = std::min(room, value.size());
-            auto m = initiateResponse(
-                sdo::InitiateLength + here,
-                sdo::ScsInitiateUpload | sdo::SizeIndicated | (ca ? sdo::CompleteAccess : 0), index,
-                subindex);
-            ecat::put32(&m[sdo::FieldOffset], static_cast<uint32_t>(value.size()));
-            std::copy_n(value.begin(), here, m.begin() + sdo::NormalDataOffset);
-            if (here < value.size()) {
-                transfer_ = std::make_shared<Transfer>();
-                transfer_->upload = true;
-                transfer_->index = index;
-                transfer_->subindex = subindex;
-                transfer_->data.assign(value.begin() + static_cast<std::ptrdiff_t>(here),
-                                       value.end());
-            }
-            return out.post(std::move(m));
-        }
-        case sdo::CcsUploadSegment: {
-            if (!continues(true)) return;
-            Transfer& t = *transfer_;
-            const size_t room =
-                outSize_ > sdo::SegmentDataOffset ? outSize_ - sdo::SegmentDataOffset : 0;
-            const size_t bytes = std::min(room, t.data.size());
-            const bool last = bytes == t.data.size();
-            auto m = sdoMessage(coe::ServiceSdoResponse, sdo::segmentLength(bytes),
-                                sdo::ScsUploadSegment | t.toggle | sdo::segmentFlags(bytes, last),
-                                next());
-            std::copy_n(t.data.begin(), bytes, m.begin() + sdo::SegmentDataOffset);
-            t.data.erase(t.data.begin(), t.data.begin() + static_cast<std::ptrdiff_t>(bytes));
-            t.toggle ^= sdo::Toggle;
-            if (last) transfer_.reset();
-            return out.post(std::move(m));
-        }
+    const Request r{message, length, message[sdo::CommandOffset],
+                    ecat::get16(&message[sdo::IndexOffset]), message[sdo::SubindexOffset]};
+    switch (r.command & sdo::SpecifierMask) {
+        case sdo::CcsInitiateDownload:
+            return initiateDownload(r, out);
+        case sdo::CcsDownloadSegment:
+            return downloadSegment(r, out);
+        case sdo::CcsInitiateUpload:
+            return initiateUpload(r, out);
+        case sdo::CcsUploadSegment:
+            return uploadSegment(r, out);
         case sdo::Abort:
             transfer_.reset();  // the master gave up; nothing is answered
             return;
         default:
-            return abortTransfer(index, subindex, abort_code::CommandSpecifier);
+            return abortTransfer(r.index, r.subindex, abort_code::CommandSpecifier, out);
     }
+}
+
+void CoeServer::abortTransfer(uint16_t index, uint8_t subindex, uint32_t code, MailboxOutbox& out) {
+    transfer_.reset();
+    auto m = sdoMessage(coe::ServiceSdoRequest, sdo::InitiateLength, sdo::Abort, nextCounter());
+    sdo::putAddress(m, index, subindex);
+    ecat::put32(&m[sdo::FieldOffset], code);
+    out.post(std::move(m));
+}
+
+uint32_t CoeServer::store(bool completeAccess, uint16_t index, uint8_t subindex,
+                          std::span<const uint8_t> data) {
+    return completeAccess ? od_.downloadComplete(index, subindex, data)
+                          : od_.download(index, subindex, data);
+}
+
+bool CoeServer::continues(const Request& r, bool upload, MailboxOutbox& out) {
+    if (!transfer_ || transfer_->upload != upload) {
+        abortTransfer(0, 0, abort_code::CommandSpecifier, out);
+        return false;
+    }
+    if ((r.command & sdo::Toggle) != transfer_->toggle) {
+        abortTransfer(transfer_->index, transfer_->subindex, abort_code::ToggleBit, out);
+        return false;
+    }
+    return true;
+}
+
+void CoeServer::initiateDownload(const Request& r, MailboxOutbox& out) {
+    transfer_.reset();
+    const bool ca = r.completeAccess();
+    uint32_t code = abort_code::None;
+    if ((r.command & sdo::Expedited) != 0) {
+        code = store(ca, r.index, r.subindex,
+                     r.message.subspan(sdo::FieldOffset, sdo::expeditedSize(r.command)));
+    } else {
+        const size_t total = ecat::get32(&r.message[sdo::FieldOffset]);
+        const size_t here = r.end() - sdo::NormalDataOffset;
+        if (here >= total) {
+            code = store(ca, r.index, r.subindex, r.message.subspan(sdo::NormalDataOffset, total));
+        } else if (!ca && !od_.has(r.index, r.subindex)) {
+            code = od_.hasObject(r.index) ? abort_code::SubindexMissing : abort_code::ObjectMissing;
+        } else if (total > kDownloadBuffer) {
+            code = abort_code::OutOfMemory;
+        } else {
+            transfer_ = std::make_shared<Transfer>();
+            transfer_->completeAccess = ca;
+            transfer_->index = r.index;
+            transfer_->subindex = r.subindex;
+            transfer_->total = total;
+            transfer_->data.assign(r.message.begin() + sdo::NormalDataOffset,
+                                   r.message.begin() + static_cast<std::ptrdiff_t>(r.end()));
+        }
+    }
+    if (code != abort_code::None) return abortTransfer(r.index, r.subindex, code, out);
+    out.post(initiateResponse(sdo::InitiateLength, sdo::ScsInitiateDownload, r.index, r.subindex,
+                              nextCounter()));
+}
+
+void CoeServer::downloadSegment(const Request& r, MailboxOutbox& out) {
+    if (!continues(r, false, out)) return;
+    Transfer& t = *transfer_;
+    const size_t bytes = sdo::segmentSize(r.command, r.length);
+    if (t.data.size() + bytes > t.total) {
+        return abortTransfer(t.index, t.subindex, abort_code::LengthTooHigh, out);
+    }
+    const auto first = r.message.begin() + sdo::SegmentDataOffset;
+    t.data.insert(t.data.end(), first, first + static_cast<std::ptrdiff_t>(bytes));
+    const uint8_t toggle = t.toggle;
+    t.toggle ^= sdo::Toggle;
+    if ((r.command & sdo::LastSegment) != 0) {
+        if (t.data.size() < t.total) {
+            return abortTransfer(t.index, t.subindex, abort_code::LengthTooLow, out);
+        }
+        const uint32_t code = store(t.completeAccess, t.index, t.subindex, t.data);
+        if (code != abort_code::None) return abortTransfer(t.index, t.subindex, code, out);
+        transfer_.reset();
+    }
+    out.post(sdoMessage(coe::ServiceSdoResponse, sdo::InitiateLength,
+                        sdo::ScsDownloadSegment | toggle, nextCounter()));
+}
+
+void CoeServer::initiateUpload(const Request& r, MailboxOutbox& out) {
+    transfer_.reset();
+    const bool ca = r.completeAccess();
+    std::vector<uint8_t> value;
+    const uint32_t code = ca ? od_.uploadComplete(r.index, r.subindex, value)
+                             : od_.upload(r.index, r.subindex, value);
+    if (code != abort_code::None) return abortTransfer(r.index, r.subindex, code, out);
+    if (!ca && !value.empty() && value.size() <= sdo::ExpeditedData) {
+        auto m = initiateResponse(sdo::InitiateLength,
+                                  sdo::ScsInitiateUpload | sdo::expeditedFlags(value.size()),
+                                  r.index, r.subindex, nextCounter());
+        std::copy(value.begin(), value.end(), m.begin() + sdo::FieldOffset);
+        return out.post(std::move(m));
+    }
+    // Normal transfer: as much as the read mailbox holds, the rest in segments.
+    const size_t room = outSize_ > sdo::NormalDataOffset ? outSize_ - sdo::NormalDataOffset : 0;
+    const size_t here = std::min(room, value.size());
+    auto m = initiateResponse(
+        sdo::InitiateLength + here,
+        sdo::ScsInitiateUpload | sdo::SizeIndicated | (ca ? sdo::CompleteAccess : 0), r.index,
+        r.subindex, nextCounter());
+    ecat::put32(&m[sdo::FieldOffset], static_cast<uint32_t>(value.size()));
+    std::copy_n(value.begin(), here, m.begin() + sdo::NormalDataOffset);
+    if (here < value.size()) {
+        transfer_ = std::make_shared<Transfer>();
+        transfer_->upload = true;
+        transfer_->index = r.index;
+        transfer_->subindex = r.subindex;
+        transfer_->data.assign(value.begin() + static_cast<std::ptrdiff_t>(here), value.end());
+    }
+    out.post(std::move(m));
+}
+
+void CoeServer::uploadSegment(const Request& r, MailboxOutbox& out) {
+    if (!continues(r, true, out)) return;
+    Transfer& t = *transfer_;
+    const size_t room = outSize_ > sdo::SegmentDataOffset ? outSize_ - sdo::SegmentDataOffset : 0;
+    const size_t bytes = std::min(room, t.data.size());
+    const bool last = bytes == t.data.size();
+    auto m = sdoMessage(coe::ServiceSdoResponse, sdo::segmentLength(bytes),
+                        sdo::ScsUploadSegment | t.toggle | sdo::segmentFlags(bytes, last),
+                        nextCounter());
+    std::copy_n(t.data.begin(), bytes, m.begin() + sdo::SegmentDataOffset);
+    t.data.erase(t.data.begin(), t.data.begin() + static_cast<std::ptrdiff_t>(bytes));
+    t.toggle ^= sdo::Toggle;
+    if (last) transfer_.reset();
+    out.post(std::move(m));
 }
 
 void CoeServer::emergency(uint16_t errorCode, uint8_t errorRegister,

@@ -129,7 +129,19 @@ class CoeServer {
 
   private:
     struct Transfer;        // a segmented transfer in progress
+    struct Request;         // the SDO request being answered
     uint8_t nextCounter();  // the slave's own mailbox counter, 1..7
+    // One per SDO command the master may send.
+    void initiateDownload(const Request& r, MailboxOutbox& out);
+    void downloadSegment(const Request& r, MailboxOutbox& out);
+    void initiateUpload(const Request& r, MailboxOutbox& out);
+    void uploadSegment(const Request& r, MailboxOutbox& out);
+    // Whether a segment continues the transfer in progress in its direction with
+    // the expected toggle; if not, the transfer is aborted.
+    bool continues(const Request& r, bool upload, MailboxOutbox& out);
+    void abortTransfer(uint16_t index, uint8_t subindex, uint32_t code, MailboxOutbox& out);
+    uint32_t store(bool completeAccess, uint16_t index, uint8_t subindex,
+                   std::span<const uint8_t> data);
     ObjectDictionary& od_;
     uint16_t outSize_;
     std::shared_ptr<Transfer> transfer_;
