@@ -1,5 +1,6 @@
 #include "control_server.hpp"
 
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -43,10 +44,13 @@ ControlServer::ControlServer(std::string path, Handler handler)
     }
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (listener_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 4) != 0) {
+    ready_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (ready_ < 0 ||
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 4) != 0 || !watch(listener_)) {
         const std::string why = std::strerror(errno);
         ::close(listener_);
+        if (ready_ >= 0) ::close(ready_);
         throw std::runtime_error("cannot serve '" + path_ + "': " + why);
     }
 }
@@ -54,31 +58,32 @@ ControlServer::ControlServer(std::string path, Handler handler)
 ControlServer::~ControlServer() {
     for (auto& c : clients_) ::close(c.fd);
     ::close(listener_);
+    ::close(ready_);
     ::unlink(path_.c_str());
 }
 
-void ControlServer::addPollDescriptors(std::vector<pollfd>& fds) const {
-    fds.push_back({listener_, POLLIN, 0});
-    for (const auto& c : clients_) fds.push_back({c.fd, POLLIN, 0});
+bool ControlServer::watch(int fd) {
+    epoll_event e{};
+    e.events = EPOLLIN;
+    e.data.fd = fd;
+    return ::epoll_ctl(ready_, EPOLL_CTL_ADD, fd, &e) == 0;
 }
 
-void ControlServer::handle(const std::vector<pollfd>& fds) {
-    std::vector<int> ready;
+void ControlServer::handle() {
+    epoll_event events[kMaxClients + 1];
+    const int n = ::epoll_wait(ready_, events, static_cast<int>(kMaxClients + 1), 0);
     bool incoming = false;
-    for (const auto& p : fds) {
-        if (p.revents == 0) continue;
-        if (p.fd == listener_) {
+    for (int i = 0; i < n; ++i) {
+        const int fd = events[i].data.fd;
+        if (fd == listener_) {
             incoming = true;
-        } else {
-            ready.push_back(p.fd);
+            continue;
         }
-    }
-    for (auto it = clients_.begin(); it != clients_.end();) {
-        if (std::find(ready.begin(), ready.end(), it->fd) != ready.end() && !serve(*it)) {
-            ::close(it->fd);
-            it = clients_.erase(it);
-        } else {
-            ++it;
+        const auto it = std::find_if(clients_.begin(), clients_.end(),
+                                     [fd](const Client& c) { return c.fd == fd; });
+        if (it != clients_.end() && !serve(*it)) {
+            ::close(it->fd);  // which also takes it out of the epoll set
+            clients_.erase(it);
         }
     }
     if (incoming) accept();
@@ -90,6 +95,10 @@ void ControlServer::accept() {
         if (fd < 0) return;
         if (clients_.size() >= kMaxClients) {
             writeAll(fd, "error: too many control connections\n");
+            ::close(fd);
+            continue;
+        }
+        if (!watch(fd)) {
             ::close(fd);
             continue;
         }

@@ -2,8 +2,6 @@
 // answering each with one line.
 #pragma once
 
-#include <poll.h>
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,21 +19,24 @@ class ControlServer {
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
 
-    // Descriptors to wait on, then handle whatever became ready.
-    void addPollDescriptors(std::vector<pollfd>& fds) const;
-    void handle(const std::vector<pollfd>& fds);
+    // Readable while a connection or a command waits; handle() then serves
+    // whatever is ready, without waiting.
+    int fd() const { return ready_; }
+    void handle();
 
   private:
     struct Client {
         int fd = -1;
         std::string pending;  // bytes of an unfinished line
     };
+    bool watch(int fd);
     void accept();
     bool serve(Client& client);  // false when the client is gone
 
     std::string path_;
     Handler handler_;
     int listener_ = -1;
+    int ready_ = -1;  // an epoll set of the listener and the clients
     std::vector<Client> clients_;
 };
 

@@ -1,7 +1,8 @@
 // zrsim: serves a simulated EtherCAT segment on a network interface, so that a
 // master on the other end of the cable (or veth pair) meets real-looking slaves.
-#include <poll.h>
-#include <sys/prctl.h>
+#include <sys/epoll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -42,19 +43,127 @@ void installSignalHandlers() {
 // Frames the segment returns late, by the time they are due.
 using DelayedFrames = std::multimap<Clock::time_point, std::vector<uint8_t>>;
 
-void serveFrame(ecsim::Segment& segment, zrsim::RawSocket& socket, std::span<uint8_t> frame,
-                DelayedFrames& delayed) {
-    // A frame a slave already marked is on its way back to a master, not ours.
-    if (frame.size() <= 6 || (frame[6] & ecat::kSlaveMacBit) != 0) return;
-    const auto delivery = segment.process(frame);
-    if (delivery.lost) return;
-    if (delivery.delay.count() > 0) {
-        delayed.emplace(Clock::now() + delivery.delay,
-                        std::vector<uint8_t>(frame.begin(), frame.end()));
-    } else {
-        socket.send(frame);
+// A timer on the monotonic clock (steady_clock's), readable once it has fired.
+class Timer {
+  public:
+    Timer() : fd_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+        if (fd_ < 0) throw std::runtime_error("cannot make a timer");
     }
-}
+    ~Timer() { ::close(fd_); }
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+    int fd() const { return fd_; }
+    // Fires at `at` and then every `interval` (zero: once); a zero `at` disarms it.
+    void set(Clock::time_point at, std::chrono::nanoseconds interval = {}) {
+        itimerspec spec{};
+        spec.it_value = timespecOf(at.time_since_epoch());
+        spec.it_interval = timespecOf(interval);
+        if (at == Clock::time_point{}) spec = {};
+        ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    }
+    // Takes the expiry note, so that the timer is not readable until it fires again.
+    void acknowledge() {
+        uint64_t expirations = 0;
+        [[maybe_unused]] const ssize_t n = ::read(fd_, &expirations, sizeof expirations);
+    }
+
+  private:
+    static timespec timespecOf(std::chrono::nanoseconds d) {
+        const int64_t ns = d.count();
+        return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    }
+    int fd_;
+};
+
+// The one loop of zrsim: frames from the receive ring, the segment's tick on a
+// periodic timer, delayed frames on a timer of their own, and the control
+// channel, all through one epoll set that is built once.
+class Server {
+  public:
+    Server(ecsim::Segment& segment, zrsim::RawSocket& socket, zrsim::ControlServer* control)
+        : segment_(segment), socket_(socket), control_(control) {
+        if (epoll_ < 0) throw std::runtime_error("cannot make an epoll set");
+        watch(socket_.fd());
+        watch(tick_.fd());
+        watch(delay_.fd());
+        if (control_ != nullptr) watch(control_->fd());
+        tick_.set(Clock::now() + kTickInterval, kTickInterval);
+    }
+    ~Server() { ::close(epoll_); }
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    void run() {
+        while (!g_stop) {
+            serveWaitingFrames();
+            epoll_event events[4];
+            const int n = ::epoll_wait(epoll_, events, 4, -1);
+            if (n < 0 && errno != EINTR) throw std::runtime_error("epoll_wait failed");
+            for (int i = 0; i < n; ++i) {
+                const int fd = events[i].data.fd;
+                if (fd == tick_.fd()) {
+                    tick_.acknowledge();
+                    segment_.tick();
+                } else if (fd == delay_.fd()) {
+                    delay_.acknowledge();
+                    sendDueFrames();
+                } else if (control_ != nullptr && fd == control_->fd()) {
+                    control_->handle();
+                }
+            }
+        }
+    }
+
+  private:
+    void watch(int fd) {
+        epoll_event e{};
+        e.events = EPOLLIN;
+        e.data.fd = fd;
+        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) != 0) {
+            throw std::runtime_error("cannot watch a descriptor");
+        }
+    }
+
+    // Serves every frame in the ring, where it lies.
+    void serveWaitingFrames() {
+        for (std::span<uint8_t> frame = socket_.next(); !frame.empty(); frame = socket_.next()) {
+            serve(frame);
+            socket_.release();
+        }
+    }
+
+    void serve(std::span<uint8_t> frame) {
+        // A frame a slave already marked is on its way back to a master, not ours.
+        if (frame.size() <= 6 || (frame[6] & ecat::kSlaveMacBit) != 0) return;
+        const auto delivery = segment_.process(frame);
+        if (delivery.lost) return;
+        if (delivery.delay.count() <= 0) {
+            socket_.send(frame);
+            return;
+        }
+        const auto due = Clock::now() + delivery.delay;
+        const bool earliest = delayed_.empty() || due < delayed_.begin()->first;
+        delayed_.emplace(due, std::vector<uint8_t>(frame.begin(), frame.end()));
+        if (earliest) delay_.set(due);
+    }
+
+    void sendDueFrames() {
+        const auto now = Clock::now();
+        while (!delayed_.empty() && delayed_.begin()->first <= now) {
+            socket_.send(delayed_.begin()->second);
+            delayed_.erase(delayed_.begin());
+        }
+        delay_.set(delayed_.empty() ? Clock::time_point{} : delayed_.begin()->first);
+    }
+
+    ecsim::Segment& segment_;
+    zrsim::RawSocket& socket_;
+    zrsim::ControlServer* control_;
+    int epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    Timer tick_;
+    Timer delay_;
+    DelayedFrames delayed_;
+};
 
 int run(const zrsim::Options& options) {
     ecsim::Segment segment(options.slaves);
@@ -82,38 +191,7 @@ int run(const zrsim::Options& options) {
     }
     std::printf("zrsim: %zu slaves on %s\n", segment.slaveCount(), options.interfaceName.c_str());
 
-    DelayedFrames delayed;
-    std::vector<uint8_t> buffer(ecat::kMaxFrameSize + 4);
-    auto nextTick = Clock::now() + kTickInterval;
-    while (!g_stop) {
-        std::vector<pollfd> fds{{socket.fd(), POLLIN, 0}};
-        if (control) control->addPollDescriptors(fds);
-        auto wakeAt = nextTick;
-        if (!delayed.empty() && delayed.begin()->first < wakeAt) wakeAt = delayed.begin()->first;
-        // To the nanosecond, not poll's whole milliseconds: delays are tens of microseconds.
-        const auto wait = std::max<int64_t>(
-            0, std::chrono::duration_cast<std::chrono::nanoseconds>(wakeAt - Clock::now()).count());
-        const timespec timeout{static_cast<time_t>(wait / 1'000'000'000),
-                               static_cast<long>(wait % 1'000'000'000)};
-        const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
-        if (ready < 0 && errno != EINTR) throw std::runtime_error("poll failed");
-        if (ready > 0 && fds[0].revents != 0) {
-            // Drain what arrived, so a burst does not wait a poll round per frame.
-            while (const size_t n = socket.receive(buffer)) {
-                serveFrame(segment, socket, std::span(buffer).first(n), delayed);
-            }
-        }
-        if (control && ready > 0) control->handle(fds);
-        const auto now = Clock::now();
-        while (!delayed.empty() && delayed.begin()->first <= now) {
-            socket.send(delayed.begin()->second);
-            delayed.erase(delayed.begin());
-        }
-        if (now >= nextTick) {
-            segment.tick();
-            nextTick = now + kTickInterval;
-        }
-    }
+    Server(segment, socket, control.get()).run();
     std::printf("zrsim: stopped\n");
     return 0;
 }
@@ -144,9 +222,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     installSignalHandlers();
-    // The kernel may otherwise end a sleep up to 50 us late, as long as the
-    // shortest delays themselves.
-    ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
     try {
         return run(*options);
     } catch (const std::exception& e) {
