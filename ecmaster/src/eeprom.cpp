@@ -10,17 +10,17 @@
 #include "ecmaster/codec.hpp"
 #include "ecmaster/extras.hpp"
 #include "ethercat.h"
+#include "mailbox.hpp"
 
 namespace ecmaster::detail {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr int kLocalDelayUs = 200;
-
-void sleepUs(int us) {
-    std::this_thread::sleep_for(std::chrono::microseconds(us));
-}
+// The interface says when a command is done (its busy bit): it is polled at
+// once a few times, as a read is done within a round trip or two, and then no
+// more often than this, as a write takes milliseconds.
+constexpr unsigned kBusyPollCeilingUs = 200;
+// A command that was not acknowledged is tried again after this pause.
+constexpr auto kNackPause = std::chrono::milliseconds(1);
 
 // The register access of one addressing mode: auto-increment or configured.
 struct Access {
@@ -39,15 +39,14 @@ struct Access {
 // Polls the EEPROM status until not busy. True when the last poll succeeded
 // and showed the interface idle; `estat` holds that status.
 bool waitNotBusy(const Access& a, uint16_t& estat, int timeout) {
-    const auto deadline = Clock::now() + std::chrono::microseconds(timeout);
-    int wkc = 0;
-    for (int n = 0;; ++n) {
-        if (n > 0) sleepUs(kLocalDelayUs);
+    PollPacer pacer(deadlineIn(timeout), kBusyPollCeilingUs);
+    for (;;) {
         uint8_t w[2] = {0, 0};
-        wkc = a.rd(ECT_REG_EEPSTAT, 2, w, EC_TIMEOUTRET);
+        const int wkc = a.rd(ECT_REG_EEPSTAT, 2, w, EC_TIMEOUTRET);
         estat = ecat::get16(w);
         if (wkc > 0 && (estat & EC_ESTAT_BUSY) == 0) return true;
-        if (Clock::now() >= deadline) return false;
+        if (pacer.expired()) return false;
+        pacer.pause();
     }
 }
 
@@ -93,11 +92,10 @@ bool readWord(const Access& a, uint16_t eeproma, int timeout, uint64_t& value, b
         uint8_t ed[6];
         commandBytes(ed, EC_ECMD_READ, eeproma);
         if (writeRetried(a, ECT_REG_EEPCTL, sizeof ed, ed) <= 0) return false;
-        sleepUs(kLocalDelayUs);
         if (!waitNotBusy(a, estat, timeout)) return false;
         if (estat & EC_ESTAT_NACK) {
             ++nack;
-            sleepUs(kLocalDelayUs * 5);
+            std::this_thread::sleep_for(kNackPause);
             continue;
         }
         uint8_t d[8] = {};
@@ -120,11 +118,10 @@ int writeWord(const Access& a, uint16_t eeproma, uint16_t data, int timeout) {
         uint8_t ed[6];
         commandBytes(ed, EC_ECMD_WRITE, eeproma);
         if (writeRetried(a, ECT_REG_EEPCTL, sizeof ed, ed) <= 0) return 0;
-        sleepUs(kLocalDelayUs * 2);
         if (!waitNotBusy(a, estat, timeout)) return 0;
         if (estat & EC_ESTAT_NACK) {
             ++nack;
-            sleepUs(kLocalDelayUs * 5);
+            std::this_thread::sleep_for(kNackPause);
             continue;
         }
         return 1;

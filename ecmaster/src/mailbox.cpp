@@ -59,14 +59,13 @@ void mailboxStateClear(uint16_t slave) {
 }
 
 void PollPacer::pause() {
-    // A reply often arrives within a round trip or two: poll at once first,
-    // then wait 5, 10, 20, 40 and at most 50 us between polls.
+    // An answer often comes within a round trip or two: poll at once first,
+    // then wait 5, 10, 20, 40 ... us between polls, up to the ceiling.
     constexpr unsigned kImmediatePolls = 3;
-    constexpr unsigned kCeilingUs = 50;
     ++polls_;
     if (polls_ <= kImmediatePolls) return;
-    const unsigned shift = std::min(polls_ - kImmediatePolls - 1, 4u);
-    const auto step = std::chrono::microseconds(std::min(kCeilingUs, 5u << shift));
+    const unsigned shift = std::min(polls_ - kImmediatePolls - 1, 16u);
+    const auto step = std::chrono::microseconds(std::min(ceilingUs_, 5u << shift));
     std::this_thread::sleep_until(std::min(Clock::now() + step, deadline_));
 }
 

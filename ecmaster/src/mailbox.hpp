@@ -32,17 +32,19 @@ void mailboxStateClear();
 void mailboxStateClear(uint16_t slave);
 
 // Waits between polls of a slave: the first polls follow each other at once, then
-// the pause grows gently to a small ceiling; it never runs past the deadline.
+// the pause grows gently to a ceiling (microseconds); it never runs past the deadline.
 class PollPacer {
   public:
     using Clock = std::chrono::steady_clock;
-    explicit PollPacer(Clock::time_point deadline) : deadline_(deadline) {}
+    explicit PollPacer(Clock::time_point deadline, unsigned ceilingUs = 50)
+        : deadline_(deadline), ceilingUs_(ceilingUs) {}
     bool expired() const { return Clock::now() >= deadline_; }
     Clock::time_point deadline() const { return deadline_; }
     void pause();
 
   private:
     Clock::time_point deadline_;
+    unsigned ceilingUs_;
     unsigned polls_ = 0;
 };
 
