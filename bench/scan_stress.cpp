@@ -95,9 +95,10 @@ int main(int argc, char** argv) {
     const double p99 = times.empty() ? 0 : times[(times.size() - 1) * 99 / 100];
     std::printf("scans %zu, failures %zu (goal 0) %s\n", times.size(), failures.size(),
                 bench::verdict(failures.empty()));
-    std::printf("scan to OP under load: median %.1f ms, p99 %.1f ms (%.2f x median), slowest "
-                "%.1f ms; slowest ec_config_init %.1f ms\n",
-                median, p99, median > 0 ? p99 / median : 0, times.empty() ? 0 : times.back(),
-                slowestConfigInit);
+    std::printf(
+        "scan to OP under load: median %.1f ms, p99 %.1f ms (%.2f x median), slowest "
+        "%.1f ms; slowest ec_config_init %.1f ms\n",
+        median, p99, median > 0 ? p99 / median : 0, times.empty() ? 0 : times.back(),
+        slowestConfigInit);
     return failures.empty() ? 0 : 1;
 }

@@ -22,7 +22,9 @@ struct ScanOutcome {
 // master's port already open.
 inline ScanOutcome scanToOp(int slaves, int mappedBytes) {
     using Clock = std::chrono::steady_clock;
-    auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    auto ms = [](Clock::duration d) {
+        return std::chrono::duration<double, std::milli>(d).count();
+    };
     static uint8_t iomap[4096];
     ScanOutcome out;
     ec_errort noted;
@@ -32,8 +34,17 @@ inline ScanOutcome scanToOp(int slaves, int mappedBytes) {
     auto fail = [&](const std::string& why) {
         out.totalMs = ms(Clock::now() - start);
         out.failure = why;
-        // What the master noted on the way (SDO aborts and timeouts, ...).
-        for (int i = 0; i < 4 && ec_iserror(); ++i) out.failure += "; " + std::string(ec_elist2string());
+        // What the master noted on the way, and what it made of each slave.
+        for (int i = 0; i < 4 && ec_iserror(); ++i)
+            out.failure += "; " + std::string(ec_elist2string());
+        for (int s = 1; s <= ec_slavecount && s < EC_MAXSLAVE; ++s) {
+            const ec_slavet& e = ec_slave[s];
+            char text[96];
+            std::snprintf(text, sizeof text, "; slave %d at 0x%04X mailbox %u, %u/%u bits", s,
+                          unsigned{e.configadr}, unsigned{e.mbx_l}, unsigned{e.Obits},
+                          unsigned{e.Ibits});
+            out.failure += text;
+        }
         return out;
     };
     const int found = ec_config_init(FALSE);
@@ -55,8 +66,8 @@ inline ScanOutcome scanToOp(int slaves, int mappedBytes) {
     while (!op && Clock::now() < deadline) {
         ec_send_processdata();
         const int wkc = ec_receive_processdata(EC_TIMEOUTRET);
-        op = wkc == expectedWkc &&
-             ec_statecheck(0, EC_STATE_OPERATIONAL, 0) == EC_STATE_OPERATIONAL;
+        op =
+            wkc == expectedWkc && ec_statecheck(0, EC_STATE_OPERATIONAL, 0) == EC_STATE_OPERATIONAL;
     }
     out.totalMs = ms(Clock::now() - start);
     if (!op) {

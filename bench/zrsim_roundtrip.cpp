@@ -110,8 +110,8 @@ Figures measure(int& failures) {
 }
 
 void report(const char* where, const Figures& f) {
-    std::printf("%-26s zrsim %7.2f us  reflector %7.2f us  ratio %5.3f (goal <= %.1f) %s\n",
-                where, f.zrsim, f.reflector, f.ratio, kGoal, bench::verdict(f.ratio <= kGoal));
+    std::printf("%-26s zrsim %7.2f us  reflector %7.2f us  ratio %5.3f (goal <= %.1f) %s\n", where,
+                f.zrsim, f.reflector, f.ratio, kGoal, bench::verdict(f.ratio <= kGoal));
 }
 
 }  // namespace

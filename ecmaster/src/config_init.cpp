@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "datagrams.hpp"
 #include "ecmaster/codec.hpp"
 #include "eeprom.hpp"
 #include "ethercat.h"
@@ -48,6 +49,21 @@ void resetContext() {
     ecmaster::detail::mailboxStateClear();
     for (int g = 0; g < EC_MAXGROUP; ++g)
         ec_group[g].logstartaddr = static_cast<uint32>(g) << EC_LOGGROUPOFFSET;
+}
+
+// A register word the configuration keeps. On a busy machine an answer may come
+// later than a round trip's timeout: the read is made again while no frame
+// comes back, and without any answer the value is `fallback`, never the zeros
+// of a read that did not happen. (A frame back with working counter 0 is an
+// answer: no slave there.)
+uint16 keptWord(ecat::Cmd cmd, uint16 adp, uint16 ado, uint16 fallback) {
+    for (int attempt = 0; attempt <= EC_DEFAULTRETRIES; ++attempt) {
+        uint8 w[2] = {0, 0};
+        const int wkc = ecmaster::detail::datagram(cmd, adp, ado, 2, w, EC_TIMEOUTRET3, true);
+        if (wkc > 0) return ecat::get16(w);
+        if (wkc == 0) break;
+    }
+    return fallback;
 }
 
 int bwr8(uint16 ado, uint8 v) {
@@ -226,17 +242,17 @@ int ec_config_init(uint8 usetable) {
     for (int slave = 1; slave <= n; ++slave) {
         ec_slavet& s = ec_slave[slave];
         const auto adp = static_cast<uint16>(1 - slave);
-        s.Itype = ec_APRDw(adp, ECT_REG_PDICTL, EC_TIMEOUTRET3);
-        ec_APWRw(adp, ECT_REG_STADR, static_cast<uint16>(slave + EC_NODEOFFSET), EC_TIMEOUTRET3);
+        s.Itype = keptWord(ecat::Cmd::APRD, adp, ECT_REG_PDICTL, 0);
+        const auto station = static_cast<uint16>(slave + EC_NODEOFFSET);
+        ec_APWRw(adp, ECT_REG_STADR, station, EC_TIMEOUTRET3);
         // The first slave drops non-EtherCAT frames; the others pass them.
         ec_APWRw(adp, ECT_REG_DLCTL, slave == 1 ? 1 : 0, EC_TIMEOUTRET3);
-        s.configadr = ec_APRDw(adp, ECT_REG_STADR, EC_TIMEOUTRET3);
-        uint8 w[2] = {0, 0};
-        ec_FPRD(s.configadr, ECT_REG_ALIAS, 2, w, EC_TIMEOUTRET3);
-        s.aliasadr = ecat::get16(w);
-        w[0] = w[1] = 0;
-        ec_FPRD(s.configadr, ECT_REG_EEPSTAT, 2, w, EC_TIMEOUTRET3);
-        if (ecat::get16(w) & EC_ESTAT_R64) s.eep_8byte = 1;
+        // Address 0 is every slave not yet configured: never taken for this one.
+        s.configadr = keptWord(ecat::Cmd::APRD, adp, ECT_REG_STADR, station);
+        if (s.configadr == 0) s.configadr = station;
+        s.aliasadr = keptWord(ecat::Cmd::FPRD, s.configadr, ECT_REG_ALIAS, 0);
+        if (keptWord(ecat::Cmd::FPRD, s.configadr, ECT_REG_EEPSTAT, 0) & EC_ESTAT_R64)
+            s.eep_8byte = 1;
         eepromRequest(static_cast<uint16>(slave), ECT_SII_MANUF);
     }
     // Identity and mailbox words: collect one item of every slave, request the next.
@@ -274,8 +290,8 @@ int ec_config_init(uint8 usetable) {
     for (int slave = 1; slave <= n; ++slave) {
         ec_slavet& s = ec_slave[slave];
         const uint16 configadr = s.configadr;
-        s.hasdc = (ec_FPRDw(configadr, ECT_REG_ESCSUP, EC_TIMEOUTRET3) & 0x04) ? TRUE : FALSE;
-        const uint16 dl = ec_FPRDw(configadr, ECT_REG_DLSTAT, EC_TIMEOUTRET3);
+        s.hasdc = (keptWord(ecat::Cmd::FPRD, configadr, ECT_REG_ESCSUP, 0) & 0x04) ? TRUE : FALSE;
+        const uint16 dl = keptWord(ecat::Cmd::FPRD, configadr, ECT_REG_DLSTAT, 0);
         s.topology = 0;
         s.activeports = 0;
         for (int port = 0; port < 4; ++port) {
@@ -284,7 +300,7 @@ int ec_config_init(uint8 usetable) {
                 s.activeports |= static_cast<uint8>(1 << port);
             }
         }
-        s.ptype = static_cast<uint8>(ec_FPRDw(configadr, ECT_REG_PORTDES, EC_TIMEOUTRET3) & 0xFF);
+        s.ptype = static_cast<uint8>(keptWord(ecat::Cmd::FPRD, configadr, ECT_REG_PORTDES, 0));
         s.parent = 0;
         if (slave > 1) {
             int topoc = 0;

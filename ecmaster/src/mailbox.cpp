@@ -208,6 +208,9 @@ int ec_mbxreceive(uint16 slave, ec_mbxbuft* mbx, int timeout) {
     if (s.mbx_rl == 0 || s.mbx_rl > EC_MAXMBX) return 0;
     ReadMailbox& state = readMailbox(slave);
     PollPacer pacer(deadlineIn(timeout));
+    // A frame that read the mailbox was lost and no repeat has been asked for
+    // since: it may have taken a message, and only a repeat brings that back.
+    bool readInDoubt = false;
     for (;;) {  // at least one poll, even with timeout 0
         const Poll poll = pollReadMailbox(s, *mbx);
         if (poll.tookMessage()) {
@@ -223,15 +226,26 @@ int ec_mbxreceive(uint16 slave, ec_mbxbuft* mbx, int timeout) {
         if (poll.full()) {
             // The read of a waiting message failed: the slave may count it as read.
             std::memset(*mbx, 0, sizeof(ec_mbxbuft));
+            readInDoubt = false;
             if (!requestRepeat(s, poll.status[1], pacer)) return EC_TIMEOUT;
             if (pacer.expired()) return EC_TIMEOUT;
             continue;
         }
-        if (poll.readLost() && !pacer.expired()) {
+        readInDoubt = readInDoubt || poll.readLost();
+        if (readInDoubt && !pacer.expired()) {
             // If no message waits now, the slave is asked to repeat its last
             // one; should that be the message read before, its counter tells.
+            // Until SM1's status is read, the doubt stays: the poll's frame and
+            // this read may both be late on a busy machine.
             uint8 status[2] = {0, 0};
-            if (readSm1Status(s, status) > 0 && (status[0] & ecat::sm::StatusMailboxFull) == 0) {
+            if (poll.statusWkc > 0 && !poll.readLost()) {
+                status[0] = poll.status[0];
+                status[1] = poll.status[1];
+            } else if (readSm1Status(s, status) <= 0) {
+                continue;
+            }
+            readInDoubt = false;
+            if ((status[0] & ecat::sm::StatusMailboxFull) == 0) {
                 if (!requestRepeat(s, status[1], pacer)) return EC_TIMEOUT;
                 state.repeatInDoubt = true;
             }

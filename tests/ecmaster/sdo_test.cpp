@@ -347,6 +347,11 @@ class LosingWire : public ecmaster::FrameProcessor {
                 --repeatWritesToLose;
                 ++lost;
                 delivery.lost = true;
+            } else if (!armed && parsed.datagrams.size() == 1 && d.cmd() == ecat::Cmd::FPRD &&
+                       d.ado() == ECT_REG_SM1STAT && statusReadsToLose > 0) {
+                --statusReadsToLose;
+                ++lost;
+                delivery.lost = true;
             }
         }
         return delivery;
@@ -355,6 +360,8 @@ class LosingWire : public ecmaster::FrameProcessor {
     std::atomic<bool> armed{false};     // loses the next frame that reads a message
     std::atomic<bool> losePoll{false};  // loses the next frame that reads the read mailbox
     std::atomic<int> repeatWritesToLose{0};
+    // Then loses the reads of SM1's status alone (as a busy machine answers too late).
+    std::atomic<int> statusReadsToLose{0};
     std::atomic<int> lost{0};
 
   private:
@@ -466,12 +473,23 @@ TEST(SdoRepeat, AReplyLostOnTheWayBackIsFetchedAgainByTheRepeatRequest) {
     EXPECT_EQ(wire->lost.load(), 5);
     EXPECT_FALSE(ec_iserror());
 
+    // The reply lost, and the look at SM1's status that follows too: the doubt
+    // stays until the status is known, and the repeat still brings it back.
+    wire->armed = true;
+    wire->statusReadsToLose = 1;
+    value = 0;
+    size = sizeof value;
+    EXPECT_EQ(ec_SDOread(1, 0x2000, 3, FALSE, &size, &value, EC_TIMEOUTRXM), 1);
+    EXPECT_EQ(value, 0x33333333u);
+    EXPECT_EQ(wire->lost.load(), 7);
+    EXPECT_FALSE(ec_iserror());
+
     // A lost look at an empty mailbox: the repeat it calls for brings back the
     // reply read before, which is not taken for a new message.
     wire->losePoll = true;
     ec_mbxbuft mbx{};
     EXPECT_EQ(ec_mbxreceive(1, &mbx, 20000), EC_TIMEOUT);
-    EXPECT_EQ(wire->lost.load(), 6);
+    EXPECT_EQ(wire->lost.load(), 8);
     value = 0;
     size = sizeof value;
     EXPECT_EQ(ec_SDOread(1, 0x2000, 3, FALSE, &size, &value, EC_TIMEOUTRXM), 1);
