@@ -1,7 +1,8 @@
 // zrsim's share of a round trip: a raw ping-pong from the master's end of a veth
 // pair (needs root: a private network namespace and raw sockets), answered in
 // alternating rounds by zrsim serving one slave and by a bare reflector (a
-// blocking receive and a send per frame, its own frames not delivered to it).
+// program making a blocking receive and a send per frame, its own frames not
+// delivered to it).
 // The same frame (a broadcast read) goes both ways, so the ratio zrsim/reflector
 // shows what zrsim costs beyond the least a program answering frames pays.
 // Measured with the processes left where the scheduler puts them, then with
@@ -10,12 +11,14 @@
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
 #include <sched.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 
-#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "wire_bench.hpp"
@@ -29,41 +32,44 @@ constexpr int kBatches = 3;
 constexpr int kPerBatch = 700;
 
 // Sends every frame from the master's end straight back, marked as a slave
-// marks it: the two system calls per frame any answering program needs.
+// marks it: the two system calls per frame any answering program needs. A
+// program of its own, as zrsim is (a switch between processes costs more than
+// one between threads), at zrsim's priority.
 class Reflector {
   public:
-    Reflector() : fd_(bench::rawSocket(PrivateNetwork::kSimIf)) {
-        if (fd_ < 0) return;
+    Reflector() {
+        const int fd = bench::rawSocket(PrivateNetwork::kSimIf);
         const int one = 1;
-        timeval wake{0, 50'000};  // looks at the stop flag this often when idle
-        if (::setsockopt(fd_, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one) != 0 ||
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake) != 0) {
-            ::close(fd_);
-            fd_ = -1;
+        if (fd < 0 || ::setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one) != 0) {
+            if (fd >= 0) ::close(fd);
             return;
         }
-        thread_ = std::thread([this] { loop(); });
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            ::setpriority(PRIO_PROCESS, 0, -10);
+            reflect(fd);
+        }
+        ::close(fd);  // the reflector's now
     }
     ~Reflector() {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        if (fd_ >= 0) ::close(fd_);
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
     }
-    bool ok() const { return fd_ >= 0; }
+    bool ok() const { return pid_ > 0; }
 
   private:
-    void loop() {
-        std::vector<uint8_t> buf(2048);
-        while (!stop_) {
-            const ssize_t n = ::recv(fd_, buf.data(), buf.size(), 0);
+    [[noreturn]] static void reflect(int fd) {
+        uint8_t buf[2048];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
             if (n <= 6 || (buf[6] & ecat::kSlaveMacBit) != 0) continue;
             buf[6] |= ecat::kSlaveMacBit;
-            ::send(fd_, buf.data(), static_cast<size_t>(n), 0);
+            ::send(fd, buf, static_cast<size_t>(n), 0);
         }
     }
-    int fd_ = -1;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    pid_t pid_ = -1;
 };
 
 // Median per-round times of the raw ping-pong against either answerer, and of
@@ -121,8 +127,8 @@ int main() {
     int failures = 0;
     const Figures spread = measure(failures);
     if (spread.ratio < 0) return 1;
-    // zrsim is started by this thread, the answerer's and the ping-pong's
-    // threads too: all inherit the one CPU.
+    // zrsim and the reflector are started by this thread, which makes the
+    // ping-pong too: all inherit the one CPU.
     cpu_set_t one;
     CPU_ZERO(&one);
     CPU_SET(0, &one);

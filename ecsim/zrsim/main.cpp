@@ -1,16 +1,20 @@
 // zrsim: serves a simulated EtherCAT segment on a network interface, so that a
 // master on the other end of the cable (or veth pair) meets real-looking slaves.
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "control_server.hpp"
@@ -75,29 +79,63 @@ class Timer {
     int fd_;
 };
 
-// The one loop of zrsim: frames from the receive ring, the segment's tick on a
-// periodic timer, delayed frames on a timer of their own, and the control
-// channel, all through one epoll set that is built once.
+// zrsim's two threads. The calling thread receives frames, blocking, and
+// answers each at once: a receive and a send per frame, as the least program
+// answering frames needs. The other thread serves, through one epoll set, the
+// segment's tick on a periodic timer, the delayed frames on a timer of their
+// own, and the control channel. SIGINT and SIGTERM go to the receiving thread,
+// whose receive they end.
 class Server {
   public:
     Server(ecsim::Segment& segment, zrsim::RawSocket& socket, zrsim::ControlServer* control)
         : segment_(segment), socket_(socket), control_(control) {
         if (epoll_ < 0) throw std::runtime_error("cannot make an epoll set");
-        watch(socket_.fd());
         watch(tick_.fd());
         watch(delay_.fd());
         if (control_ != nullptr) watch(control_->fd());
-        tick_.set(Clock::now() + kTickInterval, kTickInterval);
     }
     ~Server() { ::close(epoll_); }
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
     void run() {
+        receiver_ = ::pthread_self();
+        std::thread timers = startTimerThread();
+        std::vector<uint8_t> buffer(ecat::kMaxFrameSize + 4);
         while (!g_stop) {
-            serveWaitingFrames();
-            epoll_event events[4];
-            const int n = ::epoll_wait(epoll_, events, 4, -1);
+            if (const size_t n = socket_.receive(buffer)) serve(std::span(buffer).first(n));
+        }
+        received_ = true;
+        timers.join();
+    }
+
+  private:
+    void watch(int fd) {
+        epoll_event e{};
+        e.events = EPOLLIN;
+        e.data.fd = fd;
+        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) != 0) {
+            throw std::runtime_error("cannot watch a descriptor");
+        }
+    }
+
+    std::thread startTimerThread() {
+        // The new thread inherits the mask: the signals stay with this one.
+        sigset_t stops, before;
+        sigemptyset(&stops);
+        sigaddset(&stops, SIGINT);
+        sigaddset(&stops, SIGTERM);
+        ::pthread_sigmask(SIG_BLOCK, &stops, &before);
+        tick_.set(Clock::now() + kTickInterval, kTickInterval);
+        std::thread timers([this] { serveTimersAndControl(); });
+        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        return timers;
+    }
+
+    void serveTimersAndControl() {
+        while (!received_) {
+            epoll_event events[3];
+            const int n = ::epoll_wait(epoll_, events, 3, -1);
             if (n < 0 && errno != EINTR) throw std::runtime_error("epoll_wait failed");
             for (int i = 0; i < n; ++i) {
                 const int fd = events[i].data.fd;
@@ -111,24 +149,9 @@ class Server {
                     control_->handle();
                 }
             }
-        }
-    }
-
-  private:
-    void watch(int fd) {
-        epoll_event e{};
-        e.events = EPOLLIN;
-        e.data.fd = fd;
-        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) != 0) {
-            throw std::runtime_error("cannot watch a descriptor");
-        }
-    }
-
-    // Serves every frame in the ring, where it lies.
-    void serveWaitingFrames() {
-        for (std::span<uint8_t> frame = socket_.next(); !frame.empty(); frame = socket_.next()) {
-            serve(frame);
-            socket_.release();
+            // A stop that came just before the receiver began to wait would not
+            // end its wait: it is passed on until the receiver has seen it.
+            if (g_stop && !received_) ::pthread_kill(receiver_, SIGTERM);
         }
     }
 
@@ -142,12 +165,14 @@ class Server {
             return;
         }
         const auto due = Clock::now() + delivery.delay;
+        std::lock_guard lock(delayedMutex_);
         const bool earliest = delayed_.empty() || due < delayed_.begin()->first;
         delayed_.emplace(due, std::vector<uint8_t>(frame.begin(), frame.end()));
         if (earliest) delay_.set(due);
     }
 
     void sendDueFrames() {
+        std::lock_guard lock(delayedMutex_);
         const auto now = Clock::now();
         while (!delayed_.empty() && delayed_.begin()->first <= now) {
             socket_.send(delayed_.begin()->second);
@@ -162,7 +187,10 @@ class Server {
     int epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     Timer tick_;
     Timer delay_;
-    DelayedFrames delayed_;
+    std::mutex delayedMutex_;
+    DelayedFrames delayed_;  // guarded by delayedMutex_
+    pthread_t receiver_{};
+    std::atomic<bool> received_{false};  // the receiver has stopped
 };
 
 int run(const zrsim::Options& options) {
