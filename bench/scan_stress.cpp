@@ -49,17 +49,7 @@ int main(int argc, char** argv) {
     if (!bench::EnterZrsimTier("scan_stress")) return 0;
     const int limitS = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
     testsupport::Zrsim sim("ZR12,IO,ZR02");
-    std::string error;
-    if (!sim.start(&error)) {
-        std::printf("scan_stress: zrsim did not start: %s\n", error.c_str());
-        return 1;
-    }
-    if (!testsupport::waitForSlaves(testsupport::PrivateNetwork::kMasterIf, 3,
-                                    std::chrono::seconds(10))) {
-        std::printf("scan_stress: zrsim's slaves did not answer\n");
-        return 1;
-    }
-    ec_close();
+    if (!bench::startScanSegment("scan_stress", sim)) return 1;
 
     using Clock = std::chrono::steady_clock;
     const auto end = Clock::now() + std::chrono::seconds(limitS);

@@ -15,14 +15,9 @@ int main(int argc, char** argv) {
     if (!bench::EnterZrsimTier("scan_time")) return 0;
     const int scans = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
     testsupport::Zrsim sim("ZR12,IO,ZR02");
-    std::string error;
-    if (!sim.start(&error)) {
-        std::printf("scan_time: zrsim did not start: %s\n", error.c_str());
-        return 1;
-    }
-    if (!testsupport::waitForSlaves(testsupport::PrivateNetwork::kMasterIf, 3,
-                                    std::chrono::seconds(10))) {
-        std::printf("scan_time: zrsim's slaves did not answer\n");
+    if (!bench::startScanSegment("scan_time", sim)) return 1;
+    if (ec_init(testsupport::PrivateNetwork::kMasterIf) <= 0) {
+        std::printf("scan_time: the master cannot open the link\n");
         return 1;
     }
     std::vector<double> total, configInit;

@@ -8,8 +8,25 @@
 #include <string>
 
 #include "ethercat.h"
+#include "support/netns.hpp"
 
 namespace bench {
+
+// Starts `sim` (ZR12,IO,ZR02) in the private network and waits until the
+// master counts its slaves; the master's port is closed again. False, after
+// saying why, when it did not come up.
+inline bool startScanSegment(const char* program, testsupport::Zrsim& sim) {
+    std::string error;
+    if (!sim.start(&error)) {
+        std::printf("%s: zrsim did not start: %s\n", program, error.c_str());
+        return false;
+    }
+    const bool counted = testsupport::waitForSlaves(testsupport::PrivateNetwork::kMasterIf, 3,
+                                                    std::chrono::seconds(10));
+    ec_close();
+    if (!counted) std::printf("%s: zrsim's slaves did not answer\n", program);
+    return counted;
+}
 
 struct ScanOutcome {
     bool ok = false;
