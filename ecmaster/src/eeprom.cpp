@@ -66,10 +66,13 @@ int writeRetried(const Access& a, uint16_t ado, uint16_t len, void* data) {
     return wkc;
 }
 
+// The data a command fetched: asked for with the patience of the configuration's
+// reads, as a busy machine may answer later than a round trip's timeout and
+// the data would otherwise be taken as zeros.
 int readRetried(const Access& a, uint16_t ado, uint16_t len, void* data) {
     int wkc = 0;
     for (int cnt = 0; cnt <= EC_DEFAULTRETRIES; ++cnt) {
-        wkc = a.rd(ado, len, data, EC_TIMEOUTRET);
+        wkc = a.rd(ado, len, data, EC_TIMEOUTRET3);
         if (wkc > 0) break;
     }
     return wkc;
