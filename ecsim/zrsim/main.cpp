@@ -31,9 +31,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kTickInterval = std::chrono::milliseconds(5);
 
-volatile std::sig_atomic_t g_stop = 0;
+// Set by the signal handler, read by both threads.
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 void onSignal(int) {
-    g_stop = 1;
+    g_stop = true;
 }
 
 void installSignalHandlers() {
