@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "ecmaster/codec.hpp"
 #include "ecsim/segment.hpp"
 #include "ethercat.h"
 #include "support/coe_test_device.hpp"
@@ -50,6 +52,25 @@ inline bool bringToOp(int& expectedWkc) {
     }
     expectedWkc = 2 * ec_group[0].outputsWKC + ec_group[0].inputsWKC;
     return true;
+}
+
+// A frame of the shape of group 0's process-data cycle (one LRW over the image,
+// the reference clock's system time behind it when DC is on), for a raw
+// ping-pong to compare the cycle with. Empty when the image needs more frames.
+inline std::vector<uint8_t> cycleShapedFrame() {
+    const ec_groupt& g = ec_group[0];
+    const uint32_t total = g.Obytes + g.Ibytes;
+    ecat::FrameBuilder b;
+    if (g.nsegments != 1 || g.blockLRW != 0 ||
+        b.addLogical(ecat::Cmd::LRW, 0, g.logstartaddr, static_cast<uint16_t>(total),
+                     {g.outputs, total}) < 0) {
+        return {};
+    }
+    if (g.hasdc && g.DCnext > 0) {
+        b.add(ecat::Cmd::FRMW, 0, ec_slave[g.DCnext].configadr, ECT_REG_DCSYSTIME, sizeof(int64));
+    }
+    const auto f = b.finish();
+    return {f.begin(), f.end()};
 }
 
 // An upload of `size` bytes into a buffer of that size; true when all came.

@@ -1,7 +1,12 @@
 // What the benchmarks on the wire tier's veth pair share (the namespace and the
 // pair are testsupport::PrivateNetwork's): raw sockets, a frame echo on the far
-// end, a raw ping-pong to compare with, zrsim's path, medians, and an operation
-// of the master against the raw ping-pong in alternating rounds.
+// end, raw ping-pongs in three ways of waiting to compare with, zrsim's path,
+// medians, and an operation of the master against the fastest raw ping-pong in
+// alternating rounds.
+//
+// Figures are taken as the tool runs: the CPUs keep their idle states (the tool
+// never holds them off), so a round trip between two CPUs includes a wake-up.
+// LowLatency holds them off for a figure printed beside, labelled as such.
 #pragma once
 
 #include <arpa/inet.h>
@@ -9,11 +14,14 @@
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -63,9 +71,16 @@ inline bool EnterZrsimTier(const char* program) {
     return true;
 }
 
-inline int rawSocket(const char* ifname) {
+// A raw socket bound to EtherType 0x88A4 on `ifname`; -1 on failure. With
+// `ownFramesToo` false it is not handed the frames it sends itself (where the
+// kernel can do that; receiveIncoming() skips them all the same).
+inline int rawSocket(const char* ifname, bool ownFramesToo = true) {
     const int fd = ::socket(PF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ecat::kEtherType));
     if (fd < 0) return -1;
+    if (!ownFramesToo) {
+        const int one = 1;
+        ::setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
+    }
     sockaddr_ll sll{};
     sll.sll_family = AF_PACKET;
     sll.sll_protocol = htons(ecat::kEtherType);
@@ -157,31 +172,81 @@ class Echo {
     std::thread thread_;
 };
 
-// Sends a one-datagram frame from the master's end and waits for it to come back.
+// How a raw ping-pong waits for the answer: blocked in recv, in poll and then
+// recv, or calling a non-blocking recv until it comes (keeping its CPU busy).
+enum class RawWait { Blocking, Poll, Busy };
+inline constexpr std::array<RawWait, 3> kRawWaits{RawWait::Blocking, RawWait::Poll, RawWait::Busy};
+inline const char* rawWaitName(RawWait w) {
+    switch (w) {
+        case RawWait::Blocking:
+            return "blocking recv";
+        case RawWait::Poll:
+            return "poll + recv";
+        case RawWait::Busy:
+            return "busy non-blocking recv";
+    }
+    return "";
+}
+
+// The frame the raw ping-pongs send unless given another: one BRD of 2 bytes.
+inline std::vector<uint8_t> oneDatagramFrame() {
+    ecat::FrameBuilder b;
+    b.add(ecat::Cmd::BRD, 0, 0, 0, 2);
+    const auto f = b.finish();
+    return {f.begin(), f.end()};
+}
+
+// Sends `frame` from the master's end and waits, as `wait` says, for it to come
+// back marked by a slave (or the mirror). A raw program's best: the socket is
+// not handed its own frames.
 class RawPingPong {
   public:
-    RawPingPong() : fd_(rawSocket(PrivateNetwork::kMasterIf)) {
-        ecat::FrameBuilder b;
-        b.add(ecat::Cmd::BRD, 0, 0, 0, 2);
-        const auto f = b.finish();
-        frame_.assign(f.begin(), f.end());
+    explicit RawPingPong(RawWait wait, std::vector<uint8_t> frame = oneDatagramFrame())
+        : wait_(wait), fd_(rawSocket(PrivateNetwork::kMasterIf, false)), frame_(std::move(frame)) {
+        if (fd_ < 0) return;
+        if (wait_ == RawWait::Blocking) {
+            const timeval limit{0, 100000};
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        } else if (wait_ == RawWait::Busy) {
+            ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+        }
     }
     ~RawPingPong() {
         if (fd_ >= 0) ::close(fd_);
     }
+    RawPingPong(const RawPingPong&) = delete;
+    RawPingPong& operator=(const RawPingPong&) = delete;
     bool ok() const { return fd_ >= 0; }
     bool operator()() {
         if (::send(fd_, frame_.data(), frame_.size(), 0) != static_cast<ssize_t>(frame_.size())) {
             return false;
         }
         for (;;) {
-            const ssize_t n = receiveIncoming(fd_, in_.data(), in_.size(), 100);
+            const ssize_t n = receive();
             if (n <= 0) return false;
             if ((in_[6] & ecat::kSlaveMacBit) != 0) return true;
         }
     }
 
   private:
+    // One incoming frame; 0 after 100 ms without one.
+    ssize_t receive() {
+        if (wait_ == RawWait::Poll) return receiveIncoming(fd_, in_.data(), in_.size(), 100);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+        for (unsigned spins = 0;; ++spins) {
+            sockaddr_ll from{};
+            socklen_t len = sizeof from;
+            const ssize_t n = ::recvfrom(fd_, in_.data(), in_.size(), 0,
+                                         reinterpret_cast<sockaddr*>(&from), &len);
+            if (n > 0 && from.sll_pkttype != PACKET_OUTGOING) return n;
+            if (n > 0) continue;
+            if (wait_ == RawWait::Blocking || errno != EAGAIN) return 0;
+            // The clock is read now and then: it would cost more than a spin.
+            if (spins % 256 == 255 && std::chrono::steady_clock::now() >= deadline) return 0;
+        }
+    }
+
+    RawWait wait_;
     int fd_ = -1;
     std::vector<uint8_t> frame_;
     std::vector<uint8_t> in_ = std::vector<uint8_t>(2048);
@@ -213,7 +278,8 @@ double medianMicros(F&& call, int batches, int perBatch, int* failures = nullptr
 }
 
 // Keeps the CPUs out of deep idle states while it lives (a PM QoS request, held
-// while the descriptor is open): their wake-up latency would swamp the figures.
+// while the descriptor is open). The tool never does this: a figure taken
+// under it leaves out the wake-ups the tool pays, and is labelled so.
 class LowLatency {
   public:
     LowLatency() : fd_(::open("/dev/cpu_dma_latency", O_WRONLY | O_CLOEXEC)) {
@@ -233,13 +299,34 @@ class LowLatency {
     int fd_;
 };
 
-// Medians over the rounds of the raw time, the operation's time and the
-// per-round ratios operation/raw.
+// Where this process may run, for the figures' heading: "pinned to CPU n"
+// (with the simulated slaves or zrsim started from it: `taskset -c n`), or
+// "on n CPUs".
+inline std::string cpuPlacement() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) != 0) return "on unknown CPUs";
+    const int count = CPU_COUNT(&set);
+    if (count != 1) return "on " + std::to_string(count) + " CPUs";
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &set)) return "pinned to CPU " + std::to_string(cpu);
+    }
+    return "pinned";
+}
+
+// Medians over the rounds: each raw way of waiting, the operation, and the
+// per-round ratio of the operation to the fastest raw way in that round.
 struct Comparison {
-    double raw = -1;
+    std::array<double, kRawWaits.size()> raws{-1, -1, -1};
     double op = -1;
     double ratio = -1;
-    bool ok() const { return raw > 0 && op > 0; }
+    bool ok() const { return op > 0 && raw() > 0; }
+    // The fastest raw way's median, and which way that is.
+    double raw() const { return *std::min_element(raws.begin(), raws.end()); }
+    RawWait fastest() const {
+        return kRawWaits[static_cast<size_t>(std::min_element(raws.begin(), raws.end()) -
+                                             raws.begin())];
+    }
 };
 
 struct Rounds {
@@ -249,36 +336,61 @@ struct Rounds {
     int opPerBatch = 500;
 };
 
-// An operation of the master against the raw ping-pong in alternating rounds,
-// so that load changes on the machine hit both alike. Each round: the mirror
-// answers a raw socket on the master's end, then (that socket closed, as an
-// open one would queue the master's frames) the master opens the end and `op`
-// runs against the echo's segment, or the mirror when it has none. The
-// master's configuration stays between rounds. Failed calls are counted in
-// `failures` and timed all the same.
+// An operation of the master against raw ping-pongs in alternating rounds, so
+// that load changes on the machine hit all alike. Each round: every raw way of
+// waiting in turn (their order rotating from round to round) on a raw socket of
+// the master's end, then (those sockets closed, as an open one would queue the
+// master's frames) the master opens the end and `op` runs against the echo's
+// segment, or the mirror when it has none. The raw ping-pongs send `rawFrame`
+// when given one (a frame of the operation's own shape), answered by the
+// segment as the master's frames are; else a one-datagram frame the mirror
+// answers. The master's configuration stays between rounds. Failed calls are
+// counted in `failures` and timed all the same.
 template <class Op>
-Comparison compareWithRaw(Echo& echo, Op&& op, const Rounds& r, int& failures) {
-    std::vector<double> raws, ops, ratios;
+Comparison compareWithRaw(Echo& echo, Op&& op, const Rounds& r, int& failures,
+                          const std::vector<uint8_t>& rawFrame = {}) {
+    std::array<std::vector<double>, kRawWaits.size()> raws;
+    std::vector<double> ops, ratios;
     for (int round = 0; round < r.rounds; ++round) {
-        double raw = -1;
-        echo.mirror(true);
-        {
-            RawPingPong ping;
+        echo.mirror(rawFrame.empty());
+        double fastest = -1;
+        for (size_t k = 0; k < kRawWaits.size(); ++k) {
+            const size_t w = (k + static_cast<size_t>(round)) % kRawWaits.size();
+            RawPingPong ping(kRawWaits[w], rawFrame.empty() ? oneDatagramFrame() : rawFrame);
             if (!ping.ok()) return {};
             medianMicros(ping, 1, r.rawPerBatch / 4 + 1, &failures);  // warm up
-            raw = medianMicros(ping, r.batches, r.rawPerBatch, &failures);
+            const double raw = medianMicros(ping, r.batches, r.rawPerBatch, &failures);
+            if (raw <= 0) return {};
+            raws[w].push_back(raw);
+            if (fastest < 0 || raw < fastest) fastest = raw;
         }
         echo.mirror(false);
         if (ec_init(PrivateNetwork::kMasterIf) <= 0) return {};
         medianMicros(op, 1, r.opPerBatch / 4 + 1, &failures);
         const double t = medianMicros(op, r.batches, r.opPerBatch, &failures);
         ec_close();
-        if (raw <= 0 || t <= 0) return {};
-        raws.push_back(raw);
+        if (t <= 0) return {};
         ops.push_back(t);
-        ratios.push_back(t / raw);
+        ratios.push_back(t / fastest);
     }
-    return {median(raws), median(ops), median(ratios)};
+    Comparison c;
+    for (size_t w = 0; w < raws.size(); ++w) c.raws[w] = median(raws[w]);
+    c.op = median(ops);
+    c.ratio = median(ratios);
+    return c;
+}
+
+// The raw ways' medians on one line, the fastest marked.
+inline std::string rawFigures(const Comparison& c) {
+    std::string out;
+    for (size_t w = 0; w < kRawWaits.size(); ++w) {
+        char part[96];
+        std::snprintf(part, sizeof part, "%s%s %.2f us%s", w == 0 ? "" : ", ",
+                      rawWaitName(kRawWaits[w]), c.raws[w],
+                      kRawWaits[w] == c.fastest() ? " (fastest)" : "");
+        out += part;
+    }
+    return out;
 }
 
 inline const char* verdict(bool met) {
