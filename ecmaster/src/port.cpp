@@ -87,23 +87,22 @@ struct Filing {
 
 // Called with p.m held. The index a received frame answers, if a frame was sent
 // with it and is still awaited; the datagram index bytes then lose their
-// generation again, as the frame was built.
+// generation again, as the frame was built. One walk over the datagrams.
 Filing identify(const ecx_portt& p, std::span<uint8_t> frame) {
-    if (frame.size() < ecat::kEthHeaderSize + ecat::kEcatHeaderSize + ecat::kDatagramHeaderSize)
-        return {};
-    size_t first = 0, last = 0, lastTotal = 0;
-    bool any = false;
-    auto note = [&](size_t pos, size_t total) {
-        if (!any) first = pos;
-        any = true;
+    int idx = -1;
+    uint8_t tag = 0;
+    size_t last = 0, lastTotal = 0;
+    auto strip = [&](size_t pos, size_t total) {
+        if (idx < 0) {
+            tag = frame[pos + 1];
+            idx = tag & 0x0F;
+        }
+        frame[pos + 1] = static_cast<uint8_t>(idx);
         last = pos;
         lastTotal = total;
     };
-    if (!forEachDatagram(frame, note).empty() || !any) return {};
-    const uint8_t tag = frame[first + 1];
-    const int idx = tag & 0x0F;
+    if (!forEachDatagram(frame, strip).empty() || idx < 0) return {};
     if (p.state[idx] != Slot::Sent || tag != tagOf(p, idx)) return {};  // stale or foreign
-    forEachDatagram(frame, [&](size_t pos, size_t) { frame[pos + 1] = static_cast<uint8_t>(idx); });
     return {idx, ecat::get16(&frame[last + lastTotal - ecat::kWkcSize])};
 }
 
@@ -161,19 +160,28 @@ uint8_t indexTag(int idx) {
     return validIndex(idx) ? tagOf(port(), idx) : 0;
 }
 
-bool sendFrame(int idx, std::span<const uint8_t> frame) {
-    if (!validIndex(idx) || frame.size() > ecat::kMaxFrameSize + 4) return false;
+namespace {
+
+// Marks `idx` sent and gives the NIC to send with; null when the index is not
+// allocated or the port is closed.
+std::shared_ptr<Nic> markSent(int idx, uint8_t& tag) {
+    if (!validIndex(idx)) return nullptr;
     auto& p = port();
-    std::shared_ptr<Nic> nic;
+    std::lock_guard lk(p.m);
+    if (p.state[idx] == Slot::Free || !p.nic) return nullptr;
+    p.state[idx] = Slot::Sent;
+    p.rxLength[idx] = 0;
+    tag = tagOf(p, idx);
+    return p.nic;
+}
+
+}  // namespace
+
+bool sendFrame(int idx, std::span<const uint8_t> frame) {
+    if (frame.size() > ecat::kMaxFrameSize + 4) return false;
     uint8_t tag = 0;
-    {
-        std::lock_guard lk(p.m);
-        if (p.state[idx] == Slot::Free || !p.nic) return false;
-        p.state[idx] = Slot::Sent;
-        p.rxLength[idx] = 0;
-        tag = tagOf(p, idx);
-        nic = p.nic;
-    }
+    const std::shared_ptr<Nic> nic = markSent(idx, tag);
+    if (!nic) return false;
     // Both back ends take whole frames from several threads at once.
     if (readyToSend(frame, tag)) return nic->send(frame);  // copied by the NIC: sent as it is
     std::array<uint8_t, EC_BUFSIZE> copy;
@@ -182,6 +190,12 @@ bool sendFrame(int idx, std::span<const uint8_t> frame) {
     std::memset(copy.data() + frame.size(), 0, size - frame.size());  // padding
     forEachDatagram({copy.data(), size}, [&](size_t pos, size_t) { copy[pos + 1] = tag; });
     return nic->send({copy.data(), size});
+}
+
+bool sendTaggedFrame(int idx, std::span<const uint8_t> frame) {
+    uint8_t tag = 0;
+    const std::shared_ptr<Nic> nic = markSent(idx, tag);
+    return nic && nic->send(frame);
 }
 
 namespace {

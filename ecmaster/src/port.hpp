@@ -61,6 +61,10 @@ class FrameIndex {
 // refused the frame.
 bool sendFrame(int idx, std::span<const uint8_t> frame);
 
+// As sendFrame(), for a frame the caller built ready to go: padded, and every
+// datagram carrying indexTag(idx). Nothing is checked or copied on the way.
+bool sendTaggedFrame(int idx, std::span<const uint8_t> frame);
+
 // Waits up to `timeoutUs` for the frame sent with `idx` to come back. Copies it
 // (Ethernet header included, its datagrams carrying `idx` again) into `out`
 // (truncated to out.size()) and sets

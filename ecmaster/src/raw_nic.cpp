@@ -47,6 +47,9 @@ class RawNic final : public Nic {
         if (fd_ < 0 || !mapRing()) return false;
         const int one = 1;
         ::setsockopt(fd_, SOL_SOCKET, SO_DONTROUTE, &one, sizeof one);
+        // Our own frames are not copied into the ring as we send them (where the
+        // kernel can do that; take() skips them all the same).
+        ::setsockopt(fd_, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
         ifreq ifr{};
         std::memcpy(ifr.ifr_name, ifname.c_str(), ifname.size() + 1);
         if (::ioctl(fd_, SIOCGIFINDEX, &ifr) < 0) return false;

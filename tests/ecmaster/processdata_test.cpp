@@ -161,4 +161,51 @@ TEST_F(ProcessData, SdosFromTwoThreadsRunBesideTheCycle) {
     EXPECT_FALSE(ec_iserror());
 }
 
+// A bus brought to OP with the given image at the given logical address: the
+// working counter a full cycle returns.
+int bringToOp(testsupport::VirtualBus& bus, uint8_t* iomap, uint32_t logical, int slaves) {
+    bus.segment().setWatchdog(std::chrono::milliseconds(0));
+    if (ec_init(bus.name().c_str()) <= 0 || ec_config_init(FALSE) != slaves) return -1;
+    ec_group[0].logstartaddr = logical;
+    if (ec_config_map(iomap) <= 0 ||
+        ec_statecheck(0, EC_STATE_SAFE_OP, EC_TIMEOUTSTATE) != EC_STATE_SAFE_OP) {
+        return -1;
+    }
+    ec_slave[0].state = EC_STATE_OPERATIONAL;
+    ec_writestate(0);
+    const bool op = testsupport::WaitUntil(
+        [] { return ec_statecheck(0, EC_STATE_OPERATIONAL, 50000) == EC_STATE_OPERATIONAL; }, 5,
+        {.between = [] {
+            ec_send_processdata();
+            ec_receive_processdata(EC_TIMEOUTRET);
+        }});
+    return op ? 2 * ec_group[0].outputsWKC + ec_group[0].inputsWKC : -1;
+}
+
+TEST(ProcessDataMapping, ABusConfiguredAgainWithALargerImageExchangesAllOfIt) {
+    uint8_t small[64] = {};
+    {
+        testsupport::VirtualBus bus("IO");
+        const int expected = bringToOp(bus, small, 0, 1);
+        ASSERT_GT(expected, 0);
+        ec_send_processdata();
+        ASSERT_EQ(ec_receive_processdata(EC_TIMEOUTRET), expected);
+    }
+    // Another image, twice the size, in memory and on the bus at other
+    // addresses: the frame must follow.
+    uint8_t large[256] = {};
+    testsupport::VirtualBus bus("IO,IO");
+    const int expected = bringToOp(bus, large, 0x00040000, 2);
+    ASSERT_GT(expected, 0);
+    ASSERT_GT(ec_slave[2].Obytes, 0u);
+    for (uint32_t i = 0; i < ec_slave[2].Obytes; ++i) ec_slave[2].outputs[i] = 0xA0 + i;
+    for (int k = 0; k < 2; ++k) {  // the I/O terminal answers with what it last received
+        ec_send_processdata();
+        ASSERT_EQ(ec_receive_processdata(EC_TIMEOUTRET), expected);
+    }
+    for (uint32_t i = 0; i < ec_slave[2].Ibytes; ++i) {
+        EXPECT_EQ(ec_slave[2].inputs[i], static_cast<uint8_t>(0xA0 + i)) << "byte " << i;
+    }
+}
+
 }  // namespace
