@@ -146,8 +146,9 @@ struct Returned {
 
 Returned check(const Frame& f, std::span<uint8_t> frame) {
     // The port took the frame as the answer to ours after walking its
-    // datagrams: only what the slaves may change needs a look.
-    if (frame.size() < f.bytes.size()) return {};
+    // datagrams (each lies whole within the frame): the first one's header
+    // says whether it is still ours, and whether the DC time's follows.
+    if (frame.size() < Frame::kLogicalAt + ecat::kDatagramHeaderSize) return {};
     const ecat::Datagram d(frame.data() + Frame::kLogicalAt);
     if (d.cmd() != f.cmd || d.length() != f.length) return {};
     Returned r{frame.data() + Frame::kLogicalAt, nullptr};
