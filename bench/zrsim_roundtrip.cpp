@@ -82,7 +82,7 @@ struct Figures {
 
 // One round's ping-pong time against whatever answers now; -1 on failure.
 double pingPong(int& failures) {
-    bench::RawPingPong ping;
+    bench::RawPingPong ping(bench::RawWait::Blocking);
     if (!ping.ok()) return -1;
     bench::medianMicros(ping, 1, kPerBatch / 4, &failures);  // warm up
     return bench::medianMicros(ping, kBatches, kPerBatch, &failures);
