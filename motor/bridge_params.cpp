@@ -7,7 +7,6 @@
 #include "bus/sdo_text.hpp"
 #include "motor/motor_setup.hpp"
 #include "platform/latin1.hpp"
-#include "platform/message_box.hpp"
 #include "settings/access_level.hpp"
 #include "settings/number_text.hpp"
 
@@ -62,8 +61,8 @@ void ReadBridgeParameters(int slave, BridgeParamTexts& texts) {
     }
 }
 
-bool WriteBridgeParameters(int slave, const BridgeParamTexts& texts) {
-    if (BridgeModelOfSlave(slave) == kNotABridge) return false;
+BridgeParamWrite WriteBridgeParameters(int slave, const BridgeParamTexts& texts) {
+    if (BridgeModelOfSlave(slave) == kNotABridge) return {};
     const int fields = DebugSetInUse() ? kParamCount : kDebugSet;
     int32_t values[kParamCount] = {};
     for (int i = 0; i < fields; ++i) {
@@ -72,8 +71,7 @@ bool WriteBridgeParameters(int slave, const BridgeParamTexts& texts) {
         // A text without a number would otherwise go to the bridge as 0.
         if (length < field.minChars || length > field.maxChars ||
             !FieldValue(field, texts[i], &values[i])) {
-            ShowMessageBox(field.message);
-            return false;
+            return {.written = false, .message = field.message};
         }
     }
     OpenConfigWindow(slave);
@@ -90,5 +88,5 @@ bool WriteBridgeParameters(int slave, const BridgeParamTexts& texts) {
     PauseMs(50);
     CloseConfigWindow(slave);
     PauseMs(10);
-    return true;
+    return {.written = true, .message = {}};
 }

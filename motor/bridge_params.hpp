@@ -29,8 +29,13 @@ bool DebugSetInUse();
 // parentheses, leaves the fields as they are.
 void ReadBridgeParameters(int slave, BridgeParamTexts& texts);
 
+struct BridgeParamWrite {
+    bool written = false;
+    std::wstring message;  // what to tell the user; empty: nothing
+};
+
 // Checks every field and writes all of them inside the configuration window. A
-// field of bad length, or one that does not begin with a number, shows its
-// message and nothing is written. A slave that is not a bridge is ignored.
-// Returns true when the parameters were written.
-bool WriteBridgeParameters(int slave, const BridgeParamTexts& texts);
+// field of bad length, or one that does not begin with a number, gives its
+// message and nothing is written. A slave that is not a bridge is ignored,
+// without a message.
+BridgeParamWrite WriteBridgeParameters(int slave, const BridgeParamTexts& texts);

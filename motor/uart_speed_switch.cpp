@@ -5,7 +5,6 @@
 #include "bus/bus_stop.hpp"
 #include "motor/motor_setup.hpp"
 #include "platform/latin1.hpp"
-#include "platform/message_box.hpp"
 
 std::atomic<int32_t> g_baudMode{0};
 std::atomic<int32_t> g_baudPhase{0};
@@ -28,22 +27,22 @@ uint32_t ChannelCode(int32_t mode) {
 }
 
 // A model the bridge table never holds: the request is dropped rather than
-// retried (and reported) at every tick. Dropped before the box, whose ticks
-// would otherwise run the phase again inside it.
-void DropForBadModel(int slave) {
+// retried (and reported) at every tick; the ticks while the box is open find
+// it gone.
+std::wstring DropForBadModel(int slave) {
     ++g_baudErrors;
     g_baudMode = 0;
     g_baudPhase = 0;
     CloseConfigWindow(slave);
-    ShowMessageBox(L"Error 8888");
+    return L"Error 8888";
 }
 
-void TellMotors(int slave) {
+std::wstring TellMotors(int slave) {
     g_baudErrors = 0;
     const int32_t model = BridgeModelOfSlave(slave);
     if (model == kNotABridge) {
         g_baudErrors = 1;
-        return;
+        return {};
     }
     const int32_t mode = g_baudMode;
     if (!SendToEachMotor(slave, model, UnlockLine, BlankFirst::No)) {
@@ -65,6 +64,7 @@ void TellMotors(int slave) {
     }
     toldSlave = slave;
     g_baudPhase = 1;
+    return {};
 }
 
 // The request opened the window of the slave chosen at the press; the bridge
@@ -78,14 +78,14 @@ void SetChannels(int slave) {
     g_baudPhase = 2;
 }
 
-void CloseAndReport(int slave) {
+std::wstring CloseAndReport(int slave) {
     g_baudPhase = 0;
     const int32_t mode = g_baudMode.exchange(0);
     CloseConfigWindow(slave);
     char text[128];
     std::snprintf(text, sizeof text, "UartSpeedChange OK\r\nSlaveNo = %d ,SpeedNo = %d ", slave,
                   mode);
-    ShowMessageBox(Latin1ToWide(text));
+    return Latin1ToWide(text);
 }
 
 }  // namespace
@@ -100,13 +100,14 @@ bool RequestUartSpeedChange(int slave, int32_t mode) {
     return true;
 }
 
-void RunSpeedChangePhase(int slave) {
-    if (g_baudMode == 0) return;
+std::wstring RunSpeedChangePhase(int slave) {
+    if (g_baudMode == 0) return {};
     switch (g_baudPhase.load()) {
         case 0:
             return TellMotors(slave);
         case 1:
-            return SetChannels(toldSlave);
+            SetChannels(toldSlave);
+            return {};
         default:
             return CloseAndReport(toldSlave);
     }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 extern std::atomic<int32_t> g_baudMode;    // requested speed mode; 0 = no request
 extern std::atomic<int32_t> g_baudPhase;   // the phase the next tick runs, 0..2
@@ -22,8 +23,10 @@ bool RequestUartSpeedChange(int slave, int32_t mode);
 // Runs the phase in g_baudPhase. Phase 0 tells the motors of `slave` (the one
 // selected at this tick); a slave that is not a bridge leaves the request
 // pending at phase 0, silently. Phases 1 and 2 set and report the bridge whose
-// motors phase 0 told, whatever is selected by then.
-void RunSpeedChangePhase(int slave);
+// motors phase 0 told, whatever is selected by then. Returns what to tell the
+// user (the report of phase 2, or "Error 8888" for a model without motor
+// kinds, which drops the request); empty when there is nothing to say.
+std::wstring RunSpeedChangePhase(int slave);
 
 // Puts the switch's state back to its program-load values (tests).
 void ResetUartSpeedSwitch();

@@ -5,6 +5,7 @@
 #include "motor/uart_speed_switch.hpp"
 #include "platform/gui/dialog_units.hpp"
 #include "platform/gui/page_font.hpp"
+#include "platform/message_box.hpp"
 
 OptionSet1* g_dlgOptionSet1 = nullptr;
 
@@ -42,5 +43,7 @@ void OptionSet1::OnBnClickedBaud38400() {
 }
 
 void OptionSet1::OnTimer() {
-    if (g_baudMode != 0) RunSpeedChangePhase(m_slaveIndex + 1);
+    if (g_baudMode == 0) return;
+    const std::wstring say = RunSpeedChangePhase(m_slaveIndex + 1);
+    if (!say.empty()) ShowMessageBox(say);
 }

@@ -6,6 +6,7 @@
 
 #include "platform/gui/dialog_units.hpp"
 #include "platform/gui/field_text.hpp"
+#include "platform/message_box.hpp"
 #include "settings/access_level.hpp"
 
 ParaSet* g_dlgParaSet = nullptr;
@@ -75,5 +76,6 @@ void ParaSet::ReadBridgeParameters() {
 
 void ParaSet::OnBnClickedSetWrite() {
     TakeFields();
-    WriteBridgeParameters(m_slaveIndex + 1, m_texts);
+    const BridgeParamWrite write = WriteBridgeParameters(m_slaveIndex + 1, m_texts);
+    if (!write.message.empty()) ShowMessageBox(write.message);
 }

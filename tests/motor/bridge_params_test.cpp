@@ -13,7 +13,7 @@
 namespace {
 
 using motortest::MotorBus;
-using motortest::RecordedBoxes;
+using testsupport::PauseText;
 
 constexpr uint16_t kParams = 0xF540;
 
@@ -31,6 +31,7 @@ BridgeParamTexts GoodTexts() {
 
 TEST(BridgeParams, ReadIntoTheFieldsInDecimalAndDebugSetInHex) {
     MotorBus bus("ZR12,IO");
+    testsupport::RecordingClock clock;
     g_accessLevel = kMakerLevel;
     SetParam(bus, 1, 10);
     SetParam(bus, 2, -3);
@@ -60,10 +61,11 @@ TEST(BridgeParams, ReadIntoTheFieldsInDecimalAndDebugSetInHex) {
 
 TEST(BridgeParams, WrittenInsideTheConfigurationWindow) {
     MotorBus bus("ZR12");
-    RecordedBoxes boxes;
+    testsupport::RecordingClock clock;
     g_accessLevel = kServiceLevel;
-    ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()));
-    EXPECT_TRUE(boxes.texts().empty());
+    const BridgeParamWrite write = WriteBridgeParameters(1, GoodTexts());
+    EXPECT_TRUE(write.written);
+    EXPECT_EQ(write.message, L"");
     EXPECT_EQ(Param(bus, 1), 1234);
     EXPECT_EQ(Param(bus, 2), -12);
     EXPECT_EQ(Param(bus, 5), 3);
@@ -79,7 +81,7 @@ TEST(BridgeParams, WrittenInsideTheConfigurationWindow) {
     ReadBridgeParameters(1, texts);
     EXPECT_EQ(texts[kDebugSet], L"00a");
     SetParam(bus, 3, 0);
-    ASSERT_TRUE(WriteBridgeParameters(1, texts));
+    ASSERT_TRUE(WriteBridgeParameters(1, texts).written);
     EXPECT_EQ(Param(bus, 3), 10);
 
     // The ordinary level writes five subindexes and leaves DEBUGSet alone.
@@ -87,7 +89,7 @@ TEST(BridgeParams, WrittenInsideTheConfigurationWindow) {
     BridgeParamTexts noDebug = GoodTexts();
     noDebug[kDebugSet] = L"";
     noDebug[kDravokMode] = L"55";
-    ASSERT_TRUE(WriteBridgeParameters(1, noDebug));
+    ASSERT_TRUE(WriteBridgeParameters(1, noDebug).written);
     EXPECT_EQ(Param(bus, 1), 55);
     EXPECT_EQ(Param(bus, 3), 10);
 }
@@ -96,37 +98,52 @@ TEST(BridgeParams, ReadAndWrittenInTheirOwnOrders) {
     using motortest::Read;
     using motortest::Write;
     MotorBus bus("ZR12");
+    testsupport::RecordingClock clock;
     g_accessLevel = kMakerLevel;
     BridgeParamTexts texts;
-    ReadBridgeParameters(1, texts);
-    EXPECT_EQ(bus.received(1),
-              (std::vector<std::string>{Read(kParams, 1), Read(kParams, 2), Read(kParams, 5),
-                                        Read(kParams, 7), Read(kParams, 6), Read(kParams, 3)}));
+    {
+        // The reads go without pauses; each write waits 10 ms but DEBUGSet's,
+        // the window closes 50 ms after the last.
+        testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(1); });
+        ReadBridgeParameters(1, texts);
+        EXPECT_EQ(timeline.merged(bus.received(1)),
+                  (std::vector<std::string>{Read(kParams, 1), Read(kParams, 2), Read(kParams, 5),
+                                            Read(kParams, 7), Read(kParams, 6), Read(kParams, 3)}));
 
-    bus.forgetReceived(1);
-    ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()));
-    EXPECT_EQ(bus.received(1),
-              (std::vector<std::string>{Write(0xF550, 3, 0x6D3F1), Write(kParams, 1, 1234),
-                                        Write(kParams, 2, -12), Write(kParams, 5, 3),
-                                        Write(kParams, 6, 7), Write(kParams, 7, -999),
-                                        Write(kParams, 3, 0x7fffff1f), Write(0xF550, 3, 0)}));
+        bus.forgetReceived(1);
+        timeline.clear();
+        ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()).written);
+        EXPECT_EQ(
+            timeline.merged(bus.received(1)),
+            (std::vector<std::string>{
+                Write(0xF550, 3, 0x6D3F1), PauseText(10), Write(kParams, 1, 1234), PauseText(10),
+                Write(kParams, 2, -12), PauseText(10), Write(kParams, 5, 3), PauseText(10),
+                Write(kParams, 6, 7), PauseText(10), Write(kParams, 7, -999), PauseText(10),
+                Write(kParams, 3, 0x7fffff1f), PauseText(50), Write(0xF550, 3, 0), PauseText(10)}));
+    }
 
     // Below the service level DEBUGSet is neither read nor written.
     g_accessLevel = 0;
     bus.forgetReceived(1);
+    testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(1); });
     ReadBridgeParameters(1, texts);
-    ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()));
-    EXPECT_EQ(bus.received(1),
-              (std::vector<std::string>{
-                  Read(kParams, 1), Read(kParams, 2), Read(kParams, 5), Read(kParams, 7),
-                  Read(kParams, 6), Write(0xF550, 3, 0x6D3F1), Write(kParams, 1, 1234),
-                  Write(kParams, 2, -12), Write(kParams, 5, 3), Write(kParams, 6, 7),
-                  Write(kParams, 7, -999), Write(0xF550, 3, 0)}));
+    ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()).written);
+    EXPECT_EQ(timeline.merged(bus.received(1)),
+              (std::vector<std::string>{Read(kParams, 1),    Read(kParams, 2),
+                                        Read(kParams, 5),    Read(kParams, 7),
+                                        Read(kParams, 6),    Write(0xF550, 3, 0x6D3F1),
+                                        PauseText(10),       Write(kParams, 1, 1234),
+                                        PauseText(10),       Write(kParams, 2, -12),
+                                        PauseText(10),       Write(kParams, 5, 3),
+                                        PauseText(10),       Write(kParams, 6, 7),
+                                        PauseText(10),       Write(kParams, 7, -999),
+                                        PauseText(10),       PauseText(50),
+                                        Write(0xF550, 3, 0), PauseText(10)}));
 }
 
 TEST(BridgeParams, EachBadFieldShowsItsMessageAndNothingGoesOut) {
     MotorBus bus("ZR12,IO");
-    RecordedBoxes boxes;
+    testsupport::RecordingClock clock;
     g_accessLevel = kMakerLevel;
     const struct {
         BridgeParam field;
@@ -151,32 +168,33 @@ TEST(BridgeParams, EachBadFieldShowsItsMessageAndNothingGoesOut) {
     };
     const uint64_t frames = bus.frames();
     for (const auto& c : cases) {
-        boxes.clear();
         BridgeParamTexts texts = GoodTexts();
         texts[c.field] = c.text;
-        EXPECT_FALSE(WriteBridgeParameters(1, texts));
-        EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{c.message});
+        const BridgeParamWrite write = WriteBridgeParameters(1, texts);
+        EXPECT_FALSE(write.written);
+        EXPECT_EQ(write.message, c.message);
     }
     EXPECT_EQ(bus.frames(), frames);  // no SDO traffic at all
+    EXPECT_TRUE(clock.pauses.empty());
     EXPECT_EQ(Param(bus, 1), 1);
 
     // Only the first bad field is reported.
-    boxes.clear();
     BridgeParamTexts two = GoodTexts();
     two[kOption] = L"";
     two[kExFun] = L"";
-    EXPECT_FALSE(WriteBridgeParameters(1, two));
-    EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"IoEnable Data Error"});
+    EXPECT_EQ(WriteBridgeParameters(1, two).message, L"IoEnable Data Error");
 
     // At the ordinary level an empty DEBUGSet is no error, and a non-bridge slave
     // is ignored without a message.
     g_accessLevel = 0;
-    boxes.clear();
     BridgeParamTexts texts = GoodTexts();
     texts[kDebugSet] = L"";
-    EXPECT_TRUE(WriteBridgeParameters(1, texts));
-    EXPECT_FALSE(WriteBridgeParameters(2, two));
-    EXPECT_TRUE(boxes.texts().empty());
+    const BridgeParamWrite good = WriteBridgeParameters(1, texts);
+    EXPECT_TRUE(good.written);
+    EXPECT_EQ(good.message, L"");
+    const BridgeParamWrite notABridge = WriteBridgeParameters(2, two);
+    EXPECT_FALSE(notABridge.written);
+    EXPECT_EQ(notABridge.message, L"");
 }
 
 TEST(TakeParenthesisedValue, FindsTheNumberWithinTwentyFiveCharacters) {

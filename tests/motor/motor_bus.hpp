@@ -21,7 +21,9 @@
 #include "motor/tql_command.hpp"
 #include "motor/uart_speed_switch.hpp"
 #include "settings/settings_values.hpp"
+#include "support/access_timeline.hpp"
 #include "support/all_layers.hpp"
+#include "support/recording_clock.hpp"
 #include "support/virtual_bus.hpp"
 #include "support/wait_until.hpp"
 
@@ -124,6 +126,7 @@ class MotorBus {
         return texts;
     }
     void forgetReceived(int slave) { bridge(slave).clearAccessRecord(); }
+    size_t receivedCount(int slave) { return bridge(slave).accessRecord().size(); }
 
   private:
     mutable testsupport::VirtualBus bus_;

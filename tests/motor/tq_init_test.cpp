@@ -49,69 +49,106 @@ void ExpectInitialised(MotorBus& bus, int slave, std::initializer_list<int> chan
 }
 
 // Everything a run sends to a bridge whose motors take every line, from the
-// start button to the closing of the window, with `checks` read-back checks.
-// `kinds` is the motor kind ('A' or 'B') of channels 1 to 4.
-std::vector<std::string> ExpectedRun(const char (&kinds)[5], int checks) {
+// start button to the closing of the window, with `checks` read-back checks,
+// and the pauses between, as AccessTimeline merges them. `kinds` is the motor
+// kind ('A' or 'B') of channels 1 to 4; a ZR01 or ZR02 (`slowLines`) waits
+// 20 ms more after each group of lines; a run that fails its checks leaves the
+// window open (`closes` false).
+std::vector<std::string> ExpectedRun(const char (&kinds)[5], bool slowLines, int checks,
+                                     bool closes = true) {
     using motortest::Line;
     using motortest::Read;
     using motortest::Write;
     const std::string blank = "  \r\n";
     std::vector<std::string> sent;
+    const auto pause = [&](int ms) { sent.push_back(testsupport::PauseText(ms)); };
     const auto eachChannel = [&](const std::function<void(int, bool)>& send) {
         for (int c = 1; c <= 4; ++c) send(c, kinds[c - 1] == 'A');
-    };
-    const auto unlockGroup = [&] {
-        eachChannel([&](int c, bool a) {
-            sent.push_back(Line(c, blank));
-            sent.push_back(Line(c, a ? "W.1=358" : "W.1=6042"));
-        });
     };
     const auto setupLines = [&](const std::function<const char*(bool)>& line) {
         eachChannel([&](int c, bool a) {
             sent.push_back(Line(c, blank));
+            pause(20);
             sent.push_back(Line(c, line(a)));
+            pause(20);
         });
     };
+    const auto unlockGroup = [&] {
+        setupLines([](bool a) { return a ? "W.1=358" : "W.1=6042"; });
+        if (slowLines) pause(20);
+    };
     const auto channelCodes = [&](int code) {
-        eachChannel([&](int c, bool) { sent.push_back(Write(uint16_t(0xF510 + c), 2, code)); });
+        eachChannel([&](int c, bool) {
+            sent.push_back(Write(uint16_t(0xF510 + c), 2, code));
+            pause(20);
+        });
     };
 
     sent.push_back(Write(0xF550, 3, 0x6D3F1));  // the start button opens the window
+    pause(10);
     // Step 0: unlock, motors and channels to 38400 bit/s.
     unlockGroup();
+    pause(120);
     setupLines([](bool) { return "K20.1=0"; });
+    pause(150);
     channelCodes(0);
+    pause(50);
     // Step 1: the parameter set.
+    pause(100);
     setupLines([](bool) { return "K16.1=4,K23.1=9,K70.1=0,K67.1=1,K37.1=10"; });
+    pause(20);
     // Step 2: unlock again, motors and channels to 170 kbit/s.
+    pause(100);
     unlockGroup();
+    pause(20);
     setupLines([](bool a) { return a ? "K20.1=6" : "K20.1=8"; });
+    if (slowLines) pause(20);
+    pause(50);
     channelCodes(6);
+    pause(20);
+    pause(200);
     // Steps 3 and 4: drain (nothing pending: one read each), query without a
     // blank line, ten rounds of reads.
     for (int check = 0; check < checks; ++check) {
-        eachChannel([&](int c, bool) { sent.push_back(Read(uint16_t(0xF590 + c))); });
-        eachChannel([&](int c, bool) { sent.push_back(Line(c, "K16.1,K23.1,K70.1,K67.1,K37.1")); });
+        pause(check == 0 ? 10 : 100);
+        eachChannel([&](int c, bool) {
+            pause(10);
+            sent.push_back(Read(uint16_t(0xF590 + c)));
+        });
+        pause(50);
+        eachChannel([&](int c, bool) {
+            sent.push_back(Line(c, "K16.1,K23.1,K70.1,K67.1,K37.1"));
+            pause(20);
+        });
+        pause(50);
         for (int round = 0; round < 10; ++round) {
-            eachChannel([&](int c, bool) { sent.push_back(Read(uint16_t(0xF590 + c))); });
+            pause(20);
+            eachChannel([&](int c, bool) {
+                pause(20);
+                sent.push_back(Read(uint16_t(0xF590 + c)));
+            });
         }
     }
-    sent.push_back(Write(0xF550, 3, 0));  // step 5 closes it
+    if (closes) sent.push_back(Write(0xF550, 3, 0));  // step 5 closes it
     return sent;
 }
 
 TEST(TqInit, SendsExactlyTheLinesOfItsStepsInOrder) {
     MotorBus bus("ZR12");
+    testsupport::RecordingClock clock;
+    testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(1); });
     RecordingView view;
     ASSERT_TRUE(RunInit(1, view));
     EXPECT_EQ(view.status(), "TQ Init Parameter OK.");
-    EXPECT_EQ(bus.received(1), ExpectedRun("AABB", 1));
+    EXPECT_EQ(timeline.merged(bus.received(1)), ExpectedRun("AABB", false, 1));
 }
 
 TEST(TqInit, AnUncheckedMissingMotorEndsAfterTheFirstCheck) {
     // Channel 3 has no motor: the first check finds three channels at 5 and an
     // unchecked one, an empty failure list, and goes straight to the end.
     MotorBus bus("ZR01:124");
+    testsupport::RecordingClock clock;
+    testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(1); });
     RecordingView view;
     g_tqInitCheckOnline[2] = 0;
     ASSERT_TRUE(RunInit(1, view));
@@ -120,13 +157,16 @@ TEST(TqInit, AnUncheckedMissingMotorEndsAfterTheFirstCheck) {
                                         "Step< 5 >", "TQ Init Parameter OK."}));
     EXPECT_EQ(view.progress, (std::vector<int>{1, 2, 3, 5}));
     EXPECT_EQ(g_tqParamMatchCount[2], 0);
-    EXPECT_EQ(bus.received(1), ExpectedRun("AAAA", 1));
+    EXPECT_EQ(timeline.merged(bus.received(1)), ExpectedRun("AAAA", true, 1));
 }
 
 TEST(TqInit, AHealthyBridgeEndsOkWithMotorsAndChannelsAt170k) {
     MotorBus bus("ZR12,IO,ZR02");
+    testsupport::RecordingClock clock;
+    testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(3); });
     RecordingView view;
     ASSERT_TRUE(RunInit(3, view));
+    EXPECT_EQ(timeline.merged(bus.received(3)), ExpectedRun("BBBB", true, 1));
     EXPECT_EQ(view.status(), "TQ Init Parameter OK.");
     EXPECT_EQ(g_tqInitOk, 1);
     EXPECT_EQ(g_tqInitError, 0);
@@ -159,9 +199,13 @@ TEST(TqInit, AHealthyBridgeEndsOkWithMotorsAndChannelsAt170k) {
 
 TEST(TqInit, AMissingMotorOnACheckedChannelFailsUntilItsChannelIsUnchecked) {
     MotorBus bus("ZR01:124");
+    testsupport::RecordingClock clock;
+    testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(1); });
     RecordingView view;
     ASSERT_TRUE(RunInit(1, view));
     EXPECT_EQ(view.status(), "ID3 ERROR! ; (0) ;");
+    // Both checks ran; the window stays open.
+    EXPECT_EQ(timeline.merged(bus.received(1)), ExpectedRun("AAAA", true, 2, false));
     EXPECT_EQ(g_tqInitError, 1);
     EXPECT_EQ(g_tqInitOk, 0);
     EXPECT_EQ(g_tqInitStep, 0);
@@ -180,10 +224,12 @@ TEST(TqInit, AMissingMotorOnACheckedChannelFailsUntilItsChannelIsUnchecked) {
 
 TEST(TqInit, ASlaveThatIsNoBridgeStopsAtOnce) {
     MotorBus bus("ZR12,IO");
+    testsupport::RecordingClock clock;
     RecordingView view;
     ASSERT_TRUE(RunInit(2, view));
     EXPECT_EQ(view.status(), "SlaveNo Error !");
-    EXPECT_EQ(g_tqInitStep, 0);  // left where it stopped
+    EXPECT_EQ(clock.pauses, std::vector<int>{10});  // the start's pause only
+    EXPECT_EQ(g_tqInitStep, 0);                     // left where it stopped
     EXPECT_EQ(bus.motor(1, 1).param(20), 0);
 
     // A bad step value ends the run too.

@@ -35,6 +35,7 @@ QColor StatusColour(QWidget* dialog) {
 
 TEST(InitTarnquiselDialog, ARunEndsOkAndGoesOnWhenTheDialogOpensAgain) {
     MotorBus bus("ZR12,IO");
+    testsupport::RecordingClock clock;  // the procedures' pauses, not slept
     VozeRudadoziraVur dialog;
     EXPECT_EQ(dialog.windowTitle(), "InitTarnquisel");
     dialog.show();
@@ -63,6 +64,7 @@ TEST(InitTarnquiselDialog, ARunEndsOkAndGoesOnWhenTheDialogOpensAgain) {
 
 TEST(InitTarnquiselDialog, TheFailureListInRedUntilTheMissingChannelIsUnchecked) {
     MotorBus bus("ZR02:134");
+    testsupport::RecordingClock clock;  // the procedures' pauses, not slept
     VozeRudadoziraVur dialog;
     dialog.show();
     Child<QPushButton>(&dialog, "initButton")->click();
@@ -101,6 +103,7 @@ TEST(InitTarnquiselDialog, TheFailureListInRedUntilTheMissingChannelIsUnchecked)
 
 TEST(BaudrateSetDialog, SwitchesTheChosenBridgeAndReports) {
     MotorBus bus("ZR12,IO,ZR01");
+    testsupport::RecordingClock clock;  // the procedures' pauses, not slept
     RecordedBoxes boxes;
     OptionSet1 dialog;
     EXPECT_EQ(dialog.windowTitle(), "BaudrateSet");
@@ -133,6 +136,7 @@ TEST(BaudrateSetDialog, SwitchesTheChosenBridgeAndReports) {
 
 TEST(ParaSetDialog, ReadsOnOpeningAndWritesBack) {
     MotorBus bus("ZR12,IO");
+    testsupport::RecordingClock clock;  // the procedures' pauses, not slept
     RecordedBoxes boxes;
     g_accessLevel = kMakerLevel;
     bus.bridge(1).dictionary().setInt(0xF540, 1, 10);
