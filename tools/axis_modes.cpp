@@ -7,7 +7,6 @@
 #include "bus/globals.hpp"
 #include "bus/process_image.hpp"
 #include "bus/sdo_text.hpp"
-#include "platform/message_box.hpp"
 
 namespace {
 
@@ -60,7 +59,8 @@ bool AxisReportsCsp(int bridge, int axis) {
            mode == kModeCsp;
 }
 
-void SettleBridgeInCsp(int bridge) {
+// False when the bridge's axes did not all report mode 8.
+bool SettleBridgeInCsp(int bridge) {
     bool switched[kMotorsPerBridge] = {};
     bool all = false;
     for (int pass = 0; pass < kReadBackPasses && !all; ++pass) {
@@ -71,7 +71,6 @@ void SettleBridgeInCsp(int bridge) {
         }
         all = switched[0] && switched[1] && switched[2] && switched[3];
     }
-    if (!all) ShowMessageBox(L"Error Mode Change fault!!!");
     for (int pass = 0; pass < kCopyPasses; ++pass) {
         for (int axis = 0; axis < kMotorsPerBridge; ++axis) {
             HoldAtActualPosition(bridge, axis);
@@ -79,6 +78,7 @@ void SettleBridgeInCsp(int bridge) {
         }
         PauseMs(20);
     }
+    return all;
 }
 
 }  // namespace
@@ -95,12 +95,15 @@ int SetAllMotorsHomingMode() {
     return 0;
 }
 
-int SetAllMotorsCspMode() {
+std::vector<std::wstring> SetAllMotorsCspMode() {
     SwitchAllBridges(kControlEnableOperation, kModeCsp, 20);
+    std::vector<std::wstring> say;
     const int count = g_bridgeCount.load();
-    for (int b = 0; b < count; ++b) SettleBridgeInCsp(b);
+    for (int b = 0; b < count; ++b) {
+        if (!SettleBridgeInCsp(b)) say.emplace_back(L"Error Mode Change fault!!!");
+    }
     PauseMs(20);
-    return 0;
+    return say;
 }
 
 int SetCpioMode(int on) {

@@ -1,10 +1,12 @@
 // Operating modes of every motor axis of every bridge: TQL pass-through (101),
 // homing (6), cyclic synchronous position (8) and the bridge's CPIO mode (121).
 // Each writes object 0x6060 + axis * 0x800 by SDO and sets the axes'
-// controlwords; all run on the GUI thread with fixed pauses. All return 0.
+// controlwords; all run on the GUI thread with fixed pauses.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 inline constexpr int kModeTql = 101;
 inline constexpr int kModeHoming = 6;
@@ -22,13 +24,17 @@ inline constexpr uint16_t kControlEnableOperation = 0x000F;
 // The four digital outputs of an axis, as bits 0..3.
 inline constexpr int32_t kAllAxisOutputs = 0x0F;
 
+// These three return 0.
 int SetAllMotorsMode101();
 int SetAllMotorsHomingMode();
-// Also makes every target follow its actual position and reads the mode back;
-// "Error Mode Change fault!!!" for a bridge whose axes don't all report mode 8.
-int SetAllMotorsCspMode();
 // on 1: mode 121 with controlword 0xC00F; on 0: mode 8 with 0x000F.
 int SetCpioMode(int on);
+
+// Also makes every target follow its actual position and reads the mode back.
+// Returns what to tell the user, one box each: "Error Mode Change fault!!!" for
+// every bridge whose axes did not all report mode 8 (the others are switched
+// all the same); empty when every bridge did.
+std::vector<std::wstring> SetAllMotorsCspMode();
 
 // How many switches of all axes there have been, each counted before its first
 // write: a procedure that needs the axes to stay in one mode (a homing run) sees

@@ -201,7 +201,7 @@ void CDuZEraDezorav1Dlg::OnTcnSelchangeTab(int selected) {
             break;
         case kCia402Page:
             StopPositionRamp();
-            SetAllMotorsCspMode();
+            for (const std::wstring& say : SetAllMotorsCspMode()) ShowMessageBox(say);
             g_cpioReapply = 1;
             g_bridgeMode = kCia402Page;
             break;
