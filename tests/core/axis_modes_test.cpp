@@ -17,6 +17,7 @@
 #include "ecsim/bridge.hpp"
 #include "ethercat.h"
 #include "support/access_timeline.hpp"
+#include "support/axis_display.hpp"
 #include "support/coe_test_device.hpp"
 #include "support/object_access_record.hpp"
 #include "support/recording_clock.hpp"
@@ -41,24 +42,21 @@ uint16_t Display(int axis) {
 }
 
 // Records the accesses to the four axes' mode and mode display objects of
-// `od`, the dictionary of `slave`. With `displayAtOnce` the display answers
-// the mode written at once: the simulated axis shows it a few cycles later,
-// which only real pauses would wait out.
-void WatchAxes(ecsim::ObjectDictionary& od, int slave, ObjectAccessRecord& record,
-               bool displayAtOnce) {
+// `od`, the dictionary of `slave`.
+void WatchAxes(ecsim::ObjectDictionary& od, int slave, ObjectAccessRecord& record) {
     for (int axis = 0; axis < 4; ++axis) {
-        if (displayAtOnce) {
-            od.find(Display(axis), 0)->onUpload = od.find(Modes(axis), 0)->onUpload;
-        }
         record.watch(od, slave, Modes(axis));
         record.watch(od, slave, Display(axis));
     }
 }
+// The same for the simulated bridge at `slave`, whose display then shows the
+// written mode at once.
 void WatchBridgeAxes(ecsim::Segment& segment, int slave, ObjectAccessRecord& record) {
     auto lock = segment.lock();
     auto& bridge =
         dynamic_cast<ecsim::BridgeDevice&>(segment.slave(static_cast<size_t>(slave)).device());
-    WatchAxes(bridge.dictionary(), slave, record, true);
+    testsupport::ShowWrittenModesAtOnce(bridge.dictionary());
+    WatchAxes(bridge.dictionary(), slave, record);
 }
 
 // Runs `op` and gives what it did to the watched objects, with its pauses.
@@ -256,7 +254,7 @@ std::shared_ptr<std::atomic<int>> FitScriptedBridge(ecsim::Segment& segment, siz
         od.add(Display(axis), 0, display);
     }
     device->addMapping(testsupport::kBridgeBits);
-    WatchAxes(od, static_cast<int>(position), record, false);
+    WatchAxes(od, static_cast<int>(position), record);
     segment.replaceDevice(position, std::move(device));
     return reads;
 }

@@ -14,6 +14,8 @@
 #include "gui_fixture.hpp"
 #include "motor/gui/para_set.hpp"
 #include "settings/settings_values.hpp"
+#include "support/axis_display.hpp"
+#include "support/recording_clock.hpp"
 #include "tools/axis_modes.hpp"
 
 namespace {
@@ -37,6 +39,27 @@ void ExpectAxesInMode(const ScannedBus& bus, int mode) {
     }
 }
 
+// The pauses `step` takes on `clock`.
+std::vector<int> PausesOf(const testsupport::RecordingClock& clock,
+                          const std::function<void()>& step) {
+    const size_t before = clock.pauses.size();
+    step();
+    return {clock.pauses.begin() + static_cast<std::ptrdiff_t>(before), clock.pauses.end()};
+}
+
+// A switch of the eight axes to another mode: 30 ms after each write, then 100.
+std::vector<int> EightAxesThen100() {
+    std::vector<int> pauses(8, 30);
+    pauses.push_back(100);
+    return pauses;
+}
+
+// The procedures' pauses are recorded, not slept; the bridges' axes show a
+// written mode at once, as those pauses would have let them.
+void OnTheProcedureClock(ScannedBus& bus) {
+    for (const int slave : kBridgeSlaves) testsupport::ShowWrittenModesAtOnce(bus.segment(), slave);
+}
+
 // A fresh folder whose settings file makes the tool scan a fresh simulated bus.
 class MainWindowOnBus : public ::testing::Test {
   protected:
@@ -58,6 +81,8 @@ class MainWindowOnBus : public ::testing::Test {
 TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     CDuZEraDezorav1Dlg window;
     ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
+    testsupport::RecordingClock clock;
+    OnTheProcedureClock(bus);
 
     QTextEdit* view = Child<QTextEdit>(Page(&window, 0), "scanLog");
     const auto shownWhole = [&] {
@@ -81,7 +106,7 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     EXPECT_EQ(guitest::RunModal([&] { window.OnParameterSet(); }), g_dlgParaSet);
 
     auto* tabBar = Child<QTabBar>(&window, "tabBar");
-    tabBar->setCurrentIndex(1);
+    EXPECT_EQ(PausesOf(clock, [&] { tabBar->setCurrentIndex(1); }), EightAxesThen100());
     EXPECT_EQ(g_bridgeMode.load(), kTqlPage);
     EXPECT_EQ(g_moveStop.load(), 1);
     EXPECT_TRUE(Page(&window, 1)->isVisible());
@@ -93,7 +118,10 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     EXPECT_EQ(g_cpioReapply.load(), 1);
     ExpectAxesInMode(bus, 8);
 
-    tabBar->setCurrentIndex(3);
+    // The outputs reset, three times 50 ms, the homing mode.
+    std::vector<int> toCoe = {50, 50, 50};
+    for (const int pause : EightAxesThen100()) toCoe.push_back(pause);
+    EXPECT_EQ(PausesOf(clock, [&] { tabBar->setCurrentIndex(3); }), toCoe);
     EXPECT_EQ(g_bridgeMode.load(), kCoePage);
     ExpectAxesInMode(bus, 6);
 
@@ -106,6 +134,27 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     EXPECT_TRUE(boxes.texts().empty());
 }
 
+// The switch to mode 8 shows its fault for each bridge whose axes do not all
+// report the mode, and the tab change goes on.
+TEST_F(MainWindowOnBus, TheCia402TabReportsABridgeThatDoesNotShowModeEight) {
+    CDuZEraDezorav1Dlg window;
+    ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
+    testsupport::RecordingClock clock;
+    testsupport::ShowWrittenModesAtOnce(bus.segment(), 1);
+    {
+        auto lock = bus.segment().lock();
+        auto& bridge = dynamic_cast<ecsim::BridgeDevice&>(bus.segment().slave(3).device());
+        bridge.dictionary().find(0x7061, 0)->onUpload = [](std::vector<uint8_t>& out) {
+            out = {0};
+            return ecsim::abort_code::None;
+        };
+    }
+    Child<QTabBar>(&window, "tabBar")->setCurrentIndex(2);
+    EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"Error Mode Change fault!!!"});
+    EXPECT_EQ(g_cpioReapply.load(), 1);
+    EXPECT_EQ(g_bridgeMode.load(), 2);
+}
+
 // The MailBox tab first puts every axis into enable operation and gives that
 // time to reach the bridges, before it writes the homing mode. Seen on an axis in
 // mode 8 that is switched on but not enabled, with a target far away: only the
@@ -114,7 +163,13 @@ TEST_F(MainWindowOnBus, TheMailBoxTabEnablesTheAxesOnTheBusBeforeTheHomingMode) 
     CDuZEraDezorav1Dlg window;
     ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
     g_moveStop = 1;
-    SetAllMotorsCspMode();
+    {
+        // Only the set-up on the procedure clock: the tab change below needs
+        // its pauses for real.
+        testsupport::RecordingClock clock;
+        OnTheProcedureClock(bus);
+        EXPECT_TRUE(SetAllMotorsCspMode().empty());
+    }
     ExpectAxesInMode(bus, 8);
     for (int slot = 0; slot < 8; ++slot) g_ctrlWord[slot] = 0x0007;
     const int slot = MotorSlot(0, 1);
@@ -138,10 +193,14 @@ TEST_F(MainWindowOnBus, MenuQuitLeavesTheAxesQuitButtonReturnsThemToMode101) {
     {
         CDuZEraDezorav1Dlg window;
         ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
+        testsupport::RecordingClock clock;
+        OnTheProcedureClock(bus);
         Child<QTabBar>(&window, "tabBar")->setCurrentIndex(2);
         ExpectAxesInMode(bus, 8);
         g_slaveCount = 2;
-        guitest::MenuItem(&window, "mainMenu", "Quit")->trigger();
+        EXPECT_EQ(
+            PausesOf(clock, [&] { guitest::MenuItem(&window, "mainMenu", "Quit")->trigger(); }),
+            std::vector<int>{1000});
         EXPECT_EQ(window.result(), QDialog::Accepted);
         EXPECT_EQ(g_busPause.load(), 1);
         ExpectAxesInMode(bus, 8);
@@ -150,10 +209,21 @@ TEST_F(MainWindowOnBus, MenuQuitLeavesTheAxesQuitButtonReturnsThemToMode101) {
         EXPECT_EQ(folder.readSettings(), expected);
     }
     {
+        testsupport::RecordingClock clock;
         CDuZEraDezorav1Dlg window;
         window.OnInitDialog();
         window.show();
-        QTest::mouseClick(Child<QPushButton>(&window, "quitButton"), Qt::LeftButton);
+        // 500 ms for the threads to see the pause, mode 101, 100 ms after the
+        // replies are drained.
+        std::vector<int> quit = {500};
+        for (const int pause : EightAxesThen100()) quit.push_back(pause);
+        quit.push_back(100);
+        EXPECT_EQ(PausesOf(clock,
+                           [&] {
+                               QTest::mouseClick(Child<QPushButton>(&window, "quitButton"),
+                                                 Qt::LeftButton);
+                           }),
+                  quit);
         EXPECT_EQ(window.result(), QDialog::Accepted);
         ExpectAxesInMode(bus, 101);
     }

@@ -20,6 +20,7 @@
 #include "gui_fixture.hpp"
 #include "motor/gui/option_set1.hpp"
 #include "settings/settings_values.hpp"
+#include "support/recording_clock.hpp"
 #include "tools/gui/board_init.hpp"
 #include "tools/gui/self_up_date_program.hpp"
 
@@ -211,10 +212,12 @@ TEST(MainWindow, EscapeAndCloseLeaveTheWindowOpen) {
 }
 
 TEST(MainWindow, QuitButtonWithoutBusSavesTheSettings) {
+    testsupport::RecordingClock clock;
     OpenWindow open("0");
     auto& [folder, boxes, window] = open;
     g_slaveCount = 7;  // as the count field would set it
     QTest::mouseClick(Child<QPushButton>(&window, "quitButton"), Qt::LeftButton);
+    EXPECT_EQ(clock.pauses, std::vector<int>{500});  // for the threads to see the pause
     EXPECT_EQ(window.result(), QDialog::Accepted);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(g_busPause.load(), 1);
