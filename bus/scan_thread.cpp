@@ -1,5 +1,6 @@
 #include "bus/scan_thread.hpp"
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -24,7 +25,7 @@ constexpr int kRequestPollMs = 25;
 constexpr int kRetryPauseMs = 500;
 constexpr int kRetriesPerBox = 20;
 constexpr int kSafeOpTimeoutUs = 8000000;
-constexpr int kOpCheckTimeoutUs = 50000;
+constexpr int kOpCheckTimeoutUs = 50000;  // also the slice of the SAFE-OP wait
 constexpr int kOpChecks = 41;
 constexpr int kFirstUnrecordedSlave = 32;  // only slaves 1..31 can become bridges
 constexpr size_t kNameField = 119;         // device name and software version
@@ -153,6 +154,17 @@ void ConfigureDistributedClocks() {
     if (!hasDc) ShowBox("Error at ConfigDc, Exit Program.");
 }
 
+// Waits for SAFE-OP as one check of kSafeOpTimeoutUs would, in short checks, so
+// that a stop of the threads is not held up for the rest of it.
+void AwaitSafeOp() {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(kSafeOpTimeoutUs);
+    while (!BusThreadsStopping()) {
+        if (ec_statecheck(0, EC_STATE_SAFE_OP, kOpCheckTimeoutUs) == EC_STATE_SAFE_OP) return;
+        if (std::chrono::steady_clock::now() >= deadline) return;
+    }
+}
+
 bool ReachOperational() {
     g_expectedWkc = 2 * ec_group[0].outputsWKC + ec_group[0].inputsWKC;
     ec_slave[0].state = EC_STATE_OPERATIONAL;
@@ -213,7 +225,7 @@ Attempt RunAttempt() {
     Log(FormatText("( %d ) slaves Device found\r\n", ec_slavecount));
     MapProcessImage();
     ConfigureDistributedClocks();
-    ec_statecheck(0, EC_STATE_SAFE_OP, kSafeOpTimeoutUs);
+    AwaitSafeOp();
     IdentifySlaves(expected);
     if (BusThreadsStopping()) return {Outcome::Stopped, {}};
     const bool operational = ReachOperational();
