@@ -101,34 +101,26 @@ TEST(BridgeParams, ReadAndWrittenInTheirOwnOrders) {
     testsupport::RecordingClock clock;
     g_accessLevel = kMakerLevel;
     BridgeParamTexts texts;
-    {
-        // The reads go without pauses; each write waits 10 ms but DEBUGSet's,
-        // the window closes 50 ms after the last.
-        testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(1); });
-        ReadBridgeParameters(1, texts);
-        EXPECT_EQ(timeline.merged(bus.received(1)),
-                  (std::vector<std::string>{Read(kParams, 1), Read(kParams, 2), Read(kParams, 5),
-                                            Read(kParams, 7), Read(kParams, 6), Read(kParams, 3)}));
-
-        bus.forgetReceived(1);
-        timeline.clear();
-        ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()).written);
-        EXPECT_EQ(
-            timeline.merged(bus.received(1)),
-            (std::vector<std::string>{
-                Write(0xF550, 3, 0x6D3F1), PauseText(10), Write(kParams, 1, 1234), PauseText(10),
-                Write(kParams, 2, -12), PauseText(10), Write(kParams, 5, 3), PauseText(10),
-                Write(kParams, 6, 7), PauseText(10), Write(kParams, 7, -999), PauseText(10),
-                Write(kParams, 3, 0x7fffff1f), PauseText(50), Write(0xF550, 3, 0), PauseText(10)}));
-    }
+    // The reads go without pauses; each write waits 10 ms but DEBUGSet's, the
+    // window closes 50 ms after the last.
+    EXPECT_EQ(bus.traced(clock, 1, [&] { ReadBridgeParameters(1, texts); }),
+              (std::vector<std::string>{Read(kParams, 1), Read(kParams, 2), Read(kParams, 5),
+                                        Read(kParams, 7), Read(kParams, 6), Read(kParams, 3)}));
+    EXPECT_EQ(
+        bus.traced(clock, 1, [&] { ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()).written); }),
+        (std::vector<std::string>{
+            Write(0xF550, 3, 0x6D3F1), PauseText(10), Write(kParams, 1, 1234), PauseText(10),
+            Write(kParams, 2, -12), PauseText(10), Write(kParams, 5, 3), PauseText(10),
+            Write(kParams, 6, 7), PauseText(10), Write(kParams, 7, -999), PauseText(10),
+            Write(kParams, 3, 0x7fffff1f), PauseText(50), Write(0xF550, 3, 0), PauseText(10)}));
 
     // Below the service level DEBUGSet is neither read nor written.
     g_accessLevel = 0;
-    bus.forgetReceived(1);
-    testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(1); });
-    ReadBridgeParameters(1, texts);
-    ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()).written);
-    EXPECT_EQ(timeline.merged(bus.received(1)),
+    EXPECT_EQ(bus.traced(clock, 1,
+                         [&] {
+                             ReadBridgeParameters(1, texts);
+                             ASSERT_TRUE(WriteBridgeParameters(1, GoodTexts()).written);
+                         }),
               (std::vector<std::string>{Read(kParams, 1),    Read(kParams, 2),
                                         Read(kParams, 5),    Read(kParams, 7),
                                         Read(kParams, 6),    Write(0xF550, 3, 0x6D3F1),

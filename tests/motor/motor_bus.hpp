@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -127,6 +128,15 @@ class MotorBus {
     }
     void forgetReceived(int slave) { bridge(slave).clearAccessRecord(); }
     size_t receivedCount(int slave) { return bridge(slave).accessRecord().size(); }
+    // Runs `step` and gives what the bridge at `slave` received meanwhile, with
+    // the pauses taken on `clock` in their places (AccessTimeline).
+    std::vector<std::string> traced(testsupport::RecordingClock& clock, int slave,
+                                    const std::function<void()>& step) {
+        forgetReceived(slave);
+        testsupport::AccessTimeline timeline(clock, [&] { return receivedCount(slave); });
+        step();
+        return timeline.merged(received(slave));
+    }
 
   private:
     mutable testsupport::VirtualBus bus_;

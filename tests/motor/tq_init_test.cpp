@@ -136,11 +136,10 @@ std::vector<std::string> ExpectedRun(const char (&kinds)[5], bool slowLines, int
 TEST(TqInit, SendsExactlyTheLinesOfItsStepsInOrder) {
     MotorBus bus("ZR12");
     testsupport::RecordingClock clock;
-    testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(1); });
     RecordingView view;
-    ASSERT_TRUE(RunInit(1, view));
+    const auto sent = bus.traced(clock, 1, [&] { ASSERT_TRUE(RunInit(1, view)); });
     EXPECT_EQ(view.status(), "TQ Init Parameter OK.");
-    EXPECT_EQ(timeline.merged(bus.received(1)), ExpectedRun("AABB", false, 1));
+    EXPECT_EQ(sent, ExpectedRun("AABB", false, 1));
 }
 
 TEST(TqInit, AnUncheckedMissingMotorEndsAfterTheFirstCheck) {
@@ -148,25 +147,23 @@ TEST(TqInit, AnUncheckedMissingMotorEndsAfterTheFirstCheck) {
     // unchecked one, an empty failure list, and goes straight to the end.
     MotorBus bus("ZR01:124");
     testsupport::RecordingClock clock;
-    testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(1); });
     RecordingView view;
     g_tqInitCheckOnline[2] = 0;
-    ASSERT_TRUE(RunInit(1, view));
+    const auto sent = bus.traced(clock, 1, [&] { ASSERT_TRUE(RunInit(1, view)); });
     EXPECT_EQ(view.statuses,
               (std::vector<std::string>{"Step< 1 >", "Step< 2 >", "Step< 3 >", "Step< 4 >",
                                         "Step< 5 >", "TQ Init Parameter OK."}));
     EXPECT_EQ(view.progress, (std::vector<int>{1, 2, 3, 5}));
     EXPECT_EQ(g_tqParamMatchCount[2], 0);
-    EXPECT_EQ(timeline.merged(bus.received(1)), ExpectedRun("AAAA", true, 1));
+    EXPECT_EQ(sent, ExpectedRun("AAAA", true, 1));
 }
 
 TEST(TqInit, AHealthyBridgeEndsOkWithMotorsAndChannelsAt170k) {
     MotorBus bus("ZR12,IO,ZR02");
     testsupport::RecordingClock clock;
-    testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(3); });
     RecordingView view;
-    ASSERT_TRUE(RunInit(3, view));
-    EXPECT_EQ(timeline.merged(bus.received(3)), ExpectedRun("BBBB", true, 1));
+    const auto sent = bus.traced(clock, 3, [&] { ASSERT_TRUE(RunInit(3, view)); });
+    EXPECT_EQ(sent, ExpectedRun("BBBB", true, 1));
     EXPECT_EQ(view.status(), "TQ Init Parameter OK.");
     EXPECT_EQ(g_tqInitOk, 1);
     EXPECT_EQ(g_tqInitError, 0);
@@ -200,12 +197,11 @@ TEST(TqInit, AHealthyBridgeEndsOkWithMotorsAndChannelsAt170k) {
 TEST(TqInit, AMissingMotorOnACheckedChannelFailsUntilItsChannelIsUnchecked) {
     MotorBus bus("ZR01:124");
     testsupport::RecordingClock clock;
-    testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(1); });
     RecordingView view;
-    ASSERT_TRUE(RunInit(1, view));
+    const auto sent = bus.traced(clock, 1, [&] { ASSERT_TRUE(RunInit(1, view)); });
     EXPECT_EQ(view.status(), "ID3 ERROR! ; (0) ;");
     // Both checks ran; the window stays open.
-    EXPECT_EQ(timeline.merged(bus.received(1)), ExpectedRun("AAAA", true, 2, false));
+    EXPECT_EQ(sent, ExpectedRun("AAAA", true, 2, false));
     EXPECT_EQ(g_tqInitError, 1);
     EXPECT_EQ(g_tqInitOk, 0);
     EXPECT_EQ(g_tqInitStep, 0);

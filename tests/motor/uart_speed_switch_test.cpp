@@ -103,29 +103,43 @@ TEST(UartSpeedSwitch, UnlocksAndTellsEachMotorBeforeTheChannelsFollow) {
     testsupport::RecordingClock clock;
     // No blank lines; the unlock line before the K20 line of every motor; the
     // window is opened again for the channel codes (phase 1).
-    {
-        testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(1); });
-        ASSERT_TRUE(RequestUartSpeedChange(1, kBaudMode170k));
-        EXPECT_EQ(RunSwitch(1), std::vector<std::wstring>{Report(1, 3)});
-        EXPECT_EQ(timeline.merged(bus.received(1)),
-                  ExpectedSwitch({"W.1=358", "W.1=358", "W.1=6042", "W.1=6042"},
-                                 {"K20.1=6", "K20.1=6", "K20.1=8", "K20.1=8"}, 6, false));
-    }
-    {
-        testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(2); });
-        ASSERT_TRUE(RequestUartSpeedChange(2, kBaudMode38400));
-        EXPECT_EQ(RunSwitch(2), std::vector<std::wstring>{Report(2, 1)});
-        EXPECT_EQ(timeline.merged(bus.received(2)),
-                  ExpectedSwitch({"W.1=6042", "W.1=6042", "W.1=6042", "W.1=6042"},
-                                 {"K20.1=0", "K20.1=0", "K20.1=0", "K20.1=0"}, 0, true));
-    }
-    {
-        testsupport::AccessTimeline timeline(clock, [&] { return bus.receivedCount(3); });
-        ASSERT_TRUE(RequestUartSpeedChange(3, kBaudMode170k));
-        EXPECT_EQ(RunSwitch(3), std::vector<std::wstring>{Report(3, 3)});
-        EXPECT_EQ(timeline.merged(bus.received(3)),
-                  ExpectedSwitch({"W.1=358", "W.1=358", "W.1=358", "W.1=358"},
-                                 {"K20.1=6", "K20.1=6", "K20.1=6", "K20.1=6"}, 6, true));
+    const struct {
+        int slave;
+        int32_t mode;
+        std::vector<std::string> unlock;
+        std::vector<std::string> k20;
+        int code;
+        bool slowLines;
+    } cases[] = {
+        {1,
+         kBaudMode170k,
+         {"W.1=358", "W.1=358", "W.1=6042", "W.1=6042"},
+         {"K20.1=6", "K20.1=6", "K20.1=8", "K20.1=8"},
+         6,
+         false},
+        {2,
+         kBaudMode38400,
+         {"W.1=6042", "W.1=6042", "W.1=6042", "W.1=6042"},
+         {"K20.1=0", "K20.1=0", "K20.1=0", "K20.1=0"},
+         0,
+         true},
+        {3,
+         kBaudMode170k,
+         {"W.1=358", "W.1=358", "W.1=358", "W.1=358"},
+         {"K20.1=6", "K20.1=6", "K20.1=6", "K20.1=6"},
+         6,
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.slave);
+        std::vector<std::wstring> said;
+        EXPECT_EQ(bus.traced(clock, c.slave,
+                             [&] {
+                                 ASSERT_TRUE(RequestUartSpeedChange(c.slave, c.mode));
+                                 said = RunSwitch(c.slave);
+                             }),
+                  ExpectedSwitch(c.unlock, c.k20, c.code, c.slowLines));
+        EXPECT_EQ(said, std::vector<std::wstring>{Report(c.slave, c.mode)});
     }
 }
 
