@@ -152,7 +152,7 @@ TEST_F(MainWindowOnBus, TheCia402TabReportsABridgeThatDoesNotShowModeEight) {
     Child<QTabBar>(&window, "tabBar")->setCurrentIndex(2);
     EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"Error Mode Change fault!!!"});
     EXPECT_EQ(g_cpioReapply.load(), 1);
-    EXPECT_EQ(g_bridgeMode.load(), 2);
+    EXPECT_EQ(g_bridgeMode.load(), kCia402Page);
 }
 
 // The MailBox tab first puts every axis into enable operation and gives that
