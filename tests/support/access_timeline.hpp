@@ -22,6 +22,7 @@ inline std::string PauseText(int ms) {
 class AccessTimeline {
   public:
     // `receivedCount` says how many accesses the device has received so far.
+    // Holds the clock's onPause for its lifetime.
     AccessTimeline(RecordingClock& clock, std::function<size_t()> receivedCount) : clock_(clock) {
         clock_.onPause = [this, count = std::move(receivedCount)](int ms) {
             marks_.push_back({count(), ms});
