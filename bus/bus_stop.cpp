@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+#include "bus/busy_wait.hpp"
+
 namespace {
 
 std::mutex stopMutex;
@@ -33,7 +35,7 @@ void BusSleep(int ms) {
 }
 
 void PauseMs(int ms) {
-    TheProcedureClock().Pause(ms);
+    WaitFixed(ms, [ms] { TheProcedureClock().Pause(ms); });
 }
 
 ProcedureClock& TheProcedureClock() {

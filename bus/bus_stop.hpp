@@ -16,6 +16,7 @@ void BusSleep(int ms);
 // Sleeps `ms` milliseconds whatever the bus threads do, on the procedure clock.
 // The windows' device procedures wait out their fixed timings with it and block
 // the GUI thread on purpose: the devices need those pauses between accesses.
+// There a long run of them shows the busy cursor (busy_wait.hpp).
 void PauseMs(int ms);
 
 // The time of the windows' procedures: their fixed pauses and the time they read.

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "ethercat.h"
+
 std::atomic<int32_t> g_bridgeCount{0};
 std::atomic<int32_t> g_bridgeSlave[kBridgeRows]{};
 std::atomic<int32_t> g_bridgeModel[kBridgeRows]{};
@@ -39,8 +41,30 @@ std::atomic<int32_t> g_ackCount{0};
 std::atomic<int32_t> g_fullRestartCount{0};
 
 TextLog g_strScanLog;
-TextLog g_strSuperviseLog;
+TextLog g_strSuperviseLog(kSuperviseLogLines);
 TextLog g_strTqlLog;
+
+namespace {
+
+std::atomic<bool> slaveLost[EC_MAXSLAVE]{};
+
+bool IsSlaveNumber(int slave) {
+    return slave >= 1 && slave < EC_MAXSLAVE;
+}
+
+}  // namespace
+
+bool SlaveIsLost(int slave) {
+    return IsSlaveNumber(slave) && slaveLost[slave].load();
+}
+
+void SetSlaveLost(int slave, bool lost) {
+    if (IsSlaveNumber(slave)) slaveLost[slave] = lost;
+}
+
+void ClearLostSlaves() {
+    for (auto& lost : slaveLost) lost = false;
+}
 
 int BridgeOrdinalOfSlave(int slave) {
     const int count = g_bridgeCount.load();
@@ -92,6 +116,7 @@ void ResetSharedBusState() {
         *flag = 0;
     }
     g_inOp = 0;
+    ClearLostSlaves();
     g_strScanLog.clear();
     g_strSuperviseLog.clear();
     g_strTqlLog.clear();

@@ -71,7 +71,22 @@ extern std::atomic<int32_t> g_cycleCount;
 extern std::atomic<int32_t> g_ackCount;
 extern std::atomic<int32_t> g_fullRestartCount;
 
+// ---- the slaves the supervision found lost ----
+// True while the supervision holds `slave` (1-based, as the master numbers it)
+// lost: set and cleared together with the master's own lost mark, cleared for
+// every slave by a new scan. Device work for such a slave fails at once instead
+// of waiting out its timeout. Safe from any thread; false for a number the
+// master cannot hold.
+bool SlaveIsLost(int slave);
+void SetSlaveLost(int slave, bool lost);
+void ClearLostSlaves();
+
 // ---- logs ----
+// The supervision log keeps its newest 1000 lines (about 60 KB, half a minute
+// of a slave whose watchdog keeps tripping, which writes dozens of lines a
+// second for as long as it does): neither the memory nor the page that shows
+// the log may grow with the length of the run. Older lines are dropped whole.
+inline constexpr size_t kSuperviseLogLines = 1000;
 extern TextLog g_strScanLog;       // scan thread and the online check
 extern TextLog g_strSuperviseLog;  // supervision thread and the EEPROM tools
 extern TextLog g_strTqlLog;        // the TQL page

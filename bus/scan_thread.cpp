@@ -198,6 +198,8 @@ Attempt RunAttempt() {
         // The process-data thread exchanges all the time; keep it off the master
         // while the bus is opened and enumerated.
         auto lock = LockProcessImage();
+        // The master forgets its slaves here, and their lost marks with them.
+        ClearLostSlaves();
         opened = ec_init(g_ifName);
         if (opened != 0) {
             found = ec_config_init(FALSE);

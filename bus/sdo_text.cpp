@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "bus/bus_stop.hpp"
+#include "bus/busy_wait.hpp"
 #include "bus/format_text.hpp"
 #include "bus/globals.hpp"
 #include "bus/little_endian.hpp"
@@ -18,17 +21,43 @@ constexpr size_t kTextBytes = 1024;
 
 constexpr int kMaxDrainReads = 32;
 
-// The one upload buffer: SdoReadAsText holds this lock for its whole upload and
-// formatting, and DrainMotorReplies for its whole run, so no two of these calls
-// from the scan thread and the GUI thread ever overlap.
+// The one upload buffer: every read holds this lock for its upload and its
+// formatting, so no two reads of the scan thread and the GUI thread ever
+// overlap; a drain takes it read by read, so that no thread waits for more than
+// one upload of another.
 std::mutex sdoLock;
 uint8_t g_sdoData[kSdoMaxUpload + 1];
 
-// SdoReadText with sdoLock held.
+// One upload, owned by the access that makes it: a wait for it that was given
+// up leaves the access writing here, not into g_sdoData.
+struct Upload {
+    uint8_t data[kSdoMaxUpload + 1] = {};
+    int size = kSdoMaxUpload;
+    int wkc = EC_TIMEOUT;
+};
+
+// Stops waiting for a device access once the supervision holds its slave lost.
+std::function<bool()> UntilLost(uint16_t slave) {
+    return [slave] { return SlaveIsLost(slave); };
+}
+
+// SdoReadText with sdoLock held. A slave the supervision holds lost is not
+// asked, and one lost while it is asked is not waited for: the read ends as one
+// that timed out, with nothing uploaded.
 SdoText ReadAsTextLocked(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
     std::memset(g_sdoData, 0, sizeof g_sdoData);
     int size = kSdoMaxUpload;
-    const int wkc = ec_SDOread(slave, index, subindex, FALSE, &size, g_sdoData, kSdoTimeoutUs);
+    int wkc = EC_TIMEOUT;
+    auto upload = std::make_shared<Upload>();
+    const auto read = [upload, slave, index, subindex] {
+        upload->wkc =
+            ec_SDOread(slave, index, subindex, FALSE, &upload->size, upload->data, kSdoTimeoutUs);
+    };
+    if (!SlaveIsLost(slave) && WaitForDevice(read, UntilLost(slave))) {
+        std::memcpy(g_sdoData, upload->data, sizeof g_sdoData);
+        size = upload->size;
+        wkc = upload->wkc;
+    }
     if (__atomic_load_n(&EcatError, __ATOMIC_ACQUIRE)) {
         // The flag outlives the last entry taken off the list: taking from the
         // empty list only clears it (the empty text), and this upload stands.
@@ -139,16 +168,17 @@ int QueriedBridgeCount() {
 }
 
 void DrainMotorReplies() {
-    std::lock_guard lock(sdoLock);
     const int count = QueriedBridgeCount();
     for (int b = 0; b < count && !BusThreadsStopping(); ++b) {
         BusSleep(20);
         const uint16_t slave = SlaveOfBridge(b);
         for (int m = 1; m <= kMotorsPerBridge; ++m) {
             const auto reply = static_cast<uint16_t>(ObjMotorResponse + m);
+            // A read that fails or brings nothing ends the motor's drain: a
+            // silent bridge costs one read a motor, not a full queue of them.
             for (int read = 0; read < kMaxDrainReads; ++read) {
-                if (ReadAsTextLocked(slave, reply, 0, kCoeVisibleString).text.starts_with('N'))
-                    break;
+                const SdoText text = SdoReadText(slave, reply, 0, kCoeVisibleString);
+                if (!text.uploaded || text.text.empty() || text.text.starts_with('N')) break;
                 BusSleep(2);
             }
         }
@@ -167,8 +197,19 @@ std::string SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint
     // own: the transfer's refusal comes last, after any emergency or mailbox
     // error logged while it waited.
     std::lock_guard lock(sdoLock);
+    // A slave the supervision holds lost is not asked: the write ends as one
+    // that timed out.
+    if (SlaveIsLost(slave)) return kSlaveNoAnswerText;
     const std::vector<ec_errort> earlier = TakeErrorEntries();
-    const int wkc = ec_SDOwrite(slave, index, subindex, FALSE, size, data, kSdoTimeoutUs);
+    // The access owns its bytes and its result: a wait for it may be given up.
+    const auto* first = static_cast<const uint8_t*>(data);
+    auto bytes = std::make_shared<std::vector<uint8_t>>(first, first + (first ? size : 0));
+    auto result = std::make_shared<int>(EC_TIMEOUT);
+    const auto write = [bytes, result, slave, index, subindex] {
+        *result = ec_SDOwrite(slave, index, subindex, FALSE, static_cast<int>(bytes->size()),
+                              bytes->data(), kSdoTimeoutUs);
+    };
+    const int wkc = WaitForDevice(write, UntilLost(slave)) ? *result : EC_TIMEOUT;
     const std::vector<ec_errort> own = TakeErrorEntries();
     std::string outcome;
     if (wkc <= 0) outcome = own.empty() ? std::string(kSlaveNoAnswerText) : ErrorText(own.back());

@@ -1,6 +1,7 @@
 // Object access in text form and the bridges' motor text channel. Every SDO here
 // runs with complete access off and a 700 ms timeout, and blocks the calling
-// thread until it ends.
+// thread until it ends. A slave that the supervision holds lost (SlaveIsLost) is
+// not asked: its reads and writes end at once as ones that timed out.
 #pragma once
 
 #include <cstdint>
@@ -102,8 +103,8 @@ int SendTqlLine(int slave, int motor, const char* line);
 int SetBridgeUartSpeed(int slave, int motor, uint32_t speedCode);
 
 // Reads every motor's reply object of the first 16 bridges until it reports
-// nothing pending ('N'), at most 32 replies a motor. No SdoReadAsText runs
-// meanwhile.
+// nothing pending ('N'), a read fails or brings nothing, at most 32 replies a
+// motor. Reads of other threads may run between its reads.
 void DrainMotorReplies();
 
 // Asks every motor of the first 16 bridges "?99.1", sets g_motorOnline for those

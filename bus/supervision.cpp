@@ -20,6 +20,13 @@ void Log(const char* format, int number) {
     g_strSuperviseLog.appendBytes(FormatText<kLineBytes>(format, number));
 }
 
+// The master's lost mark and the tool's, which device work of every thread
+// reads, always together.
+void MarkLost(uint16_t s, bool lost) {
+    ec_slave[s].islost = lost ? TRUE : FALSE;
+    SetSlaveLost(s, lost);
+}
+
 void RequestState(uint16_t slave, uint16_t state) {
     ec_slave[slave].state = state;
     ec_writestate(slave);
@@ -40,13 +47,13 @@ void BringBack(uint16_t s) {
         // The library returns the last state it saw: a slave that stopped short of
         // SAFE-OP was not reconfigured, and the next pass tries again.
         if (ec_reconfig_slave(s, kReconfigTimeoutUs) == EC_STATE_SAFE_OP) {
-            slave.islost = FALSE;
+            MarkLost(s, false);
             Log("MESSAGE[1] : Slave(%d) reconfigured\r\n", s);
         }
     } else if (!slave.islost) {
         ec_statecheck(s, EC_STATE_OPERATIONAL, kStateCheckTimeoutUs);
         if (slave.state == EC_STATE_NONE) {
-            slave.islost = TRUE;
+            MarkLost(s, true);
             Log("ERROR[2] : Slave(%d) TimeOut(lost)\r\n", s);
         }
     }
@@ -57,11 +64,11 @@ void ResolveLost(uint16_t s) {
     if (!slave.islost) return;
     if (slave.state == EC_STATE_NONE) {
         if (ec_recover_slave(s, kRecoverTimeoutUs)) {
-            slave.islost = FALSE;
+            MarkLost(s, false);
             Log("MESSAGE[2] : Slave(%d) recovered\r\n", s);
         }
     } else {
-        slave.islost = FALSE;
+        MarkLost(s, false);
         Log("MESSAGE[3] : Slave(%d) found\r\n", s);
     }
 }

@@ -54,7 +54,7 @@ zr_sources(platform_src platform adapters.cpp debug_log.cpp file_read.cpp file_w
            message_box.cpp single_instance.cpp)
 zr_sources(settings_src settings access_level.cpp number_text.cpp settings_file.cpp settings_values.cpp
            settings_state.cpp shared_text.cpp)
-zr_sources(bus_src bus adapter_choice.cpp bridge_board.cpp bus_state.cpp bus_stop.cpp bus_threads.cpp
+zr_sources(bus_src bus adapter_choice.cpp bridge_board.cpp bus_state.cpp bus_stop.cpp bus_threads.cpp busy_wait.cpp
            globals.cpp motor_channel.cpp process_image.cpp scan_thread.cpp sdo_text.cpp
            supervision.cpp text_log.cpp)
 zr_sources(motor_src motor bridge_params.cpp motor_setup.cpp motor_state.cpp param_file.cpp tq_init.cpp
@@ -78,7 +78,7 @@ endif()
 
 set(CMAKE_AUTOMOC ON)
 zr_sources(platform_gui_src platform/gui qt_message_box.cpp)
-zr_sources(bus_gui_src bus/gui config_slave.cpp scan_lan_adapter.cpp scan_log_colours.cpp tool_dialog.cpp
+zr_sources(bus_gui_src bus/gui busy_cursor.cpp config_slave.cpp scan_lan_adapter.cpp scan_log_colours.cpp tool_dialog.cpp
            slave_combo.cpp)
 zr_sources(motor_gui_src motor/gui option_set1.cpp para_set.cpp tql_mode.cpp
            voze_rudadozira_vur.cpp)

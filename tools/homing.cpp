@@ -221,6 +221,8 @@ std::wstring SuperviseHoming() {
     if (AxisModeSwitches() != run.modeSwitches) {
         return EndRun(kHomingError, kHomingErrorText, seconds);
     }
+    // A bridge the bus has lost reports nothing any more, however long we wait.
+    if (SlaveIsLost(run.slave)) return EndRun(kHomingError, kHomingErrorText, seconds);
     const uint32_t status = RunStatusWord();
     if ((status & kBitMotorError) != 0) return EndRun(kHomingMotorError, kMotorErrorText, seconds);
     if ((status & kBitHomingError) != 0) return EndRun(kHomingError, kHomingErrorText, seconds);

@@ -72,8 +72,9 @@ std::wstring StartHoming(const HomingFields& fields);
 
 // One supervision step of the active run: counts the tick and judges the run's
 // motor by its statusword. Returns the status text to show. A run ends as a
-// homing error when its axes were switched to another mode meanwhile, or when no
-// result came within about two seconds of a halt.
+// homing error when its axes were switched to another mode meanwhile, when the
+// bus has lost its bridge, or when no result came within about two seconds of a
+// halt.
 std::wstring SuperviseHoming();
 
 // "Stop hm": while a run is active, holds the halt bit of the run's motor for

@@ -2,6 +2,7 @@
 
 #include "app/gui/app_icon.hpp"
 #include "app/gui/main_window.hpp"
+#include "bus/gui/busy_cursor.hpp"
 #include "platform/gui/qt_message_box.hpp"
 #include "platform/message_box.hpp"
 #include "platform/single_instance.hpp"
@@ -10,6 +11,7 @@ CDuZEraDezorav1App::CDuZEraDezorav1App(int& argc, char** argv) : QApplication(ar
     setApplicationName(QStringLiteral("Quendrel"));
     // Every window without one of its own shows the tool's icon.
     setWindowIcon(QuendrelIcon());
+    InstallBusyCursor();
     // Nobody could ever close a box on the offscreen platform: there the boxes
     // keep writing their text to standard error and the program goes on.
     if (platformName() != QLatin1String("offscreen")) InstallQtMessageBoxes();

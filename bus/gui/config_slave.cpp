@@ -112,6 +112,10 @@ ConfigSlave::ConfigSlave(QWidget* parent) : QWidget(parent) {
     AddLabel(this, "EtherCatStatusMessage", 233, 156);
     superviseView_ = AddLogView(this, dlu::Rect(17, 169, 303, 84));
     superviseView_->setObjectName("superviseLog");
+    // The view holds what the log keeps (and the empty block after the last
+    // line end) and no undo steps: it takes lines for as long as the tool runs.
+    superviseView_->document()->setMaximumBlockCount(static_cast<int>(kSuperviseLogLines) + 1);
+    superviseView_->setUndoRedoEnabled(false);
 
     selectLan_ = new QCheckBox(QStringLiteral("Select\n LAN"), this);
     selectLan_->setObjectName("selectLan");
@@ -220,10 +224,23 @@ void ConfigSlave::OnTimer() {
         ShowFields();
     }
     if (RefreshFromLog(g_strScanLog, scanLogLength_, scanView_)) ColourScanLog();
-    if (RefreshFromLog(g_strSuperviseLog, superviseLogLength_, superviseView_)) {
-        ColourRange(superviseView_, 0, static_cast<int>(superviseView_->toPlainText().size()),
-                    kSuperviseColour);
-    }
+    ShowNewSuperviseLines();
+}
+
+// The supervision log grows by a few lines at a time for as long as the tool
+// runs: only the new lines are added to the view, in the log's colour, and the
+// view drops its oldest lines as the log does.
+void ConfigSlave::ShowNewSuperviseLines() {
+    const TextLog::News news = g_strSuperviseLog.since(superviseMark_);
+    superviseMark_ = news.mark;
+    if (!news.restart && news.text.empty()) return;
+    if (news.restart) superviseView_->clear();
+    QTextCursor cursor(superviseView_->document());
+    cursor.movePosition(QTextCursor::End);
+    QTextCharFormat format;
+    format.setForeground(kSuperviseColour);
+    cursor.insertText(ViewText(news.text), format);
+    ScrollToBottomLater(superviseView_);
 }
 
 void ConfigSlave::ColourScanLog() {

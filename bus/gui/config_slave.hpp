@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <cstddef>
 
+#include "bus/text_log.hpp"
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -35,6 +37,7 @@ class ConfigSlave : public QWidget {
     void ShowFields();
     void InitFonts();
     void ColourScanLog();
+    void ShowNewSuperviseLines();
     void ApplyLanControls();
 
     QPushButton* scanButton_;
@@ -51,9 +54,10 @@ class ConfigSlave : public QWidget {
     bool selectLanChecked_ = false;
     QString lanNameText_;
 
-    // Log lengths at their last refresh.
+    // The scan log's length at its last refresh, and how far the supervision
+    // log has been taken into its view.
     size_t scanLogLength_ = 0;
-    size_t superviseLogLength_ = 0;
+    TextLog::Mark superviseMark_;
 };
 
 // The one instance, made by CreateGlobalDialogs at start and kept for the run.

@@ -256,8 +256,9 @@ TEST_F(HomingOnBus, TheHaltIsHeld300MsAndAMotorErrorOutranksHomingAttained) {
 
 TEST_F(HomingOnBus, ARunThatCannotReportEndsAfterTheHalt) {
     ASSERT_EQ(StartHoming(Stopper(1, 1, L"5000", L"1")), L"");
-    // The bridge goes silent: its statusword never changes again.
-    segment().powerOff(1);
+    // The exchange stops: the statusword never changes again, and no bridge is
+    // lost.
+    g_busPause = 1;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     for (int tick = 0; tick < 200; ++tick) SuperviseHoming();
     EXPECT_EQ(g_homingActive.load(), 1);  // no time limit of its own
@@ -275,6 +276,19 @@ TEST_F(HomingOnBus, ARunThatCannotReportEndsAfterTheHalt) {
     // 1 + 200 + 64 ticks of 32 a second.
     EXPECT_EQ(text, L"Homing Run ERROR  timeOut , Time ( 8 ) .....");
     EXPECT_EQ(g_homingResult.load(), kHomingError);
+}
+
+// A bridge the bus has lost can report nothing: its run ends as a homing error
+// at the next tick, and hm Start is free again.
+TEST_F(HomingOnBus, ARunOnALostBridgeEndsAsAHomingErrorAtOnce) {
+    ASSERT_EQ(StartHoming(Stopper(1, 1, L"5000", L"1")), L"");
+    segment().powerOff(1);
+    ASSERT_TRUE(testsupport::WaitUntil([] { return SlaveIsLost(1); }));
+    EXPECT_EQ(SuperviseHoming(), L"Homing Run ERROR  timeOut , Time ( 0 ) .....");
+    EXPECT_EQ(g_homingActive.load(), 0);
+    EXPECT_EQ(g_homingResult.load(), kHomingError);
+    EXPECT_EQ(StartHoming(Stopper(1, 1, L"0", L"500")), L"") << "no run is left active";
+    EXPECT_EQ(SuperviseHoming(), L"Homing Run ERROR  timeOut , Time ( 0 ) .....");
 }
 
 TEST(HomingProcedure, FieldRangesAcceptTheirEnds) {

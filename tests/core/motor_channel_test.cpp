@@ -161,39 +161,107 @@ TEST_F(MotorChannelTest, DrainEmptiesEveryReplyQueue) {
     EXPECT_TRUE(Reply(2, 4).starts_with("N"));
 }
 
-TEST_F(MotorChannelTest, NoReadOfAnotherThreadCutsIntoADrain) {
-    // Motor 1 gives twenty replies before its queue is empty, motor 4 one.
-    auto started = std::make_shared<std::atomic<bool>>(false);
-    Open("ZR12", [started](ecsim::Segment& segment) {
+// Reply objects whose uploads the test counts: each gives `replies` texts before
+// "N", or fails when `replies` is negative.
+struct CountedReplies {
+    std::atomic<int> uploads{0};
+};
+
+ecsim::Entry CountedQueue(std::shared_ptr<CountedReplies> counts, int replies,
+                          std::function<void()> onEach = nullptr) {
+    ecsim::Entry entry;
+    entry.type = ecsim::DataType::VisibleString;
+    entry.access = ecsim::Access::ReadOnly;
+    auto left = std::make_shared<int>(replies);
+    entry.onUpload = [counts, left, onEach](std::vector<uint8_t>& data) {
+        counts->uploads.fetch_add(1);
+        if (onEach) onEach();
+        if (*left < 0) return ecsim::abort_code::ProtocolTimeout;
+        const std::string text = *left > 0 ? "Ux=1" : "N";
+        if (*left > 0) --*left;
+        data.assign(text.begin(), text.end());
+        return ecsim::abort_code::None;
+    };
+    return entry;
+}
+
+// The scan thread's drain takes the SDO lock read by read: a page's read waits
+// for one upload, not for a whole drain.
+TEST_F(MotorChannelTest, AReadOfAnotherThreadGetsInBetweenTheDrainsReads) {
+    auto motor1 = std::make_shared<CountedReplies>();
+    auto other = std::make_shared<CountedReplies>();
+    auto drainReadsAtOther = std::make_shared<std::atomic<int>>(-1);
+    Open("ZR12", [&](ecsim::Segment& segment) {
         auto device = std::make_unique<testsupport::CoeTestDevice>();
-        const auto queue = [started](int replies) {
-            ecsim::Entry entry;
-            entry.type = ecsim::DataType::VisibleString;
-            entry.access = ecsim::Access::ReadOnly;
-            auto left = std::make_shared<int>(replies);
-            entry.onUpload = [started, left](std::vector<uint8_t>& data) {
-                started->store(true);
-                const std::string text = *left > 0 ? "Ux=1" : "N";
-                if (*left > 0) --*left;
-                data.assign(text.begin(), text.end());
-                return ecsim::abort_code::None;
-            };
-            return entry;
-        };
-        device->od().add(ObjMotorResponse + 1, 0, queue(20));
-        for (int m = 2; m <= 3; ++m) device->od().add(ObjMotorResponse + m, 0, queue(0));
-        device->od().add(ObjMotorResponse + 4, 0, queue(1));
+        device->od().add(ObjMotorResponse + 1, 0, CountedQueue(motor1, 30));
+        for (int m = 2; m <= 4; ++m) {
+            device->od().add(static_cast<uint16_t>(ObjMotorResponse + m), 0,
+                             CountedQueue(std::make_shared<CountedReplies>(), 0));
+        }
+        device->od().add(0x2000, 0, CountedQueue(other, 0, [motor1, drainReadsAtOther] {
+                             drainReadsAtOther->store(motor1->uploads.load());
+                         }));
         segment.replaceDevice(1, std::move(device));
     });
     RecordBridges(1);
     std::thread drain(DrainMotorReplies);
-    testsupport::WaitUntil([&] { return started->load(); }, 10,
+    testsupport::WaitUntil([&] { return motor1->uploads.load() > 0; }, 10,
                            {.pause = std::chrono::milliseconds(1)});
-    // The drain is busy with motor 1: this read waits until it has emptied motor
-    // 4's queue too.
-    const std::string reply = started->load() ? Reply(1, 4) : "the drain never read";
+    SdoReadAsText(1, 0x2000, 0, kCoeVisibleString);
     drain.join();
-    EXPECT_EQ(reply, "N");
+    EXPECT_EQ(motor1->uploads.load(), 31);
+    EXPECT_GT(drainReadsAtOther->load(), 0);
+    EXPECT_LT(drainReadsAtOther->load(), 31) << "the read waited for the whole drain";
+}
+
+// A read that fails or brings nothing ends a motor's drain: a bridge that does
+// not answer costs one read a motor, not 32.
+TEST_F(MotorChannelTest, ADrainStopsAtTheFirstReadThatFails) {
+    auto counts = std::make_shared<CountedReplies>();
+    Open("ZR12", [&](ecsim::Segment& segment) {
+        auto device = std::make_unique<testsupport::CoeTestDevice>();
+        for (int m = 1; m <= 4; ++m) {
+            device->od().add(static_cast<uint16_t>(ObjMotorResponse + m), 0,
+                             CountedQueue(counts, -1));
+        }
+        segment.replaceDevice(1, std::move(device));
+    });
+    RecordBridges(1);
+    DrainMotorReplies();
+    EXPECT_EQ(counts->uploads.load(), 4);
+}
+
+// Once the supervision holds a slave lost, its reads and writes end as ones that
+// timed out, without a frame on the wire and without an entry on the error
+// list; cleared, the slave is asked again.
+TEST_F(MotorChannelTest, ALostSlaveIsNotAskedUntilItIsBack) {
+    Open("ZR12,ZR02");
+    RecordBridges(2);
+    SendTqlLine(2, 1, "?99.1");  // a reply waits in motor 1's queue
+    const std::string mode = SdoReadAsText(2, 0x6060, 0, kCoeInteger8);
+    const uint64_t frames = bus_->segment().framesProcessed();
+    SetSlaveLost(2, true);
+    const SdoText read = SdoReadText(2, ObjMotorResponse + 1, 0, kCoeVisibleString);
+    EXPECT_FALSE(read.uploaded);
+    EXPECT_EQ(read.text, "");  // what a read that timed out gives
+    EXPECT_EQ(SdoReadAsText(2, 0x6060, 0, kCoeInteger16), "0x0000 (0)");
+    SdoWriteInt32(2, 0x6060, 0, 77);
+    EXPECT_EQ(SendTqlLine(2, 2, "?99.1"), 0);
+    RecordBridges(1, 2);
+    DrainMotorReplies();
+    EXPECT_EQ(bus_->segment().framesProcessed(), frames) << "a frame went to the lost slave";
+    EXPECT_FALSE(EcatError);
+    EXPECT_FALSE(SlaveIsLost(1));
+
+    SetSlaveLost(2, false);
+    EXPECT_TRUE(Reply(2, 1).starts_with("Ux")) << "the queued reply was taken";
+    EXPECT_EQ(SdoReadAsText(2, 0x6060, 0, kCoeInteger8), mode) << "the write went out";
+
+    // Numbers the master cannot hold are never lost, and marking them is harmless.
+    for (int slave : {-1, 0, EC_MAXSLAVE, 70000}) {
+        SetSlaveLost(slave, true);
+        EXPECT_FALSE(SlaveIsLost(slave)) << slave;
+    }
 }
 
 TEST_F(MotorChannelTest, OnlineCheckFlagsAnsweringMotorsAndKeepsEarlierFlags) {

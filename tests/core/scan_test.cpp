@@ -91,6 +91,15 @@ TEST_F(BusThreadsTest, EachBridgeGetsItsAccelerationWordAndProcessDataFlows) {
     EXPECT_EQ(g_wkc, g_expectedWkc);
 }
 
+// A lost mark belongs to the bus the master had: a new scan starts without any,
+// so that the slaves it finds are asked for their identities.
+TEST_F(BusThreadsTest, AScanForgetsTheLostMarksOfTheBusBefore) {
+    SetSlaveLost(2, true);
+    ScanToOp("ZR12,ZR01", 2);
+    EXPECT_FALSE(SlaveIsLost(2));
+    EXPECT_EQ(g_bridgeCount.load(), 2);
+}
+
 TEST_F(BusThreadsTest, AFurtherScanAfterOpDoesNothing) {
     ScanToOp("ZR12", 1);
     const std::wstring log = g_strScanLog.copy();

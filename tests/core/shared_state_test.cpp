@@ -40,6 +40,42 @@ TEST(TextLog, AppendsBytesAsLatin1AndClears) {
     EXPECT_EQ(log.length(), 0u);
 }
 
+// A bounded log drops its oldest lines whole; a reader takes only what is new,
+// and starts afresh when what it took is gone or the log was cleared.
+TEST(TextLog, KeepsItsNewestLinesAndGivesAReaderWhatIsNew) {
+    TextLog log(3);
+    TextLog::Mark mark;
+    log.append(L"a\r\nbb\r\n");
+    TextLog::News news = log.since(mark);
+    EXPECT_EQ(news.text, L"a\r\nbb\r\n");
+    EXPECT_FALSE(news.restart);
+    mark = news.mark;
+    log.append(L"ccc\r\ndd");
+    log.append(L"dd\r\ne\r\n");
+    EXPECT_EQ(log.copy(), L"ccc\r\ndddd\r\ne\r\n");
+    news = log.since(mark);
+    EXPECT_EQ(news.text, L"ccc\r\ndddd\r\ne\r\n") << "only what came since";
+    EXPECT_FALSE(news.restart);
+    mark = news.mark;
+    EXPECT_EQ(log.since(mark).text, L"");
+
+    // Lines this reader never took were dropped: it gets the whole log instead.
+    for (int i = 0; i < 5; ++i) log.append(L"f\r\n");
+    news = log.since(mark);
+    EXPECT_TRUE(news.restart);
+    EXPECT_EQ(news.text, L"f\r\nf\r\nf\r\n");
+    mark = news.mark;
+    log.clear();
+    log.append(L"g\r\n");
+    news = log.since(mark);
+    EXPECT_TRUE(news.restart);
+    EXPECT_EQ(news.text, L"g\r\n");
+
+    TextLog unbounded;
+    for (int i = 0; i < 5000; ++i) unbounded.append(L"h\r\n");
+    EXPECT_EQ(unbounded.length(), 15000u);
+}
+
 TEST(SharedText, KeepsAtMost127Bytes) {
     SharedText text;
     EXPECT_TRUE(text.set(std::string(127, 'x')));

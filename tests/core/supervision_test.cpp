@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "bus/sdo_text.hpp"
 #include "core/bus_fixture.hpp"
 #include "ecmaster/codec.hpp"
 #include "ecmaster/virtual_wire.hpp"
@@ -103,8 +104,13 @@ TEST_F(BusThreadsTest, APowerCycledSlaveIsLostRecoveredAndReconfigured) {
     ASSERT_TRUE(WaitUntil([] {
         return LogHas(g_strSuperviseLog, L"ERROR[2] : Slave(2) TimeOut(lost)\r\n");
     })) << Narrow(g_strSuperviseLog.copy());
+    // Device work for it now fails at once; the slave before it is not lost.
+    EXPECT_TRUE(SlaveIsLost(2));
+    EXPECT_FALSE(SlaveIsLost(1));
     segment().powerOn(2);
     ASSERT_TRUE(ExchangesFullyAgain()) << Narrow(g_strSuperviseLog.copy());
+    EXPECT_FALSE(SlaveIsLost(2));
+    EXPECT_EQ(SdoReadAsText(2, 0x1008, 0, kCoeVisibleString), "Torvanelix ZR02");
     // Powered on in INIT at station address 0: found again by its position,
     // brought to SAFE-OP and then to OP.
     EXPECT_EQ(g_strSuperviseLog.copy(),

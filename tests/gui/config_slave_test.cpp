@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 
 #include "bus/globals.hpp"
@@ -182,6 +183,64 @@ TEST(ConfigSlavePage, ALogLongerThanItsViewCanBeScrolled) {
     EXPECT_GT(bar->maximum(), 0);
     EXPECT_TRUE(bar->isVisible());
     EXPECT_EQ(bar->value(), bar->maximum());  // the newest lines in view
+}
+
+// Characters the page's timer tick puts into or takes out of the supervision
+// view: the work of showing the log, whatever it costs in time.
+class ViewWork {
+  public:
+    explicit ViewWork(QTextEdit* view) {
+        QObject::connect(view->document(), &QTextDocument::contentsChange,
+                         [this](int, int removed, int added) { chars_ += removed + added; });
+    }
+    int of(ConfigSlave& page) {
+        chars_ = 0;
+        page.OnTimer();
+        return chars_;
+    }
+
+  private:
+    int chars_ = 0;
+};
+
+const std::wstring kOldLine = L"ERROR[1] : Slave(2) is in SAFE_OP & ERROR, Attempting Ack\r\n";
+const std::wstring kNewLine = L"WARNING[1] : Slave(2) is in SAFE_OP, change to OPERATIONAL\r\n";
+
+// How much one tick does for one new line, after the log has taken `lines`.
+int TickWorkForOneLineAfter(int lines) {
+    g_strSuperviseLog.clear();
+    ConfigSlave page;
+    page.OnInitDialog();
+    ViewWork work(Child<QTextEdit>(&page, "superviseLog"));
+    for (int i = 0; i < lines; ++i) {
+        g_strSuperviseLog.append(kOldLine);
+        if (i % 100 == 99) page.OnTimer();
+    }
+    page.OnTimer();
+    g_strSuperviseLog.append(kNewLine);
+    return work.of(page);
+}
+
+TEST(ConfigSlavePage, ATickCostsTheSameAfter100000LinesAsAfter1000) {
+    WorkFolder folder;
+    // A line in the view has one line end.
+    const int newLine = static_cast<int>(kNewLine.size()) - 1;
+    const int oldLine = static_cast<int>(kOldLine.size()) - 1;
+    EXPECT_EQ(TickWorkForOneLineAfter(10), newLine) << "the new line, nothing else";
+    EXPECT_EQ(TickWorkForOneLineAfter(1000), newLine + oldLine) << "and the oldest line out";
+    EXPECT_EQ(TickWorkForOneLineAfter(100000), newLine + oldLine);
+
+    // What the view shows: the newest lines the log keeps, in the log's colour.
+    ConfigSlave page;
+    page.OnInitDialog();
+    page.OnTimer();
+    auto* view = Child<QTextEdit>(&page, "superviseLog");
+    const QString shown = view->toPlainText();
+    EXPECT_EQ(shown.count(QLatin1Char('\n')), static_cast<qsizetype>(kSuperviseLogLines));
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("change to OPERATIONAL\n")));
+    EXPECT_EQ(ColourAt(view, 0), QColor(255, 128, 0));
+    EXPECT_EQ(ColourAt(view, static_cast<int>(shown.size()) - 3), QColor(255, 128, 0));
+    g_strSuperviseLog.clear();
 }
 
 TEST(SlaveCombo, OffersTheExpectedSlaves) {

@@ -11,6 +11,7 @@
 
 #include "app/gui/main_window.hpp"
 #include "bus/globals.hpp"
+#include "bus/sdo_text.hpp"
 #include "gui_fixture.hpp"
 #include "motor/gui/para_set.hpp"
 #include "settings/settings_values.hpp"
@@ -227,6 +228,26 @@ TEST_F(MainWindowOnBus, MenuQuitLeavesTheAxesQuitButtonReturnsThemToMode101) {
         EXPECT_EQ(window.result(), QDialog::Accepted);
         ExpectAxesInMode(bus, 101);
     }
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
+// The Quit button leaves a bridge the bus has lost alone: no mode write and no
+// drain waits for it, while the other bridge is returned to mode 101.
+TEST_F(MainWindowOnBus, QuitSkipsALostBridge) {
+    CDuZEraDezorav1Dlg window;
+    ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
+    Child<QTabBar>(&window, "tabBar")->setCurrentIndex(2);
+    ExpectAxesInMode(bus, 8);
+    SendTqlLine(3, 1, "?99.1");  // a reply waits in the lost bridge's queue
+    SetSlaveLost(3, true);
+    QTest::mouseClick(Child<QPushButton>(&window, "quitButton"), Qt::LeftButton);
+    EXPECT_EQ(window.result(), QDialog::Accepted);
+    SetSlaveLost(3, false);
+    for (int axis = 0; axis < 4; ++axis) {
+        EXPECT_EQ(bus.axisMode(1, axis), 101) << axis;
+        EXPECT_EQ(bus.axisMode(3, axis), 8) << axis;
+    }
+    EXPECT_TRUE(ReadMotorResponse(3, 1).starts_with("Ux")) << "the lost bridge was drained";
     EXPECT_TRUE(boxes.texts().empty());
 }
 

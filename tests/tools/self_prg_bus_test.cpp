@@ -178,4 +178,29 @@ TEST(SelfPrgOpenFile, RefusalsKeepTheFileLoadedBefore) {
     expectGoodStillLoaded();
 }
 
+// A bridge that goes off in the middle of the download: once the supervision
+// holds it lost, every step fails at once, and the run ends with its failure
+// status within 30 s of its own time, restarts and all, without a frame more.
+TEST_F(SelfPrgOnBus, ARunWhoseBridgeIsLostEndsWithItsFailureStatusQuickly) {
+    Load(ecsim::sampleFirmwareImage());
+    ASSERT_TRUE(StartSelfPrg(kBridge, link_, view_));
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [] { return g_selfPrgLines >= 20; }, 60,
+        {.between = [&] { SelfPrgStep(link_, view_); }, .pause = std::chrono::milliseconds(1)}));
+    bus_.segment().powerOff(kBridge);
+    SetSlaveLost(kBridge, true);
+    testsupport::RecordingClock clock;
+    const uint64_t frames = bus_.frames();
+    // The dialog's timer ticks every 25 ms of the run's time.
+    for (int tick = 0; tick < 2000 && g_selfPrgState != 0; ++tick) {
+        SelfPrgStep(link_, view_);
+        clock.Pause(25);
+    }
+    EXPECT_EQ(g_selfPrgState, 0);
+    EXPECT_EQ(view_.status(), "SelfPrgError-001");
+    EXPECT_LT(clock.Now() - decltype(clock.Now()){}, std::chrono::seconds(30));
+    EXPECT_EQ(bus_.frames(), frames) << "the lost bridge was asked";
+    EXPECT_EQ(g_selfPrgRetry, 0);
+}
+
 }  // namespace
