@@ -87,59 +87,65 @@ TEST(BusyWait, PausesPastTheLimitShowTheCursorUntilTheLoopRunsAgain) {
     EXPECT_EQ(watched.cursor.shows, 2);
 }
 
+// A ZR12 and a ZR02 opened by the master, the test's thread watched.
+class BusyWaitOnBus : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        StopBusThreads();
+        testsupport::ResetAllLayers();
+        ASSERT_GT(ec_init(bus_.name().c_str()), 0);
+        ASSERT_GT(ec_config_init(FALSE), 0);
+        WatchWaits(&cursor_);
+    }
+    void TearDown() override {
+        WatchWaits(nullptr);
+        testsupport::ResetAllLayers();
+    }
+    uint64_t frames() { return bus_.segment().framesProcessed(); }
+
+    testsupport::VirtualBus bus_{"ZR12,ZR02"};
+    CountingCursor cursor_;
+};
+
 // A device access of unknown length shows the cursor in its middle once it
 // passes the limit, and not at all when it is quick.
-TEST(BusyWait, ADeviceWaitPastTheLimitShowsTheCursorWhileItLasts) {
-    StopBusThreads();
-    testsupport::ResetAllLayers();
-    testsupport::VirtualBus bus("ZR12,ZR02");
-    ASSERT_GT(ec_init(bus.name().c_str()), 0);
-    ASSERT_GT(ec_config_init(FALSE), 0);
-    Watched watched;
+TEST_F(BusyWaitOnBus, ADeviceWaitPastTheLimitShowsTheCursorWhileItLasts) {
     EXPECT_EQ(SdoReadAsText(1, 0x1008, 0, kCoeVisibleString), "Torvanelix ZR12");
-    EXPECT_EQ(watched.cursor.shows, 0);
+    EXPECT_EQ(cursor_.shows, 0);
 
-    bus.segment().powerOff(2);  // silent, and not known lost: a whole timeout
+    bus_.segment().powerOff(2);  // silent, and not known lost: a whole timeout
     const SdoText read = SdoReadText(2, 0x1008, 0, kCoeVisibleString);
     EXPECT_FALSE(read.uploaded);
-    EXPECT_EQ(watched.cursor.shows, 1);
-    EXPECT_TRUE(watched.cursor.on);
+    EXPECT_EQ(cursor_.shows, 1);
+    EXPECT_TRUE(cursor_.on);
     WaitsEnded();
-    EXPECT_FALSE(watched.cursor.on);
-    testsupport::ResetAllLayers();
+    EXPECT_FALSE(cursor_.on);
 }
 
 // The window does not wait out the timeout of a slave that the supervision
 // finds lost in the meantime: its read ends as a timeout while the access
 // itself, left to a helper, still polls the silent slave.
-TEST(BusyWait, TheWindowStopsWaitingForASlaveLostMeanwhile) {
-    StopBusThreads();
-    testsupport::ResetAllLayers();
-    testsupport::VirtualBus bus("ZR12,ZR02");
-    ASSERT_GT(ec_init(bus.name().c_str()), 0);
-    ASSERT_GT(ec_config_init(FALSE), 0);
-    Watched watched;
-    bus.segment().powerOff(2);
-    const uint64_t before = bus.segment().framesProcessed();
+TEST_F(BusyWaitOnBus, TheWindowStopsWaitingForASlaveLostMeanwhile) {
+    bus_.segment().powerOff(2);
+    const uint64_t before = frames();
     std::thread supervision([&] {
-        testsupport::WaitUntil([&] { return bus.segment().framesProcessed() > before; }, 10,
+        testsupport::WaitUntil([&] { return frames() > before; }, 10,
                                {.pause = std::chrono::milliseconds(1)});
         SetSlaveLost(2, true);
     });
     const SdoText read = SdoReadText(2, 0x1008, 0, kCoeVisibleString);
-    const uint64_t atReturn = bus.segment().framesProcessed();
+    const uint64_t atReturn = frames();
     supervision.join();
     EXPECT_FALSE(read.uploaded);
     EXPECT_EQ(read.text, "");
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return bus.segment().framesProcessed() > atReturn; },
-                                       10, {.pause = std::chrono::milliseconds(1)}))
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return frames() > atReturn; }, 10,
+                                       {.pause = std::chrono::milliseconds(1)}))
         << "the read waited for the access to end";
     // The bus goes only after that access: a read of the slave waits for its
     // mailbox, which the access holds until its timeout.
     WatchWaits(nullptr);
     SetSlaveLost(2, false);
     SdoReadText(2, 0x1008, 0, kCoeVisibleString);
-    testsupport::ResetAllLayers();
 }
 
 }  // namespace

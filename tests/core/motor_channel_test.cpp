@@ -245,7 +245,7 @@ TEST_F(MotorChannelTest, ALostSlaveIsNotAskedUntilItIsBack) {
     EXPECT_FALSE(read.uploaded);
     EXPECT_EQ(read.text, "");  // what a read that timed out gives
     EXPECT_EQ(SdoReadAsText(2, 0x6060, 0, kCoeInteger16), "0x0000 (0)");
-    SdoWriteInt32(2, 0x6060, 0, 77);
+    EXPECT_EQ(SdoWriteInt32(2, 0x6060, 0, 77), kSlaveNoAnswerText) << "as a write that timed out";
     EXPECT_EQ(SendTqlLine(2, 2, "?99.1"), 0);
     RecordBridges(1, 2);
     DrainMotorReplies();
