@@ -1,5 +1,8 @@
 #include "bus/supervision.hpp"
 
+#include <array>
+#include <chrono>
+
 #include "bus/bus_stop.hpp"
 #include "bus/format_text.hpp"
 #include "bus/globals.hpp"
@@ -15,6 +18,19 @@ constexpr int kReconfigTimeoutUs = 500;
 constexpr int kRecoverTimeoutUs = 500;
 constexpr int kStateCheckTimeoutUs = 2000;
 constexpr size_t kLineBytes = 196;
+// A slave's state checks whose frames did not come back, in a row and over a
+// while, before it counts as lost: a busy machine misses a frame or a few, a
+// cable pulled at the master loses them all for good.
+constexpr int kSilentChecksBeforeLost = 5;
+constexpr std::chrono::milliseconds kSilenceBeforeLost(1000);
+
+// Per slave: the state checks in a row whose frames did not come back, and when
+// the first of them was. Only the supervision thread touches it.
+struct Silence {
+    int checks = 0;
+    std::chrono::steady_clock::time_point since;
+};
+std::array<Silence, EC_MAXSLAVE> silence;
 
 void Log(const char* format, int number) {
     g_strSuperviseLog.appendBytes(FormatText<kLineBytes>(format, number));
@@ -30,6 +46,34 @@ void MarkLost(uint16_t s, bool lost) {
 void RequestState(uint16_t slave, uint16_t state) {
     ec_slave[slave].state = state;
     ec_writestate(slave);
+}
+
+// Whether a slave whose state check read nothing is gone, by one more read of
+// its status. A frame that comes back without the slave's answer shows it is
+// (powered off, or cut off behind another slave): at once. A frame that does
+// not come back at all shows nothing of the slave, as a busy machine may answer
+// it late; only when that goes on for kSilentChecksBeforeLost checks in a row
+// and kSilenceBeforeLost (a cable pulled at the master) is the slave gone.
+bool Gone(uint16_t s) {
+    ec_slavet& slave = ec_slave[s];
+    uint8_t status[6] = {};
+    const int wkc = ec_FPRD(slave.configadr, ECT_REG_ALSTAT, sizeof status, status, EC_TIMEOUTRET);
+    Silence& silent = silence[s];
+    if (wkc > 0) {  // it answers after all; the next pass acts on its state
+        slave.state = ReadLittleEndian<uint16_t>(status);
+        slave.ALstatuscode = ReadLittleEndian<uint16_t>(status + 4);
+    }
+    if (wkc >= 0) {
+        silent = {};
+        return wkc == 0;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (silent.checks++ == 0) silent.since = now;
+    if (silent.checks < kSilentChecksBeforeLost || now - silent.since < kSilenceBeforeLost) {
+        return false;
+    }
+    silent = {};
+    return true;
 }
 
 // A slave of group 0 that is not in OP: acknowledge, ask for OP, reconfigure, or
@@ -52,7 +96,7 @@ void BringBack(uint16_t s) {
         }
     } else if (!slave.islost) {
         ec_statecheck(s, EC_STATE_OPERATIONAL, kStateCheckTimeoutUs);
-        if (slave.state == EC_STATE_NONE) {
+        if (slave.state == EC_STATE_NONE && Gone(s)) {
             MarkLost(s, true);
             Log("ERROR[2] : Slave(%d) TimeOut(lost)\r\n", s);
         }
@@ -110,6 +154,7 @@ void SuperviseSlaves() {
             ec_group[0].docheckstate = TRUE;
             BringBack(slave);
         }
+        if (ec_slave[s].state != EC_STATE_NONE) silence[s] = {};  // it answered
         ResolveLost(slave);
     }
 }
@@ -117,8 +162,14 @@ void SuperviseSlaves() {
 }  // namespace
 
 void SupervisionThread() {
+    silence = {};
     while (!BusThreadsStopping()) {
-        if (CheckDue()) SuperviseSlaves();
+        // A pass not due finds every slave answering: no silence goes on.
+        if (CheckDue()) {
+            SuperviseSlaves();
+        } else {
+            silence = {};
+        }
         BusSleep(kLoopPauseMs);
         if (g_ackCount.load() >= kAcksBeforeRestart && !BusThreadsStopping()) RestartAll();
     }

@@ -3,7 +3,9 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <utility>
@@ -284,6 +286,102 @@ TEST_F(BusThreadsTest, OnlyASlaveSilentInItsStateCheckIsLostAndAFoundOneIsReport
     }
     wire->lose(SelectiveWire::Loss::Nothing);
     EXPECT_TRUE(ExchangesFullyAgain()) << Narrow(g_strSuperviseLog.copy());
+}
+
+// A wire in front of the segment that, on request, stalls every frame for a
+// number of check passes: lost, or back later than any timeout of the master
+// (a busy machine). It counts the passes by their state reads.
+class StallingWire : public ecmaster::FrameProcessor {
+  public:
+    explicit StallingWire(ecsim::Segment& segment) : segment_(segment) {}
+    // Stalls every frame until `passes` further passes began.
+    void stall(int passes, std::chrono::microseconds late) {
+        std::lock_guard lock(mutex_);
+        late_ = late;
+        passesLeft_ = passes + 1;
+    }
+    bool stalling() const {
+        std::lock_guard lock(mutex_);
+        return passesLeft_ > 0;
+    }
+    // Passes that read every slave's status one by one, as a pass does whose
+    // all-slaves read does not show all of them in one state.
+    int slaveBySlaveReads() const {
+        std::lock_guard lock(mutex_);
+        return slaveBySlaveReads_;
+    }
+
+    ecmaster::Delivery process(std::span<uint8_t> frame) override {
+        bool passBegins = false;
+        int statusReads = 0;
+        for (const ecat::Datagram& d : ecat::parseFrame(frame).datagrams) {
+            if (d.ado() == ECT_REG_ALSTAT && d.cmd() == ecat::Cmd::BRD) passBegins = true;
+            if (d.ado() == ECT_REG_ALSTAT && d.cmd() == ecat::Cmd::FPRD) ++statusReads;
+        }
+        ecmaster::Delivery delivery = segment_.process(frame);
+        std::lock_guard lock(mutex_);
+        if (statusReads > 1) ++slaveBySlaveReads_;
+        if (passBegins && passesLeft_ > 0) --passesLeft_;
+        if (passesLeft_ > 0) {
+            delivery.lost = late_.count() == 0;
+            delivery.delay = late_;
+        }
+        return delivery;
+    }
+
+  private:
+    ecsim::Segment& segment_;
+    mutable std::mutex mutex_;
+    int passesLeft_ = 0;
+    std::chrono::microseconds late_{0};
+    int slaveBySlaveReads_ = 0;
+};
+
+class StallingWireTest : public BusThreadsTest {
+  protected:
+    void ScanToOpThroughTheWire() {
+        StartThreadsOn("ZR12,ZR02", 2);
+        wire_ = std::make_shared<StallingWire>(segment());
+        attached_ = std::make_unique<AttachedWire>(bus_->name() + "-stalling", wire_);
+        g_lanName.set(attached_->name);
+        g_scanRequest = 1;
+        ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }, 60));
+    }
+    void TearDown() override {
+        StopBusThreads();
+        attached_.reset();
+        BusThreadsTest::TearDown();
+    }
+
+    std::shared_ptr<StallingWire> wire_;
+    std::unique_ptr<AttachedWire> attached_;
+};
+
+// Frames that do not come back, or come back too late, for a few passes show
+// nothing of the slaves: none is lost.
+TEST_F(StallingWireTest, FramesLostOrLateForAFewPassesLoseNoSlave) {
+    ASSERT_NO_FATAL_FAILURE(ScanToOpThroughTheWire());
+    for (const auto late : {std::chrono::microseconds(0), std::chrono::microseconds(30000)}) {
+        wire_->stall(3, late);
+        ASSERT_TRUE(WaitUntil([&] { return !wire_->stalling(); }));
+        ASSERT_TRUE(ExchangesFullyAgain()) << Narrow(g_strSuperviseLog.copy());
+        EXPECT_FALSE(SlaveIsLost(1));
+        EXPECT_FALSE(SlaveIsLost(2));
+        EXPECT_EQ(g_strSuperviseLog.length(), 0u) << late.count() << " us late\n"
+                                                  << Narrow(g_strSuperviseLog.copy());
+    }
+}
+
+// A frame back without a slave's answer shows it gone: the pass that sees the
+// slave silent marks it lost.
+TEST_F(StallingWireTest, APoweredOffSlaveIsLostInThePassThatFindsItSilent) {
+    ASSERT_NO_FATAL_FAILURE(ScanToOpThroughTheWire());
+    const int before = wire_->slaveBySlaveReads();
+    segment().powerOff(2);
+    ASSERT_TRUE(WaitUntil([] { return SlaveIsLost(2); })) << Narrow(g_strSuperviseLog.copy());
+    EXPECT_LE(wire_->slaveBySlaveReads() - before, 2);
+    EXPECT_EQ(g_strSuperviseLog.copy(), L"ERROR[2] : Slave(2) TimeOut(lost)\r\n");
+    EXPECT_FALSE(SlaveIsLost(1));
 }
 
 TEST_F(BusThreadsTest, TwentyAcknowledgementsRestartTheWholeBus) {
