@@ -41,6 +41,40 @@ std::function<bool()> UntilLost(uint16_t slave) {
     return [slave] { return SlaveIsLost(slave); };
 }
 
+// Entries on the list before a transfer are not its own: a scan's accesses, an
+// access whose wait was given up, emergencies. No window reports them, so they
+// are dropped, which also keeps the list from overflowing; charged to the next
+// transfer, they would stand in place of its value or its own refusal.
+void DropEarlierEntries() {
+    while (ec_poperror(nullptr)) {
+    }
+}
+
+// The library's one-line text of `entry` ("Time:..."), through its own
+// formatter, which describes the oldest entry of the list: it is called on a
+// list that holds this entry alone. Called with sdoLock held and the list
+// just emptied, so no other entry can come first.
+std::string ErrorText(const ec_errort& entry) {
+    ec_pusherror(&entry);
+    const char* text = ec_elist2string();
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+// Takes the entries that a transfer with `slave` left off the list and returns
+// the text of its failure: its last entry for `slave`, as the refusal comes
+// last, after any emergency or mailbox error logged while it waited; empty when
+// it left none. Every SDO of the program runs under sdoLock, so only an access
+// whose wait was given up, which belongs to a lost slave, can add an entry of
+// another slave meanwhile; that one is dropped like the earlier ones.
+std::string OwnErrorText(uint16_t slave) {
+    std::vector<ec_errort> entries;
+    ec_errort entry{};
+    while (ec_poperror(&entry)) entries.push_back(entry);
+    const auto own = std::find_if(entries.rbegin(), entries.rend(),
+                                  [slave](const ec_errort& e) { return e.Slave == slave; });
+    return own != entries.rend() ? ErrorText(*own) : std::string();
+}
+
 // SdoReadText with sdoLock held. A slave the supervision holds lost is not
 // asked, and one lost while it is asked is not waited for: the read ends as one
 // that timed out, with nothing uploaded.
@@ -48,45 +82,22 @@ SdoText ReadAsTextLocked(uint16_t slave, uint16_t index, uint8_t subindex, uint1
     std::memset(g_sdoData, 0, sizeof g_sdoData);
     int size = kSdoMaxUpload;
     int wkc = EC_TIMEOUT;
-    auto upload = std::make_shared<Upload>();
-    const auto read = [upload, slave, index, subindex] {
-        upload->wkc =
-            ec_SDOread(slave, index, subindex, FALSE, &upload->size, upload->data, kSdoTimeoutUs);
-    };
-    if (!SlaveIsLost(slave) && WaitForDevice(read, UntilLost(slave))) {
-        std::memcpy(g_sdoData, upload->data, sizeof g_sdoData);
-        size = upload->size;
-        wkc = upload->wkc;
-    }
-    if (__atomic_load_n(&EcatError, __ATOMIC_ACQUIRE)) {
-        // The flag outlives the last entry taken off the list: taking from the
-        // empty list only clears it (the empty text), and this upload stands.
-        const char* error = ec_elist2string();
-        if (error != nullptr && error[0] != '\0') return {false, std::string(error), true};
+    if (!SlaveIsLost(slave)) {
+        DropEarlierEntries();
+        auto upload = std::make_shared<Upload>();
+        const auto read = [upload, slave, index, subindex] {
+            upload->wkc = ec_SDOread(slave, index, subindex, FALSE, &upload->size, upload->data,
+                                     kSdoTimeoutUs);
+        };
+        if (WaitForDevice(read, UntilLost(slave))) {
+            std::memcpy(g_sdoData, upload->data, sizeof g_sdoData);
+            size = upload->size;
+            wkc = upload->wkc;
+        }
+        const std::string error = OwnErrorText(slave);
+        if (wkc <= 0 && !error.empty()) return {false, error, true};
     }
     return {wkc > 0, FormatSdoData(g_sdoData, size, dataType), false};
-}
-
-// Takes every entry off the library's error list, oldest first.
-std::vector<ec_errort> TakeErrorEntries() {
-    std::vector<ec_errort> entries;
-    ec_errort entry{};
-    while (ec_poperror(&entry)) entries.push_back(entry);
-    return entries;
-}
-
-void PutErrorEntries(const std::vector<ec_errort>& entries) {
-    for (const ec_errort& entry : entries) ec_pusherror(&entry);
-}
-
-// The library's one-line text of `entry` ("Time:..."), through its own
-// formatter, which describes the oldest entry of the list: it is called on a
-// list that holds this entry alone. Called with sdoLock held and the list
-// empty, so no other entry can come first.
-std::string ErrorText(const ec_errort& entry) {
-    ec_pusherror(&entry);
-    const char* text = ec_elist2string();
-    return text != nullptr ? std::string(text) : std::string();
 }
 
 std::string FormatOctets(const uint8_t* data, int size) {
@@ -192,15 +203,11 @@ std::string SdoShownText(const SdoText& read) {
 
 std::string SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t size,
                           const void* data) {
-    // Every SDO of the program runs under sdoLock, so the entries on the list
-    // after the write, once those from before are set aside, are the write's
-    // own: the transfer's refusal comes last, after any emergency or mailbox
-    // error logged while it waited.
     std::lock_guard lock(sdoLock);
     // A slave the supervision holds lost is not asked: the write ends as one
     // that timed out.
     if (SlaveIsLost(slave)) return kSlaveNoAnswerText;
-    const std::vector<ec_errort> earlier = TakeErrorEntries();
+    DropEarlierEntries();
     // The access owns its bytes and its result: a wait for it may be given up.
     const auto* first = static_cast<const uint8_t*>(data);
     auto bytes = std::make_shared<std::vector<uint8_t>>(first, first + (first ? size : 0));
@@ -210,11 +217,9 @@ std::string SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint
                               bytes->data(), kSdoTimeoutUs);
     };
     const int wkc = WaitForDevice(write, UntilLost(slave)) ? *result : EC_TIMEOUT;
-    const std::vector<ec_errort> own = TakeErrorEntries();
-    std::string outcome;
-    if (wkc <= 0) outcome = own.empty() ? std::string(kSlaveNoAnswerText) : ErrorText(own.back());
-    PutErrorEntries(earlier);
-    return outcome;
+    const std::string error = OwnErrorText(slave);
+    if (wkc > 0) return {};
+    return error.empty() ? std::string(kSlaveNoAnswerText) : error;
 }
 
 std::string SdoWriteInt32(uint16_t slave, uint16_t index, uint8_t subindex, int32_t value) {

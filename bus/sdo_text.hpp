@@ -33,11 +33,12 @@ inline constexpr uint16_t kCoeVisibleString = 9;
 
 // Reads an object by SDO and formats it by its CoE data-type code ("0x%4.4x (%d)"
 // for INTEGER16, the string itself for VISIBLE_STRING, "Unknown type" for codes
-// without a text form ...). When the master library's error flag is set after the
-// upload and its list holds an entry, returns the oldest entry as text
-// ("Time:..."); a flag left set after the last entry was taken is cleared and the
-// upload stands. Calls from all threads are serialised; the text returned is the
-// caller's own copy.
+// without a text form ...). A read reports only what its own transfer did: an
+// upload that took place gives its value; a failed one the library's text
+// ("Time:...") of the last entry it left for this slave, if any. Entries on the
+// library's error list from before the read (other accesses, emergencies) are
+// dropped, never reported. Calls from all threads are serialised; the text
+// returned is the caller's own copy.
 std::string SdoReadAsText(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType);
 
 // The text of SdoReadAsText, and whether an upload took place: false when the
@@ -62,10 +63,10 @@ std::string FormatSdoData(const uint8_t* data, int size, uint16_t dataType);
 
 // Writes `size` bytes by SDO and returns its outcome: the empty text when the
 // slave took them; else the library's error text for the refusal, or
-// kSlaveNoAnswerText when it recorded none. The entries that the write left on
-// the library's error list are taken off it, so that no later read reports
-// them as its own failure; entries left before stay for the reads. Callers that
-// do not show the outcome may ignore it.
+// kSlaveNoAnswerText when it recorded none. Like a read, it takes off the
+// library's error list what was there before and what it left itself, so that
+// no other access reports them as its own failure. Callers that do not show the
+// outcome may ignore it.
 std::string SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t size,
                           const void* data);
 

@@ -99,7 +99,7 @@ TEST_F(MotorChannelTest, UartSpeedCodeReachesTheChannel) {
 }
 
 // The error is reported once; the good read after it is not lost to the flag
-// the library leaves set, and a refused download is reported by the next read.
+// the library leaves set, and a refused download is reported by the write.
 TEST_F(MotorChannelTest, ARefusedUploadIsReportedOnceAndTheNextReadStands) {
     Open("ZR12");
     SdoWriteInt32(1, 0x6060, 0, 8);
@@ -112,18 +112,40 @@ TEST_F(MotorChannelTest, ARefusedUploadIsReportedOnceAndTheNextReadStands) {
     EXPECT_TRUE(SdoWriteInt32(1, 0x2FFF, 0, 1).starts_with("Time:"));
     EXPECT_EQ(SdoReadAsText(1, 0x6060, 0, kCoeInteger8), "0x08 8");
     EXPECT_EQ(SdoWriteInt32(1, 0x6060, 0, 8), "");
-    // An entry from before the write (an emergency) is neither its outcome nor
-    // lost: it stays for the next read.
+    // An entry from before the write (an emergency) is not its outcome, nor
+    // that of the read after it.
     ec_errort emergency{};
     emergency.Etype = EC_ERR_TYPE_EMERGENCY;
     emergency.Slave = 1;
     ec_pusherror(&emergency);
     EXPECT_NE(SdoWriteInt32(1, 0x2FFF, 0, 1).find("SDO slave:1 index:2fff.00"), std::string::npos);
-    EXPECT_NE(SdoReadAsText(1, 0x6060, 0, kCoeInteger8).find("EMERGENCY slave:1"),
-              std::string::npos);
+    ec_pusherror(&emergency);
     EXPECT_EQ(SdoReadAsText(1, 0x6060, 0, kCoeInteger8), "0x08 8");
     // A slave that does not answer leaves no entry: the write says so itself.
     EXPECT_EQ(SdoWriteInt32(9, 0x6060, 0, 8), kSlaveNoAnswerText);
+}
+
+// A scan's access to a device that lacks an object leaves the library's entry
+// behind: a later read of another slave shows its own value, and a failed one
+// its own refusal, never that entry.
+TEST_F(MotorChannelTest, AReadReportsOnlyWhatItsOwnTransferDid) {
+    Open("ZR12,ZR02");
+    SdoWriteInt32(1, 0x6060, 0, 8);
+    const auto leaveRefusalOfSlave2 = [] {
+        int32_t value = 0;
+        int size = sizeof value;
+        ASSERT_LE(ec_SDOread(2, 0x2FFF, 0, FALSE, &size, &value, EC_TIMEOUTRXM), 0);
+        ASSERT_TRUE(EcatError);
+    };
+    leaveRefusalOfSlave2();
+    const SdoText good = SdoReadText(1, 0x6060, 0, kCoeInteger8);
+    EXPECT_TRUE(good.uploaded);
+    EXPECT_EQ(good.text, "0x08 8");
+    leaveRefusalOfSlave2();
+    const SdoText refused = SdoReadText(1, 0x2FFE, 0, kCoeInteger32);
+    EXPECT_FALSE(refused.uploaded);
+    EXPECT_TRUE(refused.errorText);
+    EXPECT_NE(refused.text.find("SDO slave:1 index:2ffe.00"), std::string::npos) << refused.text;
 }
 
 TEST_F(MotorChannelTest, AStringOf127BytesComesBackWholeALongerOneAsTheLibraryError) {
