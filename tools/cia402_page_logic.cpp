@@ -6,7 +6,6 @@
 #include "bus/globals.hpp"
 #include "bus/scan_thread.hpp"
 #include "bus/sdo_text.hpp"
-#include "platform/message_box.hpp"
 #include "settings/settings_values.hpp"
 #include "tools/axis_modes.hpp"
 #include "tools/field_number.hpp"
@@ -44,11 +43,6 @@ bool ReadField(std::wstring_view text, size_t maxChars, bool* lengthOk, int32_t*
     return *lengthOk && ReadDecimalField(text, value);
 }
 
-bool Refuse(const wchar_t* message) {
-    ShowMessageBox(message);
-    return false;
-}
-
 }  // namespace
 
 void ResetCia402PageState() {
@@ -57,27 +51,27 @@ void ResetCia402PageState() {
     g_outTestPattern = 1;
 }
 
-bool StartMove(int slave, std::wstring_view speed, std::wstring_view accel,
-               std::wstring_view position) {
+std::wstring StartMove(int slave, std::wstring_view speed, std::wstring_view accel,
+                       std::wstring_view position) {
     const int bridge = BridgeOrdinalOfSlave(slave);
-    if (bridge < 0) return Refuse(kNoBridge);
+    if (bridge < 0) return kNoBridge;
 
     bool lengthOk = false;
     int32_t s = 0;
     const bool speedRead = ReadField(speed, kMaxSpeedChars, &lengthOk, &s);
-    if (!lengthOk) return Refuse(kSpeedLength);
-    if (!speedRead || s < kCia402MinSpeed || s > kCia402MaxSpeed) return Refuse(kSpeedRange);
+    if (!lengthOk) return kSpeedLength;
+    if (!speedRead || s < kCia402MinSpeed || s > kCia402MaxSpeed) return kSpeedRange;
     g_cia402Speed = s;
 
     // The acceleration has no range of its own; its word counts 0 as 1.
     int32_t a = 0;
-    if (!ReadField(accel, kMaxAccelChars, &lengthOk, &a)) return Refuse(kSpeedLength);
+    if (!ReadField(accel, kMaxAccelChars, &lengthOk, &a)) return kSpeedLength;
     g_cia402Accel = a;
 
     int32_t p = 0;
     const bool positionRead = ReadField(position, kMaxPositionChars, &lengthOk, &p);
-    if (!lengthOk) return Refuse(kPositionLength);
-    if (!positionRead || p < 0 || p > kCia402MaxPosition) return Refuse(kPositionRange);
+    if (!lengthOk) return kPositionLength;
+    if (!positionRead || p < 0 || p > kCia402MaxPosition) return kPositionRange;
     g_cia402Pos = p;
 
     WriteAccelerationWord(SlaveOfBridge(bridge), a);
@@ -91,7 +85,7 @@ bool StartMove(int slave, std::wstring_view speed, std::wstring_view accel,
     // Only now, with every goal new: a refused START, or the pause above, must not
     // send the motors on toward the goals of an earlier move.
     g_moveStop = 0;
-    return true;
+    return {};
 }
 
 void StopMove() {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "bus/globals.hpp"
@@ -25,12 +26,13 @@ void ResetCia402PageState();
 // START: checks the slave (a bridge of the table), then S (1 to 6 characters,
 // 1..2000; stored as the speed setting), A (1 to 6 characters; stored as the
 // acceleration setting) and P (1 to 11 characters, 0..100000000; stored as the
-// position setting), each failure with its message box. Then writes the
+// position setting), each failure with its own message. Then writes the
 // acceleration word to the bridge, waits 200 ms, enables the four axes with P as
 // their goal and S as their speed, and lets the ramp run. A refused START leaves
-// the ramp as it was. True when the move was started.
-bool StartMove(int slave, std::wstring_view speed, std::wstring_view accel,
-               std::wstring_view position);
+// the ramp as it was. Returns the refusal to show; the empty text when the move
+// was started.
+std::wstring StartMove(int slave, std::wstring_view speed, std::wstring_view accel,
+                       std::wstring_view position);
 
 // STOP: freezes the ramp at once, then waits 200 ms.
 void StopMove();

@@ -12,7 +12,6 @@
 #include "bus/sdo_text.hpp"
 #include "platform/file_read.hpp"
 #include "platform/latin1.hpp"
-#include "platform/message_box.hpp"
 
 std::atomic<int32_t> g_selfPrgState{0};
 std::atomic<int32_t> g_selfPrgFileLoaded{0};
@@ -190,11 +189,12 @@ void EndUnfinished(SelfPrgView& view) {
 // The file's last line is accepted, by either test: the run succeeded. (A
 // termination record followed by blank lines is acknowledged line by line, so
 // the loader's "Fla..." need not be the last reply.)
-void EndWithLastLine(SelfPrgView& view) {
+// Returns the success to show.
+std::wstring EndWithLastLine(SelfPrgView& view) {
     g_selfPrgRetry = 0;
     Finish(view, FormatText<64>("SelfPrgOk , Lines= %d ,lostCnt = %d", g_selfPrgLines.load(),
                                 g_selfPrgLostCnt.load()));
-    ShowMessageBox(Latin1ToWide(FormatText<64>("SlaveNo.%d\r\nSoftware Update OK.", Slave())));
+    return Latin1ToWide(FormatText<64>("SlaveNo.%d\r\nSoftware Update OK.", Slave()));
 }
 
 // Takes the next line into `place`; false when the slot is spent on a line that
@@ -236,7 +236,8 @@ void GiveUpLine(SelfPrgLink& link, SelfPrgView& view) {
     Fail(3, link, view);
 }
 
-void SendLines(SelfPrgLink& link, SelfPrgView& view, TickBudget& budget) {
+// Returns what to show: the success when the last line was accepted.
+std::wstring SendLines(SelfPrgLink& link, SelfPrgView& view, TickBudget& budget) {
     int slot = 0;
     while (slot < kLineSlots && g_selfPrgState == 3 && !place.restartDue) {
         if (!place.haveLine) {
@@ -272,7 +273,10 @@ void SendLines(SelfPrgLink& link, SelfPrgView& view, TickBudget& budget) {
         }
         // This send is over; the next one follows at once.
         place.linePolls = -1;
-        if (++place.sends == kLineSends) return GiveUpLine(link, view);
+        if (++place.sends == kLineSends) {
+            GiveUpLine(link, view);
+            return {};
+        }
     }
     const int32_t length = g_selfPrgFileLen.load();
     if (g_selfPrgState == 3 && !place.restartDue && length > 0) {
@@ -280,6 +284,7 @@ void SendLines(SelfPrgLink& link, SelfPrgView& view, TickBudget& budget) {
         view.showProgress(
             static_cast<int>(std::min<int64_t>(share + kProgressLines, kProgressEnd)));
     }
+    return {};
 }
 
 }  // namespace
@@ -321,19 +326,10 @@ SelfPrgFileLoad LoadSelfPrgFile(const std::string& path, std::string* reason) {
     return SelfPrgFileLoad::Loaded;
 }
 
-bool StartSelfPrg(int slave, SelfPrgLink& link, SelfPrgView& view) {
-    if (BridgeOrdinalOfSlave(slave) < 0) {
-        ShowMessageBox(L"Self Update Board Select Error!");
-        return false;
-    }
-    if (g_selfPrgState != 0) {
-        ShowMessageBox(L"SelfPrgRun!...");
-        return false;
-    }
-    if (g_selfPrgFileLoaded != 1) {
-        ShowMessageBox(L"Please OpenSendFile!");
-        return false;
-    }
+std::wstring StartSelfPrg(int slave, SelfPrgLink& link, SelfPrgView& view) {
+    if (BridgeOrdinalOfSlave(slave) < 0) return L"Self Update Board Select Error!";
+    if (g_selfPrgState != 0) return L"SelfPrgRun!...";
+    if (g_selfPrgFileLoaded != 1) return L"Please OpenSendFile!";
     link.Pause(100);
     g_selfPrgReadPos = 0;
     g_selfPrgSlave = slave;
@@ -344,29 +340,30 @@ bool StartSelfPrg(int slave, SelfPrgLink& link, SelfPrgView& view) {
     link.Pause(10);
     place = RunPlace{};
     g_selfPrgState = 1;
-    return true;
+    return {};
 }
 
-void SelfPrgStep(SelfPrgLink& link, SelfPrgView& view) {
-    if (g_selfPrgState == 0) return;
+std::wstring SelfPrgStep(SelfPrgLink& link, SelfPrgView& view) {
+    if (g_selfPrgState == 0) return {};
     if (place.restartDue) {
-        if (link.Now() < place.restartAt) return;
+        if (link.Now() < place.restartAt) return {};
         // The run's own bridge, whatever the list shows by now.
         place.restartDue = false;
         g_selfPrgState = 0;
-        StartSelfPrg(g_selfPrgSlave, link, view);
-        return;
+        return StartSelfPrg(g_selfPrgSlave, link, view);
     }
     TickBudget budget(link);
     switch (g_selfPrgState.load()) {
         case 1:
-            return EnterProgramMode(link, view, budget);
+            EnterProgramMode(link, view, budget);
+            return {};
         case 2:
-            return EraseAndWait(link, view, budget);
+            EraseAndWait(link, view, budget);
+            return {};
         case 3:
             return SendLines(link, view, budget);
         default:
-            return;
+            return {};
     }
 }
 

@@ -71,16 +71,19 @@ enum class SelfPrgFileLoad {
 // file loaded before as it was.
 SelfPrgFileLoad LoadSelfPrgFile(const std::string& path, std::string* reason);
 
-// The Start button with the slave chosen in the list: refuses (with a message)
-// a slave that is no bridge, a run that is not idle and a missing file; else
-// unlocks the bridge and starts at state 1. False when refused.
-bool StartSelfPrg(int slave, SelfPrgLink& link, SelfPrgView& view);
+// The Start button with the slave chosen in the list: refuses a slave that is no
+// bridge, a run that is not idle and a missing file; else unlocks the bridge and
+// starts at state 1. Returns the refusal to show; the empty text when the run
+// started.
+std::wstring StartSelfPrg(int slave, SelfPrgLink& link, SelfPrgView& view);
 
 // One tick of a run that is not idle. A tick blocks for about half a second at
 // most, besides the erase command's fixed 3 s pause and one device access that
 // is under way; it leaves off between two device accesses and the next tick goes
-// on there, with the same line and the same count of its sends.
-void SelfPrgStep(SelfPrgLink& link, SelfPrgView& view);
+// on there, with the same line and the same count of its sends. Returns what to
+// show in a box: the success of a run that ended with its last line, or the
+// refusal of a restart (its bridge has gone from the table); else the empty text.
+std::wstring SelfPrgStep(SelfPrgLink& link, SelfPrgView& view);
 
 // Puts the update's state back to its program-load values (tests).
 void ResetSelfPrg();

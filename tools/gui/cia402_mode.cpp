@@ -17,6 +17,7 @@
 #include "platform/gui/page_font.hpp"
 #include "platform/gui/page_tick.hpp"
 #include "platform/gui/push_button.hpp"
+#include "platform/message_box.hpp"
 #include "settings/settings_values.hpp"
 #include "tools/cia402_page_logic.hpp"
 #include "tools/gui/coe_controls.hpp"
@@ -332,8 +333,9 @@ void Cia402Mode::OnBnClickedInputLamp(int bit) {
 }
 
 void Cia402Mode::OnBnClickedStart() {
-    StartMove(SelectedSlave(), m_speed.toStdWString(), m_accel.toStdWString(),
-              m_position.toStdWString());
+    const std::wstring refusal = StartMove(SelectedSlave(), m_speed.toStdWString(),
+                                           m_accel.toStdWString(), m_position.toStdWString());
+    if (!refusal.empty()) ShowMessageBox(refusal);
 }
 
 void Cia402Mode::OnBnClickedStop() {

@@ -87,11 +87,14 @@ void SelfUpDateProgram::OnBnClickedOpenFile() {
 }
 
 void SelfUpDateProgram::OnBnClickedStart() {
-    StartSelfPrg(m_slaveIndex + 1, link_, *this);
+    const std::wstring refusal = StartSelfPrg(m_slaveIndex + 1, link_, *this);
+    if (!refusal.empty()) ShowMessageBox(refusal);
 }
 
 void SelfUpDateProgram::OnTimer() {
-    if (g_selfPrgState != 0) SelfPrgStep(link_, *this);
+    if (g_selfPrgState == 0) return;
+    const std::wstring message = SelfPrgStep(link_, *this);
+    if (!message.empty()) ShowMessageBox(message);
 }
 
 void SelfUpDateProgram::showStatus(const std::string& text) {
