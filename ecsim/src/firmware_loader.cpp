@@ -74,7 +74,7 @@ void FirmwareLoader::write(std::string_view text, Clock::time_point now) {
             return;
         }
         phase_ = Phase::Erasing;
-        eraseDone_ = now + kEraseTime;
+        eraseDone_ = now + eraseTime_;
         forgetDownload();
     } else if (line.front() == '!') {
         replies_.push(std::string(kReplyUnknownCommand));

@@ -25,6 +25,7 @@ int64_t Value(ecsim::BridgeDevice& bridge, uint16_t index, uint8_t sub) {
 
 TEST(BoardIdentity, ZR02And123AreWrittenAndReadBack) {
     ToolBus bus("ZR12");
+    testsupport::RecordingClock clock;
     EXPECT_EQ(SetBoardIdentity(1, L"123", 1),
               L"------ Set BoardInfo ----\r\nBoardBype : 0x00000002 (2)"
               L"\r\nBoardNo : 0x0000007b (123)");
@@ -78,6 +79,7 @@ TEST(BoardIdentity, AReadBackThatReadNothingShowsNoNumber) {
 
 TEST(BoardIdentity, BadTextsAndTypesAreRefusedBeforeAnythingIsWritten) {
     ToolBus bus("IO,ZR02");
+    testsupport::RecordingClock clock;
     const uint64_t frames = bus.frames();
     const struct {
         const wchar_t* serial;
@@ -99,6 +101,7 @@ TEST(BoardIdentity, BadTextsAndTypesAreRefusedBeforeAnythingIsWritten) {
     }
     EXPECT_EQ(bus.frames(), frames) << "no device access";
     EXPECT_TRUE(bus.received(2).empty());
+    EXPECT_TRUE(clock.pauses.empty());
 
     // A slave that is no bridge: nothing at all.
     EXPECT_EQ(SetBoardIdentity(1, L"123", 0), L"");

@@ -1,5 +1,6 @@
 // Whole firmware updates of a simulated bridge through the master, with the
-// loader's faults switched on, and the refusals of OpenFile.
+// loader's faults switched on: what reaches the bridge and the run's pauses,
+// in order; and the refusals of OpenFile.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,7 +10,6 @@
 #include "ecsim/firmware_loader.hpp"
 #include "scripted_loader.hpp"
 #include "support/recording_clock.hpp"
-#include "support/wait_until.hpp"
 #include "tool_bus.hpp"
 
 namespace {
@@ -22,38 +22,89 @@ using Faults = ecsim::FirmwareLoader::Faults;
 
 constexpr int kBridge = 2;  // "IO,ZR02": the bridge is the second slave
 
-// Ticks the run as its dialog's timer would until it is idle; keeps what the
-// ticks returned to show.
-bool RunToIdle(SelfPrgLink& link, SelfPrgView& view, int seconds, std::vector<std::wstring>* said) {
-    return testsupport::WaitUntil([] { return g_selfPrgState == 0; }, seconds,
-                                  {.between =
-                                       [&] {
-                                           std::wstring text = SelfPrgStep(link, view);
-                                           if (!text.empty()) said->push_back(std::move(text));
-                                       },
-                                   .pause = std::chrono::milliseconds(1)});
+// One access of the run to the bridge, as text: "unlock" for the unlock word,
+// "< TEXT" for a command or line written, ">" for a reply read.
+std::vector<std::string> RunAccesses(ecsim::BridgeDevice& bridge) {
+    std::vector<std::string> texts;
+    for (const ecsim::VendorAccess& a : bridge.accessRecord()) {
+        if (a.index == ObjSelfPrgCommand && a.download) {
+            texts.push_back("< " + std::string(a.data.begin(), a.data.end()));
+        } else if (a.index == ObjSelfPrgResponse && !a.download) {
+            texts.emplace_back(">");
+        } else if (a.index == 0xF550 && a.subindex == 2 && a.download) {
+            texts.emplace_back("unlock");
+        } else {
+            texts.push_back(motortest::AccessText(a));
+        }
+    }
+    return texts;
+}
+
+// The file's lines as the run sends them, each with its line feed.
+std::vector<std::string> LinesOf(const std::string& image) {
+    std::vector<std::string> lines;
+    for (size_t from = 0; from < image.size();) {
+        const size_t end = image.find('\n', from) + 1;
+        lines.push_back(image.substr(from, end - from));
+        from = end;
+    }
+    return lines;
+}
+
+// What a good loader receives before the first line, and the run's pauses until
+// then: Start, the unlock word, the mode command, entering the erase, the erase,
+// before the first line.
+const std::vector<std::string> kAccessesBeforeLines = {"unlock", "< !PRGMO\r\n", ">",
+                                                       "< !110.9\r\n", ">"};
+const std::vector<int> kPausesBeforeLines = {100, 10, 100, 200, 3000, 30};
+
+template <typename T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 std::string Version(int slave) {
     return SdoReadAsText(static_cast<uint16_t>(slave), 0x100A, 0, kCoeVisibleString);
 }
 
+// The run's pauses and restarts are on a recording clock and the simulated
+// loader erases at once, so a whole update takes only its device accesses.
 class SelfPrgOnBus : public ::testing::Test {
   protected:
+    SelfPrgOnBus() { bridge().setLoaderEraseTime(std::chrono::milliseconds(0)); }
+
+    ecsim::BridgeDevice& bridge() { return bus_.bridge(kBridge); }
     void Load(const std::string& image) {
         TempFile file(image);
         std::string reason;
         ASSERT_EQ(LoadSelfPrgFile(file.path(), &reason), SelfPrgFileLoad::Loaded) << reason;
     }
-    void SetFaults(const Faults& faults) { bus_.bridge(kBridge).setLoaderFaults(faults); }
-    // Starts a run of the loaded file and ticks it to its end.
+    void SetFaults(const Faults& faults) { bridge().setLoaderFaults(faults); }
+    // Starts a run of the loaded file and ticks it to its end as its dialog's
+    // timer would, 25 ms apart (time that passes, not a pause of the run).
     void Update() {
+        bridge().clearAccessRecord();
         ASSERT_EQ(StartSelfPrg(kBridge, link_, view_), L"");
-        ASSERT_TRUE(RunToIdle(link_, view_, 120, &said_)) << view_.status();
+        for (int t = 0; t < 2000 && g_selfPrgState != 0; ++t) {
+            clock_.Pause(25);
+            clock_.pauses.pop_back();
+            std::wstring text = SelfPrgStep(link_, view_);
+            if (!text.empty()) said_.push_back(std::move(text));
+        }
+        ASSERT_EQ(g_selfPrgState, 0) << view_.status();
         EXPECT_TRUE(boxes_.texts().empty()) << "the dialog shows what the run returns";
+    }
+    // Each line sent once and answered at the first read.
+    static std::vector<std::string> Sent(const std::vector<std::string>& lines) {
+        std::vector<std::string> texts;
+        for (const std::string& line : lines)
+            texts = texts + std::vector<std::string>{"< " + line, ">"};
+        return texts;
     }
 
     ToolBus bus_{"IO,ZR02"};
+    testsupport::RecordingClock clock_;
     RecordedBoxes boxes_;
     BusSelfPrgLink link_;
     RecordedView view_;
@@ -63,11 +114,17 @@ class SelfPrgOnBus : public ::testing::Test {
 TEST_F(SelfPrgOnBus, AGoodFileGivesTheBridgeItsNewVersion) {
     ASSERT_EQ(Version(kBridge), "V1.07");
     // With the blank line an editor leaves at the end.
-    Load(ecsim::sampleFirmwareImage() + "\r\n");
+    const std::string image = ecsim::sampleFirmwareImage() + "\r\n";
+    Load(image);
     Update();
     EXPECT_EQ(view_.status(), "SelfPrgOk , Lines= 132 ,lostCnt = 0");
     EXPECT_EQ(said_, std::vector<std::wstring>{L"SlaveNo.2\r\nSoftware Update OK."});
     EXPECT_EQ(Version(kBridge), "V1.08");
+    const std::vector<std::string> lines = LinesOf(image);
+    ASSERT_EQ(lines.size(), 132u);
+    EXPECT_EQ(RunAccesses(bridge()), kAccessesBeforeLines + Sent(lines));
+    EXPECT_EQ(clock_.pauses, kPausesBeforeLines + std::vector<int>(132, 1))
+        << "1 ms after each line";
 }
 
 TEST_F(SelfPrgOnBus, ABadChecksumStopsTheRunWithTheLoadersReply) {
@@ -81,6 +138,12 @@ TEST_F(SelfPrgOnBus, ABadChecksumStopsTheRunWithTheLoadersReply) {
     EXPECT_TRUE(said_.empty());
     EXPECT_EQ(Version(kBridge), "V1.07");
     EXPECT_EQ(g_selfPrgRetry, 0);
+    // The refused line goes thirty times, each send at once after its refusal.
+    const std::vector<std::string> lines = LinesOf(image);
+    std::vector<std::string> accesses = kAccessesBeforeLines + Sent({lines[0], lines[1]});
+    for (int send = 0; send < 30; ++send) accesses = accesses + Sent({lines[2]});
+    EXPECT_EQ(RunAccesses(bridge()), accesses);
+    EXPECT_EQ(clock_.pauses, kPausesBeforeLines + std::vector<int>(32, 1));
 }
 
 TEST_F(SelfPrgOnBus, ALateReplyIsCountedAsLost) {
@@ -88,46 +151,65 @@ TEST_F(SelfPrgOnBus, ALateReplyIsCountedAsLost) {
     faults.lateLines = 1;
     faults.lateReads = 15;  // after the ten polls of the first send
     SetFaults(faults);
-    Load(ecsim::sampleFirmwareImage());
+    const std::string image = ecsim::sampleFirmwareImage();
+    Load(image);
     Update();
     EXPECT_EQ(view_.status(), "SelfPrgOk , Lines= 131 ,lostCnt = 1");
     EXPECT_EQ(Version(kBridge), "V1.08");
+    // The first line: ten polls 2 ms apart, the same line again, and its reply
+    // at the fifth poll of that send.
+    const std::vector<std::string> lines = LinesOf(image);
+    std::vector<std::string> first{"< " + lines[0]};
+    for (int poll = 0; poll < 10; ++poll) first.emplace_back(">");
+    first.push_back("< " + lines[0]);
+    for (int poll = 0; poll < 5; ++poll) first.emplace_back(">");
+    EXPECT_EQ(RunAccesses(bridge()),
+              kAccessesBeforeLines + first +
+                  Sent(std::vector<std::string>(lines.begin() + 1, lines.end())));
+    EXPECT_EQ(clock_.pauses, kPausesBeforeLines + std::vector<int>{1} + std::vector<int>(10, 2) +
+                                 std::vector<int>{1} + std::vector<int>(4, 2) +
+                                 std::vector<int>(130, 1));
 }
 
-// The pauses and restarts run on a recording clock; only the accesses are real.
 TEST_F(SelfPrgOnBus, ALoaderThatNeverGetsReadyEndsInTheirErrorsAfterTheRetries) {
-    testsupport::RecordingClock clock;
-    const auto update = [&] {
-        ASSERT_EQ(StartSelfPrg(kBridge, link_, view_), L"");
-        // The dialog's ticks, 25 ms apart.
-        for (int t = 0; t < 1000 && g_selfPrgState != 0; ++t) {
-            clock.Pause(25);
-            EXPECT_EQ(SelfPrgStep(link_, view_), L"");
-        }
-        ASSERT_EQ(g_selfPrgState, 0) << view_.status();
-    };
     Load(ecsim::sampleFirmwareImage());
     Faults faults;
     faults.refuseProgramMode = true;
     SetFaults(faults);
-    update();
+    Update();
     EXPECT_EQ(view_.status(), "SelfPrgError-001");
     EXPECT_EQ(g_selfPrgRetry, 0);
+    // Three runs of five mode commands, each answered with the refusal.
+    std::vector<std::string> accesses;
+    for (int run = 0; run < 3; ++run) {
+        accesses = accesses + std::vector<std::string>{"unlock"};
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            accesses = accesses + std::vector<std::string>{"< !PRGMO\r\n", ">"};
+        }
+    }
+    EXPECT_EQ(RunAccesses(bridge()), accesses);
 
     faults = {};
     faults.neverReady = true;
     SetFaults(faults);
-    update();
+    clock_.pauses.clear();
+    Update();
     EXPECT_EQ(view_.status(), "SelfPrgError-002");
     EXPECT_TRUE(view_.showed("SelfPrgStart...."));
-    EXPECT_TRUE(boxes_.texts().empty());
+    EXPECT_TRUE(said_.empty());
     EXPECT_EQ(Version(kBridge), "V1.07");
-    // Three runs of three erases each reached the bridge.
-    size_t erases = 0;
-    for (const ecsim::VendorAccess& a : bus_.bridge(kBridge).accessRecord()) {
-        erases += a.download && std::string(a.data.begin(), a.data.end()) == "!110.9\r\n" ? 1 : 0;
+    // Three runs of three erases each reached the bridge, each erase followed by
+    // ten polls 100 ms apart.
+    std::vector<std::string> run = {"unlock", "< !PRGMO\r\n", ">"};
+    std::vector<int> runPauses = {100, 10, 100, 200};
+    for (int erase = 0; erase < 3; ++erase) {
+        run.emplace_back("< !110.9\r\n");
+        run.insert(run.end(), 10, ">");
+        runPauses.push_back(3000);
+        runPauses.insert(runPauses.end(), 10, 100);
     }
-    EXPECT_EQ(erases, 9u);
+    EXPECT_EQ(RunAccesses(bridge()), run + run + run);
+    EXPECT_EQ(clock_.pauses, runPauses + runPauses + runPauses);
 }
 
 TEST(SelfPrgOpenFile, RefusalsKeepTheFileLoadedBefore) {

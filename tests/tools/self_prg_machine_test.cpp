@@ -164,6 +164,38 @@ TEST_F(SelfPrgMachine, ThreeFailuresEndTheRunWithTheStatesErrorText) {
     EXPECT_EQ(view_.status(), "SelfPrgError-001");
 }
 
+// A failed run starts again on its own once the pause of the state that failed
+// has passed, counted from the failure, whatever the ticks do meanwhile.
+TEST_F(SelfPrgMachine, AFailedRunStartsAgainAfterThePauseOfItsState) {
+    PutFile(kFile);
+    const struct {
+        std::string unanswered;
+        std::chrono::milliseconds pause;
+    } failures[] = {{"!PRGMO\r\n", 550ms}, {"!110.9\r\n", 1250ms}, {kHeader, 2250ms}};
+    for (const auto& f : failures) {
+        link_.answer = [&f](const std::string& text) -> Replies {
+            if (text == f.unanswered) return {};
+            return ScriptedLoader::GoodLoader()(text);
+        };
+        ASSERT_TRUE(Start(2));
+        for (int t = 0; t < 20000 && g_selfPrgRetry == 0; ++t) Tick();
+        ASSERT_EQ(g_selfPrgRetry, 1) << f.unanswered;
+        const auto failedAt = link_.now;
+        const size_t unlocks = link_.CountSent("<unlock 2>");
+        // Ticks a millisecond apart find the moment.
+        auto restartedAt = failedAt;
+        for (int ms = 0; ms < 5000 && link_.CountSent("<unlock 2>") == unlocks; ++ms) {
+            restartedAt = link_.now += 1ms;
+            Say(SelfPrgStep(link_, view_));
+        }
+        EXPECT_EQ(restartedAt - failedAt, f.pause) << f.unanswered;
+        link_.answer = ScriptedLoader::GoodLoader();
+        ASSERT_TRUE(RunToIdle());
+        EXPECT_EQ(g_selfPrgRetry, 0);
+    }
+    EXPECT_EQ(said_, std::vector<std::wstring>(3, L"SlaveNo.2\r\nSoftware Update OK."));
+}
+
 TEST_F(SelfPrgMachine, LineRepliesAreJudgedByTheirFirstCharacters) {
     PutFile(kFile);
     int dataSends = 0;

@@ -68,6 +68,7 @@ class BridgeDevice : public Device {
     const Cia402Axis& axis(size_t channel) const { return *channels_.at(channel).axis; }
     const FirmwareLoader& loader() const { return loader_; }
     void setLoaderFaults(const FirmwareLoader::Faults& faults) { loader_.setFaults(faults); }
+    void setLoaderEraseTime(std::chrono::milliseconds time) { loader_.setEraseTime(time); }
     bool unlocked() const { return unlocked_; }
     bool configWindowOpen() const;
     std::string firmwareVersion() const;
