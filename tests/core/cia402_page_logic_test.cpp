@@ -1,5 +1,7 @@
 // The CiA402 page's device work on an operational simulated segment: the
-// acceleration word of START, and what a slave that is no bridge gets.
+// acceleration word of START, its pause before the goals, STOP's pause after
+// the freeze, the outputs' enabling, and what a slave that is no bridge gets.
+// The pauses are on a recording clock.
 #include "tools/cia402_page_logic.hpp"
 
 #include <gtest/gtest.h>
@@ -7,6 +9,7 @@
 #include "bus/scan_thread.hpp"
 #include "bus/sdo_text.hpp"
 #include "core/bus_fixture.hpp"
+#include "support/object_log.hpp"
 #include "support/recording_clock.hpp"
 
 namespace {
@@ -23,7 +26,10 @@ int32_t AccelerationWordOf(int slave) {
     return word;
 }
 
-class Cia402Logic : public BusThreadsTest {};
+class Cia402Logic : public BusThreadsTest {
+  protected:
+    testsupport::RecordingClock clock_;
+};
 
 TEST_F(Cia402Logic, StartWritesTheScansAccelerationWordAndNeverDividesByZero) {
     ScanToOp("ZR12,IO", 2);
@@ -75,7 +81,7 @@ TEST_F(Cia402Logic, ASlaveThatIsNoBridgeTouchesNoMotorsEntries) {
 // goals set only after the 200 ms pause that follows the word.
 TEST_F(Cia402Logic, StartOnABridgeThatIsNotSlave1WritesItsWordThenPausesBeforeTheGoals) {
     ScanToOp("IO,ZR12", 2);
-    testsupport::RecordingClock clock;
+    testsupport::RecordingClock& clock = clock_;
     std::vector<int32_t> goalsAtPause;
     clock.onPause = [&](int) {
         goalsAtPause.push_back(g_movePos[MotorSlot(0, 4)].load());
@@ -92,6 +98,47 @@ TEST_F(Cia402Logic, StartOnABridgeThatIsNotSlave1WritesItsWordThenPausesBeforeTh
     }
     EXPECT_EQ(g_movePos[MotorSlot(1, 1)].load(), 0);  // no row of a second bridge
     EXPECT_TRUE(boxes_.texts().empty());
+}
+
+// STOP freezes the ramp before its pause, whatever the pause lets run.
+TEST_F(Cia402Logic, StopFreezesTheRampThenPauses200Ms) {
+    ScanToOp("ZR12", 1);
+    ASSERT_EQ(StartMove(1, L"60", L"1000", L"2000"), L"");
+    clock_.pauses.clear();
+    std::vector<int32_t> stoppedAtPause;
+    clock_.onPause = [&](int) { stoppedAtPause.push_back(g_moveStop.load()); };
+    StopMove();
+    EXPECT_EQ(clock_.pauses, std::vector<int>{200});
+    EXPECT_EQ(stoppedAtPause, std::vector<int32_t>{1});
+}
+
+// Every axis of every bridge, in order, 20 ms after each write.
+TEST_F(Cia402Logic, OutputsAreEnabledOnEachAxisOfEachBridgeWithAPauseAfterEach) {
+    ScanToOp("ZR12,IO,ZR02", 3);
+    std::vector<uint16_t> objects;
+    for (uint16_t axis = 0; axis < 4; ++axis) objects.push_back(0x60FE + axis * 0x800);
+    testsupport::ObjectLog first(segment(), 1, objects);
+    testsupport::ObjectLog second(segment(), 3, objects);
+    clock_.onPause = [&](int ms) {
+        first.note("pause " + std::to_string(ms));
+        second.note("pause " + std::to_string(ms));
+    };
+    EnableBridgeOutputs();
+    const std::vector<std::string> axes = {"60FE:02 < 15", "68FE:02 < 15", "70FE:02 < 15",
+                                           "78FE:02 < 15"};
+    std::vector<std::string> bridge1;
+    std::vector<std::string> bridge2;
+    for (const std::string& write : axes) {
+        bridge1.push_back(write);
+        bridge1.emplace_back("pause 20");
+    }
+    bridge2 = bridge1;
+    // The first bridge's writes come before the second's pauses and the other way round.
+    bridge1.insert(bridge1.end(), 4, "pause 20");
+    bridge2.insert(bridge2.begin(), 4, "pause 20");
+    EXPECT_EQ(first.lines(), bridge1);
+    EXPECT_EQ(second.lines(), bridge2);
+    EXPECT_EQ(clock_.pauses, std::vector<int>(8, 20));
 }
 
 }  // namespace

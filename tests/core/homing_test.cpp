@@ -1,13 +1,15 @@
 // The homing procedure on an operational simulated segment: the objects hm Start
-// writes, the run the controlword pulse starts, its supervision, the halt, and
-// the refusals that leave the device alone.
+// writes and its pauses between them, in order, the run the controlword pulse
+// starts, its supervision, the halt, and the refusals that leave the device
+// alone. The procedure's pauses are on a recording clock; each waits only until
+// the exchange has carried the controlword it holds.
 #include "tools/homing.hpp"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bus/process_image.hpp"
@@ -15,6 +17,8 @@
 #include "core/bus_fixture.hpp"
 #include "ecsim/bridge.hpp"
 #include "ecsim/slave.hpp"
+#include "support/exchange_wait.hpp"
+#include "support/object_log.hpp"
 #include "support/recording_clock.hpp"
 #include "tools/axis_modes.hpp"
 
@@ -37,10 +41,47 @@ class HomingOnBus : public BusThreadsTest {
         g_bridgeMode = kCoePage;
         g_moveStop = 1;
         ResetMotorOutputs();
+        clock_.emplace();
+        clock_->onPause = [this](int ms) {
+            if (log_) log_->note("pause " + std::to_string(ms));
+            held_.push_back(g_ctrlWord[heldSlot_].load());
+            // A controlword held for the pause reaches the device during it.
+            if (carry_ && ControlWords() != carried_) {
+                EXPECT_TRUE(testsupport::WaitForExchange());
+                carried_ = ControlWords();
+            }
+        };
         SetAllMotorsHomingMode();
+        // What the switch's pauses give the axes: time to show the new mode.
+        ASSERT_TRUE(testsupport::WaitUntil([this] { return AllAxesShowHoming(); }));
         ResetMotorOutputs();
+        clock_->pauses.clear();
+        held_.clear();
     }
-    void TearDown() override { BusThreadsTest::TearDown(); }
+    static std::vector<uint16_t> ControlWords() {
+        std::vector<uint16_t> words;
+        for (const auto& word : g_ctrlWord) words.push_back(word.load());
+        return words;
+    }
+    void TearDown() override {
+        clock_.reset();
+        BusThreadsTest::TearDown();
+    }
+
+    // From now on: the accesses to the store word and to the homing objects of
+    // every axis of `slave`, with the procedure's pauses between them; and the
+    // controlword of motor slot `slot` at each pause.
+    testsupport::ObjectLog& LogHoming(int slave, int slot) {
+        std::vector<uint16_t> objects{0xF550};
+        for (uint16_t axis = 0; axis < 4; ++axis) {
+            for (uint16_t index : {0x6098, 0x607C, 0x6099, 0x609A, 0x60F6}) {
+                objects.push_back(static_cast<uint16_t>(index + axis * 0x800));
+            }
+        }
+        heldSlot_ = slot;
+        held_.clear();
+        return log_.emplace(segment(), slave, objects);
+    }
 
     ecsim::BridgeDevice& bridge(int slave) {
         return dynamic_cast<ecsim::BridgeDevice&>(
@@ -51,20 +92,38 @@ class HomingOnBus : public BusThreadsTest {
         auto lock = segment().lock();
         return bridge(slave).dictionary().getInt(index, sub);
     }
+    bool AllAxesShowHoming() {
+        auto lock = segment().lock();
+        for (const int slave : {1, kZr02Slave}) {
+            for (size_t axis = 0; axis < 4; ++axis) {
+                if (bridge(slave).axis(axis).modeDisplay() != ecsim::cia402::kModeHoming)
+                    return false;
+            }
+        }
+        return true;
+    }
     int32_t MotorParam(int slave, int channel, int k) {
         auto lock = segment().lock();
         return bridge(slave).motor(static_cast<size_t>(channel - 1))->param(k);
     }
 
-    // Supervises the run at the page's pace until it ends; every text it showed.
+    // Supervises the run until it ends, a tick every 10 ms (the texts count
+    // ticks, not time); every text it showed.
     std::vector<std::wstring> SuperviseToEnd(int seconds = 30) {
         std::vector<std::wstring> texts;
         EXPECT_TRUE(testsupport::WaitUntil([] { return g_homingActive.load() == 0; }, seconds,
                                            {.between = [&] { texts.push_back(SuperviseHoming()); },
-                                            .pause = std::chrono::milliseconds(25)}))
+                                            .pause = std::chrono::milliseconds(10)}))
             << "the run did not end";
         return texts;
     }
+
+    std::optional<testsupport::RecordingClock> clock_;
+    std::optional<testsupport::ObjectLog> log_;
+    std::vector<uint16_t> held_;  // the controlword of slot heldSlot_ at each pause
+    int heldSlot_ = 0;
+    bool carry_ = true;              // a pause waits for the exchange to carry a new controlword
+    std::vector<uint16_t> carried_;  // the controlwords last carried
 };
 
 HomingFields Stopper(int slave, int motor, const wchar_t* offset, const wchar_t* switchSpeed) {
@@ -79,21 +138,31 @@ HomingFields Stopper(int slave, int motor, const wchar_t* offset, const wchar_t*
 }
 
 TEST_F(HomingOnBus, StopperHomingEndsAtTheOffsetAndASecondStartMeanwhileWritesNothing) {
-    // About 3.3 s: long enough to press hm Start again while it runs.
-    ASSERT_EQ(StartHoming(Stopper(1, 2, L"1234", L"10")), L"");
+    // About 0.45 s: long enough to press hm Start again and supervise 17 ticks.
+    const testsupport::ObjectLog& log = LogHoming(1, MotorSlot(0, 2));
+    ASSERT_EQ(StartHoming(Stopper(1, 2, L"1234", L"100")), L"");
     EXPECT_EQ(g_homingActive.load(), 1);
     EXPECT_EQ(g_homingResult.load(), kHomingRunning);
     EXPECT_EQ(g_ctrlWord[MotorSlot(0, 2)].load(), 0x000F);
-    EXPECT_EQ(Object(1, 0x6898), 2);  // StopperCCW, motor 2's axis
+    // Motor 2's axis: StopperCCW, then offset, speeds, acceleration and K47, 50 ms
+    // apart; the start bit is held 200 ms, after 200 ms without it.
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                               "pause 50", "6898:00 < 2", "pause 50", "687C:00 < 1234", "pause 50",
+                               "6899:01 < 100", "6899:02 < 500", "pause 50", "689A:00 < 500",
+                               "pause 50", "68F6:1B < 55", "pause 200", "pause 200"}));
+    EXPECT_EQ(held_,
+              (std::vector<uint16_t>{0x000F, 0x000F, 0x000F, 0x000F, 0x000F, 0x000F, 0x001F}));
+    EXPECT_EQ(Object(1, 0x6898), 2);
     EXPECT_EQ(Object(1, 0x687C), 1234);
-    EXPECT_EQ(Object(1, 0x6899, 1), 10);
+    EXPECT_EQ(Object(1, 0x6899, 1), 100);
     EXPECT_EQ(Object(1, 0x6899, 2), 500);
     EXPECT_EQ(Object(1, 0x689A), 500);
     EXPECT_EQ(MotorParam(1, 2, 47), 55);
 
     EXPECT_EQ(StartHoming(Stopper(1, 2, L"-99", L"40000")), L"Motor Homing!!!!");
+    EXPECT_EQ(log.lines().size(), 13u) << "nothing written, no pause";
     EXPECT_EQ(Object(1, 0x687C), 1234);
-    EXPECT_EQ(Object(1, 0x6899, 1), 10);
+    EXPECT_EQ(Object(1, 0x6899, 1), 100);
 
     const std::vector<std::wstring> texts = SuperviseToEnd();
     ASSERT_GT(texts.size(), 16u);
@@ -113,9 +182,11 @@ TEST_F(HomingOnBus, StopperHomingEndsAtTheOffsetAndASecondStartMeanwhileWritesNo
 
 TEST_F(HomingOnBus, SwitchHomingOfMotor3MarksItsInputInK27AndUsesItsOwnObjects) {
     SdoWriteInt32(kZr02Slave, 0x70F6, 7, 12);  // K27 of motor 3
+    const testsupport::ObjectLog& log = LogHoming(kZr02Slave, MotorSlot(1, 3));
     HomingFields fields;
     fields.slaveIndex = kZr02Slave - 1;
     fields.motorIndex = 2;
+    fields.storeFlag = 1;
     fields.homingType = kHomingSwitchCcw;
     fields.homingInput = 3;  // INPUT4
     fields.offset = L"-300";
@@ -124,6 +195,13 @@ TEST_F(HomingOnBus, SwitchHomingOfMotor3MarksItsInputInK27AndUsesItsOwnObjects) 
     fields.acceleration = L"2000";
     fields.torque = L"";  // not a switch type's field
     ASSERT_EQ(StartHoming(fields), L"");
+    // The store word first, K27 read before any pause, and K27 written last.
+    EXPECT_EQ(log.lines(),
+              (std::vector<std::string>{
+                  "F550:06 < 104441042", "70F6:07 >", "pause 50", "7098:00 < 4", "pause 50",
+                  "707C:00 < -300", "pause 50", "7099:01 < 4000", "7099:02 < 3000", "pause 50",
+                  "709A:00 < 2000", "pause 50", "70F6:07 < 2011", "pause 200", "pause 200"}));
+    EXPECT_EQ(held_.back(), 0x001F);
 
     EXPECT_EQ(Object(kZr02Slave, 0x7098), 4);
     EXPECT_EQ(Object(kZr02Slave, 0x707C), -300);
@@ -257,9 +335,9 @@ TEST_F(HomingOnBus, TheHaltIsHeld300MsAndAMotorErrorOutranksHomingAttained) {
 TEST_F(HomingOnBus, ARunThatCannotReportEndsAfterTheHalt) {
     ASSERT_EQ(StartHoming(Stopper(1, 1, L"5000", L"1")), L"");
     // The exchange stops: the statusword never changes again, and no bridge is
-    // lost.
+    // lost. (An exchange still on its way brings the same running status.)
     g_busPause = 1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    carry_ = false;  // the image is no longer packed
     for (int tick = 0; tick < 200; ++tick) SuperviseHoming();
     EXPECT_EQ(g_homingActive.load(), 1);  // no time limit of its own
     EXPECT_EQ(StartHoming(Stopper(kZr02Slave, 1, L"0", L"500")), L"Motor Homing!!!!");
@@ -284,6 +362,7 @@ TEST_F(HomingOnBus, ARunOnALostBridgeEndsAsAHomingErrorAtOnce) {
     ASSERT_EQ(StartHoming(Stopper(1, 1, L"5000", L"1")), L"");
     segment().powerOff(1);
     ASSERT_TRUE(testsupport::WaitUntil([] { return SlaveIsLost(1); }));
+    carry_ = false;  // the image is no longer packed
     EXPECT_EQ(SuperviseHoming(), L"Homing Run ERROR  timeOut , Time ( 0 ) .....");
     EXPECT_EQ(g_homingActive.load(), 0);
     EXPECT_EQ(g_homingResult.load(), kHomingError);
