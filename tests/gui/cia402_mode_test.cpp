@@ -1,6 +1,9 @@
 // The CiA402 page in the main window against a scanned ZR12, IO, ZR02 segment:
 // moves, refused starts, the outputs and their loop-back to the inputs, the
-// output test and CPIO mode.
+// output test and CPIO mode. Once the page has served the tab change (whose
+// mode switch waits on the devices' own time), the procedures' pauses are on a
+// recording clock; one waits only until the exchange has carried a controlword
+// it set.
 #include "tools/gui/cia402_mode.hpp"
 
 #include <gtest/gtest.h>
@@ -17,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 
 #include "app/gui/main_window.hpp"
 #include "bus/globals.hpp"
@@ -24,6 +28,8 @@
 #include "ecsim/slave.hpp"
 #include "gui_fixture.hpp"
 #include "settings/settings_values.hpp"
+#include "support/exchange_wait.hpp"
+#include "support/recording_clock.hpp"
 #include "tools/cia402_page_logic.hpp"
 
 namespace {
@@ -90,6 +96,8 @@ class Cia402PageOnBus : public ::testing::Test {
         // The page has taken the bus and served the tab change.
         ASSERT_TRUE(WaitWithEvents(
             [this] { return slaveList()->count() == 3 && g_cpioReapply.load() == 0; }, 10));
+        clock.emplace();
+        clock->onPause = testsupport::CarryNewControlWords();
     }
 
     QWidget* page() { return Page(&window, kCia402Page); }
@@ -132,6 +140,7 @@ class Cia402PageOnBus : public ::testing::Test {
     WorkFolder folder;
     ScannedBus bus;
     RecordedBoxes boxes;
+    std::optional<testsupport::RecordingClock> clock;
     CDuZEraDezorav1Dlg window;
 };
 

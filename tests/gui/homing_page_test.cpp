@@ -1,6 +1,8 @@
 // Homing from the CoE page of the main window on a scanned ZR12, IO, ZR02
 // segment: the status field's texts and colours, Stop hm on the run's own motor
-// whatever the list shows later, and a run cut short by leaving the page.
+// whatever the list shows later, and a run cut short by leaving the page. Once
+// the page is shown, hm Start's and Stop hm's pauses are on a recording clock;
+// one waits only until the exchange has carried a controlword it set.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -9,12 +11,15 @@
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTest>
+#include <optional>
 
 #include "app/gui/main_window.hpp"
 #include "bus/globals.hpp"
 #include "ecsim/bridge.hpp"
 #include "ecsim/slave.hpp"
 #include "gui_fixture.hpp"
+#include "support/exchange_wait.hpp"
+#include "support/recording_clock.hpp"
 #include "tools/coe_access.hpp"
 #include "tools/gui/cat_tools.hpp"
 #include "tools/homing.hpp"
@@ -51,6 +56,8 @@ class HomingPage : public ::testing::Test {
         Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCoePage);
         ASSERT_TRUE(WaitWithEvents(
             [] { return Child<QComboBox>(g_dlgCatTools, "slaveCombo")->count() == 3; }, 10));
+        clock_.emplace();
+        clock_->onPause = testsupport::CarryNewControlWords();
     }
     void TearDown() override { ResetToolsState(); }
 
@@ -74,13 +81,15 @@ class HomingPage : public ::testing::Test {
     WorkFolder folder_;
     ScannedBus bus_;
     RecordedBoxes boxes_;
+    std::optional<testsupport::RecordingClock> clock_;
     CDuZEraDezorav1Dlg window_;
 };
 
 TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
     Type("hmOffsetEdit", "1500");
-    Type("hmSpeed1Edit", "40");
+    Type("hmSpeed1Edit", "100");
     Child<QPushButton>(g_dlgCatTools, "hmStartButton")->click();
+    EXPECT_EQ(clock_->pauses, (std::vector<int>{50, 50, 50, 50, 50, 200, 200}));
     EXPECT_EQ(StatusColour(), QColor(0, 0, 100));
     ASSERT_TRUE(WaitWithEvents([] { return g_homingActive.load() == 0; }, 20));
     EXPECT_TRUE(QRegularExpression(R"(^Homing Run End\. Time \( \d+ \) \.\.\.\.\.$)")
@@ -94,7 +103,9 @@ TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
     // Another bridge and motor picked meanwhile do not take the halt.
     Child<QComboBox>(g_dlgCatTools, "slaveCombo")->setCurrentIndex(kZr02Slave - 1);
     Child<QComboBox>(g_dlgCatTools, "motorCombo")->setCurrentIndex(1);
+    clock_->pauses.clear();
     Child<QPushButton>(g_dlgCatTools, "stopHmButton")->click();
+    EXPECT_EQ(clock_->pauses, std::vector<int>(6, 50));
     ASSERT_TRUE(WaitWithEvents([] { return g_homingActive.load() == 0; }, 10));
     EXPECT_TRUE(Status().startsWith("Homing Run ERROR  timeOut , Time ( "))
         << Status().toStdString();
@@ -110,6 +121,8 @@ TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
 
 TEST_F(HomingPage, LeavingThePageMidRunEndsTheRunAsAHomingError) {
     ASSERT_NO_FATAL_FAILURE(StartSlowRun());
+    // The mode switch of the tab change waits on the devices' own time.
+    clock_.reset();
     Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCia402Page);
     // In cyclic position mode bit 12 says "following", not "homing attained".
     ASSERT_TRUE(

@@ -4,8 +4,12 @@
 // in the clock's onPause, for what the real pause gives.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "bus/globals.hpp"
 #include "support/wait_until.hpp"
@@ -24,6 +28,25 @@ inline bool WaitForExchange() {
         }
     }
     return true;
+}
+
+// The motors' controlwords as the GUI thread holds them.
+inline std::vector<uint16_t> ControlWords() {
+    std::vector<uint16_t> words;
+    for (const auto& word : g_ctrlWord) words.push_back(word.load());
+    return words;
+}
+
+// For a recording clock's onPause: a pause that finds a controlword changed
+// since the last one carried waits until the exchange has sent it, as the real
+// pause would let it; other pauses pass at once.
+inline std::function<void(int ms)> CarryNewControlWords() {
+    return [carried = ControlWords()](int) mutable {
+        std::vector<uint16_t> words = ControlWords();
+        if (words == carried) return;
+        EXPECT_TRUE(WaitForExchange()) << "the exchange stands still";
+        carried = std::move(words);
+    };
 }
 
 }  // namespace testsupport
