@@ -66,9 +66,21 @@ void PlaceUnderDigits(const QLabel* digits, const std::array<Control*, N>& contr
 
 }  // namespace
 
+// The controls are made in the order the keyboard's focus visits them.
 Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
     resize(dlu::Size(457, 295));
+    BuildLists();
+    BuildMoveControls();
+    BuildPositionLabels();
+    BuildOutputs();
+    BuildInputLamps();
+    BuildModeBoxes();
+    ConnectControls();
+    timer_.setInterval(kPageTickMs);
+    connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
+}
 
+void Cia402Mode::BuildLists() {
     slaveCombo_ = new QComboBox(this);
     slaveCombo_->setObjectName("slaveCombo");
     slaveCombo_->setGeometry(dlu::Rect(20, 10, 66, 14));
@@ -76,7 +88,10 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
     motorCombo_->setObjectName("motorCombo");
     motorCombo_->setGeometry(dlu::Rect(96, 10, 76, 14));
     motorCombo_->hide();  // not offered to the user
+}
 
+// The two frames, P, S and A, START and STOP.
+void Cia402Mode::BuildMoveControls() {
     // The group boxes only frame the controls: their font is their captions' own.
     setGroup_ = new QGroupBox(QStringLiteral("Set"), this);
     setGroup_->setObjectName("setGroup");
@@ -96,14 +111,20 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
         MakeButton(QStringLiteral("START"), "startButton", dlu::Rect(128, 48, 72, 26), this);
     stopButton_ =
         MakeButton(QStringLiteral("STOP"), "stopButton", dlu::Rect(128, 82, 72, 26), this);
+}
 
+// One label per motor in the Reply frame.
+void Cia402Mode::BuildPositionLabels() {
     for (int i = 0; i < kMotorsPerBridge; ++i) {
         const std::string name = "positionId" + std::to_string(i + 1);
         positions_[static_cast<size_t>(i)] =
             MakeLabel(QStringLiteral("ID%1").arg(i + 1), name.c_str(),
                       dlu::Rect(28, 142 + 16 * i, 170, 12), this);
     }
+}
 
+// A box under each output's digit, output 4 leftmost, and the value in hex.
+void Cia402Mode::BuildOutputs() {
     MakeLabel(QStringLiteral("OUTPUT"), "outputLabel", dlu::Rect(236, 36, 60, 10), this);
     const QLabel* outputDigits =
         MakeLabel(kOutputDigits, "outputDigits", dlu::Rect(236, 50, 100, 10), this);
@@ -119,7 +140,10 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
     PlaceUnderDigits(outputDigits, outputsLeftToRight, dlu::Y(62));
     outputHex_ =
         MakeLabel(QStringLiteral("Hex[00]"), "outputHex", dlu::Rect(312, 62, 50, 10), this);
+}
 
+// A lamp under each input's digit, input 6 leftmost, and the value in hex.
+void Cia402Mode::BuildInputLamps() {
     MakeLabel(QStringLiteral("INPUT(ID1)"), "inputLabel", dlu::Rect(236, 84, 60, 10), this);
     const QLabel* inputDigits =
         MakeLabel(kInputDigits, "inputDigits", dlu::Rect(236, 98, 140, 10), this);
@@ -135,7 +159,10 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
     }
     PlaceUnderDigits(inputDigits, lampsLeftToRight, dlu::Y(110));
     inputHex_ = MakeLabel(QStringLiteral("Hex[00]"), "inputHex", dlu::Rect(342, 110, 50, 10), this);
+}
 
+// CPIO mode, the output test, and the hidden target field.
+void Cia402Mode::BuildModeBoxes() {
     cpioBox_ = new QCheckBox(QStringLiteral("CPIO Mode"), this);
     cpioBox_->setObjectName("cpioModeBox");
     cpioBox_->setGeometry(dlu::Rect(236, 136, 70, 10));
@@ -145,7 +172,11 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
 
     targetEdit_ = AddField(this, "targetPositionEdit", dlu::Rect(236, 180, 150, 14));
     targetEdit_->hide();
+}
 
+// The lists, fields, buttons and boxes to their handlers (the outputs and lamps
+// are connected as they are made).
+void Cia402Mode::ConnectControls() {
     connect(slaveCombo_, &QComboBox::currentIndexChanged, this, [this] { TakeFields(); });
     connect(motorCombo_, &QComboBox::currentIndexChanged, this, [this] { OnCbnSelchangeMotor(); });
     for (QLineEdit* edit : {positionEdit_, speedEdit_, accelEdit_}) {
@@ -155,9 +186,6 @@ Cia402Mode::Cia402Mode(QWidget* parent) : QWidget(parent) {
     connect(stopButton_, &QPushButton::clicked, this, [this] { OnBnClickedStop(); });
     connect(cpioBox_, &QCheckBox::clicked, this, [this] { OnBnClickedCpioMode(); });
     connect(outTestBox_, &QCheckBox::clicked, this, [this] { OnBnClickedOutTest(); });
-
-    timer_.setInterval(kPageTickMs);
-    connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
 }
 
 void Cia402Mode::OnInitDialog() {

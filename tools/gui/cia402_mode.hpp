@@ -48,6 +48,15 @@ class Cia402Mode : public QWidget {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    // The constructor's parts, by what they make.
+    void BuildLists();
+    void BuildMoveControls();
+    void BuildPositionLabels();
+    void BuildOutputs();
+    void BuildInputLamps();
+    void BuildModeBoxes();
+    void ConnectControls();
+
     void TakeFields();
     void ShowFields();
     void ShowMotorOutputs();
