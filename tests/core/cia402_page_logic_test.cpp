@@ -9,7 +9,10 @@
 #include "bus/scan_thread.hpp"
 #include "bus/sdo_text.hpp"
 #include "core/bus_fixture.hpp"
-#include "support/object_log.hpp"
+#include "ecsim/bridge.hpp"
+#include "ecsim/slave.hpp"
+#include "support/access_timeline.hpp"
+#include "support/object_access_record.hpp"
 #include "support/recording_clock.hpp"
 
 namespace {
@@ -115,30 +118,26 @@ TEST_F(Cia402Logic, StopFreezesTheRampThenPauses200Ms) {
 // Every axis of every bridge, in order, 20 ms after each write.
 TEST_F(Cia402Logic, OutputsAreEnabledOnEachAxisOfEachBridgeWithAPauseAfterEach) {
     ScanToOp("ZR12,IO,ZR02", 3);
-    std::vector<uint16_t> objects;
-    for (uint16_t axis = 0; axis < 4; ++axis) objects.push_back(0x60FE + axis * 0x800);
-    testsupport::ObjectLog first(segment(), 1, objects);
-    testsupport::ObjectLog second(segment(), 3, objects);
-    clock_.onPause = [&](int ms) {
-        first.note("pause " + std::to_string(ms));
-        second.note("pause " + std::to_string(ms));
-    };
-    EnableBridgeOutputs();
-    const std::vector<std::string> axes = {"60FE:02 < 15", "68FE:02 < 15", "70FE:02 < 15",
-                                           "78FE:02 < 15"};
-    std::vector<std::string> bridge1;
-    std::vector<std::string> bridge2;
-    for (const std::string& write : axes) {
-        bridge1.push_back(write);
-        bridge1.emplace_back("pause 20");
+    testsupport::ObjectAccessRecord record;
+    for (const int slave : {1, 3}) {
+        auto lock = segment().lock();
+        auto& bridge = dynamic_cast<ecsim::BridgeDevice&>(
+            segment().slave(static_cast<size_t>(slave)).device());
+        for (uint16_t axis = 0; axis < 4; ++axis) {
+            record.watch(bridge.dictionary(), slave, static_cast<uint16_t>(0x60FE + axis * 0x800),
+                         2);
+        }
     }
-    bridge2 = bridge1;
-    // The first bridge's writes come before the second's pauses and the other way round.
-    bridge1.insert(bridge1.end(), 4, "pause 20");
-    bridge2.insert(bridge2.begin(), 4, "pause 20");
-    EXPECT_EQ(first.lines(), bridge1);
-    EXPECT_EQ(second.lines(), bridge2);
-    EXPECT_EQ(clock_.pauses, std::vector<int>(8, 20));
+    testsupport::AccessTimeline timeline(clock_, [&] { return record.count(); });
+    EnableBridgeOutputs();
+    std::vector<std::string> expected;
+    for (const char* slave : {"S1 ", "S3 "}) {
+        for (const char* axis : {"60FE", "68FE", "70FE", "78FE"}) {
+            expected.push_back(std::string(slave) + axis + ":02 < 15");
+            expected.emplace_back("pause 20");
+        }
+    }
+    EXPECT_EQ(timeline.merged(record.texts()), expected);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,8 +18,9 @@
 #include "core/bus_fixture.hpp"
 #include "ecsim/bridge.hpp"
 #include "ecsim/slave.hpp"
+#include "support/access_timeline.hpp"
 #include "support/exchange_wait.hpp"
-#include "support/object_log.hpp"
+#include "support/object_access_record.hpp"
 #include "support/recording_clock.hpp"
 #include "tools/axis_modes.hpp"
 
@@ -42,11 +44,8 @@ class HomingOnBus : public BusThreadsTest {
         g_moveStop = 1;
         ResetMotorOutputs();
         clock_.emplace();
-        clock_->onPause = [this, carry = testsupport::CarryNewControlWords()](int ms) mutable {
-            if (log_) log_->note("pause " + std::to_string(ms));
-            held_.push_back(g_ctrlWord[heldSlot_].load());
-            if (carry_) carry(ms);
-        };
+        carry_ = testsupport::CarryNewControlWords();
+        clock_->onPause = [this](int ms) { OnPause(ms); };
         SetAllMotorsHomingMode();
         // What the switch's pauses give the axes: time to show the new mode.
         ASSERT_TRUE(testsupport::WaitUntil([this] { return AllAxesShowHoming(); }));
@@ -55,24 +54,41 @@ class HomingOnBus : public BusThreadsTest {
         held_.clear();
     }
     void TearDown() override {
+        timeline_.reset();
         clock_.reset();
         BusThreadsTest::TearDown();
     }
+    void OnPause(int ms) {
+        held_.push_back(g_ctrlWord[heldSlot_].load());
+        if (carry_) carry_(ms);
+    }
 
     // From now on: the accesses to the store word and to the homing objects of
-    // every axis of `slave`, with the procedure's pauses between them; and the
-    // controlword of motor slot `slot` at each pause.
-    testsupport::ObjectLog& LogHoming(int slave, int slot) {
-        std::vector<uint16_t> objects{0xF550};
-        for (uint16_t axis = 0; axis < 4; ++axis) {
-            for (uint16_t index : {0x6098, 0x607C, 0x6099, 0x609A, 0x60F6}) {
-                objects.push_back(static_cast<uint16_t>(index + axis * 0x800));
+    // every axis of `slave`, with the procedure's pauses between them (Log());
+    // and the controlword of motor slot `slot` at each pause.
+    void LogHoming(int slave, int slot) {
+        record_.emplace();
+        {
+            auto lock = segment().lock();
+            ecsim::ObjectDictionary& od = bridge(slave).dictionary();
+            std::vector<uint16_t> objects{0xF550};
+            for (uint16_t axis = 0; axis < 4; ++axis) {
+                for (uint16_t index : {0x6098, 0x607C, 0x6099, 0x609A, 0x60F6}) {
+                    objects.push_back(static_cast<uint16_t>(index + axis * 0x800));
+                }
+            }
+            for (const uint16_t index : objects) {
+                for (unsigned sub = 0; sub <= 0xFF; ++sub) {
+                    record_->watch(od, slave, index, static_cast<uint8_t>(sub));
+                }
             }
         }
+        timeline_.emplace(
+            *clock_, [this] { return record_->count(); }, [this](int ms) { OnPause(ms); });
         heldSlot_ = slot;
         held_.clear();
-        return log_.emplace(segment(), slave, objects);
     }
+    std::vector<std::string> Log() const { return timeline_->merged(record_->texts()); }
 
     ecsim::BridgeDevice& bridge(int slave) {
         return dynamic_cast<ecsim::BridgeDevice&>(
@@ -110,10 +126,12 @@ class HomingOnBus : public BusThreadsTest {
     }
 
     std::optional<testsupport::RecordingClock> clock_;
-    std::optional<testsupport::ObjectLog> log_;
+    std::optional<testsupport::ObjectAccessRecord> record_;
+    std::optional<testsupport::AccessTimeline> timeline_;
     std::vector<uint16_t> held_;  // the controlword of slot heldSlot_ at each pause
     int heldSlot_ = 0;
-    bool carry_ = true;  // a pause lets the exchange carry a new controlword
+    // Lets the exchange carry a new controlword; empty once the bus is cut.
+    std::function<void(int ms)> carry_;
 };
 
 HomingFields Stopper(int slave, int motor, const wchar_t* offset, const wchar_t* switchSpeed) {
@@ -129,17 +147,17 @@ HomingFields Stopper(int slave, int motor, const wchar_t* offset, const wchar_t*
 
 TEST_F(HomingOnBus, StopperHomingEndsAtTheOffsetAndASecondStartMeanwhileWritesNothing) {
     // About 0.45 s: long enough to press hm Start again and supervise 17 ticks.
-    const testsupport::ObjectLog& log = LogHoming(1, MotorSlot(0, 2));
+    LogHoming(1, MotorSlot(0, 2));
     ASSERT_EQ(StartHoming(Stopper(1, 2, L"1234", L"100")), L"");
     EXPECT_EQ(g_homingActive.load(), 1);
     EXPECT_EQ(g_homingResult.load(), kHomingRunning);
     EXPECT_EQ(g_ctrlWord[MotorSlot(0, 2)].load(), 0x000F);
     // Motor 2's axis: StopperCCW, then offset, speeds, acceleration and K47, 50 ms
     // apart; the start bit is held 200 ms, after 200 ms without it.
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{
-                               "pause 50", "6898:00 < 2", "pause 50", "687C:00 < 1234", "pause 50",
-                               "6899:01 < 100", "6899:02 < 500", "pause 50", "689A:00 < 500",
-                               "pause 50", "68F6:1B < 55", "pause 200", "pause 200"}));
+    EXPECT_EQ(Log(), (std::vector<std::string>{
+                         "pause 50", "S1 6898:00 < 2", "pause 50", "S1 687C:00 < 1234", "pause 50",
+                         "S1 6899:01 < 100", "S1 6899:02 < 500", "pause 50", "S1 689A:00 < 500",
+                         "pause 50", "S1 68F6:1B < 55", "pause 200", "pause 200"}));
     EXPECT_EQ(held_,
               (std::vector<uint16_t>{0x000F, 0x000F, 0x000F, 0x000F, 0x000F, 0x000F, 0x001F}));
     EXPECT_EQ(Object(1, 0x6898), 2);
@@ -150,7 +168,7 @@ TEST_F(HomingOnBus, StopperHomingEndsAtTheOffsetAndASecondStartMeanwhileWritesNo
     EXPECT_EQ(MotorParam(1, 2, 47), 55);
 
     EXPECT_EQ(StartHoming(Stopper(1, 2, L"-99", L"40000")), L"Motor Homing!!!!");
-    EXPECT_EQ(log.lines().size(), 13u) << "nothing written, no pause";
+    EXPECT_EQ(Log().size(), 13u) << "nothing written, no pause";
     EXPECT_EQ(Object(1, 0x687C), 1234);
     EXPECT_EQ(Object(1, 0x6899, 1), 100);
 
@@ -172,7 +190,7 @@ TEST_F(HomingOnBus, StopperHomingEndsAtTheOffsetAndASecondStartMeanwhileWritesNo
 
 TEST_F(HomingOnBus, SwitchHomingOfMotor3MarksItsInputInK27AndUsesItsOwnObjects) {
     SdoWriteInt32(kZr02Slave, 0x70F6, 7, 12);  // K27 of motor 3
-    const testsupport::ObjectLog& log = LogHoming(kZr02Slave, MotorSlot(1, 3));
+    LogHoming(kZr02Slave, MotorSlot(1, 3));
     HomingFields fields;
     fields.slaveIndex = kZr02Slave - 1;
     fields.motorIndex = 2;
@@ -186,11 +204,11 @@ TEST_F(HomingOnBus, SwitchHomingOfMotor3MarksItsInputInK27AndUsesItsOwnObjects) 
     fields.torque = L"";  // not a switch type's field
     ASSERT_EQ(StartHoming(fields), L"");
     // The store word first, K27 read before any pause, and K27 written last.
-    EXPECT_EQ(log.lines(),
-              (std::vector<std::string>{
-                  "F550:06 < 104441042", "70F6:07 >", "pause 50", "7098:00 < 4", "pause 50",
-                  "707C:00 < -300", "pause 50", "7099:01 < 4000", "7099:02 < 3000", "pause 50",
-                  "709A:00 < 2000", "pause 50", "70F6:07 < 2011", "pause 200", "pause 200"}));
+    EXPECT_EQ(Log(), (std::vector<std::string>{"S3 F550:06 < 104441042", "S3 70F6:07 >", "pause 50",
+                                               "S3 7098:00 < 4", "pause 50", "S3 707C:00 < -300",
+                                               "pause 50", "S3 7099:01 < 4000", "S3 7099:02 < 3000",
+                                               "pause 50", "S3 709A:00 < 2000", "pause 50",
+                                               "S3 70F6:07 < 2011", "pause 200", "pause 200"}));
     EXPECT_EQ(held_.back(), 0x001F);
 
     EXPECT_EQ(Object(kZr02Slave, 0x7098), 4);
@@ -327,7 +345,7 @@ TEST_F(HomingOnBus, ARunThatCannotReportEndsAfterTheHalt) {
     // The exchange stops: the statusword never changes again, and no bridge is
     // lost. (An exchange still on its way brings the same running status.)
     g_busPause = 1;
-    carry_ = false;  // the image is no longer packed
+    carry_ = nullptr;  // the image is no longer packed
     for (int tick = 0; tick < 200; ++tick) SuperviseHoming();
     EXPECT_EQ(g_homingActive.load(), 1);  // no time limit of its own
     EXPECT_EQ(StartHoming(Stopper(kZr02Slave, 1, L"0", L"500")), L"Motor Homing!!!!");
@@ -352,7 +370,7 @@ TEST_F(HomingOnBus, ARunOnALostBridgeEndsAsAHomingErrorAtOnce) {
     ASSERT_EQ(StartHoming(Stopper(1, 1, L"5000", L"1")), L"");
     segment().powerOff(1);
     ASSERT_TRUE(testsupport::WaitUntil([] { return SlaveIsLost(1); }));
-    carry_ = false;  // the image is no longer packed
+    carry_ = nullptr;  // the image is no longer packed
     EXPECT_EQ(SuperviseHoming(), L"Homing Run ERROR  timeOut , Time ( 0 ) .....");
     EXPECT_EQ(g_homingActive.load(), 0);
     EXPECT_EQ(g_homingResult.load(), kHomingError);

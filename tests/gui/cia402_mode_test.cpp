@@ -1,9 +1,8 @@
 // The CiA402 page in the main window against a scanned ZR12, IO, ZR02 segment:
 // moves, refused starts, the outputs and their loop-back to the inputs, the
-// output test and CPIO mode. Once the page has served the tab change (whose
-// mode switch waits on the devices' own time), the procedures' pauses are on a
-// recording clock; one waits only until the exchange has carried a controlword
-// it set.
+// output test and CPIO mode. The procedures' pauses are on a recording clock:
+// one waits only until the exchange has carried a controlword it set, and the
+// bridges' axes show a written mode at once, as the real pauses let them.
 #include "tools/gui/cia402_mode.hpp"
 
 #include <gtest/gtest.h>
@@ -20,7 +19,6 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <optional>
 
 #include "app/gui/main_window.hpp"
 #include "bus/globals.hpp"
@@ -28,6 +26,7 @@
 #include "ecsim/slave.hpp"
 #include "gui_fixture.hpp"
 #include "settings/settings_values.hpp"
+#include "support/axis_display.hpp"
 #include "support/exchange_wait.hpp"
 #include "support/recording_clock.hpp"
 #include "tools/cia402_page_logic.hpp"
@@ -91,13 +90,15 @@ class Cia402PageOnBus : public ::testing::Test {
         lines[4] = "2000";
         folder.writeSettings(lines);
         ASSERT_NO_FATAL_FAILURE(guitest::ScanFromPage(bus, window));
+        clock.onPause = testsupport::CarryNewControlWords();
+        testsupport::ShowWrittenModesAtOnce(bus.segment(), 1);
+        testsupport::ShowWrittenModesAtOnce(bus.segment(), kSecondBridgeSlave);
         Child<QTabBar>(&window, "tabBar")->setCurrentIndex(kCia402Page);
         ASSERT_TRUE(page()->isVisible());
         // The page has taken the bus and served the tab change.
         ASSERT_TRUE(WaitWithEvents(
             [this] { return slaveList()->count() == 3 && g_cpioReapply.load() == 0; }, 10));
-        clock.emplace();
-        clock->onPause = testsupport::CarryNewControlWords();
+        ASSERT_TRUE(boxes.texts().empty());
     }
 
     QWidget* page() { return Page(&window, kCia402Page); }
@@ -140,7 +141,7 @@ class Cia402PageOnBus : public ::testing::Test {
     WorkFolder folder;
     ScannedBus bus;
     RecordedBoxes boxes;
-    std::optional<testsupport::RecordingClock> clock;
+    testsupport::RecordingClock clock;
     CDuZEraDezorav1Dlg window;
 };
 

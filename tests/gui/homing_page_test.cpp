@@ -1,8 +1,9 @@
 // Homing from the CoE page of the main window on a scanned ZR12, IO, ZR02
 // segment: the status field's texts and colours, Stop hm on the run's own motor
-// whatever the list shows later, and a run cut short by leaving the page. Once
-// the page is shown, hm Start's and Stop hm's pauses are on a recording clock;
-// one waits only until the exchange has carried a controlword it set.
+// whatever the list shows later, and a run cut short by leaving the page. The
+// procedures' pauses are on a recording clock: one waits only until the
+// exchange has carried a controlword it set, and the bridges' axes show a
+// written mode at once, as the real pauses let them.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -11,13 +12,13 @@
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTest>
-#include <optional>
 
 #include "app/gui/main_window.hpp"
 #include "bus/globals.hpp"
 #include "ecsim/bridge.hpp"
 #include "ecsim/slave.hpp"
 #include "gui_fixture.hpp"
+#include "support/axis_display.hpp"
 #include "support/exchange_wait.hpp"
 #include "support/recording_clock.hpp"
 #include "tools/coe_access.hpp"
@@ -53,11 +54,13 @@ class HomingPage : public ::testing::Test {
         ResetToolsState();
         folder_.writeSettings(bus_.settingsLines());
         ASSERT_NO_FATAL_FAILURE(guitest::ScanFromPage(bus_, window_));
+        clock_.onPause = testsupport::CarryNewControlWords();
+        testsupport::ShowWrittenModesAtOnce(bus_.segment(), 1);
+        testsupport::ShowWrittenModesAtOnce(bus_.segment(), kZr02Slave);
         Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCoePage);
         ASSERT_TRUE(WaitWithEvents(
             [] { return Child<QComboBox>(g_dlgCatTools, "slaveCombo")->count() == 3; }, 10));
-        clock_.emplace();
-        clock_->onPause = testsupport::CarryNewControlWords();
+        clock_.pauses.clear();
     }
     void TearDown() override { ResetToolsState(); }
 
@@ -81,7 +84,7 @@ class HomingPage : public ::testing::Test {
     WorkFolder folder_;
     ScannedBus bus_;
     RecordedBoxes boxes_;
-    std::optional<testsupport::RecordingClock> clock_;
+    testsupport::RecordingClock clock_;
     CDuZEraDezorav1Dlg window_;
 };
 
@@ -89,7 +92,7 @@ TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
     Type("hmOffsetEdit", "1500");
     Type("hmSpeed1Edit", "100");
     Child<QPushButton>(g_dlgCatTools, "hmStartButton")->click();
-    EXPECT_EQ(clock_->pauses, (std::vector<int>{50, 50, 50, 50, 50, 200, 200}));
+    EXPECT_EQ(clock_.pauses, (std::vector<int>{50, 50, 50, 50, 50, 200, 200}));
     EXPECT_EQ(StatusColour(), QColor(0, 0, 100));
     ASSERT_TRUE(WaitWithEvents([] { return g_homingActive.load() == 0; }, 20));
     EXPECT_TRUE(QRegularExpression(R"(^Homing Run End\. Time \( \d+ \) \.\.\.\.\.$)")
@@ -103,9 +106,9 @@ TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
     // Another bridge and motor picked meanwhile do not take the halt.
     Child<QComboBox>(g_dlgCatTools, "slaveCombo")->setCurrentIndex(kZr02Slave - 1);
     Child<QComboBox>(g_dlgCatTools, "motorCombo")->setCurrentIndex(1);
-    clock_->pauses.clear();
+    clock_.pauses.clear();
     Child<QPushButton>(g_dlgCatTools, "stopHmButton")->click();
-    EXPECT_EQ(clock_->pauses, std::vector<int>(6, 50));
+    EXPECT_EQ(clock_.pauses, std::vector<int>(6, 50));
     ASSERT_TRUE(WaitWithEvents([] { return g_homingActive.load() == 0; }, 10));
     EXPECT_TRUE(Status().startsWith("Homing Run ERROR  timeOut , Time ( "))
         << Status().toStdString();
@@ -121,8 +124,6 @@ TEST_F(HomingPage, ARunEndsBlueAtTheOffsetAndStopHmHaltsTheRunsOwnMotor) {
 
 TEST_F(HomingPage, LeavingThePageMidRunEndsTheRunAsAHomingError) {
     ASSERT_NO_FATAL_FAILURE(StartSlowRun());
-    // The mode switch of the tab change waits on the devices' own time.
-    clock_.reset();
     Child<QTabBar>(&window_, "tabBar")->setCurrentIndex(kCia402Page);
     // In cyclic position mode bit 12 says "following", not "homing attained".
     ASSERT_TRUE(

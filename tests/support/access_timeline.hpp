@@ -21,11 +21,15 @@ inline std::string PauseText(int ms) {
 
 class AccessTimeline {
   public:
-    // `receivedCount` says how many accesses the device has received so far.
+    // `receivedCount` says how many accesses the device has received so far;
+    // `then`, when given, is what else each pause does, after its mark.
     // Holds the clock's onPause for its lifetime.
-    AccessTimeline(RecordingClock& clock, std::function<size_t()> receivedCount) : clock_(clock) {
-        clock_.onPause = [this, count = std::move(receivedCount)](int ms) {
+    AccessTimeline(RecordingClock& clock, std::function<size_t()> receivedCount,
+                   std::function<void(int ms)> then = {})
+        : clock_(clock) {
+        clock_.onPause = [this, count = std::move(receivedCount), then = std::move(then)](int ms) {
             marks_.push_back({count(), ms});
+            if (then) then(ms);
         };
     }
     ~AccessTimeline() { clock_.onPause = nullptr; }

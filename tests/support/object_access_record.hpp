@@ -31,25 +31,27 @@ inline std::string ObjectRead(int slave, uint16_t index) {
 
 class ObjectAccessRecord {
   public:
-    // Notes every access to subindex 0 of `index` in `od`, the dictionary of
-    // `slave`, before the entry does what it did before. Call it while no frame
-    // is on its way (the segment's lock held, or no thread sending).
-    void watch(ecsim::ObjectDictionary& od, int slave, uint16_t index) {
-        ecsim::Entry* entry = od.find(index, 0);
+    // Notes every access to subindex `sub` of `index` in `od`, the dictionary
+    // of `slave`, before the entry does what it did before. Call it while no
+    // frame is on its way (the segment's lock held, or no thread sending).
+    void watch(ecsim::ObjectDictionary& od, int slave, uint16_t index, uint8_t sub = 0) {
+        ecsim::Entry* entry = od.find(index, sub);
         if (entry == nullptr) return;
         auto download = std::move(entry->onDownload);
         auto upload = std::move(entry->onUpload);
-        entry->onDownload = [state = state_, entry, slave, index,
+        entry->onDownload = [state = state_, entry, slave, index, sub,
                              download](std::span<const uint8_t> data) {
             uint32_t bits = 0;
             for (size_t i = 0; i < data.size() && i < 4; ++i) bits |= uint32_t{data[i]} << (8 * i);
-            state->add(ObjectWrite(slave, index, static_cast<int32_t>(bits)));
+            state->add(ObjectAccessText(
+                slave, index, sub, (" < " + std::to_string(static_cast<int32_t>(bits))).c_str()));
             if (download) return download(data);
             entry->value.assign(data.begin(), data.end());
             return ecsim::abort_code::None;
         };
-        entry->onUpload = [state = state_, entry, slave, index, upload](std::vector<uint8_t>& out) {
-            state->add(ObjectRead(slave, index));
+        entry->onUpload = [state = state_, entry, slave, index, sub,
+                           upload](std::vector<uint8_t>& out) {
+            state->add(ObjectAccessText(slave, index, sub, " >"));
             if (upload) return upload(out);
             out = entry->value;
             return ecsim::abort_code::None;
