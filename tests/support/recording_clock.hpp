@@ -23,6 +23,9 @@ class RecordingClock final : public ProcedureClock {
         now_ += std::chrono::milliseconds(ms);
     }
     Clock::time_point Now() override { return now_; }
+    // Moves the time on without a pause of the procedure's: a window's timer
+    // that ticks meanwhile.
+    void Advance(int ms) { now_ += std::chrono::milliseconds(ms); }
 
     // The pauses in the order they were taken.
     std::vector<int> pauses;

@@ -10,6 +10,7 @@
 #include "ecsim/firmware_loader.hpp"
 #include "scripted_loader.hpp"
 #include "support/recording_clock.hpp"
+#include "support/wait_until.hpp"
 #include "tool_bus.hpp"
 
 namespace {
@@ -87,8 +88,7 @@ class SelfPrgOnBus : public ::testing::Test {
         bridge().clearAccessRecord();
         ASSERT_EQ(StartSelfPrg(kBridge, link_, view_), L"");
         for (int t = 0; t < 2000 && g_selfPrgState != 0; ++t) {
-            clock_.Pause(25);
-            clock_.pauses.pop_back();
+            clock_.Advance(25);
             std::wstring text = SelfPrgStep(link_, view_);
             if (!text.empty()) said_.push_back(std::move(text));
         }
@@ -282,8 +282,8 @@ TEST_F(SelfPrgOnBus, ARunWhoseBridgeIsLostEndsWithItsFailureStatusQuickly) {
     const uint64_t frames = bus_.frames();
     // The dialog's timer ticks every 25 ms of the run's time.
     for (int tick = 0; tick < 2000 && g_selfPrgState != 0; ++tick) {
-        SelfPrgStep(link_, view_);
-        clock.Pause(25);
+        EXPECT_EQ(SelfPrgStep(link_, view_), L"");
+        clock.Advance(25);
     }
     EXPECT_EQ(g_selfPrgState, 0);
     EXPECT_EQ(view_.status(), "SelfPrgError-001");

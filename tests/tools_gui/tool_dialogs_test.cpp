@@ -1,4 +1,6 @@
-// The firmware update and board initialisation dialogs on a simulated bus.
+// The firmware update and board initialisation dialogs on a simulated bus. The
+// firmware run's pauses are on a recording clock, its time moved on by the
+// dialog's ticks, and the simulated loader erases at once.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -11,6 +13,7 @@
 #include "bus/sdo_text.hpp"
 #include "ecsim/firmware_loader.hpp"
 #include "support/qt_helpers.hpp"
+#include "support/recording_clock.hpp"
 #include "tools/gui/board_init.hpp"
 #include "tools/gui/self_up_date_program.hpp"
 #include "tools/tool_bus.hpp"
@@ -41,7 +44,16 @@ class SoftUpDate : public ::testing::Test {
     }
     QString Shown() { return Child<QLineEdit>(&dialog_, "fileEdit")->text(); }
     void Press(const char* button) { Child<QPushButton>(&dialog_, button)->click(); }
+    // Runs the dialog's events, the run's time going on 25 ms a turn, until
+    // `done` holds.
+    bool RunUntil(const std::function<bool()>& done) {
+        return testsupport::WaitUntil(done, 30, {.between = [this] {
+                                          clock_.Advance(25);
+                                          testsupport::ProcessEvents();
+                                      }});
+    }
 
+    testsupport::RecordingClock clock_;
     RecordedBoxes boxes_;
     SelfUpDateProgram dialog_;
     QString chosen_;
@@ -49,6 +61,7 @@ class SoftUpDate : public ::testing::Test {
 
 TEST_F(SoftUpDate, ARunStandsStillWhileClosedAndEndsWellWhenOpenedAgain) {
     ToolBus bus("IO,ZR02");
+    bus.bridge(2).setLoaderEraseTime(0ms);
     EXPECT_EQ(dialog_.windowTitle(), "SoftUpDate");
     TempFile image(ecsim::sampleFirmwareImage());
     dialog_.show();
@@ -57,8 +70,7 @@ TEST_F(SoftUpDate, ARunStandsStillWhileClosedAndEndsWellWhenOpenedAgain) {
     Child<QComboBox>(&dialog_, "slaveCombo")->setCurrentIndex(1);
     Press("startButton");
     EXPECT_EQ(Status(&dialog_), "SelfPrgStart....");
-    ASSERT_TRUE(WaitWithEvents([] { return g_selfPrgLines >= 20; }, 60))
-        << Status(&dialog_).toStdString();
+    ASSERT_TRUE(RunUntil([] { return g_selfPrgLines >= 20; })) << Status(&dialog_).toStdString();
 
     // Escape and Enter leave it open; Quit closes it and the run stands still.
     QTest::keyClick(&dialog_, Qt::Key_Escape);
@@ -82,7 +94,7 @@ TEST_F(SoftUpDate, ARunStandsStillWhileClosedAndEndsWellWhenOpenedAgain) {
     Press("startButton");
     EXPECT_EQ(boxes_.texts(), (std::vector<std::wstring>{L"SelfPrgRun!...", L"SelfPrgRun!..."}));
     EXPECT_EQ(Shown(), QString::fromStdString("[ " + image.path() + " ]"));
-    ASSERT_TRUE(WaitWithEvents([] { return g_selfPrgState == 0; }, 60));
+    ASSERT_TRUE(RunUntil([] { return g_selfPrgState == 0; }));
     EXPECT_EQ(Status(&dialog_), "SelfPrgOk , Lines= 131 ,lostCnt = 0");
     EXPECT_GT(Child<QProgressBar>(&dialog_, "progress")->value(), 90);
     EXPECT_EQ(boxes_.texts().back(), L"SlaveNo.2\r\nSoftware Update OK.");
@@ -122,10 +134,10 @@ TEST_F(SoftUpDate, TheAutomaticRestartKeepsTheRunsBridge) {
     dialog_.show();
     Open(image.path());
     Press("startButton");
-    ASSERT_TRUE(WaitWithEvents([] { return g_selfPrgRetry == 1; }, 30));
+    ASSERT_TRUE(RunUntil([] { return g_selfPrgRetry == 1; }));
     // The user picks the other bridge while the run waits to start again.
     Child<QComboBox>(&dialog_, "slaveCombo")->setCurrentIndex(1);
-    ASSERT_TRUE(WaitWithEvents([] { return g_selfPrgState == 0; }, 30));
+    ASSERT_TRUE(RunUntil([] { return g_selfPrgState == 0; }));
     EXPECT_EQ(Status(&dialog_), "SelfPrgError-001");
     EXPECT_EQ(g_selfPrgSlave, 1);
     EXPECT_FALSE(bus.bridge(2).unlocked()) << "nothing went to the bridge chosen later";
