@@ -250,6 +250,9 @@ TEST_F(RegisterDialogOnBus, ReadsAndWritesWordsOfTheChosenSlave) {
     EXPECT_EQ(bytes[0], 0x45);
     EXPECT_EQ(bytes[1], 0x23);
     EXPECT_EQ(ReadRegister("10F80"), QStringLiteral("2345"));
+    Type(&dialog, "writeValueEdit", "ABCD");
+    Click(&dialog, "writeButton");
+    EXPECT_EQ(ReadRegister("F80"), QStringLiteral("abcd")) << "the word in lower-case hex";
 
     Child<QComboBox>(&dialog, "slaveCombo")->setCurrentIndex(2);
     EXPECT_EQ(ReadRegister("F80"), QStringLiteral("0000"));  // the ZR02's, untouched
