@@ -32,7 +32,8 @@ namespace {
 // its clock event twice), so it is armed only when it would fire after the
 // deadline or has fired already: back-to-back round trips with the same
 // timeout share one arming, and a timer that fires early only makes the wait
-// look at the clock and arm it again.
+// look at the clock and arm it again. While it is armed in time, a wait reads
+// no clock: a round trip makes the send and the wait, and nothing else.
 class RawNic final : public Nic {
   public:
     ~RawNic() override {
@@ -86,19 +87,22 @@ class RawNic final : public Nic {
     int receive(std::span<uint8_t> buf, Clock::time_point deadline) override {
         for (;;) {
             if (const int got = take(buf); got > 0) return got;
-            const auto now = Clock::now();
-            if (now >= deadline) return 0;
-            if ((timerAt_ <= now || timerAt_ > deadline) && !armTimer(deadline)) return -1;
+            // A timer armed for this deadline or before it, whose expiry has not
+            // been seen, ends the wait in time: no need to read the clock. Once
+            // the deadline has passed, that expiry is waiting in epoll already.
+            if (timerAt_ == kUnarmed || timerAt_ > deadline) {
+                if (Clock::now() >= deadline) return 0;
+                if (!armTimer(deadline)) return -1;
+            }
             std::array<epoll_event, 2> events{};
             const int n = ::epoll_wait(epoll_, events.data(), events.size(), -1);
             if (n < 0 && errno != EINTR) return -1;
             bool broken = false;  // the interface went away or down
             for (int i = 0; i < n; ++i) {
                 if (events[i].data.fd == timer_) {
-                    uint64_t expirations = 0;
-                    if (::read(timer_, &expirations, sizeof expirations) < 0 && errno != EAGAIN)
-                        return -1;
-                    timerAt_ = Clock::time_point::min();
+                    // Its expiry count stays unread: arming clears it, and the
+                    // edge-triggered watch reports only new expiries.
+                    timerAt_ = kUnarmed;
                 } else if ((events[i].events & (EPOLLERR | EPOLLHUP)) != 0) {
                     clearError();
                     broken = true;
@@ -179,9 +183,13 @@ class RawNic final : public Nic {
         ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length);
     }
 
+    // Edge-triggered: a wait ends when something new arrives, and the ring is
+    // looked at before every wait, so a frame never waits unseen. Level
+    // triggering would have each wait after a frame look at the socket again
+    // (a poll of the socket per round trip) only to find it empty.
     bool watch(int fd) {
         epoll_event e{};
-        e.events = EPOLLIN;
+        e.events = EPOLLIN | EPOLLET;
         e.data.fd = fd;
         return ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) == 0;
     }
@@ -203,9 +211,10 @@ class RawNic final : public Nic {
     int epoll_ = -1;
     uint8_t* ring_ = nullptr;
     unsigned next_ = 0;  // the slot to read next
-    // When the timer fires; min() when it is not armed. Only the thread that
-    // reads the NIC at the time uses it (as the ring).
-    Clock::time_point timerAt_ = Clock::time_point::min();
+    // When the timer fires; kUnarmed when it is not armed or its expiry was
+    // seen. Only the thread that reads the NIC at the time uses it (as the ring).
+    static constexpr Clock::time_point kUnarmed = Clock::time_point::min();
+    Clock::time_point timerAt_ = kUnarmed;
 };
 
 }  // namespace

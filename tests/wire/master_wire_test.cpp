@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,6 +154,17 @@ TEST_F(MasterWire, LostFramesAreTimeouts) {
     ASSERT_EQ(sim_->control("delay 0"), "ok");
     std::this_thread::sleep_for(milliseconds(10));
     for (int i = 0; i < 20; ++i) ASSERT_EQ(ec_BRD(0, 0, 2, w, kPatientUs), 2);
+    // The deadline of a round trip answered in time passes while nobody waits;
+    // a frame lost after that still times out.
+    ASSERT_EQ(ec_BRD(0, 0, 2, w, 20000), 2);
+    std::this_thread::sleep_for(milliseconds(40));
+    ASSERT_EQ(sim_->control("drop 1"), "ok");
+    auto lost = std::async(std::launch::async, [&w] { return ec_BRD(0, 0, 2, w, 30000); });
+    if (lost.wait_for(seconds(10)) != std::future_status::ready) {
+        std::fprintf(stderr, "a lost frame's wait never ended\n");
+        std::_Exit(1);  // the waiting thread cannot be got out
+    }
+    EXPECT_EQ(lost.get(), EC_NOFRAME);
 }
 
 // A delay of tens of microseconds is kept as given, not rounded up to a
