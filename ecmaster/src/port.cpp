@@ -205,7 +205,10 @@ int waitFrameUntil(int idx, std::span<uint8_t> out, size_t& length, Clock::time_
     length = 0;
     if (!validIndex(idx)) return EC_NOFRAME;
     auto& p = port();
-    std::array<uint8_t, EC_BUFSIZE> buf;
+    // A frame is read into the caller's buffer when it holds a whole one: the
+    // answer awaited is then not copied again.
+    std::array<uint8_t, EC_BUFSIZE> own;
+    const std::span<uint8_t> buf = out.size() >= own.size() ? out.first(own.size()) : own;
     bool readOnce = false;  // even a zero timeout looks at what has already arrived
     Lock lk(p.m);
     for (;;) {
@@ -229,10 +232,10 @@ int waitFrameUntil(int idx, std::span<uint8_t> out, size_t& length, Clock::time_
         lk.lock();
         readOnce = true;
         p.reading = false;
-        const Filing f = got > 0 ? identify(p, {buf.data(), static_cast<size_t>(got)}) : Filing{};
+        const Filing f = got > 0 ? identify(p, buf.first(static_cast<size_t>(got))) : Filing{};
         if (f.idx == idx) {  // our own answer: straight to the caller
             length = std::min(static_cast<size_t>(got), out.size());
-            std::memcpy(out.data(), buf.data(), length);
+            if (buf.data() != out.data()) std::memcpy(out.data(), buf.data(), length);
             p.state[idx] = Slot::Alloc;
             unlockAndNotify(p, lk);  // somebody else may read now
             return f.wkc;

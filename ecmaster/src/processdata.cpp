@@ -31,7 +31,6 @@ struct Shape {
     uint16 dcAddress = 0;
     uint16 nsegments = 0;
     std::array<uint32, EC_MAXIOSEGMENTS> segments{};
-    bool operator==(const Shape&) const = default;
 };
 
 Shape shapeOf(const ec_groupt& g) {
@@ -48,6 +47,17 @@ Shape shapeOf(const ec_groupt& g) {
     s.nsegments = std::min<uint16>(g.nsegments, EC_MAXIOSEGMENTS);
     std::copy_n(g.IOsegment, s.nsegments, s.segments.begin());
     return s;
+}
+
+// shapeOf(g) == s, without building and comparing a whole Shape each cycle.
+bool hasShape(const ec_groupt& g, const Shape& s) {
+    const bool dc = g.hasdc && g.DCnext > 0 && g.DCnext < EC_MAXSLAVE;
+    return g.outputs == s.outputs && g.logstartaddr == s.logstartaddr && g.Obytes == s.Obytes &&
+           g.Ibytes == s.Ibytes && g.blockLRW == s.blockLRW &&
+           (dc ? g.DCnext == s.dcSlave && ec_slave[g.DCnext].configadr == s.dcAddress
+               : s.dcSlave == 0) &&
+           std::min<uint16>(g.nsegments, EC_MAXIOSEGMENTS) == s.nsegments &&
+           std::equal(g.IOsegment, g.IOsegment + s.nsegments, s.segments.begin());
 }
 
 // One frame of a group, built: which part of the image its logical datagram
@@ -167,10 +177,9 @@ int ec_send_processdata_group(uint8 group) {
     dropInFlight(frames);  // a send without its receive: those frames are given up
     const ec_groupt& g = ec_group[group];
     if (g.Obytes + g.Ibytes == 0 || g.outputs == nullptr) return 0;
-    const Shape shape = shapeOf(g);
-    if (!frames.built || !(shape == frames.shape)) {
-        frames.frames = build(shape);
-        frames.shape = shape;
+    if (!frames.built || !hasShape(g, frames.shape)) {
+        frames.shape = shapeOf(g);
+        frames.frames = build(frames.shape);
         frames.built = true;
     }
     for (size_t k = 0; k < frames.frames.size(); ++k) {
@@ -196,7 +205,7 @@ int ec_receive_processdata_group(uint8 group, int timeout) {
     const ec_groupt& g = ec_group[group];
     int wkcSum = 0;
     bool any = false;
-    std::array<uint8_t, ecat::kMaxFrameSize> buffer;
+    std::array<uint8_t, EC_BUFSIZE> buffer;  // room for a whole frame: received into directly
     for (size_t k = 0; k < frames.count; ++k) {
         const Frame& f = frames.frames[frames.sent[k]];
         size_t length = 0;
