@@ -50,13 +50,10 @@ void DropEarlierEntries() {
     }
 }
 
-// The library's one-line text of `entry` ("Time:..."), through its own
-// formatter, which describes the oldest entry of the list: it is called on a
-// list that holds this entry alone. Called with sdoLock held and the list
-// just emptied, so no other entry can come first.
+// The library's one-line text of `entry` ("Time:..."). Formatted apart from the
+// list: an access whose wait was given up may add to the list at any moment.
 std::string ErrorText(const ec_errort& entry) {
-    ec_pusherror(&entry);
-    const char* text = ec_elist2string();
+    const char* text = ecx_err2string(entry);
     return text != nullptr ? std::string(text) : std::string();
 }
 

@@ -656,6 +656,9 @@ boolean ec_poperror(ec_errort* Ec);
 void ec_pusherror(const ec_errort* Ec);
 void ec_packeterror(uint16 Slave, uint16 Index, uint8 SubIdx, uint16 ErrorCode);
 char* ec_elist2string(void);
+/* The text ec_elist2string gives for `Ec`, without the list (the calling
+   thread's buffer). */
+char* ecx_err2string(const ec_errort Ec);
 char* ec_ALstatuscode2string(uint16 ALstatuscode);
 char* ec_sdoerror2string(uint32 sdoerrorcode);
 char* ec_mbxerror2string(uint16 errorcode);

@@ -165,45 +165,56 @@ char* ec_mbxerror2string(uint16 errorcode) {
     return lookup(kMailboxErrors, errorcode);
 }
 
+namespace {
+
+// One buffer per thread: a caller in another thread cannot overwrite the text
+// this thread is still reading.
+thread_local char entryText[512];
+
+}  // namespace
+
 char* ec_elist2string(void) {
-    // One buffer per thread: a caller in another thread cannot overwrite the
-    // text this thread is still reading.
-    thread_local char text[512];
     ec_errort e{};
     if (!ec_poperror(&e)) {
-        text[0] = '\0';
-        return text;
+        entryText[0] = '\0';
+        return entryText;
     }
+    return ecx_err2string(e);
+}
+
+char* ecx_err2string(const ec_errort e) {
     char time[32];
     std::snprintf(time, sizeof time, "Time:%12.3f", e.Time.sec + e.Time.usec / 1e6);
     switch (e.Etype) {
         case EC_ERR_TYPE_SDO_ERROR:
         case EC_ERR_TYPE_SDOINFO_ERROR:
-            std::snprintf(text, sizeof text, "%s %s slave:%u index:%4.4x.%2.2x error:%8.8x %s\n",
-                          time, e.Etype == EC_ERR_TYPE_SDO_ERROR ? "SDO" : "SDO Info", e.Slave,
-                          e.Index, e.SubIdx, static_cast<uint32>(e.AbortCode),
+            std::snprintf(entryText, sizeof entryText,
+                          "%s %s slave:%u index:%4.4x.%2.2x error:%8.8x %s\n", time,
+                          e.Etype == EC_ERR_TYPE_SDO_ERROR ? "SDO" : "SDO Info", e.Slave, e.Index,
+                          e.SubIdx, static_cast<uint32>(e.AbortCode),
                           ec_sdoerror2string(static_cast<uint32>(e.AbortCode)));
             break;
         case EC_ERR_TYPE_EMERGENCY:
-            std::snprintf(text, sizeof text, "%s EMERGENCY slave:%u error:%4.4x\n", time, e.Slave,
-                          e.ErrorCode);
+            std::snprintf(entryText, sizeof entryText, "%s EMERGENCY slave:%u error:%4.4x\n", time,
+                          e.Slave, e.ErrorCode);
             break;
         case EC_ERR_TYPE_PACKET_ERROR:
-            std::snprintf(text, sizeof text, "%s PACKET slave:%u index:%4.4x.%2.2x error:%u\n",
-                          time, e.Slave, e.Index, e.SubIdx, e.ErrorCode);
+            std::snprintf(entryText, sizeof entryText,
+                          "%s PACKET slave:%u index:%4.4x.%2.2x error:%u\n", time, e.Slave, e.Index,
+                          e.SubIdx, e.ErrorCode);
             break;
         case EC_ERR_TYPE_MBX_ERROR:
-            std::snprintf(text, sizeof text, "%s MBX slave:%u error:%4.4x %s\n", time, e.Slave,
-                          e.ErrorCode, ec_mbxerror2string(e.ErrorCode));
+            std::snprintf(entryText, sizeof entryText, "%s MBX slave:%u error:%4.4x %s\n", time,
+                          e.Slave, e.ErrorCode, ec_mbxerror2string(e.ErrorCode));
             break;
         case EC_ERR_TYPE_SOE_ERROR:
-            std::snprintf(text, sizeof text, "%s SoE slave:%u IDN:%4.4x error:%4.4x\n", time,
-                          e.Slave, e.Index, e.ErrorCode);
+            std::snprintf(entryText, sizeof entryText, "%s SoE slave:%u IDN:%4.4x error:%4.4x\n",
+                          time, e.Slave, e.Index, e.ErrorCode);
             break;
         default:
-            std::snprintf(text, sizeof text, "%s error:%8.8x\n", time,
+            std::snprintf(entryText, sizeof entryText, "%s error:%8.8x\n", time,
                           static_cast<uint32>(e.AbortCode));
             break;
     }
-    return text;
+    return entryText;
 }

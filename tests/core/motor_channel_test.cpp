@@ -148,6 +148,34 @@ TEST_F(MotorChannelTest, AReadReportsOnlyWhatItsOwnTransferDid) {
     EXPECT_NE(refused.text.find("SDO slave:1 index:2ffe.00"), std::string::npos) << refused.text;
 }
 
+// An access of a lost slave whose wait was given up may log while another read
+// runs: a failed read still shows its own refusal, never that entry. (Here
+// another thread logs whenever the list is empty, as it is once the read has
+// taken its entries off.)
+TEST_F(MotorChannelTest, AFailedReadShowsItsOwnRefusalWhileAnotherThreadLogs) {
+    Open("ZR12");
+    std::atomic<bool> stop{false};
+    std::thread other([&stop] {
+        ec_errort emergency{};
+        emergency.Etype = EC_ERR_TYPE_EMERGENCY;
+        emergency.Slave = 2;
+        while (!stop) {
+            if (!ec_iserror()) ec_pusherror(&emergency);
+        }
+    });
+    int foreign = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const SdoText refused = SdoReadText(1, 0x2FFE, 0, kCoeInteger32);
+        if (!refused.errorText ||
+            refused.text.find("SDO slave:1 index:2ffe.00") == std::string::npos) {
+            ++foreign;
+        }
+    }
+    stop = true;
+    other.join();
+    EXPECT_EQ(foreign, 0);
+}
+
 TEST_F(MotorChannelTest, AStringOf127BytesComesBackWholeALongerOneAsTheLibraryError) {
     Open("ZR12", [](ecsim::Segment& segment) {
         auto device = std::make_unique<testsupport::CoeTestDevice>();
