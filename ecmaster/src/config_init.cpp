@@ -2,6 +2,7 @@
 // ec_siiFMMU; the categories as ETG.2010 lays them out).
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "datagrams.hpp"
 #include "ecmaster/codec.hpp"
@@ -43,10 +44,18 @@ void readSmEntry(uint16 slave, uint32 p, ec_eepromSMt& sm) {
 
 void resetContext() {
     ec_slavecount = 0;
-    std::memset(ec_slave, 0, sizeof ec_slave);
+    // A mailbox transfer of another thread (a read whose caller stopped waiting
+    // for it) reads its slave's record until it ends; cleared under it, the
+    // record would send its polls to station address 0, every slave not yet
+    // configured. So each record is cleared under its slave's mailbox lock,
+    // once no transfer holds it.
+    for (uint16_t slave = 0; slave < EC_MAXSLAVE; ++slave) {
+        std::lock_guard<std::recursive_mutex> transfer(ecmaster::detail::mailboxLock(slave));
+        std::memset(&ec_slave[slave], 0, sizeof ec_slave[slave]);
+        ecmaster::detail::mailboxStateClear(slave);
+    }
     std::memset(ec_group, 0, sizeof ec_group);
     ecmaster::detail::siiCacheClear();
-    ecmaster::detail::mailboxStateClear();
     for (int g = 0; g < EC_MAXGROUP; ++g)
         ec_group[g].logstartaddr = static_cast<uint32>(g) << EC_LOGGROUPOFFSET;
 }

@@ -49,10 +49,6 @@ ReadMailbox& readMailbox(uint16_t slave) {
 
 }  // namespace
 
-void mailboxStateClear() {
-    for (uint16_t slave = 0; slave < EC_MAXSLAVE; ++slave) mailboxStateClear(slave);
-}
-
 void mailboxStateClear(uint16_t slave) {
     std::lock_guard<std::recursive_mutex> guard(mailboxLock(slave));
     readMailbox(slave) = {};

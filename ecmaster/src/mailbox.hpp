@@ -25,10 +25,9 @@ std::recursive_mutex& mailboxLock(uint16_t slave);
 // The next mailbox counter of `slave`, cycling 1..7 (call with its lock held).
 uint8_t nextMailboxCounter(uint16_t slave);
 
-// Forgets what the slaves' read mailboxes gave (a new configuration).
-void mailboxStateClear();
-// The same for one slave whose mailbox starts afresh: one that went through
-// INIT (after a power cycle, say) counts its messages from the start again.
+// Forgets what a slave's read mailbox gave: a new configuration, or a slave
+// whose mailbox starts afresh (one that went through INIT, after a power cycle,
+// say, counts its messages from the start again).
 void mailboxStateClear(uint16_t slave);
 
 // Waits between polls of a slave: the first polls follow each other at once, then

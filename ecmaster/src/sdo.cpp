@@ -173,8 +173,11 @@ bool hasSdoMailbox(uint16 slave) {
 
 int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psize, void* p,
                int timeout) {
-    if (psize == nullptr || (p == nullptr && *psize > 0) || !hasSdoMailbox(slave)) return 0;
+    if (psize == nullptr || (p == nullptr && *psize > 0) || slave >= EC_MAXSLAVE) return 0;
+    // The record is looked at under the lock: a new configuration clears it
+    // only while no transfer holds it.
     std::lock_guard<std::recursive_mutex> guard(mailboxLock(slave));
+    if (!hasSdoMailbox(slave)) return 0;
     const Deadline deadline = deadlineIn(timeout);  // for the whole transfer
     const uint16_t readSize = ec_slave[slave].mbx_rl;
     ec_mbxbuft request;
@@ -240,8 +243,9 @@ int ec_SDOread(uint16 slave, uint16 index, uint8 subindex, boolean CA, int* psiz
 
 int ec_SDOwrite(uint16 Slave, uint16 Index, uint8 SubIndex, boolean CA, int psize, const void* p,
                 int Timeout) {
-    if (psize < 0 || (p == nullptr && psize > 0) || !hasSdoMailbox(Slave)) return 0;
+    if (psize < 0 || (p == nullptr && psize > 0) || Slave >= EC_MAXSLAVE) return 0;
     std::lock_guard<std::recursive_mutex> guard(mailboxLock(Slave));
+    if (!hasSdoMailbox(Slave)) return 0;
     const Deadline deadline = deadlineIn(Timeout);  // for the whole transfer
     const uint16_t writeSize = ec_slave[Slave].mbx_l;
     const uint16_t readSize = ec_slave[Slave].mbx_rl;

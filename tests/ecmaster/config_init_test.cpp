@@ -2,11 +2,13 @@
 // SII, names, mailbox sizes and sync managers, topology, PRE-OP request.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ecmaster/codec.hpp"
@@ -255,6 +257,40 @@ TEST(ConfigInit, ManualStateChangeLeavesSlavesInInit) {
     ecx_context.manualstatechange = 0;
     ASSERT_EQ(n, 1);
     EXPECT_EQ(ec_statecheck(1, EC_STATE_PRE_OP, 20000), EC_STATE_INIT);
+}
+
+// A read of another thread that is under way (one whose caller stopped waiting
+// for it, as the window does for a lost slave) goes on reading its slave's
+// record: a new configuration clears the records only after it ended.
+TEST(ConfigInit, ATransferUnderWayEndsBeforeTheSlaveRecordsAreCleared) {
+    testsupport::VirtualBus bus("ZR12,ZR02");
+    ASSERT_GT(ec_init(bus.name().c_str()), 0);
+    ASSERT_EQ(ec_config_init(FALSE), 2);
+    bus.segment().powerOff(2);  // silent: the read waits out its whole timeout
+    // Datagrams to station address 0: a read going on with a cleared record.
+    std::atomic<int> toAddressZero{0};
+    bus.segment().loseWhen([&toAddressZero](std::span<const uint8_t> frame) {
+        std::vector<uint8_t> copy(frame.begin(), frame.end());
+        for (const ecat::Datagram& d : ecat::parseFrame(copy).datagrams) {
+            if ((d.cmd() == ecat::Cmd::FPRD || d.cmd() == ecat::Cmd::FPWR) && d.adp() == 0) {
+                ++toAddressZero;
+            }
+        }
+        return false;
+    });
+    const uint64_t before = bus.segment().framesProcessed();
+    std::thread reader([] {
+        char name[32] = {};
+        int size = sizeof name;
+        ec_SDOread(2, 0x1008, 0, FALSE, &size, name, 200000);
+    });
+    // Its first frame goes out once it holds the slave's mailbox.
+    while (bus.segment().framesProcessed() == before) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ec_config_init(FALSE);
+    reader.join();
+    EXPECT_EQ(toAddressZero, 0);
 }
 
 }  // namespace
