@@ -43,10 +43,13 @@ bool DebugSetInUse() {
 
 void ReadBridgeParameters(int slave, BridgeParamTexts& texts) {
     if (BridgeModelOfSlave(slave) == kNotABridge) return;
+    // A read that uploaded nothing leaves its field as it was: the zeros of
+    // its empty buffer are no value of the bridge (and "Set(Write)" would
+    // send them).
     const auto read = [slave](BridgeParam param, std::string* value) {
-        const std::string reply = SdoReadAsText(static_cast<uint16_t>(slave), ObjBoardPara,
-                                                kBridgeParamFields[param].subindex, kCoeInteger32);
-        return TakeParenthesisedValue(reply, value);
+        const SdoText reply = SdoReadText(static_cast<uint16_t>(slave), ObjBoardPara,
+                                          kBridgeParamFields[param].subindex, kCoeInteger32);
+        return reply.uploaded && TakeParenthesisedValue(reply.text, value);
     };
     std::string value;
     for (const BridgeParam param : kReadOrder) {

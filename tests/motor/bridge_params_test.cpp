@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bus/globals.hpp"
 #include "bus/sdo_text.hpp"
 #include "motor_bus.hpp"
 #include "settings/access_level.hpp"
@@ -57,6 +58,14 @@ TEST(BridgeParams, ReadIntoTheFieldsInDecimalAndDebugSetInHex) {
     EXPECT_EQ(fresh[kDravokMode], L"10");
     ReadBridgeParameters(2, fresh);
     EXPECT_EQ(fresh[kDravokMode], L"10");
+
+    // A read that uploads nothing (here: the bridge is known lost, which fails
+    // as a timeout does) leaves its field as it was, never "0".
+    g_accessLevel = kMakerLevel;
+    SetSlaveLost(1, true);
+    ReadBridgeParameters(1, texts);
+    SetSlaveLost(1, false);
+    EXPECT_EQ(texts, (BridgeParamTexts{L"10", L"-3", L"2", L"4", L"1234", L"00a"}));
 }
 
 TEST(BridgeParams, WrittenInsideTheConfigurationWindow) {
