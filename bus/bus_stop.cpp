@@ -22,6 +22,7 @@ class RealClock final : public ProcedureClock {
 
 RealClock realClock;
 std::atomic<ProcedureClock*> installedClock{nullptr};
+std::atomic<BusClock*> installedBusClock{nullptr};
 
 }  // namespace
 
@@ -30,8 +31,15 @@ bool BusThreadsStopping() {
 }
 
 void BusSleep(int ms) {
+    BusClock* clock = installedBusClock.load();
+    const std::chrono::microseconds wait =
+        clock != nullptr ? clock->Pause(ms) : std::chrono::milliseconds(ms);
     std::unique_lock lock(stopMutex);
-    stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [] { return stopping.load(); });
+    stopSignal.wait_for(lock, wait, [] { return stopping.load(); });
+}
+
+BusClock* SetBusClock(BusClock* clock) {
+    return installedBusClock.exchange(clock);
 }
 
 void PauseMs(int ms) {

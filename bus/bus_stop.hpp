@@ -10,8 +10,27 @@
 bool BusThreadsStopping();
 
 // Sleeps `ms` milliseconds, or less when the threads are told to stop. The bus
-// threads' pauses go through it so that a stop is prompt.
+// threads' pauses go through it so that a stop is prompt; their length comes
+// from the bus clock.
 void BusSleep(int ms);
+
+// The pacing of the bus threads' pauses (BusSleep). The tool's clock waits each
+// pause out; a test installs one that notes the pauses as values and waits a
+// token time, so that the threads' loops, retries and checks run at once while
+// their counts and lengths stay checkable. Asked by every bus thread at once: an
+// installed clock must be thread-safe.
+class BusClock {
+  public:
+    virtual ~BusClock() = default;
+    // A thread pauses `ms` milliseconds: how long it really waits (a stop still
+    // cuts that short).
+    virtual std::chrono::microseconds Pause(int ms) = 0;
+};
+
+// Installs `clock` (nullptr: the real one again) and returns the one it replaced
+// (nullptr when that was the real one). Install before the bus threads start
+// and put back after they have stopped.
+BusClock* SetBusClock(BusClock* clock);
 
 // Sleeps `ms` milliseconds whatever the bus threads do, on the procedure clock.
 // The windows' device procedures wait out their fixed timings with it and block

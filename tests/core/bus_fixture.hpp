@@ -13,6 +13,7 @@
 #include "core/message_box_recorder.hpp"
 #include "settings/settings_values.hpp"
 #include "support/all_layers.hpp"
+#include "support/fast_bus_clock.hpp"
 #include "support/narrow.hpp"
 #include "support/virtual_bus.hpp"
 #include "support/wait_until.hpp"
@@ -59,6 +60,8 @@ class BusThreadsTest : public ::testing::Test {
     }
     ecsim::Segment& segment() { return bus_->segment(); }
 
+    // The threads pause at once; TearDown stops them before it goes.
+    FastBusClock busClock_;
     MessageBoxRecorder boxes_;
     std::unique_ptr<VirtualBus> bus_;
 

@@ -21,6 +21,7 @@
 #include "settings/settings_values.hpp"
 #include "support/all_layers.hpp"
 #include "support/coe_test_device.hpp"
+#include "support/fast_bus_clock.hpp"
 #include "support/virtual_bus.hpp"
 #include "support/wait_until.hpp"
 
@@ -50,6 +51,8 @@ class MotorChannelTest : public ::testing::Test {
                              kCoeVisibleString);
     }
 
+    // The online check's and the drain's pauses, as values.
+    testsupport::FastBusClock busClock_;
     testsupport::MessageBoxRecorder boxes_;
     std::unique_ptr<testsupport::VirtualBus> bus_;
 };
@@ -374,11 +377,19 @@ TEST_F(MotorChannelTest, OnlineCheckQueriesTwiceReadsTwiceAndTakesOnlyUx) {
               L"TQ[1.1]=ONline ; TQ[1.2]=OFFline; TQ[1.3]=OFFline; TQ[1.4]=OFFline\r\n");
     EXPECT_EQ(g_motorOnline[MotorSlot(0, 1)], 1u);
     for (int m = 2; m <= 4; ++m) EXPECT_EQ(g_motorOnline[MotorSlot(0, m)], 0u) << m;
+    // The drain's and the bridge's 20 ms, 10 ms after each query and 2 ms after
+    // each read that is not the answer.
+    const std::vector<int> unanswered = {10, 2, 2, 10, 2, 2};
+    std::vector<int> expected = {20, 20, 10, 2, 2, 10, 2};
+    for (int m = 2; m <= 4; ++m)
+        expected.insert(expected.end(), unanswered.begin(), unanswered.end());
+    EXPECT_EQ(busClock_.pauses(), expected);
 }
 
 TEST_F(MotorChannelTest, OnlineCheckCoversTheFirstSixteenBridgesOnly) {
-    std::string slaves = "ZR01:1";
-    for (int i = 1; i < 20; ++i) slaves += ",ZR01:1";
+    // Motors that answer at once keep the check short.
+    std::string slaves = "ZR01";
+    for (int i = 1; i < 20; ++i) slaves += ",ZR01";
     Open(slaves);
     RecordBridges(20);
     CheckMotorsOnline();
@@ -387,6 +398,7 @@ TEST_F(MotorChannelTest, OnlineCheckCoversTheFirstSixteenBridgesOnly) {
     EXPECT_EQ(log.find(L"TQ[17."), std::wstring::npos);
     EXPECT_EQ(g_motorOnline[MotorSlot(15, 1)], 1u);
     EXPECT_EQ(g_motorOnline[MotorSlot(16, 1)], 0u);
+    EXPECT_EQ(busClock_.count(20), 32u) << "a drain and a check for each of sixteen";
 }
 
 TEST_F(MotorChannelTest, WithoutBridgesTheOnlineCheckAppendsNothing) {

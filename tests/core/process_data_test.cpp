@@ -7,6 +7,7 @@
 #include "bus/process_image.hpp"
 #include "core/bus_fixture.hpp"
 #include "ethercat.h"
+#include "support/recording_clock.hpp"
 #include "tools/axis_modes.hpp"
 
 namespace {
@@ -22,7 +23,8 @@ TEST_F(BusThreadsTest, WhilePausedNoFrameGoesOutAndNothingIsPacked) {
     const int32_t cycles = g_cycleCount;
     const uint64_t frames = segment().framesProcessed();
     g_ctrlWord[0] = 0x0F0F;
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // A hundred cycles or so on the fast bus clock.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(g_cycleCount, cycles);
     EXPECT_EQ(segment().framesProcessed(), frames);
     auto image = LockProcessImage();
@@ -64,7 +66,11 @@ TEST_F(BusThreadsTest, OnlyExchangesWithTheFullWorkingCounterArePacked) {
 TEST_F(BusThreadsTest, TheRampDrivesAnAxisToItsGoalThroughTheBus) {
     ScanToOp("ZR12", 1);
     g_moveStop = 1;
-    SetAllMotorsCspMode();
+    {
+        // The switch's own pauses are not what this is about.
+        testsupport::RecordingClock clock;
+        SetAllMotorsCspMode();
+    }
     const int slot = MotorSlot(0, 2);
     const int32_t goal = g_actualPos[slot] + 50000;
     g_movePos[slot] = goal;

@@ -94,8 +94,13 @@ TEST_F(BusThreadsTest, ASafeOpErrorWithAFullWorkingCounterIsAcknowledged) {
 
 TEST_F(BusThreadsTest, ALostFrameAloneWritesNothing) {
     ScanToOp("ZR12,ZR02", 2);
+    // The short count stands for one cycle only: seen at the pause after it.
+    auto shortCount = std::make_shared<std::atomic<bool>>(false);
+    busClock_.onPause([shortCount](int) {
+        if (g_wkc.load() < g_expectedWkc.load()) *shortCount = true;
+    });
     LoseOneProcessDataFrame(segment());
-    ASSERT_TRUE(WaitUntil([] { return g_wkc.load() < g_expectedWkc.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return shortCount->load(); }));
     EXPECT_TRUE(ExchangesFullyAgain());
     EXPECT_EQ(g_strSuperviseLog.length(), 0u);
 }
@@ -123,17 +128,21 @@ TEST_F(BusThreadsTest, APowerCycledSlaveIsLostRecoveredAndReconfigured) {
     EXPECT_EQ(CountOf(g_strSuperviseLog.copy(), L"Slave(1)"), 0u);
 }
 
-// An application that refuses PRE-OP -> SAFE-OP while told to, and counts the
-// refusals.
+// An application that refuses PRE-OP -> SAFE-OP as often as told to, and
+// counts the refusals.
 class SafeOpRefusal : public ecsim::Device {
   public:
     struct Control {
-        std::atomic<bool> refuse{false};
+        std::atomic<int> toRefuse{0};
         std::atomic<int> refusals{0};
     };
     explicit SafeOpRefusal(std::shared_ptr<Control> control) : control_(std::move(control)) {}
     uint16_t checkStateChange(uint16_t from, uint16_t to) override {
-        if (from != EC_STATE_PRE_OP || to != EC_STATE_SAFE_OP || !control_->refuse) return 0;
+        if (from != EC_STATE_PRE_OP || to != EC_STATE_SAFE_OP) return 0;
+        int left = control_->toRefuse.load();
+        do {
+            if (left <= 0) return 0;
+        } while (!control_->toRefuse.compare_exchange_weak(left, left - 1));
         control_->refusals.fetch_add(1);
         return 0x001E;  // invalid input configuration
     }
@@ -148,19 +157,17 @@ TEST_F(BusThreadsTest, AReconfigureThatStopsShortOfSafeOpIsNoSuccess) {
     segment().replaceDevice(2, std::make_unique<SafeOpRefusal>(control));
     g_scanRequest = 1;
     ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }, 60));
-    control->refuse = true;
+    control->toRefuse = 1;
     segment().powerOff(2);
     ASSERT_TRUE(WaitUntil([] {
         return LogHas(g_strSuperviseLog, L"ERROR[2] : Slave(2) TimeOut(lost)\r\n");
     })) << Narrow(g_strSuperviseLog.copy());
     segment().powerOn(2);
-    // Recovered in INIT, it gets to PRE-OP but not further: the second refusal
-    // comes from the next pass, after the first reconfigure was judged.
-    ASSERT_TRUE(WaitUntil([&] { return control->refusals.load() >= 2; }, 30))
-        << Narrow(g_strSuperviseLog.copy());
-    EXPECT_FALSE(LogHas(g_strSuperviseLog, L"reconfigured")) << Narrow(g_strSuperviseLog.copy());
-    control->refuse = false;
+    // Recovered in INIT, it gets to PRE-OP but not further: that reconfigure
+    // waits out the master's state timeout and is no success; the next pass's
+    // goes through. Logged both, the line would stand twice.
     ASSERT_TRUE(ExchangesFullyAgain()) << Narrow(g_strSuperviseLog.copy());
+    EXPECT_EQ(control->refusals.load(), 1);
     EXPECT_EQ(CountOf(g_strSuperviseLog.copy(), L"MESSAGE[1] : Slave(2) reconfigured\r\n"), 1u)
         << Narrow(g_strSuperviseLog.copy());
 }
@@ -402,6 +409,7 @@ TEST_F(BusThreadsTest, TwentyAcknowledgementsRestartTheWholeBus) {
     ASSERT_TRUE(WaitUntil([] {
         return LogHas(g_strSuperviseLog, L"ERROR[3] :All Init-->SafeOp-->OP(1)\r\n");
     })) << Narrow(g_strSuperviseLog.copy());
+    EXPECT_EQ(busClock_.count(200), 3u) << "200 ms after each of the three steps";
     const std::wstring log = g_strSuperviseLog.copy();
     EXPECT_EQ(CountOf(log.substr(0, log.find(L"ERROR[3]")), L"Attempting Ack\r\n"), 20u)
         << Narrow(log);

@@ -17,6 +17,7 @@
 
 #include "app/gui/main_window.hpp"
 #include "core/message_box_recorder.hpp"
+#include "support/fast_bus_clock.hpp"
 #include "support/qt_helpers.hpp"
 #include "support/virtual_bus.hpp"
 #include "support/working_folder.hpp"
@@ -73,8 +74,8 @@ class WorkFolder {
 };
 
 // A simulated ZR12, IO, ZR02 segment on the in-process wire and the bus threads
-// running against it. scan() presses the page's Scan button (through the given
-// press) and waits until the bus is operational.
+// running against it, on the fast bus clock. scan() presses the page's Scan
+// button (through the given press) and waits until the bus is operational.
 class ScannedBus {
   public:
     ScannedBus();
@@ -90,6 +91,9 @@ class ScannedBus {
     ecsim::Segment& segment() { return bus_.segment(); }
 
   private:
+    // The bus threads pause at once: installed before they start, put back
+    // after they stopped.
+    testsupport::FastBusClock busClock_;
     testsupport::VirtualBus bus_;
 };
 

@@ -236,6 +236,8 @@ TEST_F(MainWindowOnBus, MenuQuitLeavesTheAxesQuitButtonReturnsThemToMode101) {
 TEST_F(MainWindowOnBus, QuitSkipsALostBridge) {
     CDuZEraDezorav1Dlg window;
     ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
+    testsupport::RecordingClock clock;
+    OnTheProcedureClock(bus);
     Child<QTabBar>(&window, "tabBar")->setCurrentIndex(2);
     ExpectAxesInMode(bus, 8);
     SendTqlLine(3, 1, "?99.1");  // a reply waits in the lost bridge's queue

@@ -98,7 +98,7 @@ class PdoDialogOnBus : public DialogsOnBus {
                 dialog.RefreshPdoViews();
                 return g_pdoTick == tick;
             },
-            20, {.pause = 25ms}));
+            20, {.pause = 1ms}));
     }
     bool Highlighted(const char* view, int line) {
         return FormatAt(&dialog, view, line, 0).background().color() == kChangedBackground;

@@ -1,0 +1,64 @@
+// A bus clock for tests: every pause of the bus threads is recorded as a value
+// and waited out in a token millisecond, so scans, retries and supervision
+// passes run without their real pacing. Installed for its scope; put it back
+// only after the bus threads have stopped.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "bus/bus_stop.hpp"
+
+namespace testsupport {
+
+class FastBusClock final : public BusClock {
+  public:
+    FastBusClock() : replaced_(SetBusClock(this)) {}
+    ~FastBusClock() override { SetBusClock(replaced_); }
+    FastBusClock(const FastBusClock&) = delete;
+    FastBusClock& operator=(const FastBusClock&) = delete;
+
+    std::chrono::microseconds Pause(int ms) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (onPause_) onPause_(ms);
+            pauses_.push_back(ms);
+        }
+        // Never no wait at all: the threads' loops would spin.
+        return std::chrono::milliseconds(std::min(ms, 1));
+    }
+
+    // The pauses in the order they were asked for, of all threads together.
+    std::vector<int> pauses() const {
+        std::lock_guard lock(mutex_);
+        return pauses_;
+    }
+    // How many pauses of `ms` were asked for.
+    size_t count(int ms) const {
+        std::lock_guard lock(mutex_);
+        return static_cast<size_t>(std::count(pauses_.begin(), pauses_.end(), ms));
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        pauses_.clear();
+    }
+    // Runs at the start of each pause, on the pausing thread, one at a time:
+    // sees what a thread left standing for its pause, however short that is.
+    void onPause(std::function<void(int ms)> hook) {
+        std::lock_guard lock(mutex_);
+        onPause_ = std::move(hook);
+    }
+
+  private:
+    BusClock* replaced_;
+    mutable std::mutex mutex_;
+    std::vector<int> pauses_;
+    std::function<void(int ms)> onPause_;
+};
+
+}  // namespace testsupport
