@@ -38,6 +38,11 @@ void BusSleep(int ms) {
     stopSignal.wait_for(lock, wait, [] { return stopping.load(); });
 }
 
+BusClock::Clock::time_point BusNow() {
+    BusClock* clock = installedBusClock.load();
+    return clock != nullptr ? clock->Now() : BusClock::Clock::now();
+}
+
 BusClock* SetBusClock(BusClock* clock) {
     return installedBusClock.exchange(clock);
 }

@@ -14,18 +14,24 @@ bool BusThreadsStopping();
 // from the bus clock.
 void BusSleep(int ms);
 
-// The pacing of the bus threads' pauses (BusSleep). The tool's clock waits each
-// pause out; a test installs one that notes the pauses as values and waits a
-// token time, so that the threads' loops, retries and checks run at once while
-// their counts and lengths stay checkable. Asked by every bus thread at once: an
-// installed clock must be thread-safe.
+// The pacing of the bus threads' pauses (BusSleep) and the time they judge
+// their waits by. The tool's clock waits each pause out; a test installs one
+// that notes the pauses as values and waits a token time, so that the threads'
+// loops, retries and checks run at once while their counts and lengths stay
+// checkable. Asked by every bus thread at once: an installed clock must be
+// thread-safe.
 class BusClock {
   public:
+    using Clock = std::chrono::steady_clock;
     virtual ~BusClock() = default;
     // A thread pauses `ms` milliseconds: how long it really waits (a stop still
     // cuts that short).
     virtual std::chrono::microseconds Pause(int ms) = 0;
+    virtual Clock::time_point Now() = 0;
 };
+
+// The time on the bus clock.
+BusClock::Clock::time_point BusNow();
 
 // Installs `clock` (nullptr: the real one again) and returns the one it replaced
 // (nullptr when that was the real one). Install before the bus threads start

@@ -67,7 +67,7 @@ bool Gone(uint16_t s) {
         silent = {};
         return wkc == 0;
     }
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = BusNow();
     if (silent.checks++ == 0) silent.since = now;
     if (silent.checks < kSilentChecksBeforeLost || now - silent.since < kSilenceBeforeLost) {
         return false;

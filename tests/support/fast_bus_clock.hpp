@@ -1,12 +1,15 @@
 // A bus clock for tests: every pause of the bus threads is recorded as a value
 // and waited out in a token millisecond, so scans, retries and supervision
-// passes run without their real pacing. Installed for its scope; put it back
-// only after the bus threads have stopped.
+// passes run without their real pacing. Its time is the real time plus every
+// pause asked for, as if they had been waited out one after another. Installed
+// for its scope; put it back only after the bus threads have stopped.
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <utility>
@@ -29,8 +32,13 @@ class FastBusClock final : public BusClock {
             if (onPause_) onPause_(ms);
             pauses_.push_back(ms);
         }
+        pausedMs_.fetch_add(ms);
         // Never no wait at all: the threads' loops would spin.
         return std::chrono::milliseconds(std::min(ms, 1));
+    }
+
+    Clock::time_point Now() override {
+        return Clock::now() + std::chrono::milliseconds(pausedMs_.load());
     }
 
     // The pauses in the order they were asked for, of all threads together.
@@ -59,6 +67,7 @@ class FastBusClock final : public BusClock {
     mutable std::mutex mutex_;
     std::vector<int> pauses_;
     std::function<void(int ms)> onPause_;
+    std::atomic<int64_t> pausedMs_{0};
 };
 
 }  // namespace testsupport
