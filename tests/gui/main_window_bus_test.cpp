@@ -8,6 +8,8 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTextEdit>
+#include <chrono>
+#include <vector>
 
 #include "app/gui/main_window.hpp"
 #include "bus/globals.hpp"
@@ -17,6 +19,7 @@
 #include "settings/settings_values.hpp"
 #include "support/axis_display.hpp"
 #include "support/recording_clock.hpp"
+#include "support/wait_until.hpp"
 #include "tools/axis_modes.hpp"
 
 namespace {
@@ -52,6 +55,14 @@ std::vector<int> PausesOf(const testsupport::RecordingClock& clock,
 std::vector<int> EightAxesThen100() {
     std::vector<int> pauses(8, 30);
     pauses.push_back(100);
+    return pauses;
+}
+
+// The change to the MailBox tab: the outputs reset, three times 50 ms, then the
+// homing mode.
+std::vector<int> ToTheMailBoxTab() {
+    std::vector<int> pauses = {50, 50, 50};
+    for (const int pause : EightAxesThen100()) pauses.push_back(pause);
     return pauses;
 }
 
@@ -119,10 +130,7 @@ TEST_F(MainWindowOnBus, ScanLogIsShownAndEachTabSetsItsAxisMode) {
     EXPECT_EQ(g_cpioReapply.load(), 1);
     ExpectAxesInMode(bus, 8);
 
-    // The outputs reset, three times 50 ms, the homing mode.
-    std::vector<int> toCoe = {50, 50, 50};
-    for (const int pause : EightAxesThen100()) toCoe.push_back(pause);
-    EXPECT_EQ(PausesOf(clock, [&] { tabBar->setCurrentIndex(3); }), toCoe);
+    EXPECT_EQ(PausesOf(clock, [&] { tabBar->setCurrentIndex(3); }), ToTheMailBoxTab());
     EXPECT_EQ(g_bridgeMode.load(), kCoePage);
     ExpectAxesInMode(bus, 6);
 
@@ -165,28 +173,49 @@ TEST_F(MainWindowOnBus, TheMailBoxTabEnablesTheAxesOnTheBusBeforeTheHomingMode) 
     ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
     g_moveStop = 1;
     {
-        // Only the set-up on the procedure clock: the tab change below needs
-        // its pauses for real.
         testsupport::RecordingClock clock;
         OnTheProcedureClock(bus);
         EXPECT_TRUE(SetAllMotorsCspMode().empty());
     }
     ExpectAxesInMode(bus, 8);
+    // The bridge takes a written mode a few cycles after the write. (No need to
+    // let the window paint meanwhile.)
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+            auto lock = bus.segment().lock();
+            auto& bridge = dynamic_cast<ecsim::BridgeDevice&>(bus.segment().slave(1).device());
+            return bridge.axis(0).modeDisplay() == 8;
+        },
+        10));
     for (int slot = 0; slot < 8; ++slot) g_ctrlWord[slot] = 0x0007;
     const int slot = MotorSlot(0, 1);
-    ASSERT_TRUE(WaitWithEvents([&] { return (g_statusWord[slot].load() & 0x6F) == 0x23; }, 10))
+    ASSERT_TRUE(
+        testsupport::WaitUntil([&] { return (g_statusWord[slot].load() & 0x6F) == 0x23; }, 10))
         << "the axis is not switched on";
     const int32_t before = g_actualPos[slot].load();
     g_targetPos[slot] = before + 50000;
 
-    Child<QTabBar>(&window, "tabBar")->setCurrentIndex(3);
+    // Each pause of the tab change lets the outputs as they stand go out, as a
+    // real one would: the enable command reaches the bridges only in those.
+    testsupport::RecordingClock clock;
+    clock.onPause = [](int) {
+        const int32_t from = g_cycleCount.load();
+        const auto went = [from] {
+            const int32_t packed = g_lastPackedCycle.load();
+            return packed > from && g_cycleCount.load() > packed;
+        };
+        ASSERT_TRUE(testsupport::WaitUntil(went, 10, {.pause = std::chrono::milliseconds(1)}));
+    };
+    EXPECT_EQ(PausesOf(clock, [&] { Child<QTabBar>(&window, "tabBar")->setCurrentIndex(3); }),
+              ToTheMailBoxTab());
+    // As the tab change ends: an enable sent only now has not moved the axis yet.
+    EXPECT_GT(g_actualPos[slot].load(), before)
+        << "the enable command did not reach the bridge before its homing mode";
     ExpectAxesInMode(bus, 6);
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(g_ctrlWord[i].load(), 0x000F) << i;
         EXPECT_EQ(g_digOut[i].load(), 0u) << i;
     }
-    EXPECT_TRUE(WaitWithEvents([&] { return g_actualPos[slot].load() > before; }, 10))
-        << "the enable command did not reach the bridge before its homing mode";
     EXPECT_TRUE(boxes.texts().empty());
 }
 
