@@ -8,16 +8,19 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "bus/adapter_choice.hpp"
 #include "bus/process_image.hpp"
 #include "bus/scan_thread.hpp"
 #include "bus/sdo_text.hpp"
 #include "core/bus_fixture.hpp"
+#include "ecmaster/virtual_wire.hpp"
 #include "ecsim/bridge.hpp"
 #include "ethercat.h"
 #include "platform/adapters.hpp"
@@ -208,11 +211,35 @@ TEST_F(BusThreadsTest, AnAdapterThatCannotBeOpenedWaitsForTheNextScan) {
     EXPECT_EQ(testsupport::CountOf(g_strScanLog.copy(), L"No socket connection"), 2u);
 }
 
+// The scan log as it stood at each pause before a retry, in order (the scan
+// thread writes, the test reads).
+struct RetryLogs {
+    std::vector<std::wstring> copy() const {
+        std::lock_guard lock(mutex);
+        return logs;
+    }
+    mutable std::mutex mutex;
+    std::vector<std::wstring> logs;
+};
+
+std::shared_ptr<RetryLogs> RecordRetryLogs(testsupport::FastBusClock& clock) {
+    auto retries = std::make_shared<RetryLogs>();
+    clock.onPause([retries](int ms) {
+        if (ms != 500) return;
+        std::lock_guard lock(retries->mutex);
+        retries->logs.push_back(g_strScanLog.copy());
+    });
+    return retries;
+}
+
 TEST_F(BusThreadsTest, TooFewSlavesAreRetriedWithAFreshLog) {
     StartThreadsOn("ZR12,ZR02", 3);
+    const auto retries = RecordRetryLogs(busClock_);
     g_scanRequest = 1;
-    ASSERT_TRUE(WaitUntil([] { return g_scanRetry.load() >= 2; }));
-    EXPECT_EQ(g_strScanLog.copy(), L"Device Not found ( 3 ) Slave at  configured.\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return retries->copy().size() >= 2; }));
+    const std::vector<std::wstring> logs = retries->copy();
+    EXPECT_EQ(logs[0], L"Device Not found ( 3 ) Slave at  configured.\r\n");
+    EXPECT_EQ(logs[1], logs[0]);
     EXPECT_EQ(g_scanRequest, 1);
     EXPECT_EQ(g_busReady, 0);
     EXPECT_EQ(g_bridgeCount, 0);
@@ -223,33 +250,51 @@ TEST_F(BusThreadsTest, TooFewSlavesAreRetriedWithAFreshLog) {
     EXPECT_EQ(g_bridgeCount, 2);
 }
 
+// The line in front of a segment, under its name: while cut, every frame comes
+// back as it went out, answered by no slave (and not waited for, as a frame
+// that does not come back would be).
+class CutLine : public ecmaster::FrameProcessor {
+  public:
+    explicit CutLine(ecsim::Segment& segment) : segment_(segment) {}
+    ecmaster::Delivery process(std::span<uint8_t> frame) override {
+        return cut ? ecmaster::Delivery{} : segment_.process(frame);
+    }
+    std::atomic<bool> cut{true};
+
+  private:
+    ecsim::Segment& segment_;
+};
+
 TEST_F(BusThreadsTest, NoSlaveIsRetriedAndEveryTwentiethRetryAsksTheUser) {
     StartThreadsOn("ZR12", 1);
-    segment().powerOff(1);
-    // What the thread has done when the box is up: one line per attempt.
+    auto line = std::make_shared<CutLine>(segment());
+    ecmaster::attachVirtualWire(bus_->name(), line);
+    const auto retries = RecordRetryLogs(busClock_);
+    // What the thread has done when the box is up.
     struct AtBox {
         std::atomic<int32_t> retries{-1};
-        std::atomic<size_t> lines{0};
-        std::atomic<size_t> retryPauses{0};
+        std::atomic<size_t> pauses{0};
     };
     auto atBox = std::make_shared<AtBox>();
-    boxes_.onBox([this, atBox](const std::wstring&) {
-        if (atBox->lines.load() != 0) return;
+    boxes_.onBox([retries, atBox](const std::wstring&) {
+        if (atBox->retries.load() >= 0) return;
+        atBox->pauses = retries->copy().size();
         atBox->retries = g_scanRetry.load();
-        atBox->retryPauses = busClock_.count(500);
-        atBox->lines = testsupport::CountOf(g_strScanLog.copy(), L"Device Not found!\r\n");
     });
     g_scanRequest = 1;
-    ASSERT_TRUE(WaitUntil([&] { return atBox->lines.load() != 0; }, 60));
+    ASSERT_TRUE(WaitUntil([&] { return atBox->retries.load() >= 0; }, 60));
     EXPECT_EQ(boxes_.texts()[0], L"Device Not found!\r\nSlave Power On,  After Scan Please ");
     EXPECT_EQ(atBox->retries.load(), 20);
-    EXPECT_EQ(atBox->lines.load(), 20u);
-    EXPECT_EQ(atBox->retryPauses.load(), 20u) << "half a second before each retry";
-    // Lines piled up until the box; then the log starts afresh.
-    ASSERT_TRUE(WaitUntil([] { return g_scanRetry.load() == 1; }));
-    EXPECT_EQ(g_strScanLog.copy(), L"Device Not found!\r\n");
+    EXPECT_EQ(atBox->pauses.load(), 20u) << "half a second before each retry";
+    // One line per attempt piled up until the box; then the log starts afresh.
+    ASSERT_TRUE(WaitUntil([&] { return retries->copy().size() > 20; }));
+    const std::vector<std::wstring> logs = retries->copy();
+    for (size_t attempt = 0; attempt < 20; ++attempt) {
+        EXPECT_EQ(testsupport::CountOf(logs[attempt], L"Device Not found!\r\n"), attempt + 1);
+    }
+    EXPECT_EQ(logs[20], L"Device Not found!\r\n");
     EXPECT_EQ(g_slavesFound, 0);
-    segment().powerOn(1);
+    line->cut = false;
     ASSERT_TRUE(WaitUntil([] { return g_inOp.load() == 1; }, 60));
     EXPECT_EQ(g_bridgeCount, 1);
 }
