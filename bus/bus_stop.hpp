@@ -1,7 +1,7 @@
-// The bus threads' stop request and the tool's two pauses: the one that a stop
-// cuts short, and the fixed one of the windows. A leaf of the bus layer: every
-// loop and helper that pauses uses it; only the thread start and stop
-// (bus_threads) raise and clear the request.
+// The bus threads' stop request and the tool's two pauses, each on its clock:
+// the one that a stop cuts short, and the fixed one of the windows. A leaf of
+// the bus layer: every loop and helper that pauses uses it; only the thread
+// start and stop (bus_threads) raise and clear the request.
 #pragma once
 
 #include <chrono>
