@@ -212,9 +212,16 @@ int TickWorkForOneLineAfter(int lines) {
     ConfigSlave page;
     page.OnInitDialog();
     ViewWork work(Child<QTextEdit>(&page, "superviseLog"));
-    for (int i = 0; i < lines; ++i) {
-        g_strSuperviseLog.append(kOldLine);
-        if (i % 100 == 99) page.OnTimer();
+    // A tick after every hundred lines; the log takes them a hundred at a time.
+    std::wstring hundred;
+    for (int i = 0; i < 100; ++i) hundred += kOldLine;
+    for (int done = 0; done < lines; done += 100) {
+        if (lines - done < 100) {
+            for (int i = done; i < lines; ++i) g_strSuperviseLog.append(kOldLine);
+            break;
+        }
+        g_strSuperviseLog.append(hundred);
+        page.OnTimer();
     }
     page.OnTimer();
     g_strSuperviseLog.append(kNewLine);

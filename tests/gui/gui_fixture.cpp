@@ -70,7 +70,8 @@ std::vector<std::string> WorkFolder::readSettings() const {
     return lines;
 }
 
-ScannedBus::ScannedBus() : bus_("ZR12,IO,ZR02") {
+ScannedBus::ScannedBus(Pacing pacing) : bus_("ZR12,IO,ZR02") {
+    if (pacing == Pacing::Fast) busClock_.emplace();
     StartBusThreads();
 }
 

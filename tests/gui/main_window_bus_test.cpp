@@ -86,7 +86,7 @@ class MainWindowOnBus : public ::testing::Test {
     }
 
     WorkFolder folder;
-    ScannedBus bus;
+    ScannedBus bus{guitest::Pacing::Fast};
     RecordedBoxes boxes;
 };
 

@@ -76,7 +76,7 @@ class DialogsOnBus : public ::testing::Test {
     }
 
     WorkFolder folder;
-    ScannedBus bus;
+    ScannedBus bus{guitest::Pacing::Fast};
     RecordedBoxes boxes;
 };
 
