@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -27,6 +28,7 @@ class CountingCursor final : public BusyCursor {
     void Show() override {
         ++shows;
         on = true;
+        if (onShow) onShow();
     }
     void Hide() override {
         ++hides;
@@ -35,6 +37,7 @@ class CountingCursor final : public BusyCursor {
     int shows = 0;
     int hides = 0;
     bool on = false;
+    std::function<void()> onShow;
 };
 
 // Watches the test's thread for its scope.
@@ -108,36 +111,24 @@ class BusyWaitOnBus : public ::testing::Test {
 };
 
 // A device access of unknown length shows the cursor in its middle once it
-// passes the limit, and not at all when it is quick.
-TEST_F(BusyWaitOnBus, ADeviceWaitPastTheLimitShowsTheCursorWhileItLasts) {
+// passes the limit, and not at all when it is quick. The window does not wait
+// out the timeout of a slave that the supervision finds lost in the meantime:
+// its read ends as a timeout while the access itself, left to a helper, still
+// polls the silent slave.
+TEST_F(BusyWaitOnBus, ALongDeviceWaitShowsTheCursorAndEndsOnceItsSlaveIsFoundLost) {
     EXPECT_EQ(SdoReadAsText(1, 0x1008, 0, kCoeVisibleString), "Torvanelix ZR12");
     EXPECT_EQ(cursor_.shows, 0);
 
     bus_.segment().powerOff(2);  // silent, and not known lost: a whole timeout
+    cursor_.onShow = [] { SetSlaveLost(2, true); };
     const SdoText read = SdoReadText(2, 0x1008, 0, kCoeVisibleString);
+    const uint64_t atReturn = frames();
     EXPECT_FALSE(read.uploaded);
+    EXPECT_EQ(read.text, "");
     EXPECT_EQ(cursor_.shows, 1);
     EXPECT_TRUE(cursor_.on);
     WaitsEnded();
     EXPECT_FALSE(cursor_.on);
-}
-
-// The window does not wait out the timeout of a slave that the supervision
-// finds lost in the meantime: its read ends as a timeout while the access
-// itself, left to a helper, still polls the silent slave.
-TEST_F(BusyWaitOnBus, TheWindowStopsWaitingForASlaveLostMeanwhile) {
-    bus_.segment().powerOff(2);
-    const uint64_t before = frames();
-    std::thread supervision([&] {
-        testsupport::WaitUntil([&] { return frames() > before; }, 10,
-                               {.pause = std::chrono::milliseconds(1)});
-        SetSlaveLost(2, true);
-    });
-    const SdoText read = SdoReadText(2, 0x1008, 0, kCoeVisibleString);
-    const uint64_t atReturn = frames();
-    supervision.join();
-    EXPECT_FALSE(read.uploaded);
-    EXPECT_EQ(read.text, "");
     EXPECT_TRUE(testsupport::WaitUntil([&] { return frames() > atReturn; }, 10,
                                        {.pause = std::chrono::milliseconds(1)}))
         << "the read waited for the access to end";
