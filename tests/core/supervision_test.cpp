@@ -178,7 +178,8 @@ TEST_F(BusThreadsTest, SlavesCutOffForAWhileAreFoundAgain) {
     // No frame back: the working counter reads 0.
     EXPECT_TRUE(WaitUntil([] { return g_wkc.load() == 0; }));
     ASSERT_TRUE(WaitUntil([] {
-        return LogHas(g_strSuperviseLog, L"ERROR[2] : Slave(2) TimeOut(lost)\r\n");
+        return LogHas(g_strSuperviseLog, L"ERROR[2] : Slave(1) TimeOut(lost)\r\n") &&
+               LogHas(g_strSuperviseLog, L"ERROR[2] : Slave(2) TimeOut(lost)\r\n");
     })) << Narrow(g_strSuperviseLog.copy());
     segment().setDropRate(0.0);
     ASSERT_TRUE(ExchangesFullyAgain()) << Narrow(g_strSuperviseLog.copy());
