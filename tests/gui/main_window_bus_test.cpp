@@ -18,6 +18,7 @@
 #include "motor/gui/para_set.hpp"
 #include "settings/settings_values.hpp"
 #include "support/axis_display.hpp"
+#include "support/exchange_wait.hpp"
 #include "support/recording_clock.hpp"
 #include "support/wait_until.hpp"
 #include "tools/axis_modes.hpp"
@@ -198,14 +199,7 @@ TEST_F(MainWindowOnBus, TheMailBoxTabEnablesTheAxesOnTheBusBeforeTheHomingMode) 
     // Each pause of the tab change lets the outputs as they stand go out, as a
     // real one would: the enable command reaches the bridges only in those.
     testsupport::RecordingClock clock;
-    clock.onPause = [](int) {
-        const int32_t from = g_cycleCount.load();
-        const auto went = [from] {
-            const int32_t packed = g_lastPackedCycle.load();
-            return packed > from && g_cycleCount.load() > packed;
-        };
-        ASSERT_TRUE(testsupport::WaitUntil(went, 10, {.pause = std::chrono::milliseconds(1)}));
-    };
+    clock.onPause = [](int) { EXPECT_TRUE(testsupport::WaitForExchange()); };
     EXPECT_EQ(PausesOf(clock, [&] { Child<QTabBar>(&window, "tabBar")->setCurrentIndex(3); }),
               ToTheMailBoxTab());
     // As the tab change ends: an enable sent only now has not moved the axis yet.
