@@ -8,7 +8,6 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTextEdit>
-#include <chrono>
 #include <vector>
 
 #include "app/gui/main_window.hpp"
