@@ -139,7 +139,7 @@ class Cia402PageOnBus : public ::testing::Test {
     }
 
     WorkFolder folder;
-    ScannedBus bus;
+    ScannedBus bus{guitest::Pacing::Fast};
     RecordedBoxes boxes;
     testsupport::RecordingClock clock;
     CDuZEraDezorav1Dlg window;
