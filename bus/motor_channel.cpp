@@ -50,9 +50,9 @@ std::string ReadMotorResponse(uint16_t slave, int motor) {
                          kCoeVisibleString);
 }
 
-void WriteMotorCommand(uint16_t slave, int motor, std::string_view line) {
-    SdoWriteBytes(slave, static_cast<uint16_t>(ObjMotorCommand + motor), 0,
-                  static_cast<uint16_t>(line.size()), line.data());
+std::string WriteMotorCommand(uint16_t slave, int motor, std::string_view line) {
+    return SdoWriteBytes(slave, static_cast<uint16_t>(ObjMotorCommand + motor), 0,
+                         static_cast<uint16_t>(line.size()), line.data());
 }
 
 int SendTqlLine(int slave, int motor, const char* line) {

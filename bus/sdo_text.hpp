@@ -87,8 +87,9 @@ bool ReadParenthesisedNumber(std::string_view reply, int32_t* value);
 int ReadObjectInt16(uint16_t slave, uint16_t index, int16_t* value);
 
 // Downloads `line` as it is (no terminator) to ObjMotorCommand + motor; no checks.
-// The TQL page and the online check use it with their own length rules.
-void WriteMotorCommand(uint16_t slave, int motor, std::string_view line);
+// The TQL page and the online check use it with their own length rules. Returns
+// the outcome as SdoWriteBytes does (empty when the bridge took the line).
+std::string WriteMotorCommand(uint16_t slave, int motor, std::string_view line);
 
 // Takes the next reply of motor 1..4 off its queue (ObjMotorResponse + motor), as
 // SdoReadAsText gives it.

@@ -68,8 +68,8 @@ ParamFileStep SendParameterFileLine(int slave, int motorIndex) {
     }
     ParamFileStep step = ParamFileStep::Skipped;
     if (slave >= 1 && slave <= g_slavesFound.load()) {
-        WriteMotorCommand(static_cast<uint16_t>(slave), motorIndex + 1, text);
-        LogSentTqlLine(slave, motorIndex + 1, text);
+        LogSentTqlLine(slave, motorIndex + 1, text,
+                       WriteMotorCommand(static_cast<uint16_t>(slave), motorIndex + 1, text));
         step = ParamFileStep::Sent;
     }
     if (g_paramFileOffset >= g_paramFileLength) StopParameterFile();

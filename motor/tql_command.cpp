@@ -15,19 +15,26 @@ std::string TqlLogLine(int slave, int motor, std::string_view text) {
     return line;
 }
 
-void LogSentTqlLine(int slave, int motor, std::string_view text) {
-    g_strTqlLog.appendBytes(TqlLogLine(slave, motor, text) + "\r\n");
+// A line the bridge did not take says so after it, so that the sent log never
+// shows as sent what never arrived.
+void LogSentTqlLine(int slave, int motor, std::string_view text, const std::string& failure) {
+    std::string line = TqlLogLine(slave, motor, text);
+    if (!failure.empty()) line += "  (" + failure + ")";
+    g_strTqlLog.appendBytes(line + "\r\n");
 }
 
 void SendTqlCommand(int slave, int motorIndex, std::string_view text) {
     const auto slaveNo = static_cast<uint16_t>(slave);
     if (motorIndex == kTqlAllMotors) {
-        for (int motor = 1; motor <= kMotorsPerBridge; ++motor)
-            WriteMotorCommand(slaveNo, motor, text);
-        LogSentTqlLine(slave, 0, text);
+        std::string failure;
+        for (int motor = 1; motor <= kMotorsPerBridge; ++motor) {
+            std::string outcome = WriteMotorCommand(slaveNo, motor, text);
+            if (failure.empty()) failure = std::move(outcome);
+        }
+        LogSentTqlLine(slave, 0, text, failure);
     } else if (motorIndex >= 0 && motorIndex < kTqlAllMotors) {
-        WriteMotorCommand(slaveNo, motorIndex + 1, text);
-        LogSentTqlLine(slave, motorIndex + 1, text);
+        LogSentTqlLine(slave, motorIndex + 1, text,
+                       WriteMotorCommand(slaveNo, motorIndex + 1, text));
     }
 }
 

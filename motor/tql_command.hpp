@@ -21,8 +21,9 @@ extern std::atomic<int32_t> g_tqlBoardComboFilled;
 // "TQ[slave.motor]:text", bounded to 255 bytes as the page's log buffer is.
 std::string TqlLogLine(int slave, int motor, std::string_view text);
 
-// Appends "TQ[slave.motor]:text" and a line end to the sent log g_strTqlLog.
-void LogSentTqlLine(int slave, int motor, std::string_view text);
+// Appends "TQ[slave.motor]:text" and a line end to the sent log g_strTqlLog; a
+// non-empty `failure` (the write's outcome) stands after the text in parentheses.
+void LogSentTqlLine(int slave, int motor, std::string_view text, const std::string& failure);
 
 // Downloads `text` to motor index 0..3 (ObjMotorCommand + index + 1), or to all
 // four in order for kTqlAllMotors, and logs it once (motor number 0 for all

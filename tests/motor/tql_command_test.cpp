@@ -24,6 +24,16 @@ TEST(TqlCommand, OneMotorOrAllFourAndTheSentLog) {
     for (size_t c = 0; c < 4; ++c) EXPECT_EQ(bus.bridge(1).pendingReplies(c), c == 2 ? 2u : 1u);
     EXPECT_EQ(g_strTqlLog.copy(), L"TQ[1.3]:?99.1\r\nTQ[1.0]:?99.1\r\n");
 
+    // A bridge that does not take the line: the sent log says so.
+    SetSlaveLost(1, true);
+    SendTqlCommand(1, 0, "?99.1");
+    SendTqlCommand(1, kTqlAllMotors, "?99.1");
+    SetSlaveLost(1, false);
+    EXPECT_EQ(g_strTqlLog.copy(),
+              L"TQ[1.3]:?99.1\r\nTQ[1.0]:?99.1\r\n"
+              L"TQ[1.1]:?99.1  (Slave does not answer)\r\n"
+              L"TQ[1.0]:?99.1  (Slave does not answer)\r\n");
+
     std::string reply;
     ASSERT_TRUE(ReadMotorReply(1, 3, &reply));
     EXPECT_EQ(reply.substr(0, 2), "Ux");
