@@ -76,6 +76,15 @@ class CoePageOnBus : public ::testing::Test {
         Click(page(), "readButton");
         return Result(page());
     }
+    // Writes the object on the page as the user does.
+    void Write(const char* type, const QString& index, const QString& subindex,
+               const QString& data) {
+        Click(page(), type);
+        Type(page(), "indexEdit", index);
+        Type(page(), "subindexEdit", subindex);
+        Type(page(), "dataEdit", data);
+        Click(page(), "writeButton");
+    }
 
     WorkFolder folder_;
     motortest::MotorBus bus_{"ZR12,IO,ZR02"};
@@ -107,19 +116,12 @@ TEST_F(CoePageOnBus, ReadsByTheDefaultsAndByEveryFormOfIndexAndDataType) {
 }
 
 TEST_F(CoePageOnBus, WritesNumbersAsFourBytesAndTextsAsTheirBytes) {
-    Click(page(), "type4Byte");
-    Type(page(), "indexEdit", "607C");
-    Type(page(), "subindexEdit", "0");
-    Type(page(), "dataEdit", "-1");
-    Click(page(), "writeButton");
+    Write("type4Byte", "607C", "0", "-1");
     EXPECT_EQ(bus_.bridge(1).dictionary().find(0x607C, 0)->value,
               (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
 
     // The motor's version query on its line object, its answer on its reply object.
-    Click(page(), "typeString");
-    Type(page(), "indexEdit", "F581");
-    Type(page(), "dataEdit", "?99.1");
-    Click(page(), "writeButton");
+    Write("typeString", "F581", "0", "?99.1");
     QString reply;
     for (int attempt = 0; attempt < 50 && !reply.startsWith("Ux"); ++attempt) {
         reply = Read("typeString", "F591", "0");
@@ -132,14 +134,8 @@ TEST_F(CoePageOnBus, SubindexesOtherThanZeroAreReadAndWritten) {
     EXPECT_EQ(Read("type4Byte", "1018", "1"), "0x00000a3e (2622)");  // the vendor id
 
     // The board type, behind the unlock word.
-    Type(page(), "indexEdit", "F550");
-    Type(page(), "subindexEdit", "2");
-    Type(page(), "dataEdit", "32299");  // 0x7E2B
-    Click(page(), "writeButton");
-    Type(page(), "indexEdit", "F540");
-    Type(page(), "subindexEdit", "0B");
-    Type(page(), "dataEdit", "2");
-    Click(page(), "writeButton");
+    Write("type4Byte", "F550", "2", "32299");  // 0x7E2B
+    Write("type4Byte", "F540", "0B", "2");
     EXPECT_EQ(bus_.bridge(1).dictionary().getInt(0xF540, 0x0B), 2);
     EXPECT_EQ(Result(page()), "") << "a write the slave took shows nothing";
     EXPECT_EQ(Read("type4Byte", "F540", "B"), "0x00000002 (2)");
@@ -150,11 +146,7 @@ TEST_F(CoePageOnBus, SubindexesOtherThanZeroAreReadAndWritten) {
 // neither the page's next read nor the CiA402 page's input poll takes the
 // refusal for its own.
 TEST_F(CoePageOnBus, ARefusedWriteSaysSoAndNoLaterReadTakesItsError) {
-    Click(page(), "typeString");
-    Type(page(), "indexEdit", "1008");
-    Type(page(), "subindexEdit", "0");
-    Type(page(), "dataEdit", "new name");
-    Click(page(), "writeButton");
+    Write("typeString", "1008", "0", "new name");
     EXPECT_TRUE(Result(page()).startsWith("Time:")) << Result(page()).toStdString();
     EXPECT_TRUE(Result(page()).contains("Attempt to write to a read only object"))
         << Result(page()).toStdString();
