@@ -72,6 +72,14 @@ void OnTheProcedureClock(ScannedBus& bus) {
     for (const int slave : kBridgeSlaves) testsupport::ShowWrittenModesAtOnce(bus.segment(), slave);
 }
 
+// On the procedure clock (the caller's), the change to the CiA402 tab: every
+// axis in mode 8.
+void ToTheCia402Tab(ScannedBus& bus, CDuZEraDezorav1Dlg& window) {
+    OnTheProcedureClock(bus);
+    Child<QTabBar>(&window, "tabBar")->setCurrentIndex(2);
+    ExpectAxesInMode(bus, 8);
+}
+
 // A fresh folder whose settings file makes the tool scan a fresh simulated bus.
 class MainWindowOnBus : public ::testing::Test {
   protected:
@@ -217,9 +225,7 @@ TEST_F(MainWindowOnBus, MenuQuitLeavesTheAxesQuitButtonReturnsThemToMode101) {
         CDuZEraDezorav1Dlg window;
         ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
         testsupport::RecordingClock clock;
-        OnTheProcedureClock(bus);
-        Child<QTabBar>(&window, "tabBar")->setCurrentIndex(2);
-        ExpectAxesInMode(bus, 8);
+        ToTheCia402Tab(bus, window);
         g_slaveCount = 2;
         EXPECT_EQ(
             PausesOf(clock, [&] { guitest::MenuItem(&window, "mainMenu", "Quit")->trigger(); }),
@@ -259,9 +265,7 @@ TEST_F(MainWindowOnBus, QuitSkipsALostBridge) {
     CDuZEraDezorav1Dlg window;
     ASSERT_NO_FATAL_FAILURE(ScanFromPage(bus, window));
     testsupport::RecordingClock clock;
-    OnTheProcedureClock(bus);
-    Child<QTabBar>(&window, "tabBar")->setCurrentIndex(2);
-    ExpectAxesInMode(bus, 8);
+    ToTheCia402Tab(bus, window);
     SendTqlLine(3, 1, "?99.1");  // a reply waits in the lost bridge's queue
     SetSlaveLost(3, true);
     QTest::mouseClick(Child<QPushButton>(&window, "quitButton"), Qt::LeftButton);
