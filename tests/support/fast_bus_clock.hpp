@@ -16,16 +16,12 @@
 #include <vector>
 
 #include "bus/bus_stop.hpp"
+#include "support/installed_clock.hpp"
 
 namespace testsupport {
 
 class FastBusClock final : public BusClock {
   public:
-    FastBusClock() : replaced_(SetBusClock(this)) {}
-    ~FastBusClock() override { SetBusClock(replaced_); }
-    FastBusClock(const FastBusClock&) = delete;
-    FastBusClock& operator=(const FastBusClock&) = delete;
-
     std::chrono::microseconds Pause(int ms) override {
         {
             std::lock_guard lock(mutex_);
@@ -63,11 +59,11 @@ class FastBusClock final : public BusClock {
     }
 
   private:
-    BusClock* replaced_;
     mutable std::mutex mutex_;
     std::vector<int> pauses_;
     std::function<void(int ms)> onPause_;
     std::atomic<int64_t> pausedMs_{0};
+    InstalledClock<BusClock, &SetBusClock> installed_{this};
 };
 
 }  // namespace testsupport

@@ -7,16 +7,12 @@
 #include <vector>
 
 #include "bus/bus_stop.hpp"
+#include "support/installed_clock.hpp"
 
 namespace testsupport {
 
 class RecordingClock final : public ProcedureClock {
   public:
-    RecordingClock() : replaced_(SetProcedureClock(this)) {}
-    ~RecordingClock() override { SetProcedureClock(replaced_); }
-    RecordingClock(const RecordingClock&) = delete;
-    RecordingClock& operator=(const RecordingClock&) = delete;
-
     void Pause(int ms) override {
         if (onPause) onPause(ms);
         pauses.push_back(ms);
@@ -33,8 +29,8 @@ class RecordingClock final : public ProcedureClock {
     std::function<void(int ms)> onPause;
 
   private:
-    ProcedureClock* replaced_;
     Clock::time_point now_{};
+    InstalledClock<ProcedureClock, &SetProcedureClock> installed_{this};
 };
 
 }  // namespace testsupport
