@@ -21,20 +21,22 @@ constexpr size_t kTextBytes = 1024;
 
 constexpr int kMaxDrainReads = 32;
 
-// The one upload buffer: every read holds this lock for its upload and its
-// formatting, so no two reads of the scan thread and the GUI thread ever
-// overlap; a drain takes it read by read, so that no thread waits for more than
-// one upload of another.
+// Every access holds this lock for its transfer and the error entries it
+// leaves, so no two of the scan thread and the GUI thread ever overlap; a drain
+// takes it read by read, so that no thread waits for more than one upload of
+// another.
 std::mutex sdoLock;
-uint8_t g_sdoData[kSdoMaxUpload + 1];
 
 // One upload, owned by the access that makes it: a wait for it that was given
-// up leaves the access writing here, not into g_sdoData.
+// up leaves the access writing here, where nobody reads any more.
 struct Upload {
     uint8_t data[kSdoMaxUpload + 1] = {};
     int size = kSdoMaxUpload;
     int wkc = EC_TIMEOUT;
 };
+
+// What a read that uploaded nothing formats: zeros of the full size.
+const Upload kNothingUploaded;
 
 // Stops waiting for a device access once the supervision holds its slave lost.
 std::function<bool()> UntilLost(uint16_t slave) {
@@ -76,25 +78,20 @@ std::string OwnErrorText(uint16_t slave) {
 // asked, and one lost while it is asked is not waited for: the read ends as one
 // that timed out, with nothing uploaded.
 SdoText ReadAsTextLocked(uint16_t slave, uint16_t index, uint8_t subindex, uint16_t dataType) {
-    std::memset(g_sdoData, 0, sizeof g_sdoData);
-    int size = kSdoMaxUpload;
-    int wkc = EC_TIMEOUT;
+    std::shared_ptr<Upload> upload;
+    const Upload* shown = &kNothingUploaded;
     if (!SlaveIsLost(slave)) {
         DropEarlierEntries();
-        auto upload = std::make_shared<Upload>();
+        upload = std::make_shared<Upload>();
         const auto read = [upload, slave, index, subindex] {
             upload->wkc = ec_SDOread(slave, index, subindex, FALSE, &upload->size, upload->data,
                                      kSdoTimeoutUs);
         };
-        if (WaitForDevice(read, UntilLost(slave))) {
-            std::memcpy(g_sdoData, upload->data, sizeof g_sdoData);
-            size = upload->size;
-            wkc = upload->wkc;
-        }
+        if (WaitForDevice(read, UntilLost(slave))) shown = upload.get();
         const std::string error = OwnErrorText(slave);
-        if (wkc <= 0 && !error.empty()) return {false, error, true};
+        if (shown->wkc <= 0 && !error.empty()) return {false, error, true};
     }
-    return {wkc > 0, FormatSdoData(g_sdoData, size, dataType), false};
+    return {shown->wkc > 0, FormatSdoData(shown->data, shown->size, dataType), false};
 }
 
 std::string FormatOctets(const uint8_t* data, int size) {
