@@ -33,6 +33,11 @@ struct Shape {
     std::array<uint32, EC_MAXIOSEGMENTS> segments{};
 };
 
+// The slave whose DC time rides in the group's frames; 0 when none does.
+uint16 dcSlaveOf(const ec_groupt& g) {
+    return g.hasdc && g.DCnext > 0 && g.DCnext < EC_MAXSLAVE ? g.DCnext : 0;
+}
+
 Shape shapeOf(const ec_groupt& g) {
     Shape s;
     s.outputs = g.outputs;
@@ -40,10 +45,8 @@ Shape shapeOf(const ec_groupt& g) {
     s.Obytes = g.Obytes;
     s.Ibytes = g.Ibytes;
     s.blockLRW = g.blockLRW;
-    if (g.hasdc && g.DCnext > 0 && g.DCnext < EC_MAXSLAVE) {
-        s.dcSlave = g.DCnext;
-        s.dcAddress = ec_slave[g.DCnext].configadr;
-    }
+    s.dcSlave = dcSlaveOf(g);
+    if (s.dcSlave != 0) s.dcAddress = ec_slave[s.dcSlave].configadr;
     s.nsegments = std::min<uint16>(g.nsegments, EC_MAXIOSEGMENTS);
     std::copy_n(g.IOsegment, s.nsegments, s.segments.begin());
     return s;
@@ -51,11 +54,10 @@ Shape shapeOf(const ec_groupt& g) {
 
 // shapeOf(g) == s, without building and comparing a whole Shape each cycle.
 bool hasShape(const ec_groupt& g, const Shape& s) {
-    const bool dc = g.hasdc && g.DCnext > 0 && g.DCnext < EC_MAXSLAVE;
+    const uint16 dc = dcSlaveOf(g);
     return g.outputs == s.outputs && g.logstartaddr == s.logstartaddr && g.Obytes == s.Obytes &&
-           g.Ibytes == s.Ibytes && g.blockLRW == s.blockLRW &&
-           (dc ? g.DCnext == s.dcSlave && ec_slave[g.DCnext].configadr == s.dcAddress
-               : s.dcSlave == 0) &&
+           g.Ibytes == s.Ibytes && g.blockLRW == s.blockLRW && dc == s.dcSlave &&
+           (dc == 0 || ec_slave[dc].configadr == s.dcAddress) &&
            std::min<uint16>(g.nsegments, EC_MAXIOSEGMENTS) == s.nsegments &&
            std::equal(g.IOsegment, g.IOsegment + s.nsegments, s.segments.begin());
 }
