@@ -38,11 +38,6 @@ struct Upload {
 // What a read that uploaded nothing formats: zeros of the full size.
 const Upload kNothingUploaded;
 
-// Stops waiting for a device access once the supervision holds its slave lost.
-std::function<bool()> UntilLost(uint16_t slave) {
-    return [slave] { return SlaveIsLost(slave); };
-}
-
 // Entries on the list before a transfer are not its own: a scan's accesses, an
 // access whose wait was given up, emergencies. No window reports them, so they
 // are dropped, which also keeps the list from overflowing; charged to the next
@@ -74,6 +69,17 @@ std::string OwnErrorText(uint16_t slave) {
     return own != entries.rend() ? ErrorText(*own) : std::string();
 }
 
+// One SDO transfer with `slave`, `access`, run with sdoLock held: it is charged
+// with no entry left before it, and not waited for once the supervision holds
+// the slave lost. True when it ran to its end; `error` gets the text of its own
+// failure entry, empty when it left none.
+bool Transfer(uint16_t slave, std::function<void()> access, std::string* error) {
+    DropEarlierEntries();
+    const bool done = WaitForDevice(std::move(access), [slave] { return SlaveIsLost(slave); });
+    *error = OwnErrorText(slave);
+    return done;
+}
+
 // SdoReadText with sdoLock held. A slave the supervision holds lost is not
 // asked, and one lost while it is asked is not waited for: the read ends as one
 // that timed out, with nothing uploaded.
@@ -81,14 +87,13 @@ SdoText ReadAsTextLocked(uint16_t slave, uint16_t index, uint8_t subindex, uint1
     std::shared_ptr<Upload> upload;
     const Upload* shown = &kNothingUploaded;
     if (!SlaveIsLost(slave)) {
-        DropEarlierEntries();
         upload = std::make_shared<Upload>();
         const auto read = [upload, slave, index, subindex] {
             upload->wkc = ec_SDOread(slave, index, subindex, FALSE, &upload->size, upload->data,
                                      kSdoTimeoutUs);
         };
-        if (WaitForDevice(read, UntilLost(slave))) shown = upload.get();
-        const std::string error = OwnErrorText(slave);
+        std::string error;
+        if (Transfer(slave, read, &error)) shown = upload.get();
         if (shown->wkc <= 0 && !error.empty()) return {false, error, true};
     }
     return {shown->wkc > 0, FormatSdoData(shown->data, shown->size, dataType), false};
@@ -201,7 +206,6 @@ std::string SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint
     // A slave the supervision holds lost is not asked: the write ends as one
     // that timed out.
     if (SlaveIsLost(slave)) return kSlaveNoAnswerText;
-    DropEarlierEntries();
     // The access owns its bytes and its result: a wait for it may be given up.
     const auto* first = static_cast<const uint8_t*>(data);
     auto bytes = std::make_shared<std::vector<uint8_t>>(first, first + (first ? size : 0));
@@ -210,8 +214,8 @@ std::string SdoWriteBytes(uint16_t slave, uint16_t index, uint8_t subindex, uint
         *result = ec_SDOwrite(slave, index, subindex, FALSE, static_cast<int>(bytes->size()),
                               bytes->data(), kSdoTimeoutUs);
     };
-    const int wkc = WaitForDevice(write, UntilLost(slave)) ? *result : EC_TIMEOUT;
-    const std::string error = OwnErrorText(slave);
+    std::string error;
+    const int wkc = Transfer(slave, write, &error) ? *result : EC_TIMEOUT;
     if (wkc > 0) return {};
     return error.empty() ? std::string(kSlaveNoAnswerText) : error;
 }
