@@ -43,6 +43,10 @@ void InstallMessageBoxPresenter(MessageBoxPresenter presenter, GuiTaskPoster pos
     state.guiThread = std::this_thread::get_id();
 }
 
+void ShowMessageBoxIfAny(std::wstring_view text) {
+    if (!text.empty()) ShowMessageBox(text);
+}
+
 void ShowMessageBox(std::wstring_view text) {
     BoxState& state = State();
     std::unique_lock lock(state.mutex);

@@ -24,6 +24,10 @@ void InstallMessageBoxPresenter(MessageBoxPresenter presenter, GuiTaskPoster pos
 // for the user, once CancelMessageBoxWaits() has been called (shut-down).
 void ShowMessageBox(std::wstring_view text);
 
+// What the logic returned to say, if anything: a box for a text that is not
+// empty, nothing for the empty one.
+void ShowMessageBoxIfAny(std::wstring_view text);
+
 // Releases every thread that waits on a box and makes later boxes of non-GUI
 // threads return at once; called by StopBusThreads so that a bus thread never
 // holds up the exit. AllowMessageBoxWaits() undoes it (StartBusThreads).

@@ -69,7 +69,7 @@ constexpr ToolsCommand kToolsCommands[] = {
 // Both Quit commands save the settings; a file that was not written is said.
 void ShowSaveSettingsOutcome() {
     const std::wstring message = SaveSettingsFile();
-    if (!message.empty()) ShowMessageBox(message);
+    ShowMessageBoxIfAny(message);
 }
 
 }  // namespace

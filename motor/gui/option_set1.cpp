@@ -45,5 +45,5 @@ void OptionSet1::OnBnClickedBaud38400() {
 void OptionSet1::OnTimer() {
     if (g_baudMode == 0) return;
     const std::wstring say = RunSpeedChangePhase(m_slaveIndex + 1);
-    if (!say.empty()) ShowMessageBox(say);
+    ShowMessageBoxIfAny(say);
 }

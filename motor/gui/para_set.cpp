@@ -77,5 +77,5 @@ void ParaSet::ReadBridgeParameters() {
 void ParaSet::OnBnClickedSetWrite() {
     TakeFields();
     const BridgeParamWrite write = WriteBridgeParameters(m_slaveIndex + 1, m_texts);
-    if (!write.message.empty()) ShowMessageBox(write.message);
+    ShowMessageBoxIfAny(write.message);
 }

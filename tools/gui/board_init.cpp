@@ -58,5 +58,5 @@ void BoardInit::TakeFields() {
 
 void BoardInit::OnBnClickedBoardInitSet() {
     const std::wstring message = SetBoardIdentity(m_slaveIndex + 1, m_serialText, m_boardType);
-    if (!message.empty()) ShowMessageBox(message);
+    ShowMessageBoxIfAny(message);
 }

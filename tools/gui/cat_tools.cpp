@@ -171,7 +171,7 @@ void CatTools::OnBnClickedHmStart() {
     // The old status text stays until the first supervision step; its colour
     // already says that a run is on.
     ShowHomingColour();
-    if (!refusal.empty()) ShowMessageBox(refusal);
+    ShowMessageBoxIfAny(refusal);
 }
 
 void CatTools::OnBnClickedStopHm() {

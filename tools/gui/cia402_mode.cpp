@@ -363,7 +363,7 @@ void Cia402Mode::OnBnClickedInputLamp(int bit) {
 void Cia402Mode::OnBnClickedStart() {
     const std::wstring refusal = StartMove(SelectedSlave(), m_speed.toStdWString(),
                                            m_accel.toStdWString(), m_position.toStdWString());
-    if (!refusal.empty()) ShowMessageBox(refusal);
+    ShowMessageBoxIfAny(refusal);
 }
 
 void Cia402Mode::OnBnClickedStop() {

@@ -74,7 +74,7 @@ void CoeGroup::Show() const {
 namespace {
 
 void ShowOutcome(const CoeOutcome& outcome, QLineEdit* resultEdit) {
-    if (!outcome.message.empty()) ShowMessageBox(outcome.message);
+    ShowMessageBoxIfAny(outcome.message);
     if (outcome.accessed) resultEdit->setText(QString::fromStdWString(outcome.result));
 }
 

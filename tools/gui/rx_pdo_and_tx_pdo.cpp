@@ -167,7 +167,7 @@ void RxPdoAndTxPdo::MarkChangedBytesInViews() {
 
 void RxPdoAndTxPdo::OnBnClickedWriteTxPdo() {
     const std::wstring refusal = WriteTxPdo(m_address, m_bytes, m_txPdoData);
-    if (!refusal.empty()) ShowMessageBox(refusal);
+    ShowMessageBoxIfAny(refusal);
 }
 
 void RxPdoAndTxPdo::OnBnClickedCia402Disable() {

@@ -88,13 +88,13 @@ void SelfUpDateProgram::OnBnClickedOpenFile() {
 
 void SelfUpDateProgram::OnBnClickedStart() {
     const std::wstring refusal = StartSelfPrg(m_slaveIndex + 1, link_, *this);
-    if (!refusal.empty()) ShowMessageBox(refusal);
+    ShowMessageBoxIfAny(refusal);
 }
 
 void SelfUpDateProgram::OnTimer() {
     if (g_selfPrgState == 0) return;
     const std::wstring message = SelfPrgStep(link_, *this);
-    if (!message.empty()) ShowMessageBox(message);
+    ShowMessageBoxIfAny(message);
 }
 
 void SelfUpDateProgram::showStatus(const std::string& text) {

@@ -62,5 +62,5 @@ void SlaveMemory::OnBnClickedRead() {
 
 void SlaveMemory::OnBnClickedWrite() {
     const std::wstring refusal = WriteSlaveRegister(m_slaveIndex, m_address, m_write);
-    if (!refusal.empty()) ShowMessageBox(refusal);
+    ShowMessageBoxIfAny(refusal);
 }
